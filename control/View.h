@@ -1,0 +1,88 @@
+#pragma once
+// The view operations: the only contact between the toolkit-free logic and the window system.
+// The Qt binding implements them with widgets; tests use a recorder.
+
+#include "PaintSurface.h"
+
+#include <string>
+
+namespace norvex {
+
+enum class MsgButtons { Ok, OkCancel, YesNo };
+enum class MsgIcon { None, Information, Warning, Error };
+enum class MsgResult { Ok, Cancel, Yes, No };
+
+// Control numbers of the main window and its bars.
+namespace ids {
+inline constexpr int PAGE_FRAME = 1000;
+inline constexpr int BILL_LIST = 1001;
+inline constexpr int TABS = 1002;
+inline constexpr int FEATURE_LEVEL = 1003;
+inline constexpr int COUNTRY_CODE = 1004;
+inline constexpr int SCALING_FACTOR = 1005;
+inline constexpr int DECIMAL_PLACES = 1006;
+inline constexpr int STACKER_CAPACITY = 1007;
+inline constexpr int MANUFACTURER = 1008;
+inline constexpr int PROGRAM_REVISION = 1009;
+inline constexpr int CREDIT_DIGIT_0 = 1012; // thousands; 1013..1015 follow
+inline constexpr int START = 1016;
+inline constexpr int BAR_BUTTON = 1017;     // RE-CONNECT, Read Stats, Read Sensors, Browse
+inline constexpr int CLEAR_STATS = 1018;
+inline constexpr int TRAFFIC_STOP = 1027;
+inline constexpr int NEXT_EVENTS = 1028;
+inline constexpr int NEXT_BILLS = 1029;
+inline constexpr int COM_SELECTOR = 1048;
+inline constexpr int EXIT = 2;
+} // namespace ids
+
+// Modeless windows that the logic opens and the binding shows.
+enum class Modeless { EscrowPrompt, LogFile, Options, Download };
+
+class View {
+public:
+    virtual ~View() = default;
+
+    // Numbered text fields: the property fields 1003-1009, the page frame caption 1000 and
+    // the captions of bar buttons (1027, 1028, 1029).
+    virtual void setFieldText(int id, const std::string& text) = 0;
+    virtual void setWindowTitle(const std::string& text) = 0;
+
+    // Bill list (16 rows, 4 columns).
+    virtual void setBillCell(int row, int column, const std::string& text) = 0;
+    virtual void setBillBox(int row, bool ticked) = 0;
+    // Lowest-numbered selected row, -1 when none is selected.
+    virtual int firstSelectedBillRow() const = 0;
+
+    // Credit digit 0 (thousands) .. 3 (units) shows the image of `digit`.
+    virtual void setCreditDigit(int position, int digit) = 0;
+
+    virtual void enableControl(int id, bool enabled) = 0;
+    virtual void selectComPort(int index) = 0;
+    virtual void selectTab(int index) = 0;
+
+    virtual void invalidate(const Rect& r, bool erase) = 0;
+    virtual void invalidateWindow(bool erase) = 0;
+
+    virtual MsgResult messageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
+                                 MsgIcon icon) = 0;
+
+    // Page bars: one per page (0..5), created from its template in the bar slot.
+    virtual void createBar(int page) = 0;
+    virtual void destroyBar(int page) = 0;
+    virtual void activateBar(int page) = 0;
+
+    // Modeless windows owned by the main window.
+    virtual void openModeless(Modeless which) = 0;
+    virtual void activateModeless(Modeless which) = 0;
+    virtual void closeModeless(Modeless which) = 0;
+
+    // File dialogs. True with the chosen full path when the operator confirms.
+    virtual bool chooseSaveFile(const std::string& title, const std::string& proposedName,
+                                const std::string& filterLabel, std::string& path) = 0;
+
+    // The poll timer (identifier 2).
+    virtual void startPollTimer(unsigned periodMs) = 0;
+    virtual void stopPollTimer() = 0;
+};
+
+} // namespace norvex

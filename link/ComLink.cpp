@@ -1,0 +1,243 @@
+#include "ComLink.h"
+
+#include "ResponseAssembler.h"
+#include "TermiosPort.h"
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <thread>
+#include <unistd.h>
+
+namespace norvex::link {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A frame waits while an answer is still arriving: MDB sends the bytes of an answer back to
+// back (at most 1 ms apart), so an answer whose last byte came less than this long ago is
+// still in flight. Longer silence means the answer has stopped and the frame may go.
+constexpr auto ANSWER_GAP = std::chrono::milliseconds(10);
+
+constexpr std::size_t READ_CHUNK = 128;
+
+} // namespace
+
+PortFactory termiosPortFactory() {
+    return [] { return std::make_unique<TermiosPort>(); };
+}
+
+void delayMs(unsigned ms) {
+    const auto until = Clock::now() + std::chrono::milliseconds(ms);
+    while (Clock::now() < until) std::this_thread::sleep_until(until);
+}
+
+ComLink::ComLink(LinkData& data, PortMap& ports, PortFactory factory)
+    : data_(data), ports_(ports), factory_(std::move(factory)) {}
+
+ComLink::~ComLink() { closePort(); }
+
+int ComLink::openPort(bool /*asynchronous*/, int parity, std::uint32_t baud) {
+    closePort();
+    lastError_.clear();
+    const std::string path = ports_.devicePath(portNumber_);
+    if (path.empty()) {
+        lastError_ = "no serial port " + std::to_string(portNumber_);
+        return 0;
+    }
+    auto record = std::make_unique<COMINFO>();
+    record->portHandle = factory_();
+    if (!record->portHandle) {
+        lastError_ = "No COMINFO";
+        return 0;
+    }
+    LineSettings settings;
+    settings.baud = baud;
+    settings.parity = static_cast<Parity>(parity >= 0 && parity <= 4 ? parity : 0);
+    if (!record->portHandle->open(path, settings, lastError_)) return 0;
+    record->connected = 1;
+    info_ = std::move(record);
+    return 1;
+}
+
+void ComLink::closePort() {
+    if (info_) {
+        info_->connected = 0;
+        if (LinkNotifier* owner = info_->ownerWindow.load()) owner->cancelWaits();
+    }
+    if (wakeFd_ >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    }
+    if (worker_.joinable()) worker_.join();
+    workerAlive_ = false;
+    data_.wakeFd = -1;
+    if (wakeFd_ >= 0) {
+        ::close(wakeFd_);
+        wakeFd_ = -1;
+    }
+    if (!info_) return;
+    if (info_->portHandle) {
+        info_->portHandle->setDtr(false);
+        info_->portHandle->purge();
+        info_->portHandle->close();
+    }
+    info_.reset();
+    // A frame left in the slot would never go out: the next worker starts with a free slot.
+    data_.release();
+}
+
+std::size_t ComLink::readPort(std::uint8_t* buffer, std::size_t max) {
+    if (!info_ || !info_->portHandle) return 0;
+    return info_->portHandle->read(buffer, max);
+}
+
+bool ComLink::writePort(const std::uint8_t* buffer, std::size_t length) {
+    if (!info_ || !info_->portHandle) return false;
+    return info_->portHandle->write(buffer, length);
+}
+
+void ComLink::purgePort() {
+    if (info_ && info_->portHandle) info_->portHandle->purge();
+}
+
+bool ComLink::markParity() const {
+    return info_ && info_->portHandle && info_->portHandle->markParityHonoured();
+}
+
+bool ComLink::startWorker(LinkNotifier& owner, std::string& error) {
+    if (!info_ || info_->connected.load() == 0) {
+        error = "No Connection";
+        return false;
+    }
+    if (worker_.joinable()) {
+        error = "the link worker is already running";
+        return false;
+    }
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ < 0) {
+        error = "Failed to create event for thread!";
+        return false;
+    }
+    // Everything the worker reads is in place before it runs.
+    info_->ownerWindow = &owner;
+    data_.responseMode = MODE_IDLE;
+    data_.wakeFd = wakeFd_;
+    workerAlive_ = true;
+    try {
+        worker_ = std::thread([this] { workerMain(); });
+    } catch (const std::system_error&) {
+        workerAlive_ = false;
+        data_.wakeFd = -1;
+        ::close(wakeFd_);
+        wakeFd_ = -1;
+        error = "Failed to create the link thread!";
+        return false;
+    }
+    return true;
+}
+
+void ComLink::workerMain() {
+    COMINFO& info = *info_;
+    SerialPort& port = *info.portHandle;
+    ResponseAssembler assembler(data_);
+    std::array<std::uint8_t, READ_CHUNK> chunk{};
+    std::array<std::uint8_t, TX_SLOT_SIZE> frame{};
+    Clock::time_point lastByte{};
+    const std::uint8_t ack = 0x00;
+
+    auto fail = [&](const std::string& text) {
+        if (LinkNotifier* owner = info.ownerWindow.load(); owner && info.connected.load())
+            owner->linkFailed(text, "COM Error!");
+    };
+
+    while (info.connected.load() != 0) {
+        // Wait for received bytes or a new frame; while an answer is arriving, wake when the
+        // line has been quiet long enough to release a held frame.
+        bool holding = false;
+        int timeoutMs = -1;
+        {
+            std::lock_guard<std::mutex> guard(data_.lock);
+            if (data_.txLength.load() != 0 && assembler.answerStarted()) {
+                const auto quietFor = Clock::now() - lastByte;
+                if (quietFor < ANSWER_GAP) {
+                    holding = true;
+                    timeoutMs = static_cast<int>(
+                        std::chrono::ceil<std::chrono::milliseconds>(ANSWER_GAP - quietFor).count());
+                }
+            }
+        }
+        if (!holding && data_.txLength.load() != 0) {
+            // Transmit steps.
+            std::size_t n = data_.take(frame);
+            if (n > 0) {
+                if (n > 1) port.purge();
+                {
+                    std::lock_guard<std::mutex> guard(data_.lock);
+                    assembler.frameSent(frame.data(), n);
+                }
+                port.write(frame.data(), n);
+                data_.release();
+            }
+            if (port.failed()) {
+                fail("The serial port " + ports_.devicePath(portNumber_) +
+                     " stopped working (adapter unplugged?). Restart Norvex when it is back.");
+                break;
+            }
+            continue;
+        }
+
+        pollfd fds[2] = {{port.waitHandle(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        const int ready = ::poll(fds, 2, timeoutMs);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            fail("Waiting on the serial port failed.");
+            break;
+        }
+        if (fds[1].revents & POLLIN) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] ssize_t r = ::read(wakeFd_, &count, sizeof count);
+        }
+        if (info.connected.load() == 0) break;
+        if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            // Drain what is left, then report the vanished port once and stop touching it.
+            fail("The serial port " + ports_.devicePath(portNumber_) +
+                 " stopped working (adapter unplugged?). Restart Norvex when it is back.");
+            break;
+        }
+        if (!(fds[0].revents & POLLIN)) continue;
+
+        // Receive steps: read what has arrived, feed it byte by byte; a completion drops the
+        // rest of that read.
+        for (;;) {
+            const std::size_t got = port.read(chunk.data(), chunk.size());
+            if (got == 0) break;
+            lastByte = Clock::now();
+            Completion done;
+            {
+                std::lock_guard<std::mutex> guard(data_.lock);
+                for (std::size_t i = 0; i < got && !done.complete; ++i) done = assembler.feed(chunk[i]);
+            }
+            if (done.complete) {
+                // The acknowledge goes at once: MDB gives the controller 5 ms, whatever the
+                // window is busy with.
+                if (done.ack) port.write(&ack, 1);
+                if (LinkNotifier* owner = info.ownerWindow.load()) {
+                    if (!owner->notify(done.code)) break;
+                }
+            }
+            if (info.connected.load() == 0) break;
+        }
+        if (port.failed()) {
+            fail("The serial port " + ports_.devicePath(portNumber_) +
+                 " stopped working (adapter unplugged?). Restart Norvex when it is back.");
+            break;
+        }
+    }
+    workerAlive_ = false;
+}
+
+} // namespace norvex::link

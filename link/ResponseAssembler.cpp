@@ -1,0 +1,220 @@
+#include "ResponseAssembler.h"
+
+#include <algorithm>
+
+namespace norvex::link {
+
+namespace {
+
+// Longest short answer: 16 status bytes and their checksum.
+constexpr std::uint32_t SHORT_STATUS_MAX = 16;
+
+void clearReception(RequestRecord& r) {
+    r.data.fill(0);
+    r.count = 0;
+    r.sum = 0;
+}
+
+} // namespace
+
+std::size_t ResponseAssembler::fixedLength(ResponseMode mode) {
+    switch (mode) {
+    case MODE_SETUP: return SETUP_LENGTH;
+    case MODE_STACKER: return STACKER_LENGTH;
+    case MODE_SENSORS: return SENSORS_LENGTH;
+    case MODE_IDENT: return IDENT_LENGTH;
+    case MODE_OPTICS: return OPTICS_LENGTH;
+    case MODE_VIDEO: return VIDEO_LENGTH;
+    case MODE_STATS: return STATS_LENGTH;
+    default: return 0;
+    }
+}
+
+std::uint8_t ResponseAssembler::completionCode(ResponseMode mode) {
+    switch (mode) {
+    case MODE_SHORT: return RESP_POLL;
+    case MODE_SETUP: return RESP_SETUP;
+    case MODE_STACKER: return RESP_STACKER;
+    case MODE_SENSORS: return RESP_SENSORS;
+    case MODE_IDENT: return RESP_IDENT;
+    case MODE_OPTICS: return RESP_OPTICS;
+    case MODE_VIDEO: return RESP_VIDEO;
+    case MODE_STATS: return RESP_STATS;
+    default: return 0;
+    }
+}
+
+RequestKind ResponseAssembler::recordKind(ResponseMode mode) {
+    switch (mode) {
+    case MODE_SHORT: return REQ_POLL;
+    case MODE_SETUP: return REQ_SETUP;
+    case MODE_STACKER: return REQ_CASS_INFO;
+    case MODE_SENSORS: return REQ_SENSORS;
+    case MODE_IDENT: return REQ_DEVICE_ID;
+    default: return REQ_COUNT;
+    }
+}
+
+ResponseMode ResponseAssembler::modeForFrame(const std::uint8_t* f, std::size_t n, bool& changes) {
+    changes = true;
+    if (n == 0) {
+        changes = false;
+        return MODE_IDLE;
+    }
+    switch (f[0]) {
+    case 0x30:
+    case 0x33:
+    case 0x34:
+    case 0x35: return MODE_SHORT;
+    case 0x31: return MODE_SETUP;
+    case 0x36: return MODE_STACKER;
+    case 0x37:
+        if (n >= 2 && f[1] == 0x00) return MODE_IDENT;
+        if (n >= 7) {
+            switch (f[6]) {
+            case 0xE9: return MODE_SENSORS;
+            case 0xE8: return MODE_OPTICS;
+            case 0xE7: return MODE_VIDEO;
+            case 0xDD: return MODE_STATS;
+            case 0x32: return MODE_SHORT;
+            default: break;
+            }
+        }
+        break;
+    default: break;
+    }
+    changes = false;
+    return MODE_IDLE;
+}
+
+void ResponseAssembler::frameSent(const std::uint8_t* f, std::size_t n) {
+    if (n > 1) d_.traffic.clear();
+
+    bool changes = false;
+    const ResponseMode mode = modeForFrame(f, n, changes);
+    if (changes) {
+        switch (mode) {
+        case MODE_SHORT:
+            // Every frame that expects a short answer starts the record afresh, so that the
+            // remains of an unfinished answer cannot join the next one.
+            clearReception(d_.record(REQ_POLL));
+            if (f[0] == 0x37) {
+                d_.diagCount = 0;
+                d_.record(REQ_CLEAR_STATS).elapsedMs = 0;
+            }
+            break;
+        case MODE_SETUP:
+        case MODE_SENSORS:
+        case MODE_IDENT: {
+            RequestRecord& r = d_.record(recordKind(mode));
+            r.data.fill(0);
+            r.count = 0;
+            r.elapsedMs = 0;
+            break;
+        }
+        case MODE_STACKER: {
+            RequestRecord& r = d_.record(REQ_CASS_INFO);
+            std::fill_n(r.data.begin(), 24, std::uint8_t{0});
+            r.count = 0;
+            r.elapsedMs = 0;
+            break;
+        }
+        case MODE_OPTICS:
+            d_.diagCount = 0;
+            d_.record(REQ_OPTICS).elapsedMs = 0;
+            break;
+        case MODE_VIDEO:
+            d_.diagCount = 0;
+            d_.record(REQ_VIDEO).elapsedMs = 0;
+            break;
+        case MODE_STATS:
+            d_.diagCount = 0;
+            d_.record(REQ_STATISTICS).elapsedMs = 0;
+            break;
+        default: break;
+        }
+        d_.responseMode = mode;
+    }
+
+    if (n > 1) {
+        for (std::size_t i = 0; i < n && d_.traffic.pos < TRAFFIC_SIZE; ++i)
+            d_.traffic.sent[d_.traffic.pos++] = f[i];
+    }
+}
+
+Completion ResponseAssembler::completeWithAck(std::uint8_t code) {
+    // queueAck: the acknowledge is marked at the position of the last received byte.
+    d_.responseMode = MODE_IDLE;
+    if (d_.traffic.pos > 0) d_.traffic.sent[d_.traffic.pos - 1u] = 0x0000;
+    d_.traffic.pos = 0;
+    return {true, true, code};
+}
+
+Completion ResponseAssembler::feedShort(std::uint8_t b) {
+    RequestRecord& r = d_.record(REQ_POLL);
+    r.data[std::min<std::size_t>(r.count, RECORD_DATA_SIZE - 1)] = b;
+    if (r.count >= SHORT_STATUS_MAX) {
+        // Sixteen status bytes may still be followed by their checksum; anything else past that
+        // point is not counted and the answer never completes.
+        if (r.count == SHORT_STATUS_MAX && b == static_cast<std::uint8_t>(r.sum)) {
+            r.count = 0;
+            r.sum = 0;
+            r.state = STATE_IDLE;
+            return completeWithAck(RESP_POLL);
+        }
+        return {};
+    }
+    ++r.count;
+    if (r.count == 1 && (b == 0x00 || b == 0xFF)) {
+        // A bare ACK or NAK: complete without acknowledging.
+        r.count = 0;
+        r.sum = 0;
+        r.state = STATE_IDLE;
+        d_.responseMode = MODE_IDLE;
+        return {true, false, RESP_POLL};
+    }
+    if (r.count > 1 && b == static_cast<std::uint8_t>(r.sum)) {
+        r.count = 0;
+        r.sum = 0;
+        r.state = STATE_IDLE;
+        return completeWithAck(RESP_POLL);
+    }
+    r.sum = static_cast<std::uint16_t>(r.sum + b);
+    return {};
+}
+
+Completion ResponseAssembler::feed(std::uint8_t b) {
+    if (d_.traffic.pos < TRAFFIC_SIZE) d_.traffic.received[d_.traffic.pos++] = b;
+
+    const auto mode = static_cast<ResponseMode>(d_.responseMode.load());
+    if (mode == MODE_IDLE) return {};
+    if (mode == MODE_SHORT) return feedShort(b);
+
+    const std::size_t length = fixedLength(mode);
+    const RequestKind kind = recordKind(mode);
+    if (kind != REQ_COUNT) {
+        RequestRecord& r = d_.record(kind);
+        if (r.count < RECORD_DATA_SIZE) r.data[r.count] = b;
+        if (++r.count >= length) {
+            r.count = 0;
+            return completeWithAck(completionCode(mode));
+        }
+        return {};
+    }
+    if (d_.diagCount < DIAG_BUFFER_SIZE) d_.diag[d_.diagCount] = b;
+    if (++d_.diagCount >= length) {
+        d_.diagCount = 0;
+        return completeWithAck(completionCode(mode));
+    }
+    return {};
+}
+
+bool ResponseAssembler::answerStarted() const {
+    const auto mode = static_cast<ResponseMode>(d_.responseMode.load());
+    if (mode == MODE_IDLE) return false;
+    const RequestKind kind = recordKind(mode);
+    if (kind != REQ_COUNT) return d_.record(kind).count > 0;
+    return d_.diagCount > 0;
+}
+
+} // namespace norvex::link

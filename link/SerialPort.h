@@ -1,0 +1,42 @@
+#pragma once
+// The hardware seam: a serial port as the link sees it. TermiosPort is the real one; tests use
+// a scripted fake.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace norvex::link {
+
+enum class Parity { None = 0, Odd = 1, Even = 2, Mark = 3, Space = 4 };
+
+struct LineSettings {
+    std::uint32_t baud = 9600;
+    Parity parity = Parity::Mark;
+};
+
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+    // Opens the device exclusively and applies the line settings. False with a reason when the
+    // device is absent, held by another program or refuses the settings.
+    virtual bool open(const std::string& path, const LineSettings& settings, std::string& error) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    // Bytes already received, at most max; never waits.
+    virtual std::size_t read(std::uint8_t* buffer, std::size_t max) = 0;
+    // Writes all bytes and returns once they have left the port.
+    virtual bool write(const std::uint8_t* buffer, std::size_t length) = 0;
+    // Discards unsent output and unread input.
+    virtual void purge() = 0;
+    virtual void setDtr(bool on) = 0;
+    // Descriptor to wait on for received bytes (poll POLLIN); -1 when the port has none.
+    virtual int waitHandle() const = 0;
+    // True when the driver put mark parity on the line; false when it fell back to two stop
+    // bits, which puts the same waveform on the wire for every transmitted byte.
+    virtual bool markParityHonoured() const = 0;
+    // Set once the device has reported an error or hang-up: the port is gone.
+    virtual bool failed() const = 0;
+};
+
+} // namespace norvex::link

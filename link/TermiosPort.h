@@ -1,0 +1,32 @@
+#pragma once
+// SerialPort on a POSIX terminal device.
+
+#include "SerialPort.h"
+
+#include <atomic>
+
+namespace norvex::link {
+
+class TermiosPort : public SerialPort {
+public:
+    TermiosPort() = default;
+    ~TermiosPort() override { close(); }
+
+    bool open(const std::string& path, const LineSettings& settings, std::string& error) override;
+    void close() override;
+    bool isOpen() const override { return fd_ >= 0; }
+    std::size_t read(std::uint8_t* buffer, std::size_t max) override;
+    bool write(const std::uint8_t* buffer, std::size_t length) override;
+    void purge() override;
+    void setDtr(bool on) override;
+    int waitHandle() const override { return fd_; }
+    bool markParityHonoured() const override { return markParity_; }
+    bool failed() const override { return failed_.load(); }
+
+private:
+    int fd_ = -1;
+    bool markParity_ = false;
+    std::atomic<bool> failed_{false};
+};
+
+} // namespace norvex::link

@@ -1,0 +1,214 @@
+// The link worker with a scripted port: frames out, answers in, acknowledges and notifications.
+
+#include "link/ComLink.h"
+#include "support/FakePort.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using namespace norvex;
+using namespace norvex::link;
+using norvex::test::FakePortState;
+
+namespace {
+
+class RecordingNotifier : public LinkNotifier {
+public:
+    explicit RecordingNotifier(LinkData& d) : d_(d) {}
+    std::mutex m;
+    std::condition_variable cv;
+    std::vector<std::uint8_t> codes;
+    std::vector<std::vector<std::uint8_t>> pollData; // REQ_POLL data at each RESP_POLL
+    std::atomic<int> failures{0};
+    std::atomic<bool> cancelled{false};
+    std::atomic<int> handlerDelayMs{0};
+    std::atomic<bool> block{false}; // the window thread is busy until cancelled
+
+    bool notify(std::uint8_t code) override {
+        if (cancelled) return false;
+        {
+            std::lock_guard<std::mutex> lk(m);
+            codes.push_back(code);
+            if (code == RESP_POLL) {
+                const auto& r = d_.record(REQ_POLL);
+                pollData.emplace_back(r.data.begin(), r.data.begin() + 4);
+            }
+            cv.notify_all();
+        }
+        if (handlerDelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(handlerDelayMs.load()));
+        while (block && !cancelled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return !cancelled;
+    }
+    void linkFailed(const std::string&, const std::string&) override { ++failures; }
+    void cancelWaits() override { cancelled = true; }
+
+    bool waitCodes(std::size_t n, int ms = 2000) {
+        std::unique_lock<std::mutex> lk(m);
+        return cv.wait_for(lk, std::chrono::milliseconds(ms), [&] { return codes.size() >= n; });
+    }
+    std::vector<std::uint8_t> snapshot() {
+        std::lock_guard<std::mutex> lk(m);
+        return codes;
+    }
+
+private:
+    LinkData& d_;
+};
+
+struct Rig {
+    std::shared_ptr<FakePortState> port = std::make_shared<FakePortState>();
+    LinkData data;
+    PortMap ports;
+    ComLink link{data, ports, test::fakePortFactory(port)};
+    RecordingNotifier notifier{data};
+
+    void start() {
+        ASSERT_EQ(link.openPort(true, 3, 9600), 1);
+        std::string error;
+        ASSERT_TRUE(link.startWorker(notifier, error)) << error;
+    }
+    void send(std::vector<std::uint8_t> frame) {
+        while (!data.submit(frame.data(), frame.size())) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+};
+
+using Bytes = std::vector<std::uint8_t>;
+
+} // namespace
+
+TEST(LinkWorker, SendsTheFrameAndAcknowledgesAStatusAnswer) {
+    Rig rig;
+    rig.start();
+    rig.send({0x33, 0x33});
+    ASSERT_TRUE(rig.port->waitWrites(1));
+    rig.port->feed({0x03, 0x03});
+    ASSERT_TRUE(rig.notifier.waitCodes(1));
+    ASSERT_TRUE(rig.port->waitWrites(2));
+    const auto writes = rig.port->writesSnapshot();
+    EXPECT_EQ(writes[0], (Bytes{0x33, 0x33}));
+    EXPECT_EQ(writes[1], (Bytes{0x00}));
+    EXPECT_EQ(rig.notifier.snapshot(), (Bytes{RESP_POLL}));
+    EXPECT_EQ(rig.data.txLength.load(), 0);
+    rig.link.closePort();
+}
+
+TEST(LinkWorker, BareAckIsNotAcknowledged) {
+    Rig rig;
+    rig.start();
+    rig.send({0x33, 0x33});
+    ASSERT_TRUE(rig.port->waitWrites(1));
+    rig.port->feed({0x00});
+    ASSERT_TRUE(rig.notifier.waitCodes(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(rig.port->writesSnapshot().size(), 1u);
+    rig.link.closePort();
+}
+
+TEST(LinkWorker, AcknowledgeGoesBeforeTheSlowWindowHasHandledTheAnswer) {
+    Rig rig;
+    rig.notifier.handlerDelayMs = 300;
+    rig.start();
+    rig.send({0x31, 0x31});
+    ASSERT_TRUE(rig.port->waitWrites(1));
+    rig.port->feed(Bytes(28, 0x11));
+    // The ACK must be on the wire long before the 300 ms handler returns.
+    ASSERT_TRUE(rig.port->waitWrites(2, 150));
+    EXPECT_EQ(rig.port->writesSnapshot()[1], (Bytes{0x00}));
+    rig.link.closePort();
+}
+
+TEST(LinkWorker, FrameWaitsForAnAnswerThatIsStillArriving) {
+    Rig rig;
+    rig.start();
+    rig.send({0x37, 0xFF, 0x56, 0x4E, 0x54, 0x00, 0xDD, 0x0B});
+    ASSERT_TRUE(rig.port->waitWrites(1));
+    // Half of the statistics record arrives, then an ESCROW frame is placed in the slot while
+    // the rest is still coming in paced bytes.
+    rig.port->feed(Bytes(36, 0x05));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    rig.send({0x35, 0x01, 0x36});
+    for (int i = 0; i < 37; ++i) {
+        rig.port->feed({0x06});
+        std::this_thread::sleep_for(std::chrono::microseconds(1100));
+    }
+    ASSERT_TRUE(rig.notifier.waitCodes(1));
+    EXPECT_EQ(rig.notifier.snapshot()[0], RESP_STATS);
+    ASSERT_TRUE(rig.port->waitWrites(3));
+    const auto writes = rig.port->writesSnapshot();
+    EXPECT_EQ(writes[1], (Bytes{0x00}));             // the record's ACK first
+    EXPECT_EQ(writes[2], (Bytes{0x35, 0x01, 0x36})); // then the held frame
+    rig.link.closePort();
+}
+
+TEST(LinkWorker, NewFramePurgesAnAbandonedAnswer) {
+    Rig rig;
+    rig.start();
+    rig.send({0x31, 0x31});
+    ASSERT_TRUE(rig.port->waitWrites(1));
+    rig.port->feed(Bytes(10, 0x22)); // SETUP answer stops half-way
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    rig.send({0x31, 0x31}); // repeated after its time-out
+    ASSERT_TRUE(rig.port->waitWrites(2));
+    rig.port->feed(Bytes(28, 0x33));
+    ASSERT_TRUE(rig.notifier.waitCodes(1));
+    EXPECT_EQ(rig.data.record(REQ_SETUP).data[0], 0x33);
+    EXPECT_EQ(rig.data.record(REQ_SETUP).data[27], 0x33);
+    rig.link.closePort();
+}
+
+TEST(LinkWorker, VanishedAdapterIsReportedOnceAndTheWorkerStops) {
+    Rig rig;
+    rig.start();
+    rig.port->vanish();
+    for (int i = 0; i < 200 && rig.link.workerRunning(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_FALSE(rig.link.workerRunning());
+    EXPECT_EQ(rig.notifier.failures.load(), 1);
+    // Frames placed afterwards stay in the slot: nothing spins, nothing is lost silently.
+    rig.send({0x33, 0x33});
+    EXPECT_TRUE(rig.data.slotBusy());
+    rig.link.closePort();
+    EXPECT_FALSE(rig.data.slotBusy());
+}
+
+TEST(LinkWorker, ClosingWhileTheWorkerWaitsForTheWindowDoesNotHang) {
+    Rig rig;
+    rig.notifier.block = true;
+    rig.start();
+    rig.send({0x33, 0x33});
+    ASSERT_TRUE(rig.port->waitWrites(1));
+    rig.port->feed({0x06, 0x06});
+    ASSERT_TRUE(rig.notifier.waitCodes(1));
+    const auto t0 = std::chrono::steady_clock::now();
+    rig.link.closePort();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
+    EXPECT_FALSE(rig.port->dtr);
+    EXPECT_FALSE(rig.link.workerRunning());
+}
+
+TEST(ComLinkLifecycle, FailedOpenLeavesNothingAndALaterOpenWorks) {
+    Rig rig;
+    rig.port->failOpen = true;
+    EXPECT_EQ(rig.link.openPort(true, 3, 9600), 0);
+    EXPECT_EQ(rig.link.info(), nullptr);
+    EXPECT_FALSE(rig.link.lastError().empty());
+    rig.port->failOpen = false;
+    EXPECT_EQ(rig.link.openPort(true, 3, 9600), 1);
+    ASSERT_NE(rig.link.info(), nullptr);
+    EXPECT_EQ(rig.link.info()->connected.load(), 1);
+    rig.link.closePort();
+    rig.link.closePort(); // harmless
+    EXPECT_EQ(rig.link.info(), nullptr);
+}
+
+TEST(ComLinkLifecycle, PortNumberOutsideTheFourFails) {
+    Rig rig;
+    rig.link.setPortNumber(4);
+    EXPECT_EQ(rig.link.openPort(true, 3, 9600), 0);
+    EXPECT_EQ(rig.port->opens, 0);
+}

@@ -1,0 +1,116 @@
+// Port names and the termios port on a pseudo-terminal.
+
+#include "link/PortMap.h"
+#include "link/TermiosPort.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace norvex::link;
+
+namespace {
+
+struct Pty {
+    int master = -1;
+    std::string slave;
+    Pty() {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0) slave = ::ptsname(master);
+    }
+    ~Pty() {
+        if (master >= 0) ::close(master);
+    }
+};
+
+} // namespace
+
+TEST(PortMap, DefaultsEnvironmentAndCommandLineInThatOrder) {
+    PortMap m;
+    EXPECT_EQ(m.devicePath(0), "/dev/ttyUSB0");
+    EXPECT_EQ(m.devicePath(3), "/dev/ttyUSB3");
+    EXPECT_EQ(m.devicePath(4), "");
+    EXPECT_EQ(PortMap::portName(2), "COM3");
+
+    ::setenv("NORVEX_COM2", "/dev/from-env", 1);
+    m.loadEnvironment();
+    ::unsetenv("NORVEX_COM2");
+    EXPECT_EQ(m.devicePath(1), "/dev/from-env");
+
+    std::string error;
+    EXPECT_TRUE(m.parseOverride("COM2=/dev/from-cli", error));
+    EXPECT_EQ(m.devicePath(1), "/dev/from-cli");
+    EXPECT_TRUE(m.parseOverride("COM4=/tmp/a=b", error));
+    EXPECT_EQ(m.devicePath(3), "/tmp/a=b");
+    for (const char* bad : {"COM5=/x", "COM1", "COM1=", "com1=/x", "COM12=/x", "=/x"}) {
+        EXPECT_FALSE(m.parseOverride(bad, error)) << bad;
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(TermiosPort, AbsentDeviceFailsWithAReason) {
+    TermiosPort p;
+    std::string error;
+    EXPECT_FALSE(p.open("/dev/does-not-exist-norvex", {}, error));
+    EXPECT_NE(error.find("/dev/does-not-exist-norvex"), std::string::npos);
+    EXPECT_FALSE(p.isOpen());
+    EXPECT_FALSE(p.open("/etc/hostname", {}, error)); // not a serial device
+}
+
+TEST(TermiosPort, PseudoTerminalFallsBackToTwoStopBitsAndReadsWithoutWaiting) {
+    Pty pty;
+    ASSERT_FALSE(pty.slave.empty());
+    TermiosPort p;
+    std::string error;
+    ASSERT_TRUE(p.open(pty.slave, {9600, Parity::Mark}, error)) << error;
+    // The pty cannot carry a ninth bit: the port says so instead of pretending.
+    EXPECT_FALSE(p.markParityHonoured());
+
+    std::uint8_t buf[128];
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(p.read(buf, sizeof buf), 0u);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(50));
+
+    const std::uint8_t answer[5] = {1, 2, 3, 4, 5};
+    ASSERT_EQ(::write(pty.master, answer, 5), 5);
+    std::size_t got = 0;
+    for (int i = 0; i < 100 && got < 5; ++i) {
+        got += p.read(buf + got, sizeof buf - got);
+        if (got < 5) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_EQ(got, 5u);
+    EXPECT_EQ(buf[4], 5);
+
+    const std::uint8_t frame[2] = {0x33, 0x33};
+    EXPECT_TRUE(p.write(frame, 2));
+    std::uint8_t back[2] = {};
+    ASSERT_EQ(::read(pty.master, back, 2), 2);
+    EXPECT_EQ(back[1], 0x33);
+}
+
+TEST(TermiosPort, SecondOpenOfAHeldPortFails) {
+    Pty pty;
+    TermiosPort a, b;
+    std::string error;
+    ASSERT_TRUE(a.open(pty.slave, {}, error)) << error;
+    EXPECT_FALSE(b.open(pty.slave, {}, error));
+    a.close();
+    EXPECT_TRUE(b.open(pty.slave, {}, error)) << error;
+}
+
+TEST(TermiosPort, VanishedDeviceIsNoticed) {
+    auto pty = std::make_unique<Pty>();
+    TermiosPort p;
+    std::string error;
+    ASSERT_TRUE(p.open(pty->slave, {}, error));
+    pty.reset(); // the adapter is pulled
+    std::uint8_t buf[8];
+    EXPECT_EQ(p.read(buf, sizeof buf), 0u);
+    EXPECT_TRUE(p.failed());
+    const std::uint8_t b = 0;
+    EXPECT_FALSE(p.write(&b, 1));
+}
