@@ -1,0 +1,38 @@
+#include "diagnostics/VideoTestData.h"
+
+namespace norvex::diagnostics {
+
+namespace {
+
+void averageIntoFirst(std::array<std::uint8_t, videoSamples>& samples) {
+    unsigned sum = 0; // five samples of up to 255 exceed a byte
+    for (auto v : samples)
+        sum += v;
+    samples[0] = static_cast<std::uint8_t>(sum / videoSamples);
+}
+
+} // namespace
+
+void decodeVideoTest(const std::uint8_t* bytes, VideoTestData& data) {
+    for (int s = 0; s < videoSamples; ++s) {
+        for (int ch = 0; ch < opticChannels; ++ch) {
+            for (int col = 0; col < opticColours; ++col) {
+                const int i = 2 * (28 * s + 4 * ch + col);
+                data.videoRefl[ch][col][s] = bytes[i];
+                data.videoTrans[ch][col][s] = bytes[i + 1];
+            }
+        }
+    }
+    for (auto& channel : data.videoRefl)
+        for (auto& samples : channel)
+            averageIntoFirst(samples);
+    for (auto& channel : data.videoTrans)
+        for (auto& samples : channel)
+            averageIntoFirst(samples);
+}
+
+void resetVideoTest(VideoTestData& data) {
+    data = VideoTestData{};
+}
+
+} // namespace norvex::diagnostics

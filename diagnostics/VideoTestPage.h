@@ -1,0 +1,43 @@
+#pragma once
+// The "Video Test" page: one level graph per shown channel, with a mark per colour on a scale of
+// 2 pixels per level unit (transmissive 110 down to 50, reflective 250 down to 190).
+
+#include "control/PaintSurface.h"
+#include "diagnostics/VideoTestData.h"
+
+#include <array>
+
+namespace norvex::diagnostics {
+
+struct VideoGraph {
+    int channel;
+    int x0; // left edge; every graph spans y 220 to 340
+};
+
+inline constexpr std::array<VideoGraph, 5> transmissiveGraphs{
+    {{3, 60}, {1, 115}, {0, 170}, {2, 225}, {4, 280}}};
+inline constexpr std::array<VideoGraph, 3> reflectiveGraphs{{{1, 370}, {0, 425}, {2, 480}}};
+
+inline constexpr int videoGraphTop = 220;
+inline constexpr int videoGraphBottom = 340;
+
+// Height of a level mark. A level above the scale is drawn 3 pixels above the top line (217),
+// one below it 3 pixels below the bottom line (343).
+constexpr int videoMarkY(int level, bool reflective) {
+    const int y = (reflective ? 720 : 440) - 2 * level;
+    if (y > videoGraphBottom) return videoGraphBottom + 3;
+    if (y < videoGraphTop) return videoGraphTop - 3;
+    return y;
+}
+
+// Left and right end of the mark of a colour in its 12-pixel cell of a graph.
+constexpr int videoMarkLeft(int x0, int colour) {
+    return x0 + 1 + 12 * colour;
+}
+constexpr int videoMarkRight(int x0, int colour) {
+    return x0 + 11 + 12 * colour;
+}
+
+void drawVideoTestPage(PaintSurface& surface, const VideoTestData& data);
+
+} // namespace norvex::diagnostics
