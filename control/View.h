@@ -32,6 +32,7 @@ inline constexpr int TRAFFIC_STOP = 1027;
 inline constexpr int NEXT_EVENTS = 1028;
 inline constexpr int NEXT_BILLS = 1029;
 inline constexpr int COM_SELECTOR = 1048;
+inline constexpr int LINE_NOTE = 1049;      // how the port puts the mode bit on the line
 inline constexpr int EXIT = 2;
 } // namespace ids
 

@@ -1,0 +1,59 @@
+#include "NotificationBridge.h"
+
+namespace norvex::ui {
+
+NotificationBridge::NotificationBridge(std::function<void()> post, Handler handler, FailureHandler onFailure)
+    : post_(std::move(post)), handler_(std::move(handler)), onFailure_(std::move(onFailure)) {}
+
+bool NotificationBridge::notify(std::uint8_t code) {
+    std::unique_lock<std::mutex> lk(m_);
+    if (cancelled_) return false;
+    pending_ = code;
+    handled_ = false;
+    lk.unlock();
+    post_();
+    lk.lock();
+    cv_.wait(lk, [&] { return handled_ || cancelled_; });
+    const bool ok = handled_;
+    pending_.reset();
+    return ok;
+}
+
+void NotificationBridge::linkFailed(const std::string& text, const std::string& caption) {
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        failure_ = std::make_pair(text, caption);
+    }
+    post_();
+}
+
+void NotificationBridge::cancelWaits() {
+    std::lock_guard<std::mutex> lk(m_);
+    cancelled_ = true;
+    pending_.reset();
+    cv_.notify_all();
+}
+
+void NotificationBridge::reset() {
+    std::lock_guard<std::mutex> lk(m_);
+    cancelled_ = false;
+}
+
+void NotificationBridge::deliver() {
+    std::optional<std::uint8_t> code;
+    std::optional<std::pair<std::string, std::string>> failure;
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        if (!handled_ && !cancelled_) code = pending_;
+        failure.swap(failure_);
+    }
+    if (code) {
+        handler_(*code);
+        std::lock_guard<std::mutex> lk(m_);
+        handled_ = true;
+        cv_.notify_all();
+    }
+    if (failure) onFailure_(failure->first, failure->second);
+}
+
+} // namespace norvex::ui

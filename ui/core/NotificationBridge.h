@@ -1,0 +1,48 @@
+#pragma once
+// Hands the link worker's completion codes to the window thread, one at a time, and makes the
+// worker wait until each has been handled. `post` asks the window thread to call deliver()
+// soon (the Qt binding queues a call; the batch mode signals its loop). Closing cancels the
+// waits, so a worker that is notifying never holds up the close.
+
+#include "link/ComLink.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace norvex::ui {
+
+class NotificationBridge : public link::LinkNotifier {
+public:
+    using Handler = std::function<void(std::uint8_t code)>;
+    using FailureHandler = std::function<void(const std::string& text, const std::string& caption)>;
+
+    NotificationBridge(std::function<void()> post, Handler handler, FailureHandler onFailure);
+
+    // Worker side.
+    bool notify(std::uint8_t code) override;
+    void linkFailed(const std::string& text, const std::string& caption) override;
+    void cancelWaits() override;
+
+    // Window side: handles the pending code and any pending failure report; returns at once
+    // when there is nothing to do.
+    void deliver();
+    // Allows waits again (after a cancelled close, a new START may follow).
+    void reset();
+
+private:
+    std::function<void()> post_;
+    Handler handler_;
+    FailureHandler onFailure_;
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::optional<std::uint8_t> pending_;
+    bool handled_ = false;
+    bool cancelled_ = false;
+    std::optional<std::pair<std::string, std::string>> failure_;
+};
+
+} // namespace norvex::ui
