@@ -1,0 +1,79 @@
+#include "download/PosixByteChannel.h"
+
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+using namespace norvex::download;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Pty {
+    Pty() {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        EXPECT_GE(master, 0);
+        EXPECT_EQ(::grantpt(master), 0);
+        EXPECT_EQ(::unlockpt(master), 0);
+        slave = ::ptsname(master);
+    }
+    ~Pty() { ::close(master); }
+    int master = -1;
+    std::string slave;
+};
+
+long msSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+} // namespace
+
+TEST(PosixByteChannel, CarriesRawBytesBothWaysAndWaitsNoLongerThanItsTimeout) {
+    Pty pty;
+    PosixByteChannel channel(pty.slave);
+    ASSERT_TRUE(channel.reopen(38400));
+
+    const uint8_t frame[] = {'#', 'C', 0x0A, 0x0D, 0x00, 0xFF, 0x11, 0x13}; // no CR/LF mapping, no XON/XOFF
+    ASSERT_TRUE(channel.write(frame, sizeof frame));
+    uint8_t got[16] = {};
+    ASSERT_EQ(::read(pty.master, got, sizeof got), static_cast<ssize_t>(sizeof frame));
+    EXPECT_EQ(0, std::memcmp(got, frame, sizeof frame));
+
+    ASSERT_EQ(::write(pty.master, "#A", 2), 2);
+    auto start = Clock::now();
+    EXPECT_EQ(channel.read(got, 2, 1000), 2u);
+    EXPECT_LT(msSince(start), 500);
+
+    // Fewer bytes than asked for: what came, after one overall timeout.
+    ASSERT_EQ(::write(pty.master, "xyz", 3), 3);
+    start = Clock::now();
+    EXPECT_EQ(channel.read(got, 128, 150), 3u);
+    EXPECT_GE(msSince(start), 140);
+    EXPECT_LT(msSince(start), 600);
+    EXPECT_EQ(channel.read(got, 2, 0), 0u);
+}
+
+TEST(PosixByteChannel, OpenIsExclusiveAndAFailedOpenRefusesEverythingAtOnce) {
+    Pty pty;
+    PosixByteChannel first(pty.slave), second(pty.slave);
+    ASSERT_TRUE(first.reopen(9600));
+    EXPECT_FALSE(second.reopen(9600)); // held by another user of the port
+    first.close();
+    EXPECT_TRUE(second.reopen(9600));
+    EXPECT_FALSE(second.reopen(12345)); // no such speed: the line ends up closed
+    EXPECT_FALSE(second.isOpen());
+
+    PosixByteChannel absent("/dev/norvex-no-such-port");
+    EXPECT_FALSE(absent.reopen(9600));
+    uint8_t buf[2];
+    const auto start = Clock::now();
+    EXPECT_FALSE(absent.write(buf, 2));
+    EXPECT_EQ(absent.read(buf, 2, 1000), 0u);
+    EXPECT_LT(msSince(start), 50);
+
+    PosixByteChannel notTerminal("/dev/null");
+    EXPECT_FALSE(notTerminal.reopen(9600));
+}

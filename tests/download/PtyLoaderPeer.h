@@ -1,0 +1,42 @@
+#pragma once
+
+// The test loader on the master side of a pseudo-terminal, answering from its own thread as fast as
+// it can. The tool opens slavePath() like a serial port.
+
+#include "LoaderModel.h"
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+namespace norvex::download::testing {
+
+class PtyLoaderPeer {
+public:
+    explicit PtyLoaderPeer(LoaderBehaviour behaviour = {});
+    ~PtyLoaderPeer();
+    PtyLoaderPeer(const PtyLoaderPeer&) = delete;
+    PtyLoaderPeer& operator=(const PtyLoaderPeer&) = delete;
+
+    const std::string& slavePath() const { return slave_; }
+    // Ends the thread; the model and counters may be read afterwards.
+    void stop();
+
+    const LoaderModel& model() const { return model_; }
+    size_t bytesFromTool() const { return fromTool_; }
+    size_t bytesToTool() const { return toTool_; }
+
+private:
+    void run();
+    int currentBaud() const;
+
+    int master_ = -1;
+    std::string slave_;
+    LoaderModel model_;
+    std::atomic<bool> stop_{false};
+    size_t fromTool_ = 0;
+    size_t toTool_ = 0;
+    std::thread thread_;
+};
+
+} // namespace norvex::download::testing

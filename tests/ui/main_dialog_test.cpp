@@ -1,0 +1,279 @@
+// The toolkit-free main window: start-up, pages and bars, commands, notifications, the report
+// and the data file, driven through a recording view and a scripted port.
+
+#include "support/FakePort.h"
+#include "support/RecordingSurface.h"
+#include "support/RecordingView.h"
+#include "ui/core/CMainDialog.h"
+#include "ui/core/NotificationBridge.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+using namespace norvex;
+using namespace norvex::link;
+using norvex::test::RecordingSurface;
+using norvex::test::RecordingView;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class MainDialogTest : public ::testing::Test {
+protected:
+    fs::path dir = fs::temp_directory_path() / ("norvex-main-" + std::to_string(::getpid()) + "-" +
+                                                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::shared_ptr<test::FakePortState> port = std::make_shared<test::FakePortState>();
+    RecordingView view;
+    PortMap ports;
+    std::unique_ptr<ui::CMainDialog> core;
+    ui::NotificationBridge bridge{[] {}, [](std::uint8_t) {}, [](const std::string&, const std::string&) {}};
+
+    void SetUp() override {
+        fs::create_directories(dir);
+        core = std::make_unique<ui::CMainDialog>(view, ports, test::fakePortFactory(port));
+        core->setSettingsDirectory(dir.string());
+        core->setClock([] {
+            std::tm t{};
+            t.tm_year = 126;
+            t.tm_mon = 11;
+            t.tm_mday = 6;
+            t.tm_hour = 9;
+            t.tm_min = 5;
+            t.tm_sec = 3;
+            return t;
+        });
+    }
+    void TearDown() override {
+        core->onDestroy();
+        core.reset();
+        fs::remove_all(dir);
+    }
+    void start() {
+        core->onInitDialog();
+        core->onStart(bridge);
+        ASSERT_TRUE(core->controller().started());
+    }
+};
+
+} // namespace
+
+TEST_F(MainDialogTest, StartsOnTheFirstPageWithTheStoredPortAndEmptyState) {
+    {
+        std::ofstream(dir / "norvex.ini", std::ios::binary) << "Com_Port_Num:2\r\n";
+    }
+    core->onInitDialog();
+    EXPECT_EQ(core->currentPage(), 0);
+    EXPECT_EQ(view.comPort, 2);
+    EXPECT_EQ(core->portNumber(), 2);
+    EXPECT_EQ(view.liveBars, std::vector<int>{0});
+    EXPECT_FALSE(view.enabled[ids::BAR_BUTTON]); // RE-CONNECT waits for START
+    EXPECT_EQ(view.cells[0][0], " Type 00  ___");
+    EXPECT_EQ(view.cells[15][0], " Type 15  ___");
+    for (int d : view.digits) EXPECT_EQ(d, 0);
+
+    RecordingSurface s;
+    core->onPaint(s);
+    EXPECT_EQ(view.title, "Tavik MDB test program [ rev 6 ]");
+    EXPECT_TRUE(s.hasText("VALIDATOR - STATUS"));
+    EXPECT_TRUE(s.hasText("CONTROLLER - COMMAND"));
+}
+
+TEST_F(MainDialogTest, EveryPageKeepsExactlyOneBar) {
+    core->onInitDialog();
+    for (int page : {1, 2, 3, 4, 5, 0, 3, 3}) {
+        core->onTabChange(page);
+        EXPECT_EQ(view.liveBars, std::vector<int>{page});
+    }
+    const int created = view.barsCreated[3];
+    core->selectPage(3); // already shown: activated, not created again
+    EXPECT_EQ(view.barsCreated[3], created);
+    EXPECT_GE(view.barsActivated[3], 1);
+}
+
+TEST_F(MainDialogTest, PagesStartAfreshWhenEntered) {
+    core->onInitDialog();
+    core->onTabChange(1);
+    EXPECT_TRUE(core->onCommand(ui::cmd::NEXT_EVENTS));
+    EXPECT_EQ(view.fields[ids::NEXT_EVENTS], "Prev 9");
+    EXPECT_FALSE(core->eventsFirstHalf());
+    core->onTabChange(0);
+    core->onTabChange(1);
+    EXPECT_TRUE(core->eventsFirstHalf());
+
+    core->onTabChange(3);
+    core->onCommand(ui::cmd::COLOUR_RED + 2);
+    EXPECT_EQ(core->optics().selectedColour, 2);
+    core->onTabChange(2);
+    core->onTabChange(3);
+    EXPECT_EQ(core->optics().selectedColour, 0);
+
+    core->onTabChange(5);
+    core->onCommand(ui::cmd::TRAFFIC_STOP);
+    EXPECT_EQ(view.fields[ids::TRAFFIC_STOP], "Resume Display");
+    EXPECT_TRUE(core->trafficView().trafficStopped());
+    core->onTabChange(0);
+    core->onTabChange(5);
+    EXPECT_FALSE(core->trafficView().trafficStopped());
+}
+
+TEST_F(MainDialogTest, ClearStatsAsksAndOnlyClearsOnYes) {
+    core->onInitDialog();
+    core->statistics().billsAccepted[0] = 7;
+    view.answers.push_back(MsgResult::No);
+    core->onCommand(ui::cmd::CLEAR_STATS);
+    EXPECT_EQ(view.messages[0].caption, "Warning");
+    EXPECT_EQ(view.lastMessage()->text, "Erase Cancelled");
+    EXPECT_EQ(core->statistics().billsAccepted[0], 7);
+
+    view.answers.push_back(MsgResult::Yes);
+    core->onCommand(ui::cmd::CLEAR_STATS);
+    EXPECT_EQ(view.lastMessage()->text, "Erased");
+    EXPECT_EQ(core->statistics().billsAccepted[0], 0);
+    // Not started: nothing goes to the validator.
+    EXPECT_EQ(core->linkData().state(REQ_CLEAR_STATS), STATE_IDLE);
+}
+
+TEST_F(MainDialogTest, RequestCommandsBeforeStartChangeNothing) {
+    core->onInitDialog();
+    for (int id : {ui::cmd::SETUP_REQUEST, ui::cmd::DEVICE_ID_REQUEST, ui::cmd::STATISTICS_REQUEST,
+                   ui::cmd::SENSORS_REQUEST, ui::cmd::OPTICS_REQUEST, ui::cmd::VIDEO_REQUEST})
+        EXPECT_TRUE(core->onCommand(id));
+    for (int k = 0; k < REQ_COUNT; ++k)
+        EXPECT_EQ(core->linkData().state(static_cast<RequestKind>(k)), STATE_IDLE) << k;
+    core->createLogFileCommand();
+    EXPECT_EQ(view.lastMessage()->text, "Connection with validator required");
+    EXPECT_EQ(view.opened[Modeless::LogFile], 0);
+}
+
+TEST_F(MainDialogTest, StartShowsHowTheModeBitIsMade) {
+    port->markParity = false;
+    start();
+    EXPECT_EQ(view.fields[ids::LINE_NOTE], "2 stop bits (no mark parity)");
+    EXPECT_TRUE(view.enabled[ids::BAR_BUTTON]);
+    EXPECT_FALSE(view.enabled[ids::START]);
+}
+
+TEST_F(MainDialogTest, DiagnosticRecordsAreDecodedAndTheirPageRedrawn) {
+    start();
+    core->onTabChange(1);
+    auto& d = core->linkData();
+    d.diag[0] = 0x34;
+    d.diag[1] = 0x12;
+    d.setState(REQ_STATISTICS, STATE_AWAITING);
+    view.invalidations.clear();
+    core->onLinkNotification(RESP_STATS);
+    EXPECT_EQ(core->statistics().billsAccepted[0], 4660);
+    EXPECT_EQ(d.state(REQ_STATISTICS), STATE_IDLE);
+    EXPECT_TRUE(view.invalidated(areas::data));
+
+    d.record(REQ_SENSORS).data[15] = 0x01;
+    d.record(REQ_SENSORS).data[16] = 0x2C;
+    core->onLinkNotification(RESP_SENSORS);
+    EXPECT_EQ(core->sensors().sensor[0].gain, 0x12C);
+}
+
+TEST_F(MainDialogTest, ReportIsWrittenWhereTheOperatorChoseAndNotOnCancel) {
+    start();
+    core->createLogFileCommand();
+    EXPECT_EQ(view.opened[Modeless::LogFile], 1);
+    EXPECT_EQ(core->controller().logCountdown(), 25u);
+    core->createLogFileCommand(); // second time: brought to the front
+    EXPECT_EQ(view.activated[Modeless::LogFile], 1);
+
+    const fs::path report = dir / "Tavik_AB12.TXT";
+    view.savePaths.push_back(report.string());
+    core->onLogDialogOk(false, true, false, false, "AB12");
+    EXPECT_EQ(view.fileDialogProposals.back(), "Tavik_AB12.TXT");
+    const std::string text = readFile(report);
+    EXPECT_EQ(text.rfind("**************************************************************\r\n  PART II - SENSORS DATA\r\n", 0),
+              0u);
+    EXPECT_EQ(view.lastMessage()->text, "Log File Created at " + report.string() + " ");
+    EXPECT_EQ(view.lastMessage()->caption, "Log File Location");
+    EXPECT_FALSE(core->logDialogOpen());
+
+    // Cancelling the save dialog later leaves the earlier report alone.
+    fs::resize_file(report, 3);
+    core->createLogFileCommand();
+    core->onLogDialogOk(true, true, true, true, "AB12");
+    EXPECT_EQ(fs::file_size(report), 3u);
+}
+
+TEST_F(MainDialogTest, UnwritableReportIsReported) {
+    start();
+    core->createLogFileCommand();
+    view.savePaths.push_back((dir / "missing-dir" / "r.TXT").string());
+    core->onLogDialogOk(true, false, false, false, "");
+    EXPECT_EQ(view.lastMessage()->icon, MsgIcon::Error);
+    EXPECT_FALSE(core->lastFileError().empty());
+    EXPECT_FALSE(core->logDialogOpen());
+}
+
+TEST_F(MainDialogTest, DataFileRecordsEachAnswerAndAFailureStopsRecordingOnce) {
+    start();
+    core->optionsCommand();
+    core->onOptionsDataSaving(1);
+    view.savePaths.push_back((dir / "traffic.txt").string());
+    core->onOptionsBrowse();
+    EXPECT_EQ(view.lastMessage()->text, "New File Selected.The Old File will be closed");
+    core->onOptionsOk(2);
+    EXPECT_TRUE(core->dataFileOpen());
+    EXPECT_EQ(core->controller().escrowOption(), 2);
+
+    auto& d = core->linkData();
+    auto exchange = [&] {
+        std::lock_guard<std::mutex> g(d.lock);
+        d.traffic.clear();
+        d.traffic.sent[0] = 0x33;
+        d.traffic.sent[1] = 0x33;
+        d.traffic.received[2] = 0x03;
+        d.traffic.received[3] = 0x03;
+        d.traffic.sent[3] = 0x00;
+    };
+    exchange();
+    core->controller().setRunClockMs(100);
+    d.record(REQ_POLL).data[0] = 0x03;
+    d.record(REQ_POLL).data[1] = 0x03;
+    core->onLinkNotification(RESP_POLL);
+    core->closeDataFile();
+    EXPECT_EQ(readFile(dir / "traffic.txt"), "time: 000000100  vmc: 33 val: 03 03 \r\n");
+
+    // Recording into a full device: told once, recording off, polling goes on.
+    core->optionsCommand();
+    view.savePaths.push_back("/dev/full");
+    core->onOptionsBrowse();
+    core->onOptionsDataSaving(0);
+    core->onOptionsOk(0);
+    core->optionsCommand();
+    core->onOptionsDataSaving(1);
+    core->onOptionsOk(0);
+    ASSERT_TRUE(core->dataFileOpen());
+    const std::size_t before = view.messages.size();
+    exchange();
+    core->onLinkNotification(RESP_POLL);
+    exchange();
+    core->onLinkNotification(RESP_POLL);
+    EXPECT_EQ(view.messages.size(), before + 1);
+    EXPECT_FALSE(core->dataFileOpen());
+    EXPECT_EQ(core->options().appliedDataSaving, 0);
+}
+
+TEST_F(MainDialogTest, ComSelectionIsStoredAndStartIsRefusedOnAMissingPort) {
+    core->onInitDialog();
+    core->onComSelection(2);
+    EXPECT_EQ(readFile(dir / "norvex.ini"), "Com_Port_Num:2\r\n");
+    port->failOpen = true;
+    core->onStart(bridge);
+    EXPECT_FALSE(core->controller().started());
+    EXPECT_EQ(view.lastMessage()->text, "No Connection");
+}
