@@ -1,0 +1,136 @@
+// The real termios port and link worker on a pseudo-terminal, with a test peer on the master
+// side that answers as a validator would, byte by byte at the wire's pace.
+
+#include "link/ComLink.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace norvex::link;
+using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
+
+namespace {
+
+class Window : public LinkNotifier {
+public:
+    std::mutex m;
+    std::condition_variable cv;
+    std::vector<std::uint8_t> codes;
+    std::vector<Bytes> setups;
+    LinkData* data = nullptr;
+    bool notify(std::uint8_t code) override {
+        std::lock_guard<std::mutex> lk(m);
+        codes.push_back(code);
+        if (code == RESP_SETUP) {
+            const auto& r = data->record(REQ_SETUP).data;
+            setups.emplace_back(r.begin(), r.begin() + 28);
+        }
+        cv.notify_all();
+        return true;
+    }
+    void linkFailed(const std::string&, const std::string&) override {}
+    void cancelWaits() override {}
+    bool wait(std::size_t n) {
+        std::unique_lock<std::mutex> lk(m);
+        return cv.wait_for(lk, 3s, [&] { return codes.size() >= n; });
+    }
+};
+
+struct Peer {
+    int master = -1;
+    std::string slave;
+    Peer() {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ::grantpt(master);
+        ::unlockpt(master);
+        slave = ::ptsname(master);
+        termios t{};
+        ::tcgetattr(master, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(master, TCSANOW, &t);
+    }
+    ~Peer() { ::close(master); }
+    Bytes read(std::size_t n, std::chrono::milliseconds timeout = 2000ms) {
+        Bytes out;
+        const auto until = std::chrono::steady_clock::now() + timeout;
+        while (out.size() < n && std::chrono::steady_clock::now() < until) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            std::uint8_t b[64];
+            const ssize_t r = ::read(master, b, std::min<std::size_t>(sizeof b, n - out.size()));
+            if (r > 0) out.insert(out.end(), b, b + r);
+        }
+        return out;
+    }
+    // One byte per MDB character time (11 bits at 9600 baud).
+    void paced(const Bytes& bytes) {
+        for (std::uint8_t b : bytes) {
+            ASSERT_EQ(::write(master, &b, 1), 1);
+            std::this_thread::sleep_for(1146us);
+        }
+    }
+};
+
+struct Rig {
+    Peer peer;
+    LinkData data;
+    PortMap ports;
+    ComLink link{data, ports};
+    Window window;
+    Rig() {
+        ports.set(0, peer.slave);
+        window.data = &data;
+        EXPECT_EQ(link.openPort(true, 3, 9600), 1) << link.lastError();
+        std::string error;
+        EXPECT_TRUE(link.startWorker(window, error)) << error;
+    }
+    ~Rig() { link.closePort(); }
+};
+
+} // namespace
+
+TEST(LinkOverPty, PollStatusAndSetupAreAssembledAndAcknowledged) {
+    Rig rig;
+    const Bytes poll{0x33, 0x33};
+    ASSERT_TRUE(rig.data.submit(poll.data(), poll.size()));
+    EXPECT_EQ(rig.peer.read(2), poll);
+    rig.peer.paced({0x06, 0x06});
+    EXPECT_EQ(rig.peer.read(1), Bytes{0x00});
+    ASSERT_TRUE(rig.window.wait(1));
+
+    const Bytes setup{0x31, 0x31};
+    ASSERT_TRUE(rig.data.submit(setup.data(), setup.size()));
+    EXPECT_EQ(rig.peer.read(2), setup);
+    Bytes answer(28);
+    for (std::size_t i = 0; i < answer.size(); ++i) answer[i] = static_cast<std::uint8_t>(0x80 + i);
+    rig.peer.paced(answer);
+    EXPECT_EQ(rig.peer.read(1), Bytes{0x00});
+    ASSERT_TRUE(rig.window.wait(2));
+    EXPECT_EQ(rig.window.setups.at(0), answer);
+}
+
+TEST(LinkOverPty, GarbageWithNoFrameOutstandingIsIgnoredAndPollingGoesOn) {
+    Rig rig;
+    const Bytes junk{0x12, 0x34, 0x56};
+    ASSERT_EQ(::write(rig.peer.master, junk.data(), junk.size()), 3);
+    std::this_thread::sleep_for(30ms);
+    const Bytes poll{0x33, 0x33};
+    ASSERT_TRUE(rig.data.submit(poll.data(), poll.size()));
+    EXPECT_EQ(rig.peer.read(2), poll);
+    rig.peer.paced({0x00});
+    ASSERT_TRUE(rig.window.wait(1));
+    EXPECT_EQ(rig.window.codes[0], RESP_POLL);
+    // A bare ACK gets no ACK back.
+    EXPECT_TRUE(rig.peer.read(1, 50ms).empty());
+}
