@@ -1,0 +1,30 @@
+#pragma once
+
+#include "CLoader.h"
+#include "CValidator.h"
+
+#include <string>
+#include <vector>
+
+namespace norvex::sim {
+
+struct COptions {
+    std::string linkPath;
+    std::string scenarioPath;
+    std::string logPath;
+    std::string loaderDumpPath;
+    double ackTimeoutMs = 5.0;
+    double frameGapMs = 20.0;
+    bool pacing = true;
+    bool loader = false;
+    bool help = false;
+    CLoader::CheckMode check = CLoader::CheckMode::Crc;
+    std::uint16_t fixedCheck = 0;
+    PollBatch batch = PollBatch::Safe;
+
+    // False with a message for a bad command line.
+    bool parse(const std::vector<std::string>& args, std::string& error);
+    static const char* helpText();
+};
+
+} // namespace norvex::sim

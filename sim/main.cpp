@@ -1,0 +1,20 @@
+#include "COptions.h"
+#include "CSimHost.h"
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    using namespace norvex::sim;
+    COptions options;
+    std::string error;
+    if (!options.parse(std::vector<std::string>(argv + 1, argv + argc), error)) {
+        std::fprintf(stderr, "norvex-sim: %s\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(COptions::helpText(), stdout);
+        return 0;
+    }
+    CSimHost host(options);
+    return host.run();
+}
