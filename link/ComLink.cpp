@@ -17,9 +17,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A frame waits while an answer is still arriving: MDB sends the bytes of an answer back to
-// back (at most 1 ms apart), so an answer whose last byte came less than this long ago is
-// still in flight. Longer silence means the answer has stopped and the frame may go.
+// A frame is not sent into an answer: after a frame that expects one, the next frame waits
+// while the answer may still be coming. MDB gives the validator 5 ms to begin and sends the
+// bytes of an answer back to back (at most 1 ms apart); this allows for the time the bytes
+// spend in drivers. Once the line has been quiet this long, the answer is over (or never came).
 constexpr auto ANSWER_GAP = std::chrono::milliseconds(10);
 
 constexpr std::size_t READ_CHUNK = 128;
@@ -146,7 +147,7 @@ void ComLink::workerMain() {
     ResponseAssembler assembler(data_);
     std::array<std::uint8_t, READ_CHUNK> chunk{};
     std::array<std::uint8_t, TX_SLOT_SIZE> frame{};
-    Clock::time_point lastByte{};
+    Clock::time_point lastActivity{}; // last frame sent or byte received
     const std::uint8_t ack = 0x00;
 
     auto fail = [&](const std::string& text) {
@@ -161,8 +162,8 @@ void ComLink::workerMain() {
         int timeoutMs = -1;
         {
             std::lock_guard<std::mutex> guard(data_.lock);
-            if (data_.txLength.load() != 0 && assembler.answerStarted()) {
-                const auto quietFor = Clock::now() - lastByte;
+            if (data_.txLength.load() != 0 && data_.responseMode.load() != MODE_IDLE) {
+                const auto quietFor = Clock::now() - lastActivity;
                 if (quietFor < ANSWER_GAP) {
                     holding = true;
                     timeoutMs = static_cast<int>(
@@ -180,6 +181,7 @@ void ComLink::workerMain() {
                     assembler.frameSent(frame.data(), n);
                 }
                 port.write(frame.data(), n);
+                if (n > 1) lastActivity = Clock::now();
                 data_.release();
             }
             if (port.failed()) {
@@ -215,7 +217,7 @@ void ComLink::workerMain() {
         for (;;) {
             const std::size_t got = port.read(chunk.data(), chunk.size());
             if (got == 0) break;
-            lastByte = Clock::now();
+            lastActivity = Clock::now();
             Completion done;
             {
                 std::lock_guard<std::mutex> guard(data_.lock);

@@ -209,12 +209,4 @@ Completion ResponseAssembler::feed(std::uint8_t b) {
     return {};
 }
 
-bool ResponseAssembler::answerStarted() const {
-    const auto mode = static_cast<ResponseMode>(d_.responseMode.load());
-    if (mode == MODE_IDLE) return false;
-    const RequestKind kind = recordKind(mode);
-    if (kind != REQ_COUNT) return d_.record(kind).count > 0;
-    return d_.diagCount > 0;
-}
-
 } // namespace norvex::link

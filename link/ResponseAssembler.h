@@ -28,9 +28,6 @@ public:
     // One received byte: recorded in the traffic buffer and fed to the current response kind.
     Completion feed(std::uint8_t byte);
 
-    // True while an answer has begun but is not complete.
-    bool answerStarted() const;
-
     // Static description of the kinds (lengths include the checksum byte).
     static std::size_t fixedLength(ResponseMode mode);
     static std::uint8_t completionCode(ResponseMode mode);

@@ -145,6 +145,22 @@ TEST(LinkWorker, FrameWaitsForAnAnswerThatIsStillArriving) {
     rig.link.closePort();
 }
 
+TEST(LinkWorker, FrameWaitsForAnAnswerThatHasNotBegunYet) {
+    Rig rig;
+    rig.start();
+    rig.send({0x33, 0x33});
+    ASSERT_TRUE(rig.port->waitWrites(1));
+    rig.send({0x33, 0x33}); // a second tick too soon after the first
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    rig.port->feed({0x92, 0x92});
+    ASSERT_TRUE(rig.notifier.waitCodes(1));
+    ASSERT_TRUE(rig.port->waitWrites(3));
+    const auto writes = rig.port->writesSnapshot();
+    EXPECT_EQ(writes[1], (Bytes{0x00}));
+    EXPECT_EQ(writes[2], (Bytes{0x33, 0x33}));
+    rig.link.closePort();
+}
+
 TEST(LinkWorker, NewFramePurgesAnAbandonedAnswer) {
     Rig rig;
     rig.start();

@@ -1,0 +1,114 @@
+#pragma once
+// Runs the virtual validator (norvex-sim) for a test: its pseudo-terminal path, its command
+// input and its JSON log.
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace norvex::test {
+
+inline std::string binDir() {
+    const char* d = std::getenv("NORVEX_BIN");
+    return d ? d : "bin";
+}
+
+class SimProcess {
+public:
+    // Extra arguments are passed through (for example "--loader" or "--no-pacing").
+    explicit SimProcess(std::vector<std::string> args = {}, const std::string& logPath = "") {
+        int out[2], in[2];
+        if (::pipe(out) != 0 || ::pipe(in) != 0) return;
+        std::vector<std::string> argv{binDir() + "/norvex-sim", "--ack-timeout-ms", ackWindow()};
+        if (!logPath.empty()) {
+            argv.push_back("--log");
+            argv.push_back(logPath);
+        }
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> cargv;
+        for (auto& a : argv) cargv.push_back(a.data());
+        cargv.push_back(nullptr);
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+        posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+        posix_spawn_file_actions_addclose(&fa, out[0]);
+        posix_spawn_file_actions_addclose(&fa, in[1]);
+        if (posix_spawn(&pid_, cargv[0], &fa, nullptr, cargv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&fa);
+        ::close(out[1]);
+        ::close(in[0]);
+        out_ = out[0];
+        in_ = in[1];
+        path_ = readLine();
+    }
+    ~SimProcess() { stop(); }
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    const std::string& path() const { return path_; }
+    bool running() const { return pid_ > 0 && !path_.empty(); }
+
+    // A control command ("insert 0 escrow"); returns the simulator's answer line.
+    std::string command(const std::string& line) {
+        const std::string l = line + "\n";
+        if (::write(in_, l.data(), l.size()) != static_cast<ssize_t>(l.size())) return "write failed";
+        return readLine();
+    }
+
+    void stop() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+        if (out_ >= 0) ::close(out_);
+        if (in_ >= 0) ::close(in_);
+        out_ = in_ = -1;
+    }
+
+    // Sanitizer builds answer slowly: give the simulator's ACK window room there.
+    static std::string ackWindow() {
+        const char* w = std::getenv("NORVEX_SIM_ACK_MS");
+        return w ? w : "5";
+    }
+
+private:
+    std::string readLine() {
+        std::string line;
+        char c;
+        while (::read(out_, &c, 1) == 1) {
+            if (c == '\n') break;
+            line.push_back(c);
+        }
+        return line;
+    }
+
+    pid_t pid_ = -1;
+    int out_ = -1, in_ = -1;
+    std::string path_;
+};
+
+// The lines of a JSON log that contain all of the given fragments.
+inline std::vector<std::string> logLines(const std::string& path, const std::vector<std::string>& fragments) {
+    std::vector<std::string> out;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        bool all = true;
+        for (const auto& f : fragments) all = all && line.find(f) != std::string::npos;
+        if (all) out.push_back(line);
+    }
+    return out;
+}
+
+} // namespace norvex::test
