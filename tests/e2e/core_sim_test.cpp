@@ -1,84 +1,17 @@
 // The controller core with the real serial link against the virtual validator on a
 // pseudo-terminal: two independent readings of the protocol meet on the wire.
 
-#include "support/CoreLoop.h"
-#include "support/RecordingView.h"
-#include "support/SimProcess.h"
-
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <unistd.h>
+#include "SimFixture.h"
 
 using namespace norvex;
 using namespace norvex::link;
 using namespace std::chrono_literals;
-using norvex::test::CoreLoop;
-using norvex::test::RecordingView;
-using norvex::test::SimProcess;
-namespace fs = std::filesystem;
+using norvex::test::CoreWithSim;
 
-namespace {
-
-class CoreWithSim : public ::testing::Test {
-protected:
-    fs::path dir = fs::temp_directory_path() / ("norvex-e2e-" + std::to_string(::getpid()) + "-" +
-                                                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::string log = (dir / "sim.log").string();
-    std::unique_ptr<SimProcess> sim;
-    RecordingView view;
-    PortMap ports;
-    std::unique_ptr<ui::CMainDialog> core;
-    std::unique_ptr<CoreLoop> loop;
-
-    void SetUp() override { fs::create_directories(dir); }
-    void TearDown() override {
-        if (core) core->onDestroy();
-        loop.reset();
-        core.reset();
-        sim.reset();
-        if (!HasFailure()) fs::remove_all(dir);
-    }
-
-    void startWith(std::vector<std::string> simArgs, unsigned pollMs) {
-        sim = std::make_unique<SimProcess>(simArgs, log);
-        ASSERT_TRUE(sim->running());
-        ports.set(0, sim->path());
-        core = std::make_unique<ui::CMainDialog>(view, ports);
-        core->setSettingsDirectory(dir.string());
-        loop = std::make_unique<CoreLoop>(*core);
-        core->onInitDialog();
-        core->controller().setPollPeriod(pollMs);
-        core->onStart(loop->bridge());
-        ASSERT_TRUE(core->controller().started()) << (view.lastMessage() ? view.lastMessage()->text : "");
-    }
-
-    // Start-up sequence done: SETUP and identification in, bill types enabled.
-    void runStartup() {
-        ASSERT_TRUE(loop->runUntil(
-            [&] {
-                return view.fields[ids::PROGRAM_REVISION] == "BV2.14-7" && core->controller().validator().billMask != 0 &&
-                       !core->linkData().slotBusy();
-            },
-            10s));
-        loop->runFor(200ms);
-    }
-
-    int eventsWithCode(std::uint8_t code) const {
-        int n = 0;
-        auto& h = const_cast<ui::CMainDialog&>(*core).controller().events();
-        for (int i = 0; i < 8; ++i)
-            if (h.codes[static_cast<std::size_t>(i)] == code) ++n;
-        return n;
-    }
-};
-
-} // namespace
 
 TEST_F(CoreWithSim, StartFillsThePropertiesAndEnablesTheReportedTypes) {
-    startWith({}, 20);
-    runStartup();
+    ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
+    ASSERT_NO_FATAL_FAILURE(runStartup());
     EXPECT_EQ(view.fields[ids::FEATURE_LEVEL], "01");
     EXPECT_EQ(view.fields[ids::COUNTRY_CODE], "1978");
     EXPECT_EQ(view.fields[ids::SCALING_FACTOR], "100");
@@ -100,8 +33,8 @@ TEST_F(CoreWithSim, StartFillsThePropertiesAndEnablesTheReportedTypes) {
 }
 
 TEST_F(CoreWithSim, EscrowedBillOpensOnePromptAndAcceptStacksIt) {
-    startWith({}, 20);
-    runStartup();
+    ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
+    ASSERT_NO_FATAL_FAILURE(runStartup());
     ASSERT_EQ(sim->command("insert 2 escrow"), "ok");
     ASSERT_TRUE(loop->runUntil([&] { return view.opened[Modeless::EscrowPrompt] > 0; }, 5s));
     loop->runFor(300ms); // more POLLs while the prompt is open: still one prompt
@@ -114,8 +47,8 @@ TEST_F(CoreWithSim, EscrowedBillOpensOnePromptAndAcceptStacksIt) {
 }
 
 TEST_F(CoreWithSim, NoStatusIsDeliveredTwice) {
-    startWith({}, 20);
-    runStartup();
+    ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
+    ASSERT_NO_FATAL_FAILURE(runStartup());
     core->controller().setEscrowOption(control::ESCROW_AUTO_STACK);
     for (const char* c : {"insert 0", "insert 1", "insert 3", "coupon", "insert 4 escrow"})
         ASSERT_EQ(sim->command(c), "ok");
@@ -131,8 +64,8 @@ TEST_F(CoreWithSim, NoStatusIsDeliveredTwice) {
 }
 
 TEST_F(CoreWithSim, EachDiagnosticsRecordArrivesOnItsFirstRequestAtTwentyMilliseconds) {
-    startWith({}, 20);
-    runStartup();
+    ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
+    ASSERT_NO_FATAL_FAILURE(runStartup());
     for (int id : {ui::cmd::STATISTICS_REQUEST, ui::cmd::SENSORS_REQUEST, ui::cmd::OPTICS_REQUEST,
                    ui::cmd::VIDEO_REQUEST}) {
         core->onCommand(id);

@@ -18,8 +18,12 @@ extern char** environ;
 namespace norvex::test {
 
 inline std::string binDir() {
-    const char* d = std::getenv("NORVEX_BIN");
-    return d ? d : "bin";
+    if (const char* d = std::getenv("NORVEX_BIN"); d != nullptr && *d != '\0') return d;
+#ifdef NORVEX_BIN_DIR
+    return NORVEX_BIN_DIR;
+#else
+    return "bin";
+#endif
 }
 
 class SimProcess {
