@@ -1,0 +1,113 @@
+// Faults on the line, each against the virtual validator: what the operator sees, and that no
+// event is lost or counted twice, nothing hangs and nothing spins.
+
+#include "SimFixture.h"
+
+#include <sys/resource.h>
+
+using namespace norvex;
+using namespace norvex::link;
+using namespace std::chrono_literals;
+using norvex::test::CoreWithSim;
+namespace fs = std::filesystem;
+
+namespace {
+
+double processCpuSeconds() {
+    rusage ru{};
+    ::getrusage(RUSAGE_SELF, &ru);
+    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+std::size_t framesOf(const std::string& log, const std::string& frame) {
+    return test::logLines(log, {"\"dir\":\"rx\"", "\"frame\":\"" + frame + "\""}).size();
+}
+
+} // namespace
+
+TEST_F(CoreWithSim, SilentValidatorGetsItsRequestRepeatedAndTheWindowStillCloses) {
+    ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
+    ASSERT_EQ(sim->command("fail setup silent always"), "ok");
+    loop->runFor(1500ms);
+    // SETUP every fifth tick at 20 ms, nothing else in between once it is awaited.
+    EXPECT_GE(framesOf(log, "31 31"), 8u);
+    EXPECT_EQ(core->controller().validator().featureLevel, 0);
+    const auto t0 = std::chrono::steady_clock::now();
+    core->onDestroy();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 500ms);
+    EXPECT_FALSE(core->comLink().workerRunning());
+}
+
+TEST_F(CoreWithSim, WrongChecksumsAndSlowAnswersLoseNoEvent) {
+    ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
+    ASSERT_NO_FATAL_FAILURE(runStartup());
+    core->controller().setEscrowOption(control::ESCROW_AUTO_STACK);
+    ASSERT_EQ(sim->command("fail poll badsum 2"), "ok");
+    ASSERT_EQ(sim->command("insert 1"), "ok");
+    ASSERT_TRUE(loop->runUntil([&] { return eventsWithCode(0x81) >= 1; }, 5s));
+    loop->runFor(300ms);
+    EXPECT_EQ(eventsWithCode(0x81), 1);
+
+    // A record whose bytes come one at a time, 3 ms apart: still complete, asked for once.
+    ASSERT_EQ(sim->command("fail sensors slow gap=3"), "ok");
+    core->onCommand(ui::cmd::SENSORS_REQUEST);
+    ASSERT_TRUE(loop->runUntil([&] { return core->linkData().state(REQ_SENSORS) == STATE_IDLE; }, 5s));
+    EXPECT_EQ(framesOf(log, "37 FF 56 4E 54 00 E9 17"), 1u);
+    EXPECT_EQ(core->sensors().sensor[2].gain, 0x0123);
+}
+
+TEST_F(CoreWithSim, SplitAnswersAndTrailingGarbageAreAbsorbed) {
+    ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
+    ASSERT_NO_FATAL_FAILURE(runStartup());
+    core->controller().setEscrowOption(control::ESCROW_AUTO_STACK);
+    ASSERT_EQ(sim->command("fail stats split parts=4 gap=4"), "ok");
+    core->onCommand(ui::cmd::STATISTICS_REQUEST);
+    ASSERT_TRUE(loop->runUntil([&] { return core->linkData().state(REQ_STATISTICS) == STATE_IDLE; }, 5s));
+    EXPECT_EQ(core->statistics().billsAccepted[0], 0x0102);
+
+    ASSERT_EQ(sim->command("fail poll garbage 3 n=6 at=after"), "ok");
+    ASSERT_EQ(sim->command("insert 2"), "ok");
+    ASSERT_TRUE(loop->runUntil([&] { return eventsWithCode(0x82) >= 1; }, 5s));
+    loop->runFor(300ms);
+    EXPECT_EQ(eventsWithCode(0x82), 1);
+}
+
+TEST_F(CoreWithSim, UnpluggedAdapterIsReportedOnceWithoutSpinningAndRecordsSurvive) {
+    ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
+    const std::string path = (dir / "traffic.txt").string();
+    core->optionsCommand();
+    core->onOptionsDataSaving(1);
+    view.savePaths.push_back(path);
+    core->onOptionsBrowse();
+    core->onOptionsOk(0);
+    ASSERT_NO_FATAL_FAILURE(runStartup());
+    const std::string before = test::readAll(path);
+    ASSERT_NE(before.find("vmc: 31"), std::string::npos);
+
+    ASSERT_EQ(sim->command("fail poll vanish then=stay"), "ok");
+    ASSERT_TRUE(loop->runUntil([&] { return !core->comLink().workerRunning(); }, 5s));
+    loop->runFor(200ms);
+    std::size_t comErrors = 0;
+    for (const auto& m : view.messages) comErrors += m.caption == "COM Error!";
+    EXPECT_EQ(comErrors, 1u);
+
+    // Nothing spins: a second of the dead link costs (almost) no processor time.
+    const double c0 = processCpuSeconds();
+    loop->runFor(1000ms);
+    EXPECT_LT(processCpuSeconds() - c0, 0.2);
+    EXPECT_EQ(comErrors, 1u);
+
+    // The window stays usable and closes normally; the lines written before are on disk.
+    core->onTabChange(2);
+    core->onTabChange(0);
+    core->onDestroy();
+    EXPECT_EQ(test::readAll(path).substr(0, before.size()), before);
+
+    // Started again with the adapter back, it works.
+    core.reset();
+    sim.reset();
+    view = test::RecordingView{};
+    ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
+    ASSERT_NO_FATAL_FAILURE(runStartup());
+}
