@@ -99,3 +99,19 @@ TEST(DownloadWithSim, RefusedFirstHandshakeEndsWithNoConnection) {
     EXPECT_EQ(r.outcome, DownloadOutcome::NoConnection);
     EXPECT_TRUE(saw(r.events, "message 'No connection' Info"));
 }
+
+TEST(DownloadWithSim, AdapterPulledDuringTheRecordsAbortsTheDownload) {
+    ScratchDir dir;
+    ImageRecipe recipe;
+    recipe.groups = 1;
+    const std::string imagePath = dir.write("FW.TVK", makeImage(recipe));
+    SimProcess sim({"--loader", "--loader-check", "header"});
+    ASSERT_TRUE(sim.running());
+    ASSERT_EQ(sim.command("fail record vanish then=stay"), "ok");
+    const auto t0 = std::chrono::steady_clock::now();
+    const LoaderRun r = download(sim, imagePath);
+    EXPECT_EQ(r.outcome, DownloadOutcome::RecordFailed);
+    EXPECT_TRUE(saw(r.events, "message 'Download aborted' Info ok error"));
+    // A vanished port fails each attempt at once instead of waiting out its time-outs.
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));
+}
