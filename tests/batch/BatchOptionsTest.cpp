@@ -1,0 +1,112 @@
+// The batch command line: what it accepts, what it refuses, and that a refusal ends the run
+// with status 2 before anything is touched.
+
+#include "ui/core/BatchOptions.h"
+#include "ui/core/BatchMode.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
+
+using namespace norvex::ui;
+using Args = std::vector<std::string>;
+
+TEST(BatchOptions, AcceptsEveryOptionWithItsValueSeparateOrAfterAnEqualsSign) {
+    BatchOptions o;
+    std::string error;
+    ASSERT_TRUE(parseBatchArguments({"--batch"}, o, error));
+    EXPECT_EQ(o.com, 0); // the port stored in norvex.ini
+    EXPECT_EQ(o.pollMs, 100u);
+    EXPECT_EQ(o.escrowOption, 1); // return: the safe choice when nobody answers
+    EXPECT_EQ(o.parts, (ReportParts{true, true, true, false}));
+
+    ASSERT_TRUE(
+        parseBatchArguments({"--port", "COM2=/dev/pts/7", "--port=COM1=/dev/ttyACM0", "--com", "2",
+                             "--poll-ms=50", "--escrow", "stack", "--record", "rec.txt", "--report=rep.txt",
+                             "--serial", "A123456789", "--parts", "video,sensors", "--seconds=30"},
+                            o, error))
+        << error;
+    EXPECT_EQ(o.portOverrides, (Args{"COM2=/dev/pts/7", "COM1=/dev/ttyACM0"}));
+    EXPECT_EQ(o.com, 2);
+    EXPECT_EQ(o.pollMs, 50u);
+    EXPECT_EQ(o.escrowOption, 2);
+    EXPECT_EQ(o.recordPath, "rec.txt");
+    EXPECT_EQ(o.reportPath, "rep.txt");
+    EXPECT_EQ(o.serial, "A123456789"); // ten characters, as many as the dialog's field takes
+    EXPECT_EQ(o.parts, (ReportParts{false, true, false, true}));
+    EXPECT_EQ(o.seconds, 30);
+}
+
+TEST(BatchOptions, RefusesWhatItCannotUseOrWouldSilentlyIgnore) {
+    const Args refused[] = {
+        {"--verbose"},
+        {"report.txt"},
+        {"--com"},
+        {"--com", "0"},
+        {"--com", "5"},
+        {"--com", "x"},
+        {"--com", "1 "},
+        {"--poll-ms", "75"},
+        {"--poll-ms", "100ms"},
+        {"--poll-ms", "-100"},
+        {"--seconds", "0"},
+        {"--seconds", "1.5"},
+        {"--seconds", "99999999999999"},
+        {"--escrow", "manual"}, // nobody could answer the prompt
+        {"--port", "COM5=/dev/x"},
+        {"--port", "COM1="},
+        {"--report", ""},
+        {"--download", ""},
+        {"--report", "r.txt", "--serial", "A1234567890"},  // eleven characters
+        {"--report", "r.txt", "--serial", "SN\r\nPART X"}, // would break the report's lines
+        {"--report", "r.txt", "--parts", "statistics,coins"},
+        {"--report", "r.txt", "--parts", "sensors,"},
+        {"--serial", "SN1"},
+        {"--parts", "sensors"}, // no report to put them in
+        {"--download", "fw.TVK", "--report", "r.txt"},
+        {"--download", "fw.TVK", "--seconds", "5"},
+        {"--report", "same.txt", "--record", "./same.txt"}, // one file would ruin both
+    };
+    for (const Args& args : refused) {
+        BatchOptions o;
+        std::string error;
+        EXPECT_FALSE(parseBatchArguments(args, o, error)) << args.front() << " " << args.back();
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(BatchMode, BadArgumentsEndWithStatusTwoAndHelpListsEveryStatus) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("norvex-batch-args-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    char *out = nullptr, *err = nullptr;
+    std::size_t outSize = 0, errSize = 0;
+    BatchEnvironment env;
+    env.out = open_memstream(&out, &outSize);
+    env.err = open_memstream(&err, &errSize);
+    env.settingsDir = dir.string();
+    EXPECT_EQ(runBatch({"--batch", "--poll-ms", "75"}, env), batch_status::BAD_ARGUMENTS);
+    std::fflush(env.err);
+    EXPECT_NE(std::string(err, errSize).find("--poll-ms"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir / "norvex.ini")); // nothing was touched
+
+    EXPECT_EQ(runBatch({"--batch", "--help"}, env), 0);
+    std::fflush(env.out);
+    const std::string usage(out, outSize);
+    EXPECT_EQ(usage, batchUsage());
+    for (const char* status :
+         {"\n    0 ", "\n    2 ", "\n    3 ", "\n    4 ", "\n    5 ", "\n    6 ", "\n    7 ", "\n    10 ",
+          "\n    11 ", "\n    12 ", "\n    13 ", "\n    14 ", "\n    15 "})
+        EXPECT_NE(usage.find(status), std::string::npos) << status;
+    std::fclose(env.out);
+    std::fclose(env.err);
+    std::free(out);
+    std::free(err);
+    std::filesystem::remove_all(dir);
+
+    const char* argv[] = {"norvex", "--com", "2", "--batch"};
+    EXPECT_TRUE(batchRequested(4, argv));
+    EXPECT_FALSE(batchRequested(1, argv + 3)); // argv[0] is the program, not an argument
+}

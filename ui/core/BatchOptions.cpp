@@ -1,0 +1,188 @@
+#include "BatchOptions.h"
+
+#include "link/PortMap.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace norvex::ui {
+
+namespace {
+
+constexpr int MAX_SECONDS = 365 * 24 * 3600;
+constexpr std::size_t MAX_SERIAL = 10; // the log-file dialog's field takes no more
+
+// Whole decimal number without sign, spaces or anything after it.
+bool parseNumber(const std::string& text, long long limit, long long& value) {
+    if (text.empty() || text.size() > 12) return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return value <= limit;
+}
+
+bool samePath(const std::string& a, const std::string& b) {
+    std::error_code ea, eb;
+    const auto pa = std::filesystem::weakly_canonical(std::filesystem::absolute(a, ea), ea);
+    const auto pb = std::filesystem::weakly_canonical(std::filesystem::absolute(b, eb), eb);
+    if (ea || eb) return a == b;
+    return pa == pb;
+}
+
+} // namespace
+
+bool parseReportParts(const std::string& list, ReportParts& parts, std::string& error) {
+    ReportParts chosen{false, false, false, false};
+    std::size_t start = 0;
+    bool any = false;
+    while (start <= list.size()) {
+        const std::size_t comma = std::min(list.find(',', start), list.size());
+        const std::string name = list.substr(start, comma - start);
+        if (name == "statistics")
+            chosen.statistics = true;
+        else if (name == "sensors")
+            chosen.sensors = true;
+        else if (name == "optics")
+            chosen.optics = true;
+        else if (name == "video")
+            chosen.video = true;
+        else {
+            error = "--parts: unknown part \"" + name + "\" (statistics, sensors, optics, video)";
+            return false;
+        }
+        any = true;
+        start = comma + 1;
+    }
+    if (!any) {
+        error = "--parts: no part named";
+        return false;
+    }
+    parts = chosen;
+    return true;
+}
+
+bool parseBatchArguments(const std::vector<std::string>& args, BatchOptions& options, std::string& error) {
+    BatchOptions o;
+    bool serialGiven = false, partsGiven = false;
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::string value;
+        bool inlineValue = false;
+        if (name.rfind("--", 0) == 0) {
+            if (const auto eq = name.find('='); eq != std::string::npos) {
+                value = name.substr(eq + 1);
+                name.resize(eq);
+                inlineValue = true;
+            }
+        }
+        if (name == "--batch" && !inlineValue) continue;
+        if ((name == "--help" || name == "-h") && !inlineValue) {
+            o.help = true;
+            continue;
+        }
+        static const char* const VALUED[] = {"--port",   "--com",    "--poll-ms", "--escrow",  "--record",
+                                             "--report", "--serial", "--parts",   "--seconds", "--download"};
+        bool known = false;
+        for (const char* v : VALUED)
+            known = known || name == v;
+        if (!known) {
+            error = "unknown argument: " + args[i];
+            return false;
+        }
+        if (!inlineValue) {
+            if (i + 1 >= args.size()) {
+                error = name + " needs a value";
+                return false;
+            }
+            value = args[++i];
+        }
+
+        long long n = 0;
+        if (name == "--port") {
+            link::PortMap check;
+            std::string why;
+            if (!check.parseOverride(value, why)) {
+                error = "--port " + value + ": " + why;
+                return false;
+            }
+            o.portOverrides.push_back(value);
+        } else if (name == "--com") {
+            if (!parseNumber(value, 4, n) || n < 1) {
+                error = "--com: expected 1, 2, 3 or 4, got \"" + value + "\"";
+                return false;
+            }
+            o.com = static_cast<int>(n);
+        } else if (name == "--poll-ms") {
+            if (!parseNumber(value, 200, n) || (n != 20 && n != 50 && n != 100 && n != 150 && n != 200)) {
+                error = "--poll-ms: expected 20, 50, 100, 150 or 200, got \"" + value + "\"";
+                return false;
+            }
+            o.pollMs = static_cast<unsigned>(n);
+        } else if (name == "--escrow") {
+            if (value == "return")
+                o.escrowOption = 1;
+            else if (value == "stack")
+                o.escrowOption = 2;
+            else {
+                error = "--escrow: expected return or stack, got \"" + value + "\"";
+                return false;
+            }
+        } else if (name == "--record" || name == "--report" || name == "--download") {
+            if (value.empty()) {
+                error = name + " needs a file name";
+                return false;
+            }
+            (name == "--record" ? o.recordPath : name == "--report" ? o.reportPath : o.downloadImage) = value;
+        } else if (name == "--serial") {
+            if (value.size() > MAX_SERIAL) {
+                error = "--serial: at most 10 characters";
+                return false;
+            }
+            for (unsigned char c : value) {
+                if (c < 0x20 || c > 0x7E) {
+                    error = "--serial: printable ASCII characters only";
+                    return false;
+                }
+            }
+            o.serial = value;
+            serialGiven = true;
+        } else if (name == "--parts") {
+            if (!parseReportParts(value, o.parts, error)) return false;
+            partsGiven = true;
+        } else if (name == "--seconds") {
+            if (!parseNumber(value, MAX_SECONDS, n) || n < 1) {
+                error = "--seconds: expected a whole number from 1 to " + std::to_string(MAX_SECONDS) +
+                        ", got \"" + value + "\"";
+                return false;
+            }
+            o.seconds = static_cast<int>(n);
+        }
+    }
+
+    if (o.help) {
+        options = o;
+        return true;
+    }
+    // Options that would be silently ignored are refused: a script must not believe it got
+    // what it asked for.
+    if (!o.downloadImage.empty() && (!o.reportPath.empty() || !o.recordPath.empty() || o.seconds != 0)) {
+        error = "--download runs alone: it cannot be combined with --report, --record or --seconds";
+        return false;
+    }
+    if (o.reportPath.empty() && (serialGiven || partsGiven)) {
+        error = "--serial and --parts belong to --report";
+        return false;
+    }
+    if (!o.reportPath.empty() && !o.recordPath.empty() && samePath(o.reportPath, o.recordPath)) {
+        error = "--report and --record name the same file";
+        return false;
+    }
+    options = o;
+    return true;
+}
+
+} // namespace norvex::ui
