@@ -177,6 +177,9 @@ void CMainDialog::onTabChange(int index) {
         if (index == 5) {
             traffic_.resetTrafficView();
             traffic_.setTrafficViewReset(true);
+            // The page image is cleared now, so that an exchange arriving before the first
+            // paint is drawn on the fresh page instead of being wiped by it.
+            if (trafficImage_ != nullptr) traffic_.prepareTrafficPage(*trafficImage_);
         }
         controller_.setCurrentPage(index);
         view_.invalidate(areas::page, true);

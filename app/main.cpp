@@ -1,0 +1,50 @@
+// norvex: service and diagnostics tool for the Tavik MDB bill validator.
+
+#include "link/PortMap.h"
+#include "ui/core/BatchMode.h"
+#include "ui/qt/CServiceApp.h"
+#include "ui/qt/CommandLine.h"
+
+#include <cstdio>
+#include <string>
+
+int main(int argc, char** argv) {
+    using namespace norvex;
+
+    // The batch mode runs without a window: it branches off before the window's command line
+    // is read and before a display is needed.
+    if (ui::batchRequested(argc, argv)) return ui::runBatch(argc, argv);
+
+    const qt::CommandLine cl = qt::parseCommandLine(argc, argv);
+
+    if (!cl.error.empty()) {
+        std::fprintf(stderr, "norvex: %s\nTry 'norvex --help'.\n", cl.error.c_str());
+        return 2;
+    }
+
+    // COM 1..COM 4: defaults, then the environment, then the command line.
+    link::PortMap ports;
+    ports.loadEnvironment();
+    std::string error;
+    if (!qt::applyPortOverrides(cl, ports, error)) {
+        std::fprintf(stderr, "norvex: %s\n", error.c_str());
+        return 2;
+    }
+    if (cl.help) {
+        std::fputs(qt::usageText(ports).c_str(), stdout);
+        std::fputs("\n", stdout);
+        std::fputs(ui::batchUsage(), stdout);
+        return 0;
+    }
+
+    if (!qt::displayAvailable()) {
+        std::fputs("norvex: no graphical display: neither DISPLAY nor WAYLAND_DISPLAY is set.\n"
+                   "Run norvex inside a desktop session, choose a Qt platform with QT_QPA_PLATFORM,\n"
+                   "or use the batch mode without a window: norvex --batch --help\n",
+                   stderr);
+        return 1;
+    }
+
+    qt::CServiceApp app(argc, argv);
+    return app.run(ports);
+}

@@ -1,0 +1,423 @@
+// The Qt main window against the real logic, rendered offscreen.
+
+#include "GuiTestApp.h"
+#include "link/LinkTypes.h"
+#include "support/FakePort.h"
+#include "ui/core/CMainDialog.h"
+#include "ui/qt/CCaptionFrame.h"
+#include "ui/qt/CEscrowDialog.h"
+#include "ui/qt/COptionsDialog.h"
+#include "ui/qt/CPageBar.h"
+#include "ui/qt/QtMainWindow.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QImage>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace norvex::test {
+namespace {
+
+using qt::QtMainWindow;
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        guiApp();
+        ASSERT_TRUE(dir.isValid());
+    }
+    void TearDown() override {
+        window.reset();
+        settle();
+    }
+
+    std::string dirPath() const { return dir.path().toStdString(); }
+    std::string iniPath() const { return dirPath() + "/norvex.ini"; }
+
+    QtMainWindow& open(link::PortFactory factory = {}) {
+        window = std::make_unique<QtMainWindow>(ports, qt::MainWindowSetup{dirPath(), std::move(factory)});
+        window->setMessageHook(
+            [this](const std::string& text, const std::string& caption, MsgButtons, MsgIcon) {
+                messages.push_back(caption + ": " + text);
+                return MsgResult::Ok;
+            });
+        window->show();
+        settle();
+        return *window;
+    }
+
+    template <typename W> W* ctl(int id) { return qobject_cast<W*>(window->control(id)); }
+    QWidget* barButton(int id) {
+        return window->pageBar() ? window->pageBar()->controls().find(id) : nullptr;
+    }
+    int liveBars() {
+        settle();
+        return static_cast<int>(window->clientArea()->findChildren<qt::CPageBar*>().size());
+    }
+    // The client area as the screen shows it, in full colour depth.
+    QImage render(QWidget* widget = nullptr) {
+        if (!widget) widget = window->clientArea();
+        QImage img(widget->size(), QImage::Format_RGB32);
+        img.fill(Qt::magenta);
+        widget->render(&img);
+        return img;
+    }
+    int digit(int position) { return ctl<QLabel>(ids::CREDIT_DIGIT_0 + position)->property("digit").toInt(); }
+
+    QTemporaryDir dir;
+    link::PortMap ports;
+    std::unique_ptr<QtMainWindow> window;
+    std::vector<std::string> messages;
+};
+
+TEST_F(MainWindowTest, StartsOnTheFirstPageWithTheStoredPortAndNothingKnown) {
+    writeFile(iniPath(), "Com_Port_Num:3\r\n");
+    QtMainWindow& w = open();
+
+    EXPECT_EQ(ctl<QTabBar>(ids::TABS)->currentIndex(), 0);
+    EXPECT_EQ(w.core().currentPage(), 0);
+    ASSERT_NE(w.pageBar(), nullptr);
+    EXPECT_EQ(w.pageBar()->page(), 0);
+    EXPECT_EQ(liveBars(), 1);
+    ASSERT_NE(barButton(ids::BAR_BUTTON), nullptr);
+    EXPECT_FALSE(barButton(ids::BAR_BUTTON)->isEnabled()) << "RE-CONNECT before any START";
+    EXPECT_TRUE(ctl<QPushButton>(ids::START)->isEnabled());
+    EXPECT_TRUE(ctl<QComboBox>(ids::COM_SELECTOR)->isEnabled());
+    EXPECT_EQ(ctl<QComboBox>(ids::COM_SELECTOR)->currentText(), "COM 4");
+    for (int id = ids::FEATURE_LEVEL; id <= ids::PROGRAM_REVISION; ++id)
+        EXPECT_EQ(ctl<QLabel>(id)->text(), "") << "field " << id;
+    for (int p = 0; p < 4; ++p)
+        EXPECT_EQ(digit(p), 0);
+    EXPECT_EQ(ctl<QTreeWidget>(ids::BILL_LIST)->topLevelItem(15)->text(0), " Type 15  ___");
+    EXPECT_TRUE(ctl<QTreeWidget>(ids::BILL_LIST)->selectedItems().isEmpty()) << "no bill type chosen yet";
+    EXPECT_EQ(readFile(iniPath()), "Com_Port_Num:3\r\n") << "reading the settings does not rewrite them";
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MainWindowTest, SelectorShowsWhichDeviceEachComEntryOpens) {
+    ports.set(2, "/dev/ttyACM7");
+    QtMainWindow& w = open();
+    auto* box = ctl<QComboBox>(ids::COM_SELECTOR);
+    EXPECT_EQ(box->itemData(2, Qt::UserRole).toString(), "/dev/ttyACM7");
+    EXPECT_TRUE(box->itemData(2, Qt::ToolTipRole).toString().contains("/dev/ttyACM7"));
+    EXPECT_EQ(box->itemData(0, Qt::UserRole).toString(),
+              QString::fromStdString(link::PortMap::defaultPath(0)));
+    (void)w;
+}
+
+TEST_F(MainWindowTest, SettingsFileIsCreatedAtFirstRunAndRewrittenInPlaceOnEachChoice) {
+    open();
+    EXPECT_EQ(readFile(iniPath()), "Com_Port_Num:0\r\n");
+    EXPECT_EQ(ctl<QComboBox>(ids::COM_SELECTOR)->currentIndex(), 0);
+
+    ctl<QComboBox>(ids::COM_SELECTOR)->setCurrentIndex(2); // "COM 3"
+    EXPECT_EQ(readFile(iniPath()), "Com_Port_Num:2\r\n");
+
+    window.reset();
+    writeFile(iniPath(), "Com_Port_Num:1\r\nkeep these bytes");
+    open();
+    EXPECT_EQ(ctl<QComboBox>(ids::COM_SELECTOR)->currentText(), "COM 2");
+    ctl<QComboBox>(ids::COM_SELECTOR)->setCurrentIndex(3);
+    EXPECT_EQ(readFile(iniPath()), "Com_Port_Num:3\r\nkeep these bytes");
+}
+
+TEST_F(MainWindowTest, RendersTheTitleFramesAndColoursWhereTheyBelong) {
+    QtMainWindow& w = open();
+    const QImage img = render();
+    img.save("/tmp/norvex-main.png");
+    EXPECT_EQ(w.windowTitle(), "Tavik MDB test program [ rev 6 ]");
+    EXPECT_EQ(img.size(), QSize(561, 413));
+
+    const QColor teal(0, 159, 159), black(0, 0, 0);
+    // Event history frame: verticals at 276 and 502, rules at 204, 224 and 356.
+    EXPECT_EQ(img.pixelColor(276, 300), teal);
+    EXPECT_EQ(img.pixelColor(502, 300), teal);
+    EXPECT_EQ(img.pixelColor(400, 204), teal);
+    EXPECT_EQ(img.pixelColor(400, 224), teal);
+    EXPECT_EQ(img.pixelColor(400, 356), teal);
+    // Command history frame: verticals at 48 and 266.
+    EXPECT_EQ(img.pixelColor(48, 300), teal);
+    EXPECT_EQ(img.pixelColor(266, 300), teal);
+    // The page area is black inside, up to its exclusive corner (541,365); the frame's lines stop
+    // short of the area's edges.
+    EXPECT_EQ(img.pixelColor(18, 194), black);
+    EXPECT_EQ(img.pixelColor(541, 365), black);
+    EXPECT_EQ(img.pixelColor(520, 300), black);
+    EXPECT_NE(img.pixelColor(542, 300), black);
+    EXPECT_NE(img.pixelColor(17, 300), black);
+    // Titles in grey (204,204,204) on black, on the title row.
+    bool greyTitle = false;
+    for (int x = 290; x < 400 && !greyTitle; ++x)
+        for (int y = 206; y < 219; ++y)
+            greyTitle |= img.pixelColor(x, y) == QColor(204, 204, 204);
+    EXPECT_TRUE(greyTitle);
+
+    // The page frame (7,107,360,123) du surrounds the page area.
+    const QRect frame = ctl<qt::CCaptionFrame>(ids::PAGE_FRAME)->geometry();
+    EXPECT_TRUE(frame.contains(QRect(18, 194, 524, 172)));
+    // The bill list's text background is grey.
+    auto* list = ctl<QTreeWidget>(ids::BILL_LIST);
+    EXPECT_EQ(list->palette().color(QPalette::Base), QColor(204, 204, 204));
+    const QImage listImage = render(list->viewport());
+    EXPECT_EQ(listImage.pixelColor(listImage.width() - 3, 2), QColor(204, 204, 204));
+}
+
+TEST_F(MainWindowTest, TabChangesKeepExactlyOneBar) {
+    QtMainWindow& w = open();
+    auto* tabs = ctl<QTabBar>(ids::TABS);
+    for (int page : {1, 2, 3, 4, 5, 0, 3, 5}) {
+        tabs->setCurrentIndex(page);
+        EXPECT_EQ(liveBars(), 1) << "page " << page;
+        ASSERT_NE(w.pageBar(), nullptr);
+        EXPECT_EQ(w.pageBar()->page(), page);
+        EXPECT_EQ(w.core().currentPage(), page);
+    }
+    // The optics bar comes up on red every time; the traffic bar running.
+    tabs->setCurrentIndex(3);
+    qobject_cast<QPushButton*>(barButton(1025))->click();
+    tabs->setCurrentIndex(1);
+    tabs->setCurrentIndex(3);
+    EXPECT_TRUE(qobject_cast<QPushButton*>(barButton(1023))->isChecked());
+    EXPECT_FALSE(qobject_cast<QPushButton*>(barButton(1025))->isChecked());
+
+    // Selecting the page already shown keeps its bar.
+    const int created = w.barsCreated();
+    w.core().selectPage(3);
+    EXPECT_EQ(w.barsCreated(), created);
+    EXPECT_EQ(liveBars(), 1);
+}
+
+TEST_F(MainWindowTest, TrafficPageShowsItsImageAndTheStopButtonFollowsTheLogic) {
+    QtMainWindow& w = open();
+    ctl<QTabBar>(ids::TABS)->setCurrentIndex(5);
+    settle();
+    const QImage img = render();
+    EXPECT_EQ(img.pixelColor(100, 200), QColor(0, 0, 0));   // controller row
+    EXPECT_EQ(img.pixelColor(100, 220), QColor(0, 204, 0)); // validator row
+    EXPECT_EQ(img.pixelColor(100, 360), QColor(0, 0, 0));   // below the five lines
+
+    auto* stop = qobject_cast<QPushButton*>(barButton(ids::TRAFFIC_STOP));
+    ASSERT_NE(stop, nullptr);
+    EXPECT_EQ(stop->text(), "Stop Display");
+    stop->click();
+    EXPECT_EQ(stop->text(), "Resume Display");
+    EXPECT_TRUE(w.core().trafficView().trafficStopped());
+    stop->click();
+    EXPECT_EQ(stop->text(), "Stop Display");
+}
+
+TEST_F(MainWindowTest, OptionsOkTakesEachEscrowChoice) {
+    QtMainWindow& w = open();
+    for (int choice : {1, 2, 0}) {
+        w.menuAction(ui::cmd::OPTIONS)->trigger();
+        auto* dlg = qobject_cast<qt::COptionsDialog*>(w.modeless(Modeless::Options));
+        ASSERT_NE(dlg, nullptr);
+        EXPECT_EQ(dlg->escrowChoice(), w.core().controller().escrowOption()) << "shows the option in force";
+        EXPECT_FALSE(dlg->controls().find(1017)->isEnabled()) << "Browse without data saving";
+        dlg->controls().get<QRadioButton>(1042 + choice)->click();
+        dlg->controls().get<QPushButton>(1)->click();
+        settle();
+        EXPECT_EQ(w.core().controller().escrowOption(), choice);
+        EXPECT_EQ(w.modeless(Modeless::Options), nullptr);
+        EXPECT_FALSE(w.core().optionsDialogOpen());
+    }
+}
+
+TEST_F(MainWindowTest, OptionsTwiceActivatesTheOpenDialogAndCancelKeepsTheEscrowOption) {
+    QtMainWindow& w = open();
+    w.menuAction(ui::cmd::OPTIONS)->trigger();
+    auto* first = w.modeless(Modeless::Options);
+    w.menuAction(ui::cmd::OPTIONS)->trigger();
+    EXPECT_EQ(w.modeless(Modeless::Options), first);
+    EXPECT_EQ(w.findChildren<qt::COptionsDialog*>().size(), 1);
+
+    auto* dlg = qobject_cast<qt::COptionsDialog*>(first);
+    dlg->controls().get<QRadioButton>(1044)->click();
+    dlg->controls().get<QRadioButton>(1046)->click();
+    EXPECT_TRUE(dlg->controls().find(1017)->isEnabled());
+    EXPECT_EQ(w.core().options().dataSavingOption, 1) << "the saving radios act at once";
+    QTest::keyClick(dlg, Qt::Key_Escape);
+    settle();
+    EXPECT_EQ(w.core().controller().escrowOption(), 0);
+    EXPECT_EQ(w.modeless(Modeless::Options), nullptr);
+    EXPECT_FALSE(w.core().dataFileOpen());
+}
+
+TEST_F(MainWindowTest, EscrowedBillUnderManualOpensOnePromptAndAcceptAsksToStack) {
+    QtMainWindow& w = open();
+    link::LinkData& data = w.core().linkData();
+    w.core().controller().appendEvent(0x90);
+    w.core().controller().appendEvent(0x90);
+    settle();
+    EXPECT_EQ(w.findChildren<qt::CEscrowDialog*>().size(), 1);
+    auto* prompt = qobject_cast<qt::CEscrowDialog*>(w.modeless(Modeless::EscrowPrompt));
+    ASSERT_NE(prompt, nullptr);
+    EXPECT_TRUE(prompt->isVisible());
+    EXPECT_EQ(prompt->windowTitle(), "Bill in ESCROW - options:");
+
+    QTest::keyClick(prompt, Qt::Key_Return);
+    settle();
+    EXPECT_EQ(data.state(link::REQ_ESCROW_STACK), link::STATE_REQUESTED);
+    EXPECT_EQ(data.state(link::REQ_ESCROW_RETURN), link::STATE_IDLE);
+    EXPECT_EQ(w.modeless(Modeless::EscrowPrompt), nullptr);
+    EXPECT_FALSE(w.core().controller().escrowPromptOpen());
+    EXPECT_TRUE(w.findChildren<qt::CEscrowDialog*>().empty());
+
+    // The next escrowed bill gets a new prompt; closing it returns the bill.
+    w.core().controller().appendEvent(0x90);
+    prompt = qobject_cast<qt::CEscrowDialog*>(w.modeless(Modeless::EscrowPrompt));
+    ASSERT_NE(prompt, nullptr);
+    prompt->close();
+    settle();
+    EXPECT_EQ(data.state(link::REQ_ESCROW_RETURN), link::STATE_REQUESTED);
+    EXPECT_EQ(w.modeless(Modeless::EscrowPrompt), nullptr);
+}
+
+TEST_F(MainWindowTest, StartReportsAPortThatWillNotOpenThenEnablesReconnectAndCloseStopsTheLink) {
+    auto port = std::make_shared<FakePortState>();
+    QtMainWindow& w = open(fakePortFactory(port));
+    // A port that cannot be opened: told, and START can be pressed again.
+    port->failOpen = true;
+    ctl<QPushButton>(ids::START)->click();
+    ASSERT_EQ(messages, std::vector<std::string>{"Info: No Connection"});
+    EXPECT_TRUE(ctl<QPushButton>(ids::START)->isEnabled());
+    EXPECT_FALSE(barButton(ids::BAR_BUTTON)->isEnabled());
+    port->failOpen = false;
+
+    ctl<QPushButton>(ids::START)->click();
+    settle();
+    ASSERT_TRUE(w.core().controller().started()) << messages.back();
+    EXPECT_FALSE(ctl<QPushButton>(ids::START)->isEnabled());
+    EXPECT_FALSE(ctl<QComboBox>(ids::COM_SELECTOR)->isEnabled());
+    EXPECT_TRUE(barButton(ids::BAR_BUTTON)->isEnabled());
+    EXPECT_TRUE(w.pollTimer().isActive());
+    EXPECT_EQ(w.pollTimer().interval(), 100);
+    EXPECT_EQ(ctl<qt::CCaptionFrame>(ids::PAGE_FRAME)->title(), "activity monitor - poll timer 100 ms");
+
+    ctl<QTabBar>(ids::TABS)->setCurrentIndex(2);
+    ctl<QTabBar>(ids::TABS)->setCurrentIndex(0);
+    EXPECT_TRUE(barButton(ids::BAR_BUTTON)->isEnabled());
+    // RE-CONNECT runs the start-up sequence again.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.core().controller().startupCountdown() < 25; }, 2000));
+    qobject_cast<QPushButton*>(barButton(ids::BAR_BUTTON))->click();
+    EXPECT_EQ(w.core().controller().startupCountdown(), 25u);
+
+    w.close();
+    EXPECT_FALSE(w.pollTimer().isActive());
+    EXPECT_FALSE(port->opened);
+}
+
+TEST_F(MainWindowTest, AnsweredPollReachesTheWindowThroughTheNotificationBridge) {
+    auto port = std::make_shared<FakePortState>();
+    QtMainWindow& w = open(fakePortFactory(port));
+    ctl<QPushButton>(ids::START)->click();
+    ASSERT_TRUE(w.core().controller().started());
+    // RESET goes out at the first tick; the validator acknowledges it.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return port->writesSnapshot().size() >= 1; }, 3000));
+    port->feed({0x00});
+    // Then POLLs: answer the next one with "bill type 0 escrowed".
+    const std::size_t before = port->writesSnapshot().size();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            auto writes = port->writesSnapshot();
+            return writes.size() > before && writes.back() == std::vector<std::uint8_t>{0x33, 0x33};
+        },
+        3000));
+    ctl<QTabBar>(ids::TABS)->setCurrentIndex(5);
+    settle();
+    port->feed({0x90, 0x90});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.modeless(Modeless::EscrowPrompt) != nullptr; }, 3000));
+    // The exchange went into the traffic page's image: green controller digits on the first line.
+    settle();
+    bool drawn = false;
+    const QImage& traffic = w.trafficImage();
+    for (int y = 4; y < 20 && !drawn; ++y)
+        for (int x = 12; x < 500 && !drawn; ++x)
+            drawn = traffic.pixelColor(x, y) == QColor(0, 255, 0);
+    EXPECT_TRUE(drawn);
+    // Closing while the link runs neither hangs nor leaves the port open.
+    w.close();
+    EXPECT_FALSE(port->opened);
+}
+
+TEST_F(MainWindowTest, ClosingWhileTheWorkerWaitsToNotifyNeitherHangsNorCrashes) {
+    auto port = std::make_shared<FakePortState>();
+    QtMainWindow& w = open(fakePortFactory(port));
+    ctl<QPushButton>(ids::START)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return port->writesSnapshot().size() >= 1; }, 3000));
+    // The RESET is acknowledged; the window does not run its loop, so the worker stays blocked
+    // handing over the completion.
+    port->feed({0x00});
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto start = std::chrono::steady_clock::now();
+    w.close();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_FALSE(port->opened);
+    settle(); // the queued hand-over arrives after the close and is ignored
+    EXPECT_TRUE(w.isShutDown());
+}
+
+TEST_F(MainWindowTest, LogFileDialogWritesTheReportWhereTheOperatorChose) {
+    auto port = std::make_shared<FakePortState>();
+    QtMainWindow& w = open(fakePortFactory(port));
+    std::vector<std::string> proposals;
+    const std::string report = dirPath() + "/report.TXT";
+    w.setSaveFileHook([&](const std::string&, const std::string& proposed) -> std::optional<std::string> {
+        proposals.push_back(proposed);
+        return report;
+    });
+
+    w.menuAction(ui::cmd::CREATE_LOG_FILE)->trigger();
+    EXPECT_EQ(w.modeless(Modeless::LogFile), nullptr) << "needs a started link";
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back(), "Info: Connection with validator required");
+
+    ctl<QPushButton>(ids::START)->click();
+    w.menuAction(ui::cmd::CREATE_LOG_FILE)->trigger();
+    auto* dlg = w.modeless(Modeless::LogFile);
+    ASSERT_NE(dlg, nullptr);
+    QTest::keyClicks(dlg->controls().find(1034), "SN42");
+    qobject_cast<QPushButton*>(dlg->controls().find(1))->click();
+    settle();
+    EXPECT_EQ(proposals, std::vector<std::string>{"Tavik_SN42.TXT"});
+    EXPECT_FALSE(readFile(report).empty());
+    EXPECT_EQ(messages.back(), "Log File Location: Log File Created at " + report + " ");
+    EXPECT_EQ(w.modeless(Modeless::LogFile), nullptr);
+    EXPECT_FALSE(w.core().logDialogOpen());
+    w.close();
+}
+
+TEST_F(MainWindowTest, DownloadCancelledAtTheFirstQuestionStillEndsTheRun) {
+    auto port = std::make_shared<FakePortState>();
+    QtMainWindow& w = open(fakePortFactory(port));
+    ctl<QPushButton>(ids::START)->click();
+    ASSERT_TRUE(w.core().controller().started());
+    w.setMessageHook(
+        [this](const std::string& text, const std::string& caption, MsgButtons buttons, MsgIcon) {
+            messages.push_back(caption + ": " + text);
+            return buttons == MsgButtons::OkCancel ? MsgResult::Cancel : MsgResult::Ok;
+        });
+    w.menuAction(ui::cmd::START_DOWNLOAD)->trigger();
+    settle();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_NE(messages.front().find("DIP"), std::string::npos) << messages.front();
+    EXPECT_TRUE(w.isShutDown());
+    EXPECT_FALSE(w.pollTimer().isActive());
+    EXPECT_FALSE(port->opened) << "the MDB link is closed before the loader dialogue";
+    EXPECT_EQ(w.modeless(Modeless::Download), nullptr);
+}
+
+} // namespace
+} // namespace norvex::test

@@ -1,0 +1,73 @@
+#include "CommandLine.h"
+
+#include <cstdlib>
+
+namespace norvex::qt {
+
+CommandLine parseCommandLine(int argc, const char* const* argv) {
+    CommandLine cl;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i] ? argv[i] : "";
+        if (arg == "--help" || arg == "-h") {
+            cl.help = true;
+        } else if (arg == "--port") {
+            if (i + 1 >= argc) {
+                cl.error = "--port needs a value: --port COMn=PATH";
+                return cl;
+            }
+            cl.portOverrides.emplace_back(argv[++i]);
+        } else if (arg.rfind("--port=", 0) == 0) {
+            cl.portOverrides.push_back(arg.substr(7));
+        } else {
+            cl.error = "unknown argument: " + arg;
+            return cl;
+        }
+    }
+    return cl;
+}
+
+bool applyPortOverrides(const CommandLine& cl, link::PortMap& ports, std::string& error) {
+    for (const std::string& assignment : cl.portOverrides) {
+        std::string why;
+        if (!ports.parseOverride(assignment, why)) {
+            error = "--port " + assignment + ": " + why;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string usageText(const link::PortMap& ports) {
+    std::string text =
+        "Usage: norvex [--port COMn=PATH]... [--help]\n"
+        "\n"
+        "Service and diagnostics tool for the Tavik MDB bill validator.\n"
+        "\n"
+        "Options:\n"
+        "  --port COMn=PATH  let the selector entry \"COM n\" (n = 1..4) open the serial device PATH;\n"
+        "                    may be given once per port; wins over the environment\n"
+        "  -h, --help        show this text and exit\n"
+        "\n"
+        "Serial ports: the selector's entries COM 1..COM 4 open these devices:\n";
+    for (int i = 0; i < link::PortMap::PORT_COUNT; ++i)
+        text += "  " + link::PortMap::portName(i) + "  " + ports.devicePath(i) + "   (default " +
+                link::PortMap::defaultPath(i) + ")\n";
+    text += "The environment variables NORVEX_COM1..NORVEX_COM4 replace the defaults; --port replaces both.\n"
+            "\n"
+            "Files: norvex.ini (the selected port) in the current directory; the traffic record\n"
+            "(MDB_DATA.TXT in the home directory unless chosen in Options); diagnostics reports\n"
+            "Tavik_<serial>.TXT where chosen.\n"
+            "\n"
+            "The program needs a graphical display (DISPLAY or WAYLAND_DISPLAY, or QT_QPA_PLATFORM).\n";
+    return text;
+}
+
+bool displayAvailable() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* v = std::getenv(name);
+        if (v && *v) return true;
+    }
+    return false;
+}
+
+} // namespace norvex::qt

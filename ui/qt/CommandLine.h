@@ -1,0 +1,30 @@
+#pragma once
+// The command line of the norvex program.
+
+#include "link/PortMap.h"
+
+#include <string>
+#include <vector>
+
+namespace norvex::qt {
+
+struct CommandLine {
+    bool help = false;
+    std::vector<std::string> portOverrides; // "COMn=PATH", in the order given
+    std::string error;                      // set when the line cannot be used
+};
+
+// Reads argv[1..]: --port COMn=PATH (also --port=COMn=PATH, repeatable), --help / -h.
+CommandLine parseCommandLine(int argc, const char* const* argv);
+
+// Applies the port overrides on top of the map (after its defaults and the environment).
+// False with `error` set at the first malformed one.
+bool applyPortOverrides(const CommandLine& cl, link::PortMap& ports, std::string& error);
+
+// The --help text, ending with a newline.
+std::string usageText(const link::PortMap& ports);
+
+// True when a window can be shown: a display is named, or a Qt platform is chosen.
+bool displayAvailable();
+
+} // namespace norvex::qt

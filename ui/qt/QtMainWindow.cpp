@@ -1,0 +1,501 @@
+#include "QtMainWindow.h"
+
+#include "CAboutDialog.h"
+#include "CCaptionFrame.h"
+#include "CDownloadDialog.h"
+#include "CEscrowDialog.h"
+#include "CHelpWindow.h"
+#include "CLogFileDialog.h"
+#include "COptionsDialog.h"
+#include "CPageBar.h"
+#include "QtDownloadUi.h"
+#include "download/FirmwareDownload.h"
+#include "download/PosixByteChannel.h"
+#include "ui/core/CMainDialog.h"
+#include "ui/core/NotificationBridge.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTreeWidget>
+
+namespace norvex::qt {
+
+namespace {
+
+constexpr int PAGE_COUNT = 6;
+constexpr int TRAFFIC_PAGE = 5;
+constexpr int BILL_ROWS = 16;
+
+// The client area: the logic paints the pages on it, the template's controls sit on top.
+class ClientArea final : public QWidget {
+public:
+    ClientArea(QWidget* parent, std::function<void(QPainter&)> paint)
+        : QWidget(parent), paint_(std::move(paint)) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        if (paint_) paint_(painter);
+    }
+
+private:
+    std::function<void(QPainter&)> paint_;
+};
+
+QPoint pageOrigin() {
+    return QPoint(areas::page.left, areas::page.top);
+}
+
+QMessageBox::Icon toQtIcon(MsgIcon icon) {
+    switch (icon) {
+    case MsgIcon::Information:
+        return QMessageBox::Information;
+    case MsgIcon::Warning:
+        return QMessageBox::Warning;
+    case MsgIcon::Error:
+        return QMessageBox::Critical;
+    case MsgIcon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+} // namespace
+
+QtMainWindow::QtMainWindow(link::PortMap& ports, Setup setup) : view_(*this) {
+    initResources();
+    setWindowIcon(QIcon(QStringLiteral(":/norvex/images/norvex.png")));
+    setWindowTitle(QString::fromUtf8(findTemplate(templates::MAIN)->title));
+
+    buildMenu();
+    buildClientArea();
+
+    core_ = setup.portFactory ? std::make_unique<ui::CMainDialog>(view_, ports, setup.portFactory)
+                              : std::make_unique<ui::CMainDialog>(view_, ports);
+    core_->setSettingsDirectory(setup.settingsDirectory);
+    bridge_ = std::make_unique<ui::NotificationBridge>(
+        [this] {
+            // Called by the link worker; the code is handled on the window's thread.
+            QMetaObject::invokeMethod(
+                this, [this] { bridge_->deliver(); }, Qt::QueuedConnection);
+        },
+        [this](std::uint8_t code) {
+            if (auto* c = live()) c->onLinkNotification(code);
+        },
+        [this](const std::string& text, const std::string& caption) {
+            if (auto* c = live()) c->onLinkFailed(text, caption);
+        });
+
+    // The "View Data Xfer" page lives in an image of the page area; each exchange is drawn
+    // into it once and every paint shows it.
+    trafficImage_ = QImage(areas::page.right - areas::page.left, areas::page.bottom - areas::page.top,
+                           QImage::Format_RGB32);
+    trafficImage_.fill(Qt::black);
+    trafficSurface_ = std::make_unique<QImageSurface>(trafficImage_, pageOrigin());
+    core_->setTrafficImage(trafficSurface_.get());
+
+    pollTimer_.setTimerType(Qt::PreciseTimer);
+    connectInputs();
+    core_->onInitDialog();
+    showComPortPaths();
+}
+
+QtMainWindow::~QtMainWindow() {
+    shutdown();
+    delete bar_.data();
+}
+
+void QtMainWindow::buildMenu() {
+    QMenuBar* bar = menuBar();
+    std::vector<QMenu*> stack;
+    for (const MenuEntry& e : mainMenu()) {
+        const QString text = e.text ? QString::fromUtf8(e.text) : QString();
+        switch (e.kind) {
+        case MenuKind::Menu:
+            stack.push_back(bar->addMenu(text));
+            break;
+        case MenuKind::SubMenu:
+            stack.push_back(stack.back()->addMenu(text));
+            break;
+        case MenuKind::EndMenu:
+            stack.pop_back();
+            break;
+        case MenuKind::Separator:
+            stack.back()->addSeparator();
+            break;
+        case MenuKind::Item:
+        case MenuKind::DisabledItem: {
+            QAction* a = stack.back()->addAction(text);
+            a->setEnabled(e.kind == MenuKind::Item);
+            a->setData(e.command);
+            const int id = e.command;
+            connect(a, &QAction::triggered, this, [this, id] { command(id); });
+            actions_[id] = a;
+            break;
+        }
+        }
+    }
+}
+
+void QtMainWindow::buildClientArea() {
+    const Template& t = *findTemplate(templates::MAIN);
+    client_ = new ClientArea(this, [this](QPainter& p) { paintClient(p); });
+    client_->setObjectName(QStringLiteral("clientArea"));
+    client_->setAutoFillBackground(true);
+    client_->setFixedSize(templateSize(t));
+    setCentralWidget(client_);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    main_ = buildTemplate(t, client_);
+    billList_ = main_.get<QTreeWidget>(ids::BILL_LIST);
+    tabs_ = main_.get<QTabBar>(ids::TABS);
+    comSelector_ = main_.get<QComboBox>(ids::COM_SELECTOR);
+    startButton_ = main_.get<QPushButton>(ids::START);
+
+    // Sixteen rows on a grey text background, each with its box image.
+    QPalette pal = billList_->palette();
+    pal.setColor(QPalette::Base, QColor(204, 204, 204));
+    pal.setColor(QPalette::AlternateBase, QColor(204, 204, 204));
+    billList_->setPalette(pal);
+    for (int row = 0; row < BILL_ROWS; ++row) {
+        auto* item = new QTreeWidgetItem(billList_);
+        item->setIcon(0, QIcon(boxImage(false)));
+    }
+    billList_->setContextMenuPolicy(Qt::CustomContextMenu);
+}
+
+void QtMainWindow::connectInputs() {
+    connect(&pollTimer_, &QTimer::timeout, this, [this] {
+        if (auto* c = live()) c->onTimer();
+    });
+    connect(startButton_, &QPushButton::clicked, this, [this] { command(ids::START); });
+    connect(main_.get<QPushButton>(ids::EXIT), &QPushButton::clicked, this, [this] { close(); });
+    connect(tabs_, &QTabBar::currentChanged, this, [this](int index) {
+        if (auto* c = live()) c->onTabChange(index);
+    });
+    connect(comSelector_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        comSelector_->setToolTip(comSelector_->itemData(index, Qt::ToolTipRole).toString());
+        if (auto* c = live()) c->onComSelection(index);
+    });
+    connect(billList_, &QTreeWidget::clicked, this, [this] {
+        if (auto* c = live()) c->onBillListClick();
+    });
+    connect(billList_, &QTreeWidget::customContextMenuRequested, this, [this] {
+        if (auto* c = live()) c->onBillListRightClick();
+    });
+}
+
+void QtMainWindow::showComPortPaths() {
+    link::PortMap& ports = core_->comLink().ports();
+    for (int i = 0; i < comSelector_->count(); ++i) {
+        const QString path = QString::fromStdString(ports.devicePath(i));
+        comSelector_->setItemData(i, path, Qt::UserRole);
+        comSelector_->setItemData(i, QStringLiteral("%1 = %2").arg(comSelector_->itemText(i), path),
+                                  Qt::ToolTipRole);
+    }
+    comSelector_->setToolTip(
+        comSelector_->itemData(comSelector_->currentIndex(), Qt::ToolTipRole).toString());
+}
+
+void QtMainWindow::paintClient(QPainter& painter) {
+    ui::CMainDialog* c = live();
+    if (!c) return;
+    QPainterSurface surface(painter);
+    c->onPaint(surface);
+    if (c->currentPage() == TRAFFIC_PAGE) painter.drawImage(pageOrigin(), trafficImage_);
+}
+
+void QtMainWindow::command(int id) {
+    ui::CMainDialog* c = live();
+    if (!c) return;
+    switch (id) {
+    case ids::START:
+        bridge_->reset();
+        c->onStart(*bridge_);
+        return;
+    case ui::cmd::CREATE_LOG_FILE:
+        c->createLogFileCommand();
+        return;
+    case ui::cmd::OPTIONS:
+        c->optionsCommand();
+        return;
+    case ui::cmd::HELP_TOPICS:
+        showHelp();
+        return;
+    case ui::cmd::ABOUT:
+        showAbout();
+        return;
+    case ui::cmd::START_DOWNLOAD:
+        startDownload();
+        return;
+    default:
+        c->onCommand(id);
+        return;
+    }
+}
+
+void QtMainWindow::showHelp() {
+    if (!help_) help_ = new CHelpWindow(this);
+    help_->show();
+    help_->raise();
+    help_->activateWindow();
+}
+
+void QtMainWindow::showAbout() {
+    CAboutDialog about(this);
+    about.exec();
+}
+
+void QtMainWindow::startDownload() {
+    ui::CMainDialog* c = live();
+    if (!c) return;
+    // The download takes the port over and ends the application on every path.
+    class StopLink final : public download::LinkControl {
+    public:
+        explicit StopLink(ui::CMainDialog& core) : core_(core) {}
+        void stopLink() override { core_.stopLinkForDownload(); }
+
+    private:
+        ui::CMainDialog& core_;
+    } link(*c);
+    download::PosixByteChannel channel(c->portDevicePath());
+    QtDownloadUi ui(*this);
+    download::FirmwareDownload procedure(channel, ui, link);
+    procedure.run();
+    shutdown();
+    QCoreApplication::exit(0);
+}
+
+void QtMainWindow::closeEvent(QCloseEvent* event) {
+    shutdown();
+    event->accept();
+}
+
+void QtMainWindow::keyPressEvent(QKeyEvent* event) {
+    // As in a dialog: Enter presses the button that has the focus, else the default button
+    // START; Escape closes the window.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        auto* focused = qobject_cast<QPushButton*>(focusWidget());
+        if (focused && focused->isEnabled() && focused->isVisible())
+            focused->click();
+        else if (startButton_->isEnabled())
+            startButton_->click();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+void QtMainWindow::shutdown() {
+    if (destroyed_) return;
+    pollTimer_.stop();
+    core_->onDestroy();
+    destroyed_ = true;
+    for (auto& [which, dialog] : std::map(modeless_))
+        if (dialog) dialog->dismiss();
+    modeless_.clear();
+    if (help_) help_->close();
+}
+
+// --- view operations ---------------------------------------------------------------------------
+
+QWidget* QtMainWindow::findControl(int id) const {
+    if (QWidget* w = main_.find(id)) return w;
+    if (bar_)
+        if (QWidget* w = bar_->controls().find(id)) return w;
+    for (const auto& [which, dialog] : modeless_)
+        if (dialog && !dialog->finished())
+            if (QWidget* w = dialog->controls().find(id)) return w;
+    return nullptr;
+}
+
+void QtMainWindow::setFieldText(int id, const QString& text) {
+    QWidget* w = findControl(id);
+    if (auto* label = qobject_cast<QLabel*>(w))
+        label->setText(text);
+    else if (auto* button = qobject_cast<QAbstractButton*>(w))
+        button->setText(text);
+    else if (auto* frame = qobject_cast<CCaptionFrame*>(w))
+        frame->setTitle(text);
+}
+
+void QtMainWindow::createBar(int page) {
+    if (page < 0 || page >= PAGE_COUNT) return;
+    if (bar_ && bar_->page() == page) {
+        bar_->raise();
+        return;
+    }
+    destroyBar(bar_ ? bar_->page() : -1);
+    bar_ = new CPageBar(page, client_, [this](int id) { command(id); });
+    ++barsCreated_;
+    if (page == 0) {
+        // RE-CONNECT needs a link that has been started once.
+        const bool allowed = live() && live()->controller().reconnectAllowed();
+        bar_->controls().find(ids::BAR_BUTTON)->setEnabled(allowed);
+    }
+    bar_->show();
+}
+
+void QtMainWindow::destroyBar(int page) {
+    if (!bar_ || bar_->page() != page) return;
+    CPageBar* old = bar_;
+    bar_ = nullptr;
+    old->hide();
+    old->deleteLater();
+}
+
+CModelessDialog* QtMainWindow::modeless(Modeless which) const {
+    auto it = modeless_.find(which);
+    if (it == modeless_.end() || !it->second || it->second->finished()) return nullptr;
+    return it->second;
+}
+
+QAction* QtMainWindow::menuAction(int id) const {
+    auto it = actions_.find(id);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+void QtMainWindow::openModeless(Modeless which) {
+    ui::CMainDialog* c = live();
+    if (!c) return;
+    if (modeless(which)) {
+        activateModeless(which);
+        return;
+    }
+    CModelessDialog* dialog = nullptr;
+    switch (which) {
+    case Modeless::EscrowPrompt:
+        dialog = new CEscrowDialog(this, [this](bool accept) {
+            if (auto* core = live()) core->onEscrowAnswer(accept);
+        });
+        break;
+    case Modeless::LogFile:
+        dialog =
+            new CLogFileDialog(this, {
+                                         [this](const CLogFileDialog::Choice& ch) {
+                                             if (auto* core = live())
+                                                 core->onLogDialogOk(ch.statistics, ch.sensors, ch.optics,
+                                                                     ch.video, ch.serialNumber);
+                                         },
+                                         [this] {
+                                             if (auto* core = live()) core->onLogDialogCancel();
+                                         },
+                                         [this] {
+                                             if (auto* core = live()) core->onLogVideoBoxClicked();
+                                         },
+                                     });
+        break;
+    case Modeless::Options: {
+        const ui::OptionsState& o = c->options();
+        dialog = new COptionsDialog(this, o.escrowOption, o.dataSavingOption, o.dataFilePath,
+                                    {
+                                        [this](int choice) {
+                                            if (auto* core = live()) core->onOptionsDataSaving(choice);
+                                        },
+                                        [this]() -> std::string {
+                                            auto* core = live();
+                                            if (!core) return {};
+                                            core->onOptionsBrowse();
+                                            return core->options().dataFilePath;
+                                        },
+                                        [this](int escrowChoice) {
+                                            if (auto* core = live()) core->onOptionsOk(escrowChoice);
+                                        },
+                                        [this] {
+                                            if (auto* core = live()) core->onOptionsCancel();
+                                        },
+                                    });
+        break;
+    }
+    case Modeless::Download:
+        dialog = new CDownloadDialog(this);
+        break;
+    }
+    if (!dialog) return;
+    dialog->setAttribute(Qt::WA_DeleteOnClose, false);
+    modeless_[which] = dialog;
+    dialog->setOnFinished([this, which, dialog] {
+        auto it = modeless_.find(which);
+        if (it != modeless_.end() && it->second == dialog) modeless_.erase(it);
+    });
+    if (which == Modeless::EscrowPrompt)
+        dialog->move(client_->mapToGlobal(QPoint(duToPxX(ESCROW_PROMPT_X), duToPxY(ESCROW_PROMPT_Y))));
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+}
+
+void QtMainWindow::activateModeless(Modeless which) {
+    if (CModelessDialog* d = modeless(which)) {
+        d->show();
+        d->raise();
+        d->activateWindow();
+    }
+}
+
+void QtMainWindow::closeModeless(Modeless which) {
+    auto it = modeless_.find(which);
+    if (it == modeless_.end()) return;
+    QPointer<CModelessDialog> d = it->second;
+    modeless_.erase(it);
+    if (d) d->dismiss();
+}
+
+MsgResult QtMainWindow::messageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
+                                   MsgIcon icon) {
+    if (messageHook_) return messageHook_(text, caption, buttons, icon);
+    QMessageBox::StandardButtons qtButtons = QMessageBox::Ok;
+    if (buttons == MsgButtons::OkCancel) qtButtons = QMessageBox::Ok | QMessageBox::Cancel;
+    if (buttons == MsgButtons::YesNo) qtButtons = QMessageBox::Yes | QMessageBox::No;
+    QMessageBox box(toQtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text), qtButtons,
+                    this);
+    switch (box.exec()) {
+    case QMessageBox::Cancel:
+        return MsgResult::Cancel;
+    case QMessageBox::Yes:
+        return MsgResult::Yes;
+    case QMessageBox::No:
+        return MsgResult::No;
+    default:
+        break;
+    }
+    return MsgResult::Ok;
+}
+
+bool QtMainWindow::chooseSaveFile(const std::string& title, const std::string& proposedName,
+                                  const std::string& filterLabel, std::string& path) {
+    if (saveFileHook_) {
+        std::optional<std::string> chosen = saveFileHook_(title, proposedName);
+        if (!chosen) return false;
+        path = *chosen;
+        return true;
+    }
+    QFileDialog dialog(this, QString::fromStdString(title));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QString::fromStdString(filterLabel));
+    dialog.setDefaultSuffix(QStringLiteral("TXT"));
+    dialog.selectFile(QString::fromStdString(proposedName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+    path = dialog.selectedFiles().front().toStdString();
+    return true;
+}
+
+} // namespace norvex::qt

@@ -1,0 +1,141 @@
+#pragma once
+// The main window in Qt: template 102 with menu 142, the page bar of the shown page and the
+// modeless windows. Every input goes to the toolkit-free logic (ui::CMainDialog); the logic
+// reaches the widgets through QtView.
+
+#include "CHelpWindow.h"
+#include "CModelessDialog.h"
+#include "CPageBar.h"
+#include "QPainterSurface.h"
+#include "QtView.h"
+#include "TemplateBuilder.h"
+#include "control/View.h"
+#include "link/ComLink.h"
+#include "link/PortMap.h"
+
+#include <QImage>
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QAction;
+class QComboBox;
+class QPushButton;
+class QTabBar;
+class QTreeWidget;
+
+namespace norvex::ui {
+class CMainDialog;
+class NotificationBridge;
+} // namespace norvex::ui
+
+namespace norvex::qt {
+
+struct MainWindowSetup {
+    std::string settingsDirectory = "."; // where norvex.ini lives
+    link::PortFactory portFactory;       // unset: real serial ports
+};
+
+class QtMainWindow final : public QMainWindow {
+    Q_OBJECT
+public:
+    // Answers to the message boxes and file dialogs in place of the operator (automation and
+    // tests). Unset, the real dialogs are shown.
+    using MessageHook = std::function<MsgResult(const std::string& text, const std::string& caption,
+                                                MsgButtons buttons, MsgIcon icon)>;
+    // Returns the chosen path, or nothing for Cancel.
+    using SaveFileHook =
+        std::function<std::optional<std::string>(const std::string& title, const std::string& proposedName)>;
+
+    using Setup = MainWindowSetup;
+
+    explicit QtMainWindow(link::PortMap& ports, Setup setup = Setup());
+    ~QtMainWindow() override;
+
+    ui::CMainDialog& core() { return *core_; }
+    ui::NotificationBridge& bridge() { return *bridge_; }
+
+    void setMessageHook(MessageHook hook) { messageHook_ = std::move(hook); }
+    void setSaveFileHook(SaveFileHook hook) { saveFileHook_ = std::move(hook); }
+
+    // --- what the window shows (for the view and for tests) -----------------------------------
+    QWidget* clientArea() const { return client_; }
+    QWidget* control(int id) const { return main_.find(id); }
+    CPageBar* pageBar() const { return bar_; }
+    // Bars created since the window was built.
+    int barsCreated() const { return barsCreated_; }
+    CModelessDialog* modeless(Modeless which) const;
+    QAction* menuAction(int command) const;
+    const QImage& trafficImage() const { return trafficImage_; }
+    QTimer& pollTimer() { return pollTimer_; }
+    // True once the link has been stopped for good (window closed, or the download ended).
+    bool isShutDown() const { return destroyed_; }
+
+    // A menu command or button, as if the operator chose it.
+    void command(int id);
+    void showHelp();
+    void showAbout();
+    void startDownload();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    friend class QtView;
+    friend class QtDownloadUi;
+
+    void buildMenu();
+    void buildClientArea();
+    void connectInputs();
+    void paintClient(QPainter& painter);
+    // Stops the link and closes the windows; once.
+    void shutdown();
+    ui::CMainDialog* live() { return destroyed_ ? nullptr : core_.get(); }
+
+    // View operations that need more than one line.
+    void setFieldText(int id, const QString& text);
+    QWidget* findControl(int id) const;
+    void createBar(int page);
+    void destroyBar(int page);
+    void openModeless(Modeless which);
+    void activateModeless(Modeless which);
+    void closeModeless(Modeless which);
+    MsgResult messageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
+                         MsgIcon icon);
+    bool chooseSaveFile(const std::string& title, const std::string& proposedName,
+                        const std::string& filterLabel, std::string& path);
+    void showComPortPaths();
+
+    QtView view_;
+    QWidget* client_ = nullptr;
+    BuiltControls main_;
+    QTreeWidget* billList_ = nullptr;
+    QTabBar* tabs_ = nullptr;
+    QComboBox* comSelector_ = nullptr;
+    QPushButton* startButton_ = nullptr;
+    std::map<int, QAction*> actions_;
+
+    QImage trafficImage_;
+    std::unique_ptr<QImageSurface> trafficSurface_;
+    QTimer pollTimer_;
+    QPointer<CPageBar> bar_;
+    int barsCreated_ = 0;
+    std::map<Modeless, QPointer<CModelessDialog>> modeless_;
+    QPointer<CHelpWindow> help_;
+
+    MessageHook messageHook_;
+    SaveFileHook saveFileHook_;
+
+    std::unique_ptr<ui::CMainDialog> core_;
+    std::unique_ptr<ui::NotificationBridge> bridge_;
+    bool destroyed_ = false;
+};
+
+} // namespace norvex::qt
