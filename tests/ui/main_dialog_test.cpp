@@ -159,7 +159,7 @@ TEST_F(MainDialogTest, RequestCommandsBeforeStartChangeNothing) {
 TEST_F(MainDialogTest, StartShowsHowTheModeBitIsMade) {
     port->markParity = false;
     start();
-    EXPECT_EQ(view.fields[ids::LINE_NOTE], "2 stop bits (no mark parity)");
+    EXPECT_EQ(view.fields[ids::LINE_NOTE], "mode bit: 2 stop bits (no mark parity)");
     EXPECT_TRUE(view.enabled[ids::BAR_BUTTON]);
     EXPECT_FALSE(view.enabled[ids::START]);
 }

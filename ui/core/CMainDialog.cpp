@@ -110,11 +110,11 @@ void CMainDialog::onStart(LinkNotifier& notifier) {
     if (!controller_.start(comLink_, notifier)) return;
     linkFailureReported_ = false;
     if (comLink_.markParity()) {
-        view_.setFieldText(ids::LINE_NOTE, "mark parity");
+        view_.setFieldText(ids::LINE_NOTE, "mode bit: mark parity");
     } else {
         // The driver cannot put a ninth bit on the line: two stop bits give every byte the
         // same waveform as a mode bit of 1.
-        view_.setFieldText(ids::LINE_NOTE, "2 stop bits (no mark parity)");
+        view_.setFieldText(ids::LINE_NOTE, "mode bit: 2 stop bits (no mark parity)");
     }
 }
 

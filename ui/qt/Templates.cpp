@@ -37,6 +37,8 @@ constexpr Control MAIN_CONTROLS[] = {
     {1048, K::Combo, "COM 1|COM 2|COM 3|COM 4", 225, 234, 44, 58},
     {1016, K::DefaultButton, "START", 273, 232, 45, 17},
     {2, K::Button, "EXIT", 322, 234, 45, 15},
+    // How the port makes the MDB mode bit, shown once the link runs.
+    {1049, K::Label, "", 225, 252, 142, 8},
 };
 
 constexpr Control ABOUT_CONTROLS[] = {
@@ -120,7 +122,7 @@ constexpr Control OPTIONS_CONTROLS[] = {
 
 constexpr Template TEMPLATES[] = {
     {templates::ABOUT, "About Norvex", 235, 55, ABOUT_CONTROLS},
-    {templates::MAIN, "Tavik (mdb) Diagnostics ", 374, 254, MAIN_CONTROLS},
+    {templates::MAIN, "Tavik (mdb) Diagnostics ", 374, 262, MAIN_CONTROLS},
     {templates::ESCROW, "Bill in ESCROW - options:", 176, 62, ESCROW_CONTROLS},
     {templates::OPTICS_BAR, "", BAR_SLOT_W, BAR_SLOT_H, OPTICS_BAR_CONTROLS},
     {templates::TRAFFIC_BAR, "", BAR_SLOT_W, BAR_SLOT_H, TRAFFIC_BAR_CONTROLS},
