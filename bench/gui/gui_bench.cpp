@@ -4,6 +4,7 @@
 
 #include "support/SimProcess.h"
 #include "ui/core/CMainDialog.h"
+#include "ui/core/NotificationBridge.h"
 #include "ui/qt/CServiceApp.h"
 #include "ui/qt/QtMainWindow.h"
 
