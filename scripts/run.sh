@@ -34,9 +34,11 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     echo "Press START in the window; bills arrive from the virtual validator every few seconds."
     build/bin/norvex "${ports[@]}"
 else
-    report="$PWD/Tavik_DEMO0001.TXT"
+    report="$PWD/build/Tavik_DEMO0001.TXT"
     echo "No display: running the batch mode (START, bills, diagnostics report)."
     build/bin/norvex --batch "${ports[@]}" --com 1 --escrow stack --report "$report" --serial DEMO0001 \
-        --parts statistics,sensors,optics
-    echo "Diagnostics report written to $report"
+        --parts statistics,sensors,optics --seconds 8
+    echo
+    echo "Diagnostics report written to $report; its beginning:"
+    head -n 40 "$report"
 fi
