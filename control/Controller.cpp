@@ -1,9 +1,9 @@
 #include "Controller.h"
 
+#include "Format.h"
 #include "RequestFrames.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <mutex>
 
@@ -24,15 +24,6 @@ constexpr RequestKind PRIORITY[] = {REQ_RESET,         REQ_TYPE_ESCR, REQ_SETUP,
                                     REQ_ESCROW_RETURN, REQ_CASS_INFO, REQ_SENSORS,    REQ_OPTICS,
                                     REQ_VIDEO,         REQ_DEVICE_ID, REQ_STATISTICS, REQ_CLEAR_STATS};
 
-[[gnu::format(printf, 1, 2)]] std::string format(const char* fmt, ...) {
-    char buf[64];
-    va_list args;
-    va_start(args, fmt);
-    const int n = std::vsnprintf(buf, sizeof buf, fmt, args);
-    va_end(args);
-    if (n < 0) return {};
-    return std::string(buf, std::min(static_cast<std::size_t>(n), sizeof buf - 1));
-}
 
 const char* const STATUS_TEXTS[] = {nullptr,
                                     "defective motor",

@@ -1,18 +1,20 @@
 #include "BatchRunner.h"
 
+
 #include "BatchDownloadUi.h"
+#include "control/Format.h"
 #include "download/FirmwareDownload.h"
 #include "download/PosixByteChannel.h"
 
 #include <algorithm>
 #include <atomic>
 #include <csignal>
-#include <cstdarg>
 #include <pthread.h>
 
 namespace norvex::ui {
 
 using namespace norvex::link;
+using control::format;
 
 namespace {
 
@@ -71,15 +73,6 @@ private:
     sigset_t old_;
 };
 
-[[gnu::format(printf, 1, 2)]] std::string format(const char* fmt, ...) {
-    char buf[160];
-    va_list args;
-    va_start(args, fmt);
-    const int n = std::vsnprintf(buf, sizeof buf, fmt, args);
-    va_end(args);
-    if (n < 0) return {};
-    return std::string(buf, std::min(static_cast<std::size_t>(n), sizeof buf - 1));
-}
 
 int pollCommand(unsigned ms) {
     switch (ms) {
