@@ -419,5 +419,24 @@ TEST_F(MainWindowTest, DownloadCancelledAtTheFirstQuestionStillEndsTheRun) {
     EXPECT_EQ(w.modeless(Modeless::Download), nullptr);
 }
 
+TEST_F(MainWindowTest, ClosingTheWindowDuringTheDownloadWaitsForItsEnd) {
+    auto port = std::make_shared<FakePortState>();
+    QtMainWindow& w = open(fakePortFactory(port));
+    bool closedEarly = true;
+    w.setMessageHook([&](const std::string&, const std::string&, MsgButtons buttons, MsgIcon) {
+        if (buttons == MsgButtons::OkCancel) {
+            // The operator closes the window while the procedure is asking: nothing happens yet.
+            w.close();
+            closedEarly = w.isShutDown();
+            return MsgResult::Cancel;
+        }
+        return MsgResult::Ok;
+    });
+    w.menuAction(ui::cmd::START_DOWNLOAD)->trigger();
+    settle();
+    EXPECT_FALSE(closedEarly);
+    EXPECT_TRUE(w.isShutDown()); // the download's own end
+}
+
 } // namespace
 } // namespace norvex::test

@@ -275,12 +275,19 @@ void QtMainWindow::startDownload() {
     download::PosixByteChannel channel(c->portDevicePath());
     QtDownloadUi ui(*this);
     download::FirmwareDownload procedure(channel, ui, link);
+    downloading_ = true;
     procedure.run();
+    downloading_ = false;
     shutdown();
     QCoreApplication::exit(0);
 }
 
 void QtMainWindow::closeEvent(QCloseEvent* event) {
+    // A firmware transfer cannot be interrupted safely; it ends the application itself.
+    if (downloading_) {
+        event->ignore();
+        return;
+    }
     shutdown();
     event->accept();
 }

@@ -136,6 +136,7 @@ private:
     std::unique_ptr<ui::CMainDialog> core_;
     std::unique_ptr<ui::NotificationBridge> bridge_;
     bool destroyed_ = false;
+    bool downloading_ = false; // a firmware transfer is running: closing waits for its end
 };
 
 } // namespace norvex::qt
