@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <chrono>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <thread>
 #include <unistd.h>
@@ -24,6 +26,21 @@ using Clock = std::chrono::steady_clock;
 constexpr auto ANSWER_GAP = std::chrono::milliseconds(10);
 
 constexpr std::size_t READ_CHUNK = 128;
+
+bool inputWaiting(SerialPort& port) {
+    pollfd p{port.waitHandle(), POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
+}
+
+// The acknowledge must follow a complete answer within 5 ms, or the validator sends the same data
+// again. On a busy machine an ordinary thread can wait longer than that for a processor, so the
+// worker asks for a real-time priority; where that is not permitted it keeps the normal one. It
+// spends its time blocked in poll(), so the priority costs nothing while the line is quiet.
+void raiseWorkerPriority() {
+    sched_param sp{};
+    sp.sched_priority = 10;
+    (void)::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &sp);
+}
 
 } // namespace
 
@@ -149,6 +166,7 @@ void ComLink::workerMain() {
     std::array<std::uint8_t, TX_SLOT_SIZE> frame{};
     Clock::time_point lastActivity{}; // last frame sent or byte received
     const std::uint8_t ack = 0x00;
+    raiseWorkerPriority();
 
     auto fail = [&](const std::string& text) {
         if (LinkNotifier* owner = info.ownerWindow.load(); owner && info.connected.load())
@@ -164,7 +182,12 @@ void ComLink::workerMain() {
             std::lock_guard<std::mutex> guard(data_.lock);
             if (data_.txLength.load() != 0 && data_.responseMode.load() != MODE_IDLE) {
                 const auto quietFor = Clock::now() - lastActivity;
-                if (quietFor < ANSWER_GAP) {
+                if (inputWaiting(port)) {
+                    // Bytes of the answer arrived while this thread was not running: take them
+                    // before the next frame's purge would throw them away.
+                    holding = true;
+                    timeoutMs = 0;
+                } else if (quietFor < ANSWER_GAP) {
                     holding = true;
                     timeoutMs = static_cast<int>(
                         std::chrono::ceil<std::chrono::milliseconds>(ANSWER_GAP - quietFor).count());
