@@ -3,7 +3,9 @@
 #include "ResponseAssembler.h"
 #include "TermiosPort.h"
 
+#include <algorithm>
 #include <array>
+#include <optional>
 #include <cerrno>
 #include <chrono>
 #include <poll.h>
@@ -19,11 +21,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A frame is not sent into an answer: after a frame that expects one, the next frame waits
-// while the answer may still be coming. MDB gives the validator 5 ms to begin and sends the
-// bytes of an answer back to back (at most 1 ms apart); this allows for the time the bytes
-// spend in drivers. Once the line has been quiet this long, the answer is over (or never came).
+// A frame is not sent into an answer: it waits while bytes are arriving and, after a frame that
+// expects an answer, while that answer may still begin. MDB gives the validator 5 ms to begin and
+// sends the bytes of an answer back to back (at most 1 ms apart); this allows for the time the
+// bytes spend in drivers. Once the line has been quiet this long, the answer is over.
 constexpr auto ANSWER_GAP = std::chrono::milliseconds(10);
+
+// The longest a frame waits for a line that does not fall quiet: longer than any answer
+// (the 337-byte optics record takes 386 ms).
+constexpr auto MAX_HOLD = std::chrono::milliseconds(1000);
 
 constexpr std::size_t READ_CHUNK = 128;
 
@@ -164,7 +170,9 @@ void ComLink::workerMain() {
     ResponseAssembler assembler(data_);
     std::array<std::uint8_t, READ_CHUNK> chunk{};
     std::array<std::uint8_t, TX_SLOT_SIZE> frame{};
-    Clock::time_point lastActivity{}; // last frame sent or byte received
+    Clock::time_point lastSent{};     // last frame of more than one byte left
+    Clock::time_point lastReceived{}; // last byte arrived
+    std::optional<Clock::time_point> heldSince; // the slot's frame has been waiting since
     const std::uint8_t ack = 0x00;
     raiseWorkerPriority();
 
@@ -174,23 +182,29 @@ void ComLink::workerMain() {
     };
 
     while (info.connected.load() != 0) {
-        // Wait for received bytes or a new frame; while an answer is arriving, wake when the
-        // line has been quiet long enough to release a held frame.
+        // A frame in the slot waits while bytes are arriving (the rest of an answer, even one
+        // that completed early, would otherwise run into the next answer) and, after a frame that
+        // expects an answer, while that answer may still begin. A line that never falls quiet
+        // (garbage) holds a frame back for MAX_HOLD at most.
         bool holding = false;
         int timeoutMs = -1;
-        {
-            std::lock_guard<std::mutex> guard(data_.lock);
-            if (data_.txLength.load() != 0 && data_.responseMode.load() != MODE_IDLE) {
-                const auto quietFor = Clock::now() - lastActivity;
+        if (data_.txLength.load() != 0) {
+            const auto now = Clock::now();
+            if (!heldSince) heldSince = now;
+            if (now - *heldSince < MAX_HOLD) {
                 if (inputWaiting(port)) {
-                    // Bytes of the answer arrived while this thread was not running: take them
-                    // before the next frame's purge would throw them away.
+                    // Bytes that arrived while this thread was not running are taken before the
+                    // next frame's purge would throw them away.
                     holding = true;
                     timeoutMs = 0;
-                } else if (quietFor < ANSWER_GAP) {
-                    holding = true;
-                    timeoutMs = static_cast<int>(
-                        std::chrono::ceil<std::chrono::milliseconds>(ANSWER_GAP - quietFor).count());
+                } else {
+                    auto until = lastReceived + ANSWER_GAP;
+                    if (data_.responseMode.load() != MODE_IDLE) until = std::max(until, lastSent + ANSWER_GAP);
+                    until = std::min(until, *heldSince + MAX_HOLD);
+                    if (now < until) {
+                        holding = true;
+                        timeoutMs = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count());
+                    }
                 }
             }
         }
@@ -204,7 +218,8 @@ void ComLink::workerMain() {
                     assembler.frameSent(frame.data(), n);
                 }
                 port.write(frame.data(), n);
-                if (n > 1) lastActivity = Clock::now();
+                if (n > 1) lastSent = Clock::now();
+                heldSince.reset();
                 data_.release();
             }
             if (port.failed()) {
@@ -240,7 +255,7 @@ void ComLink::workerMain() {
         for (;;) {
             const std::size_t got = port.read(chunk.data(), chunk.size());
             if (got == 0) break;
-            lastActivity = Clock::now();
+            lastReceived = Clock::now();
             Completion done;
             {
                 std::lock_guard<std::mutex> guard(data_.lock);

@@ -161,6 +161,48 @@ TEST(LinkWorker, FrameWaitsForAnAnswerThatHasNotBegunYet) {
     rig.link.closePort();
 }
 
+TEST(LinkWorker, FrameWaitsForBytesStillArrivingAfterAnEarlyCompletion) {
+    Rig rig;
+    rig.start();
+    rig.send({0x33, 0x33});
+    ASSERT_TRUE(rig.port->waitWrites(1));
+    rig.port->feed({0x00}); // complete at once, but the validator goes on sending
+    ASSERT_TRUE(rig.notifier.waitCodes(1));
+    rig.send({0x31, 0x31});
+    std::chrono::steady_clock::time_point lastByte;
+    for (int i = 0; i < 15; ++i) {
+        rig.port->feed({0x55});
+        lastByte = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(rig.port->waitWrites(2));
+    std::lock_guard<std::mutex> lk(rig.port->m);
+    EXPECT_EQ(rig.port->writes[1], (Bytes{0x31, 0x31}));
+    EXPECT_GE(rig.port->writeTimes[1], lastByte);
+}
+
+TEST(LinkWorker, LineThatNeverFallsQuietHoldsAFrameForASecondAtMost) {
+    Rig rig;
+    rig.start();
+    std::atomic<bool> storm{true};
+    std::thread garbage([&] {
+        while (storm) {
+            rig.port->feed({0xE5});
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const auto t0 = std::chrono::steady_clock::now();
+    rig.send({0x33, 0x33});
+    EXPECT_TRUE(rig.port->waitWrites(1, 3000));
+    const auto waited = std::chrono::steady_clock::now() - t0;
+    storm = false;
+    garbage.join();
+    EXPECT_GE(waited, std::chrono::milliseconds(900));
+    EXPECT_LT(waited, std::chrono::milliseconds(2500));
+    rig.link.closePort();
+}
+
 TEST(LinkWorker, NewFramePurgesAnAbandonedAnswer) {
     Rig rig;
     rig.start();

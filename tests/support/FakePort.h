@@ -23,6 +23,7 @@ struct FakePortState {
     std::condition_variable cv;
     std::vector<std::uint8_t> written;
     std::vector<std::vector<std::uint8_t>> writes; // one entry per write call
+    std::vector<std::chrono::steady_clock::time_point> writeTimes;
     int purges = 0;
     bool dtr = false;
     bool failOpen = false;
@@ -96,6 +97,7 @@ public:
         std::lock_guard<std::mutex> lk(s_->m);
         s_->written.insert(s_->written.end(), buffer, buffer + length);
         s_->writes.emplace_back(buffer, buffer + length);
+        s_->writeTimes.push_back(std::chrono::steady_clock::now());
         s_->cv.notify_all();
         return true;
     }
