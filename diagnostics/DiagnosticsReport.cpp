@@ -79,9 +79,14 @@ std::string statisticsPart(const ReportContext& ctx) {
     out += starRule;
     const std::string serial(ctx.serialNumber.c_str()); // as printed text: up to a NUL
     out += "\r\n          Unit Ser. Num.: " + serial + "\r\n";
+    // The revision comes from the validator: up to its first NUL, at most 8 characters, and a
+    // byte that is not printable ASCII shows as '?', so it cannot break the report's lines.
     const std::size_t revLength = strnlen(ctx.programRevision.data(), ctx.programRevision.size());
     out += "          Program Rev...: ";
-    out.append(ctx.programRevision.data(), revLength);
+    for (std::size_t i = 0; i < revLength; ++i) {
+        const char c = ctx.programRevision[i];
+        out += (c >= 0x20 && c <= 0x7E) ? c : '?';
+    }
     out += crlf;
     out += "          Date..........: " + signedDecimal(t.tm_mon + 1) + "-" + signedDecimal(t.tm_mday) + "-" +
            signedDecimal(t.tm_year + 1900) + ".\r\n";

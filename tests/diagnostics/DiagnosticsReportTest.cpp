@@ -267,6 +267,13 @@ TEST(DiagnosticsReport, IdentificationPrintsShortRevisionAndDateWithoutLeadingZe
               std::string::npos);
 }
 
+TEST(DiagnosticsReport, RevisionBytesThatAreNotPrintableCannotBreakTheLines) {
+    KnownUnit unit;
+    unit.ctx.programRevision = {'V', '2', '\n', '1', '\r', '7', '\a', '\0'};
+    const std::string part = statisticsPart(unit.ctx);
+    EXPECT_NE(part.find("          Program Rev...: V2?1?7?\r\n"), std::string::npos);
+}
+
 TEST(DiagnosticsReport, MissingRecordsPrintAsZerosAndNothingCountedIsZeroPercent) {
     const ReportContext empty;
     const std::string report = buildReport(empty, true, true, true, true);
