@@ -1,0 +1,259 @@
+// The receive path of the MDB link and everything that reads what it assembled: the response
+// assembler fed arbitrary frames and answer bytes in arbitrary read splits, and on each
+// completion the main window's notification handler (standard answers, diagnostics decoders,
+// traffic view), with page changes, paints, ticks and commands in between.
+//
+// The input is a script of one-byte opcodes with arguments (see the switch below). The link
+// worker is played here, single-threaded: a frame leaves the transmit slot only on the
+// "transmit" opcode, so answers may arrive while a frame waits in the slot, as on the line.
+
+#include "ByteScript.h"
+#include "HeadlessView.h"
+
+#include "control/RequestFrames.h"
+#include "link/ResponseAssembler.h"
+#include "link/SerialPort.h"
+#include "ui/core/CMainDialog.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+
+using namespace norvex;
+using namespace norvex::link;
+
+namespace {
+
+// A port that is never opened: START is not pressed here.
+class NullPort : public SerialPort {
+public:
+    bool open(const std::string&, const LineSettings&, std::string& error) override {
+        error = "no port in the fuzz target";
+        return false;
+    }
+    void close() override {}
+    bool isOpen() const override { return false; }
+    std::size_t read(std::uint8_t*, std::size_t) override { return 0; }
+    bool write(const std::uint8_t*, std::size_t) override { return false; }
+    void purge() override {}
+    void setDtr(bool) override {}
+    int waitHandle() const override { return -1; }
+    bool markParityHonoured() const override { return true; }
+    bool failed() const override { return false; }
+};
+
+// One directory per process for "norvex.ini" (and the traffic file), removed at exit.
+struct TempDir {
+    std::string path;
+    TempDir() {
+        // TMPDIR when set (the fuzz script points it at a memory file system).
+        std::string name = (std::filesystem::temp_directory_path() / "norvex-fuzz-XXXXXX").string();
+        if (!::mkdtemp(name.data())) std::abort();
+        path = name;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
+const std::string& tempDir() {
+    static TempDir dir;
+    return dir.path;
+}
+
+constexpr std::size_t READ_CHUNK = 128; // the worker reads at most this much at once
+
+constexpr std::uint8_t CODES[] = {RESP_POLL,  RESP_SETUP,  RESP_STACKER, RESP_SENSORS,
+                                  RESP_IDENT, RESP_OPTICS, RESP_VIDEO,   RESP_STATS};
+
+constexpr int COMMANDS[] = {
+    ui::cmd::RESET,           ui::cmd::SETUP_REQUEST,      ui::cmd::STATUS_REQUEST,    ui::cmd::CASS_INFO_REQUEST,
+    ui::cmd::POLL_20,         ui::cmd::POLL_200,           ui::cmd::ENABLE_ALL_BILLS,  ui::cmd::DISABLE_ALL_BILLS,
+    ui::cmd::ENABLE_ALL_ESCROW, ui::cmd::DISABLE_ALL_ESCROW, ui::cmd::ACCEPT_ESCROW,   ui::cmd::REJECT_ESCROW,
+    ui::cmd::DEVICE_ID_REQUEST, ui::cmd::STATISTICS_REQUEST, ui::cmd::SENSORS_REQUEST, ui::cmd::OPTICS_REQUEST,
+    ui::cmd::VIDEO_REQUEST,   ui::cmd::CREATE_LOG_FILE,    ui::cmd::OPTIONS,           ui::cmd::BAR_BUTTON,
+    ui::cmd::READ_OPTICS,     ui::cmd::CLEAR_STATS,        ui::cmd::NEXT_EVENTS,       ui::cmd::NEXT_BILLS,
+    ui::cmd::COLOUR_RED,      ui::cmd::COLOUR_RED + 1,     ui::cmd::COLOUR_RED + 2,    ui::cmd::COLOUR_RED + 3,
+    ui::cmd::TRAFFIC_STOP,
+};
+
+[[noreturn]] void broken(const char* what, long value) {
+    std::fprintf(stderr, "link invariant broken: %s (%ld)\n", what, value);
+    std::abort();
+}
+
+// What must hold between any two bytes, whatever arrived.
+void checkLink(const LinkData& d, const Completion& c) {
+    if (d.traffic.pos > TRAFFIC_SIZE) broken("traffic position past the buffer", d.traffic.pos);
+    if (d.diagCount >= DIAG_BUFFER_SIZE) broken("diagnostic count past the buffer", d.diagCount);
+    for (int k = 0; k < REQ_COUNT; ++k)
+        if (d.req[k].count > RECORD_DATA_SIZE) broken("record count past its data", k);
+    if (d.record(REQ_POLL).count > 16) broken("short answer longer than 16 bytes", d.record(REQ_POLL).count);
+    const auto mode = d.responseMode.load();
+    if (mode > MODE_IDLE) broken("response mode", mode);
+    if (c.complete) {
+        if (mode != MODE_IDLE) broken("mode after a completion", mode);
+        if (c.ack && d.traffic.pos != 0) broken("traffic position after the acknowledge", d.traffic.pos);
+        bool known = false;
+        for (auto code : CODES) known = known || code == c.code;
+        if (!known) broken("completion code", c.code);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz::ByteScript s(data, size);
+    fuzz::HeadlessView view;
+    fuzz::HeadlessSurface surface;
+    fuzz::HeadlessSurface trafficImage;
+    PortMap ports;
+    ui::CMainDialog core(view, ports, [] { return std::make_unique<NullPort>(); });
+    core.setSettingsDirectory(tempDir());
+    core.options().dataFilePath = "/dev/null";
+    core.options().previousDataFilePath = "/dev/null";
+    core.onInitDialog();
+
+    LinkData& link = core.linkData();
+    ResponseAssembler assembler(link);
+    std::array<std::uint8_t, TX_SLOT_SIZE> frame{};
+    std::array<std::uint8_t, READ_CHUNK> chunk{};
+
+    auto sendFrame = [&](const std::uint8_t* bytes, std::size_t n) {
+        std::lock_guard<std::mutex> guard(link.lock);
+        assembler.frameSent(bytes, n);
+        checkLink(link, {});
+    };
+    // One read of the worker: fed byte by byte; a completion drops the rest of the read and is
+    // handed to the main window at once.
+    auto receive = [&](std::size_t n) {
+        Completion done;
+        {
+            std::lock_guard<std::mutex> guard(link.lock);
+            for (std::size_t i = 0; i < n && !done.complete; ++i) {
+                done = assembler.feed(chunk[i]);
+                checkLink(link, done);
+            }
+        }
+        if (done.complete) core.onLinkNotification(done.code);
+    };
+
+    int steps = 0;
+    while (!s.empty() && ++steps < 4096) {
+        switch (s.byte() % 24) {
+        case 0: { // a request frame as the senders build it
+            const auto kind = static_cast<RequestKind>(s.byte() % REQ_COUNT);
+            const auto f = control::requestFrame(kind, s.u32());
+            sendFrame(f.bytes.data(), f.length);
+            break;
+        }
+        case 1: { // any frame that fits the slot
+            const std::size_t n = s.byte() % (TX_SLOT_SIZE + 1);
+            frame.fill(0);
+            s.take(frame.data(), n);
+            sendFrame(frame.data(), n);
+            break;
+        }
+        case 2: { // a read of 1..128 bytes from the script
+            const std::size_t n = 1 + s.byte() % READ_CHUNK;
+            receive(s.take(chunk.data(), n));
+            break;
+        }
+        case 3: { // a read of 1..128 copies of one byte (long records arrive quickly)
+            const std::size_t n = 1 + s.byte() % READ_CHUNK;
+            chunk.fill(s.byte());
+            receive(n);
+            break;
+        }
+        case 4: core.onTabChange(static_cast<int>(s.byte() % 8) - 1); break;
+        case 5: core.onPaint(surface); break;
+        case 6: core.controller().tick(); break;
+        case 7: { // the worker transmits what a sender left in the slot
+            const std::size_t n = link.take(frame);
+            if (n > 0) sendFrame(frame.data(), n);
+            link.release();
+            break;
+        }
+        case 8: core.onCommand(ui::cmd::RESET); break;
+        case 9: // START pressed, without a port: the senders fill the slot from here on
+            if (!core.controller().started()) core.controller().beginRunning();
+            break;
+        case 10: core.onCommand(COMMANDS[s.byte() % std::size(COMMANDS)]); break;
+        case 11: { // a click on the bill list, left or right
+            view.selectedRow = static_cast<int>(s.byte() % 18) - 1;
+            if (s.flag())
+                core.onBillListRightClick();
+            else
+                core.onBillListClick();
+            break;
+        }
+        case 12: {
+            view.answer = s.flag() ? MsgResult::Yes : MsgResult::No;
+            core.onEscrowAnswer(s.flag());
+            break;
+        }
+        case 13: { // the Options dialog: escrow choice and traffic recording (to /dev/null)
+            core.onOptionsDataSaving(s.flag() ? 1 : 0);
+            core.onOptionsOk(s.byte() % 3);
+            break;
+        }
+        case 14: // the binding keeps the traffic page in an image, or not
+            core.setTrafficImage(s.flag() ? &trafficImage : nullptr);
+            break;
+        case 15: // a notification with whatever the buffers hold
+            core.onLinkNotification(CODES[s.byte() % std::size(CODES)]);
+            break;
+        case 16: core.onTimer(); break;
+        case 17: core.onComSelection(static_cast<int>(s.byte() % 6) - 1); break;
+        case 18: core.selectPage(static_cast<int>(s.byte() % 8) - 1); break;
+        case 19: { // the log file dialog: OK (report written or the save dialog cancelled), Cancel, Video box
+            const std::uint8_t choice = s.byte();
+            core.createLogFileCommand();
+            if (choice % 3 == 0) {
+                view.savePath = (choice & 0x80) ? tempDir() + "/report.TXT" : std::string();
+                core.onLogDialogOk(choice & 0x08, choice & 0x10, choice & 0x20, choice & 0x40, "TV0123");
+                view.savePath.clear();
+            } else if (choice % 3 == 1) {
+                core.onLogDialogCancel();
+            } else {
+                core.onLogVideoBoxClicked();
+            }
+            break;
+        }
+        case 20: { // the Options dialog: Browse to one of two files, then OK or Cancel
+            const std::uint8_t choice = s.byte();
+            core.optionsCommand();
+            if (choice & 1) {
+                view.savePath = (choice & 2) ? tempDir() + "/MDB_DATA.TXT" : std::string("/dev/null");
+                core.onOptionsBrowse();
+                view.savePath.clear();
+            }
+            if (choice & 4)
+                core.onOptionsOk(choice >> 4 & 3);
+            else
+                core.onOptionsCancel();
+            break;
+        }
+        case 21: core.onLinkFailed("The serial port stopped working.", "COM Error!"); break;
+        case 22: { // a run of ticks with nothing answered: time-outs and repeats
+            const int ticks = s.byte() % 64;
+            for (int i = 0; i < ticks; ++i) {
+                core.onTimer();
+                const std::size_t n = link.take(frame);
+                if (n > 0) sendFrame(frame.data(), n);
+                link.release();
+            }
+            break;
+        }
+        case 23: core.stopLinkForDownload(); break;
+        }
+    }
+    core.onPaint(surface);
+    core.onDestroy();
+    return 0;
+}
