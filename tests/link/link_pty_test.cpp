@@ -86,8 +86,8 @@ struct Rig {
     Peer peer;
     LinkData data;
     PortMap ports;
-    ComLink link{data, ports};
     Window window;
+    ComLink link{data, ports};
     Rig() {
         ports.set(0, peer.slave);
         window.data = &data;

@@ -64,8 +64,9 @@ struct Rig {
     std::shared_ptr<FakePortState> port = std::make_shared<FakePortState>();
     LinkData data;
     PortMap ports;
-    ComLink link{data, ports, test::fakePortFactory(port)};
+    // The window outlives the link, as in the program: closing the port still reaches it.
     RecordingNotifier notifier{data};
+    ComLink link{data, ports, test::fakePortFactory(port)};
 
     void start() {
         ASSERT_EQ(link.openPort(true, 3, 9600), 1);
