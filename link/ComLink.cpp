@@ -180,6 +180,8 @@ void ComLink::workerMain() {
         if (LinkNotifier* owner = info.ownerWindow.load(); owner && info.connected.load())
             owner->linkFailed(text, "COM Error!");
     };
+    const std::string portGone = "The serial port " + ports_.devicePath(portNumber_) +
+                                 " stopped working (adapter unplugged?). Restart Norvex when it is back.";
 
     while (info.connected.load() != 0) {
         // A frame in the slot waits while bytes are arriving (the rest of an answer, even one
@@ -223,8 +225,7 @@ void ComLink::workerMain() {
                 data_.release();
             }
             if (port.failed()) {
-                fail("The serial port " + ports_.devicePath(portNumber_) +
-                     " stopped working (adapter unplugged?). Restart Norvex when it is back.");
+                fail(portGone);
                 break;
             }
             continue;
@@ -243,9 +244,8 @@ void ComLink::workerMain() {
         }
         if (info.connected.load() == 0) break;
         if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-            // Drain what is left, then report the vanished port once and stop touching it.
-            fail("The serial port " + ports_.devicePath(portNumber_) +
-                 " stopped working (adapter unplugged?). Restart Norvex when it is back.");
+            // The device is gone: say so once and stop touching it.
+            fail(portGone);
             break;
         }
         if (!(fds[0].revents & POLLIN)) continue;
@@ -272,8 +272,7 @@ void ComLink::workerMain() {
             if (info.connected.load() == 0) break;
         }
         if (port.failed()) {
-            fail("The serial port " + ports_.devicePath(portNumber_) +
-                 " stopped working (adapter unplugged?). Restart Norvex when it is back.");
+            fail(portGone);
             break;
         }
     }
