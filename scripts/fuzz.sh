@@ -23,18 +23,7 @@ fi
 # Longest input per target: a whole firmware download needs several kilobytes of line script.
 declare -A max_len=([fuzz_link_receive]=8192 [fuzz_download]=16384 [fuzz_settings]=256 [fuzz_report]=2048)
 
-pkgs=(cmake make clang-14 libclang-rt-14-dev)
-missing=()
-for p in "${pkgs[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo=sudo
-    echo "Installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+bash scripts/install-deps.sh cmake make clang-14 libclang-rt-14-dev
 
 build=${NORVEX_FUZZ_BUILD:-build-fuzz}
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORVEX_FUZZ=ON \

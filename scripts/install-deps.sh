@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building, testing and running Norvex needs on Debian, if it is missing.
+# With arguments, installs just those packages (if missing) instead.
 set -euo pipefail
 pkgs=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
       xvfb xauth openbox xdotool wmctrl imagemagick fonts-dejavu-core)
+[ $# -gt 0 ] && pkgs=("$@")
 missing=()
 for p in "${pkgs[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
