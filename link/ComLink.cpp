@@ -1,11 +1,11 @@
 #include "ComLink.h"
 
+#include "MarkedInput.h"
 #include "ResponseAssembler.h"
 #include "TermiosPort.h"
 
 #include <algorithm>
 #include <array>
-#include <optional>
 #include <cerrno>
 #include <chrono>
 #include <poll.h>
@@ -30,6 +30,20 @@ constexpr auto ANSWER_GAP = std::chrono::milliseconds(10);
 // The longest a frame waits for a line that does not fall quiet: longer than any answer
 // (the 337-byte optics record takes 386 ms).
 constexpr auto MAX_HOLD = std::chrono::milliseconds(1000);
+
+// How long the line must stay quiet after a byte that equals the running sum of a short answer
+// before that byte counts as the answer's checksum. A validator sends the bytes of an answer
+// back to back: a character takes 1.146 ms at 9600 baud (11 bits) and MDB allows 1 ms between
+// characters, so on the wire one byte ends at most 2.15 ms after the one before. The port adds
+// its own delay on top: bytes paced 1.146 ms apart through a pseudo-terminal reach a real-time
+// reader on these machines with a median gap of 1.14 ms and a p99 of 1.6-1.8 ms while other
+// work runs (the kernel hands them over in a worker thread), and a USB adapter at its lowest
+// latency setting holds a byte back up to 1 ms. 3 ms covers the wire's worst case with 0.85 ms
+// to spare for the port (the virtual validator, which leaves no gap, has 1.85 ms) and leaves the
+// acknowledge about 2 ms of the 5 ms MDB gives it. A machine that stalls the delivery longer
+// than that in the middle of an answer can still end it early; the figures are in the link
+// benchmark.
+constexpr auto QUIET_WINDOW = std::chrono::microseconds(3000);
 
 constexpr std::size_t READ_CHUNK = 128;
 
@@ -150,6 +164,7 @@ bool ComLink::startWorker(LinkNotifier& owner, std::string& error) {
     info_->ownerWindow = &owner;
     data_.responseMode = MODE_IDLE;
     data_.wakeFd = wakeFd_;
+    framing_ = Framing::QuietLine;
     workerAlive_ = true;
     try {
         worker_ = std::thread([this] { workerMain(); });
@@ -168,11 +183,16 @@ void ComLink::workerMain() {
     COMINFO& info = *info_;
     SerialPort& port = *info.portHandle;
     ResponseAssembler assembler(data_);
+    MarkedInput marks;
+    const bool marked = port.deliversMarks();
     std::array<std::uint8_t, READ_CHUNK> chunk{};
+    std::array<LineByte, READ_CHUNK> hand{};
     std::array<std::uint8_t, TX_SLOT_SIZE> frame{};
     Clock::time_point lastSent{};     // last frame of more than one byte left
     Clock::time_point lastReceived{}; // last byte arrived
-    std::optional<Clock::time_point> heldSince; // the slot's frame has been waiting since
+    constexpr Clock::time_point NEVER = Clock::time_point::max();
+    Clock::time_point heldSince = NEVER;  // the slot's frame has been waiting since
+    Clock::time_point quietUntil = NEVER; // a checksum match ends the answer if nothing comes before
     const std::uint8_t ack = 0x00;
     raiseWorkerPriority();
 
@@ -182,30 +202,51 @@ void ComLink::workerMain() {
     };
     const std::string portGone = "The serial port " + ports_.devicePath(portNumber_) +
                                  " stopped working (adapter unplugged?). Restart Norvex when it is back.";
+    // The acknowledge goes at once: MDB gives the controller 5 ms, whatever the window is busy
+    // with. False when the window's wait was cancelled because the link is closing.
+    auto deliver = [&](const Completion& done) {
+        framing_ = assembler.framing();
+        if (!done.complete) return true;
+        if (done.ack) port.write(&ack, 1);
+        if (LinkNotifier* owner = info.ownerWindow.load()) return owner->notify(done.code);
+        return true;
+    };
 
     while (info.connected.load() != 0) {
+        if (quietUntil != NEVER && Clock::now() >= quietUntil && !inputWaiting(port)) {
+            // Nothing came within the window after a checksum match: the answer ended there
+            // (before any frame waiting in the slot goes out and abandons it).
+            quietUntil = NEVER;
+            Completion done;
+            {
+                std::lock_guard<std::mutex> guard(data_.lock);
+                done = assembler.lineQuiet();
+            }
+            if (!deliver(done)) continue;
+        }
+
         // A frame in the slot waits while bytes are arriving (the rest of an answer, even one
         // that completed early, would otherwise run into the next answer) and, after a frame that
         // expects an answer, while that answer may still begin. A line that never falls quiet
         // (garbage) holds a frame back for MAX_HOLD at most.
         bool holding = false;
-        int timeoutMs = -1;
+        Clock::time_point wakeAt = quietUntil;
         if (data_.txLength.load() != 0) {
             const auto now = Clock::now();
-            if (!heldSince) heldSince = now;
-            if (now - *heldSince < MAX_HOLD) {
+            if (heldSince == NEVER) heldSince = now;
+            if (now - heldSince < MAX_HOLD) {
                 if (inputWaiting(port)) {
                     // Bytes that arrived while this thread was not running are taken before the
                     // next frame's purge would throw them away.
                     holding = true;
-                    timeoutMs = 0;
+                    wakeAt = now;
                 } else {
                     auto until = lastReceived + ANSWER_GAP;
                     if (data_.responseMode.load() != MODE_IDLE) until = std::max(until, lastSent + ANSWER_GAP);
-                    until = std::min(until, *heldSince + MAX_HOLD);
+                    until = std::min(until, heldSince + MAX_HOLD);
                     if (now < until) {
                         holding = true;
-                        timeoutMs = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count());
+                        wakeAt = std::min(wakeAt, until);
                     }
                 }
             }
@@ -214,14 +255,18 @@ void ComLink::workerMain() {
             // Transmit steps.
             std::size_t n = data_.take(frame);
             if (n > 0) {
-                if (n > 1) port.purge();
+                if (n > 1) {
+                    port.purge();
+                    marks.reset();
+                }
                 {
                     std::lock_guard<std::mutex> guard(data_.lock);
                     assembler.frameSent(frame.data(), n);
                 }
+                if (!assembler.awaitingQuiet()) quietUntil = NEVER;
                 port.write(frame.data(), n);
                 if (n > 1) lastSent = Clock::now();
-                heldSince.reset();
+                heldSince = NEVER;
                 data_.release();
             }
             if (port.failed()) {
@@ -231,8 +276,15 @@ void ComLink::workerMain() {
             continue;
         }
 
+        timespec timeout{};
+        if (wakeAt != NEVER) {
+            const auto left = std::max(Clock::duration::zero(), wakeAt - Clock::now());
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+            timeout.tv_sec = static_cast<time_t>(ns / 1000000000);
+            timeout.tv_nsec = static_cast<long>(ns % 1000000000);
+        }
         pollfd fds[2] = {{port.waitHandle(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        const int ready = ::poll(fds, 2, timeoutMs);
+        const int ready = ::ppoll(fds, 2, wakeAt != NEVER ? &timeout : nullptr, nullptr);
         if (ready < 0) {
             if (errno == EINTR) continue;
             fail("Waiting on the serial port failed.");
@@ -250,25 +302,38 @@ void ComLink::workerMain() {
         }
         if (!(fds[0].revents & POLLIN)) continue;
 
-        // Receive steps: read what has arrived, feed it byte by byte; a completion drops the
-        // rest of that read.
+        // Receive steps: read what has arrived, take it back to the bytes on the wire and feed
+        // them one by one. A byte that follows a checksum match settles it as a status byte. A
+        // record complete by its length or a bare ACK or NAK drops the rest of that read: those
+        // bytes belong to no answer, and the next frame's purge cannot reach bytes already read.
         for (;;) {
             const std::size_t got = port.read(chunk.data(), chunk.size());
             if (got == 0) break;
             lastReceived = Clock::now();
+            std::size_t n = got;
+            if (marked) {
+                n = marks.decode(chunk.data(), got, hand.data());
+            } else {
+                for (std::size_t i = 0; i < got; ++i)
+                    hand[i] = {chunk[i], false};
+            }
             Completion done;
             {
                 std::lock_guard<std::mutex> guard(data_.lock);
-                for (std::size_t i = 0; i < got && !done.complete; ++i) done = assembler.feed(chunk[i]);
+                for (std::size_t i = 0; i < n && !done.complete; ++i)
+                    done = assembler.feed(hand[i].value, hand[i].marked);
+                if (!done.complete) done = assembler.endOfRead();
             }
-            if (done.complete) {
-                // The acknowledge goes at once: MDB gives the controller 5 ms, whatever the
-                // window is busy with.
-                if (done.ack) port.write(&ack, 1);
-                if (LinkNotifier* owner = info.ownerWindow.load()) {
-                    if (!owner->notify(done.code)) break;
-                }
+            // The quiet window runs from the last byte that arrived, even half an escape.
+            quietUntil = NEVER;
+            if (assembler.awaitingQuiet()) {
+                // Where the port's marks are trusted, a match waits only to find out whether the
+                // marks lie (the byte was marked, so by them the answer goes on): as long as any
+                // answer may pause.
+                quietUntil =
+                    lastReceived + (assembler.framing() == Framing::ModeBit ? ANSWER_GAP : QUIET_WINDOW);
             }
+            if (!deliver(done)) break;
             if (info.connected.load() == 0) break;
         }
         if (port.failed()) {

@@ -73,6 +73,9 @@ public:
     const std::string& lastError() const { return lastError_; }
     // False when the driver could not give mark parity and the port runs with two stop bits.
     bool markParity() const;
+    // How the worker frames short answers on the open port; it may change while the link runs
+    // (see Framing).
+    Framing framing() const { return framing_.load(); }
 
 private:
     void workerMain();
@@ -83,6 +86,7 @@ private:
     std::unique_ptr<COMINFO> info_;
     std::thread worker_;
     std::atomic<bool> workerAlive_{false};
+    std::atomic<Framing> framing_{Framing::QuietLine};
     int wakeFd_ = -1;
     int portNumber_ = 0;
     std::string lastError_;

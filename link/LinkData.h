@@ -25,6 +25,10 @@ public:
 
     std::array<RequestRecord, REQ_COUNT> req;
 
+    // Bytes of the last completed short answer in the REQ_POLL record, its checksum included: 1
+    // for a bare ACK or NAK, at most 17. The status bytes are the ones before the checksum.
+    std::uint8_t shortAnswerLength = 0;
+
     std::array<std::uint8_t, DIAG_BUFFER_SIZE> diag{};
     std::uint16_t diagCount = 0;
 

@@ -43,6 +43,19 @@ enum ResponseMode : std::uint8_t {
     MODE_IDLE = 8
 };
 
+// How the link finds the end of a short answer on the open port.
+enum class Framing : std::uint8_t {
+    // By its checksum, confirmed by the line staying quiet: the port gives no mode bits (a
+    // pseudo-terminal, a driver without error reports) or has not shown them to agree yet.
+    QuietLine,
+    // By the mode bit: the port marks every byte but the last of an answer, and its marks have
+    // agreed with the checksums.
+    ModeBit,
+    // By the checksum and a quiet line again, for as long as the port stays open: its marks
+    // contradicted the checksums (a driver that flags errors per USB packet, not per byte).
+    MarksUnreliable,
+};
+
 // Completion codes that the worker hands to the main window.
 enum CompletionCode : std::uint8_t {
     RESP_POLL = 68,

@@ -134,6 +134,13 @@ void ResponseAssembler::frameSent(const std::uint8_t* f, std::size_t n) {
         default: break;
         }
         d_.responseMode = mode;
+        pending_ = false;
+        pendingLast_ = false;
+        pendingByMark_ = false;
+        overrun_ = false;
+        answerBytes_ = 0;
+        lastMarked_ = false;
+        earlierMarked_ = true;
     }
 
     if (n > 1) {
@@ -147,48 +154,128 @@ Completion ResponseAssembler::completeWithAck(std::uint8_t code) {
     d_.responseMode = MODE_IDLE;
     if (d_.traffic.pos > 0) d_.traffic.sent[d_.traffic.pos - 1u] = 0x0000;
     d_.traffic.pos = 0;
+    answerEnded();
     return {true, true, code};
 }
 
-Completion ResponseAssembler::feedShort(std::uint8_t b) {
+Completion ResponseAssembler::completeShort(bool ack, std::uint8_t length) {
     RequestRecord& r = d_.record(REQ_POLL);
-    r.data[std::min<std::size_t>(r.count, RECORD_DATA_SIZE - 1)] = b;
-    if (r.count >= SHORT_STATUS_MAX) {
-        // Sixteen status bytes may still be followed by their checksum; anything else past that
-        // point is not counted and the answer never completes.
-        if (r.count == SHORT_STATUS_MAX && b == static_cast<std::uint8_t>(r.sum)) {
-            r.count = 0;
-            r.sum = 0;
-            r.state = STATE_IDLE;
-            return completeWithAck(RESP_POLL);
+    r.count = 0;
+    r.sum = 0;
+    r.state = STATE_IDLE;
+    d_.shortAnswerLength = length;
+    pending_ = false;
+    if (ack) return completeWithAck(RESP_POLL);
+    d_.responseMode = MODE_IDLE;
+    answerEnded();
+    return {true, false, RESP_POLL};
+}
+
+Completion ResponseAssembler::feedShort(std::uint8_t b, bool marked) {
+    RequestRecord& r = d_.record(REQ_POLL);
+    if (overrun_) return {};
+    if (pending_) {
+        // A byte followed the one that matched the running sum: that one was a status byte.
+        pending_ = false;
+        if (pendingLast_) {
+            // ... but it was the 17th: there is no answer here (noise, or two answers run
+            // together), and nothing is acknowledged; the validator repeats unacknowledged data.
+            overrun_ = true;
+            return {};
         }
+        r.sum = static_cast<std::uint16_t>(r.sum + pendingByte_);
+    }
+    const bool checksum = b == static_cast<std::uint8_t>(r.sum);
+    // Where the port's marks are trusted, an unmarked byte that matches ends the answer as soon
+    // as the bytes in hand are used up: it waits for no quiet line.
+    const bool endsByMark = framing_ == Framing::ModeBit && !marked;
+    if (r.count >= SHORT_STATUS_MAX) {
+        // Sixteen status bytes may be followed by their checksum and by nothing else.
+        r.data[SHORT_STATUS_MAX] = b;
+        if (!checksum) {
+            overrun_ = true;
+            return {};
+        }
+        pending_ = true;
+        pendingLast_ = true;
+        pendingByMark_ = endsByMark;
+        pendingByte_ = b;
         return {};
     }
+    r.data[r.count] = b;
     ++r.count;
     if (r.count == 1 && (b == 0x00 || b == 0xFF)) {
         // A bare ACK or NAK: complete without acknowledging.
-        r.count = 0;
-        r.sum = 0;
-        r.state = STATE_IDLE;
-        d_.responseMode = MODE_IDLE;
-        return {true, false, RESP_POLL};
+        return completeShort(false, 1);
     }
-    if (r.count > 1 && b == static_cast<std::uint8_t>(r.sum)) {
-        r.count = 0;
-        r.sum = 0;
-        r.state = STATE_IDLE;
-        return completeWithAck(RESP_POLL);
+    if (r.count > 1 && checksum) {
+        pending_ = true;
+        pendingLast_ = false;
+        pendingByMark_ = endsByMark;
+        pendingByte_ = b;
+        return {};
     }
     r.sum = static_cast<std::uint16_t>(r.sum + b);
     return {};
 }
 
-Completion ResponseAssembler::feed(std::uint8_t b) {
+std::uint8_t ResponseAssembler::pendingLength() const {
+    return pendingLast_ ? static_cast<std::uint8_t>(SHORT_STATUS_MAX + 1)
+                        : static_cast<std::uint8_t>(d_.record(REQ_POLL).count);
+}
+
+Completion ResponseAssembler::endOfRead() {
+    if (!pending_ || !pendingByMark_ || d_.responseMode.load() != MODE_SHORT) return {};
+    return completeShort(true, pendingLength());
+}
+
+Completion ResponseAssembler::lineQuiet() {
+    if (!pending_) return {};
+    if (d_.responseMode.load() != MODE_SHORT) {
+        pending_ = false;
+        return {};
+    }
+    if (framing_ == Framing::ModeBit && !pendingByMark_) {
+        // The byte matched the sum but carried a mark, so by the port's marks the answer goes on,
+        // yet nothing came: the marks cannot be trusted on this port. This answer is not
+        // acknowledged (the validator sends it again at the next POLL) and the checksum and the
+        // quiet line frame from now on; a byte that still comes makes this one a status byte.
+        contradicted();
+        return {};
+    }
+    return completeShort(true, pendingLength());
+}
+
+void ResponseAssembler::markEvidence(bool marked) {
+    if (marked) marksSeen_ = true;
+    if (answerBytes_ > 0) {
+        // Only the last byte of an answer has a mode bit of 1.
+        if (!lastMarked_) contradicted();
+        earlierMarked_ = earlierMarked_ && lastMarked_;
+    }
+    lastMarked_ = marked;
+    ++answerBytes_;
+}
+
+void ResponseAssembler::answerEnded() {
+    if (!marksSeen_ || answerBytes_ == 0) return;
+    if (lastMarked_)
+        contradicted();
+    else if (answerBytes_ >= 2 && earlierMarked_ && framing_ == Framing::QuietLine)
+        framing_ = Framing::ModeBit;
+}
+
+void ResponseAssembler::contradicted() {
+    if (marksSeen_) framing_ = Framing::MarksUnreliable;
+}
+
+Completion ResponseAssembler::feed(std::uint8_t b, bool marked) {
     if (d_.traffic.pos < TRAFFIC_SIZE) d_.traffic.received[d_.traffic.pos++] = b;
 
     const auto mode = static_cast<ResponseMode>(d_.responseMode.load());
     if (mode == MODE_IDLE) return {};
-    if (mode == MODE_SHORT) return feedShort(b);
+    markEvidence(marked);
+    if (mode == MODE_SHORT) return feedShort(b, marked);
 
     const std::size_t length = fixedLength(mode);
     const RequestKind kind = recordKind(mode);

@@ -1,7 +1,15 @@
 #pragma once
 // How the link worker turns the bytes on the line into responses: which kind of answer a frame
 // asks for, where its bytes go, and when it is complete. Pure bookkeeping on LinkData; the
-// caller holds LinkData::lock and does the port I/O.
+// caller holds LinkData::lock, does the port I/O and keeps the time.
+//
+// Short answers (to RESET, POLL, BILL TYPE, ESCROW and erase) end on their checksum. A byte that
+// equals the running sum may still be a status byte, so it ends the answer only when nothing
+// follows it: a byte after it makes it a status byte at once, and the line staying quiet (the
+// caller's quiet window, then lineQuiet()) confirms it as the checksum. Where the port shows mode
+// bits and they have agreed with the checksums, an unmarked byte that matches ends the answer as
+// soon as the bytes in hand are used up (endOfRead()). Nothing completes past the 17th byte (16
+// status bytes and their checksum).
 
 #include "LinkData.h"
 
@@ -12,8 +20,8 @@ namespace norvex::link {
 
 struct Completion {
     bool complete = false;
-    bool ack = false;        // the controller must acknowledge with 00
-    std::uint8_t code = 0;   // RESP_*
+    bool ack = false;      // the controller must acknowledge with 00
+    std::uint8_t code = 0; // RESP_*
 };
 
 class ResponseAssembler {
@@ -25,8 +33,21 @@ public:
     // and its receive state reset. The one-byte ACK changes nothing.
     void frameSent(const std::uint8_t* frame, std::size_t length);
 
-    // One received byte: recorded in the traffic buffer and fed to the current response kind.
-    Completion feed(std::uint8_t byte);
+    // One received byte, with its mark where the port delivers marks (`marked`: its mode bit was
+    // 0): recorded in the traffic buffer and fed to the current response kind.
+    Completion feed(std::uint8_t byte, bool marked = false);
+
+    // Every byte of one read has been fed: an unmarked checksum on a port whose marks are
+    // trusted ends its answer now.
+    Completion endOfRead();
+    // The last byte fed equals the running sum of a short answer and may be its checksum: the
+    // answer ends with it if the line stays quiet (lineQuiet), and goes on if another byte comes.
+    bool awaitingQuiet() const { return pending_; }
+    // No byte followed the awaited one within the quiet window.
+    Completion lineQuiet();
+
+    // How short answers are framed on this port so far (see Framing).
+    Framing framing() const { return framing_; }
 
     // Static description of the kinds (lengths include the checksum byte).
     static std::size_t fixedLength(ResponseMode mode);
@@ -36,9 +57,30 @@ public:
 
 private:
     Completion completeWithAck(std::uint8_t code);
-    Completion feedShort(std::uint8_t byte);
+    Completion completeShort(bool ack, std::uint8_t length);
+    Completion feedShort(std::uint8_t byte, bool marked);
+    std::uint8_t pendingLength() const;
+    // What the marks say about the port: a byte arrived within an answer (before it is used) and
+    // the answer ended on the last byte fed.
+    void markEvidence(bool marked);
+    void answerEnded();
+    void contradicted();
 
     LinkData& d_;
+
+    // The answer being assembled.
+    bool pending_ = false;       // the last byte matched the running sum; not yet added to it
+    bool pendingLast_ = false;   // ... and it was the 17th byte: nothing may follow it
+    bool pendingByMark_ = false; // ... and it is unmarked on a port whose marks are trusted
+    std::uint8_t pendingByte_ = 0;
+    bool overrun_ = false; // a short answer went past its 17th byte: it never completes
+    std::size_t answerBytes_ = 0;
+    bool lastMarked_ = false;
+    bool earlierMarked_ = true; // every byte of the answer before the last one was marked
+
+    // The port, for as long as this assembler serves it.
+    bool marksSeen_ = false;
+    Framing framing_ = Framing::QuietLine;
 };
 
 } // namespace norvex::link

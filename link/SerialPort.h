@@ -37,6 +37,10 @@ public:
     virtual bool markParityHonoured() const = 0;
     // Set once the device has reported an error or hang-up: the port is gone.
     virtual bool failed() const = 0;
+    // True when read() delivers bytes in the marked form of input checking with parity marking:
+    // a byte received with a parity or framing error as FF 00 x, a byte FF as FF FF. Whether the
+    // driver actually flags bytes shows only in what arrives.
+    virtual bool deliversMarks() const { return false; }
 };
 
 } // namespace norvex::link

@@ -84,8 +84,18 @@ bool TermiosPort::open(const std::string& path, const LineSettings& settings, st
         return false;
     }
     ::cfmakeraw(&tio);
-    tio.c_iflag &= ~static_cast<tcflag_t>(INPCK | IXON | IXOFF | IXANY | PARMRK | ISTRIP);
+    tio.c_iflag &= ~static_cast<tcflag_t>(INPCK | IXON | IXOFF | IXANY | PARMRK | ISTRIP | IGNPAR | BRKINT);
     tio.c_iflag |= IGNBRK;
+    if (settings.parity == Parity::Mark) {
+        // The mode bit where the adapter reports it: with input checking and parity marking a
+        // driver that flags errors per byte delivers a byte whose mode bit is 0 (a parity error
+        // under mark parity, a framing error under the two-stop-bit fallback) as FF 00 x, an
+        // ordinary FF as FF FF and the last byte of an answer as itself. A zero byte with mode bit
+        // 0 may look like a line break to a UART; breaks are not ignored, so it reads as FF 00 00
+        // like any other flagged byte (a validator never sends a break).
+        tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK);
+        tio.c_iflag |= INPCK | PARMRK;
+    }
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     tio.c_cflag |= CS8 | CLOCAL | CREAD;
     switch (settings.parity) {
@@ -116,6 +126,11 @@ bool TermiosPort::open(const std::string& path, const LineSettings& settings, st
             back.c_cflag |= CSTOPB;
             (void)::tcsetattr(fd, TCSANOW, &back);
         }
+    }
+    marks_ = false;
+    if (settings.parity == Parity::Mark) {
+        termios now{};
+        marks_ = ::tcgetattr(fd, &now) == 0 && (now.c_iflag & PARMRK) != 0;
     }
     requestLowLatency(fd);
     ::tcflush(fd, TCIOFLUSH);

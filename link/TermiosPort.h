@@ -22,10 +22,12 @@ public:
     int waitHandle() const override { return fd_; }
     bool markParityHonoured() const override { return markParity_; }
     bool failed() const override { return failed_.load(); }
+    bool deliversMarks() const override { return marks_; }
 
 private:
     int fd_ = -1;
     bool markParity_ = false;
+    bool marks_ = false;
     std::atomic<bool> failed_{false};
 };
 

@@ -120,6 +120,48 @@ TEST(LinkOverPty, PollStatusAndSetupAreAssembledAndAcknowledged) {
     EXPECT_EQ(rig.window.setups.at(0), answer);
 }
 
+TEST(LinkOverPty, ChecksumFfThatTheLineDisciplineDoublesIsTakenOnce) {
+    // The port asks for parity marking, so the terminal hands every FF over as FF FF.
+    Rig rig;
+    const Bytes poll{0x33, 0x33};
+    ASSERT_TRUE(rig.data.submit(poll.data(), poll.size()));
+    EXPECT_EQ(rig.peer.read(2), poll);
+    rig.peer.paced({0xF5, 0x0A, 0xFF});
+    EXPECT_EQ(rig.peer.read(1), Bytes{0x00});
+    ASSERT_TRUE(rig.window.wait(1));
+    EXPECT_EQ(rig.data.shortAnswerLength, 3);
+    EXPECT_EQ(rig.data.record(REQ_POLL).data[2], 0xFF);
+    EXPECT_EQ(rig.link.framing(), Framing::QuietLine); // a pseudo-terminal never marks
+}
+
+TEST(LinkOverPty, AnswersInTheMarkedFormAreFramedByTheirModeBits) {
+    Rig rig;
+    // What a driver that flags errors per byte delivers; EXTPROC on the terminal passes it on
+    // untouched (the master's settings are the slave's).
+    termios t{};
+    ASSERT_EQ(::tcgetattr(rig.peer.master, &t), 0);
+    ASSERT_TRUE(t.c_iflag & PARMRK);
+    t.c_lflag |= EXTPROC;
+    ASSERT_EQ(::tcsetattr(rig.peer.master, TCSANOW, &t), 0);
+    const Bytes poll{0x33, 0x33};
+    for (const Bytes& marked :
+         {Bytes{0xFF, 0x00, 0x06, 0x06}, Bytes{0xFF, 0x00, 0x80, 0xFF, 0x00, 0x80, 0x00},
+          Bytes{0xFF, 0x00, 0xF5, 0xFF, 0x00, 0x0A, 0xFF, 0xFF}}) {
+        ASSERT_TRUE(rig.data.submit(poll.data(), poll.size()));
+        EXPECT_EQ(rig.peer.read(2), poll);
+        ASSERT_EQ(::write(rig.peer.master, marked.data(), marked.size()),
+                  static_cast<ssize_t>(marked.size()));
+        EXPECT_EQ(rig.peer.read(1), Bytes{0x00});
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_TRUE(rig.window.wait(3));
+    EXPECT_EQ(rig.window.codes.size(), 3u);
+    EXPECT_EQ(rig.data.shortAnswerLength, 3);
+    EXPECT_EQ(rig.data.record(REQ_POLL).data[1], 0x0A);
+    EXPECT_EQ(rig.data.record(REQ_POLL).data[2], 0xFF);
+    EXPECT_EQ(rig.link.framing(), Framing::ModeBit);
+}
+
 TEST(LinkOverPty, GarbageWithNoFrameOutstandingIsIgnoredAndPollingGoesOn) {
     Rig rig;
     const Bytes junk{0x12, 0x34, 0x56};

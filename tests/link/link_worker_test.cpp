@@ -123,6 +123,57 @@ TEST(LinkWorker, AcknowledgeGoesBeforeTheSlowWindowHasHandledTheAnswer) {
     rig.link.closePort();
 }
 
+TEST(LinkWorker, ChecksumMatchIsAcknowledgedOnlyOnceTheLineStaysQuiet) {
+    Rig rig;
+    rig.start();
+    rig.send({0x33, 0x33});
+    ASSERT_TRUE(rig.port->waitWrites(1));
+    // Two bills of type 0: the second 80 equals the sum before it, and the 00 that follows in
+    // the same read makes it a status byte.
+    const auto fed = std::chrono::steady_clock::now();
+    rig.port->feed({0x80, 0x80, 0x00});
+    ASSERT_TRUE(rig.notifier.waitCodes(1));
+    ASSERT_TRUE(rig.port->waitWrites(2));
+    EXPECT_EQ(rig.notifier.pollData.at(0), (Bytes{0x80, 0x80, 0x00, 0x00}));
+    EXPECT_EQ(rig.data.shortAnswerLength, 3);
+    std::lock_guard<std::mutex> lk(rig.port->m);
+    EXPECT_EQ(rig.port->writes[1], (Bytes{0x00}));
+    EXPECT_GE(rig.port->writeTimes[1] - fed, std::chrono::milliseconds(3));
+}
+
+TEST(LinkWorker, MarkedPortIsUnescapedAndFramedByItsModeBitsOnceTheyAgree) {
+    Rig rig;
+    rig.port->marks = true;
+    rig.start();
+    EXPECT_EQ(rig.link.framing(), Framing::QuietLine);
+    rig.send({0x33, 0x33});
+    ASSERT_TRUE(rig.port->waitWrites(1));
+    // F5 0A FF: two flagged status bytes and a checksum FF, doubled; the escape is cut in two.
+    rig.port->feed({0xFF, 0x00, 0xF5, 0xFF, 0x00, 0x0A, 0xFF});
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    rig.port->feed({0xFF});
+    ASSERT_TRUE(rig.notifier.waitCodes(1));
+    ASSERT_TRUE(rig.port->waitWrites(2));
+    EXPECT_EQ(rig.notifier.pollData.at(0), (Bytes{0xF5, 0x0A, 0xFF, 0x00}));
+    {
+        std::lock_guard<std::mutex> lk(rig.data.lock);
+        EXPECT_EQ(rig.data.traffic.received[2], 0xF5); // the traffic sees the bytes on the wire
+        EXPECT_EQ(rig.data.traffic.received[4], 0xFF);
+        EXPECT_EQ(rig.data.traffic.received[5], TRAFFIC_EMPTY);
+    }
+    EXPECT_EQ(rig.link.framing(), Framing::ModeBit);
+
+    rig.send({0x33, 0x33});
+    ASSERT_TRUE(rig.port->waitWrites(3));
+    rig.port->feed({0xFF, 0x00, 0x80, 0xFF, 0x00, 0x80, 0x00});
+    ASSERT_TRUE(rig.notifier.waitCodes(2));
+    ASSERT_TRUE(rig.port->waitWrites(4));
+    EXPECT_EQ(rig.notifier.pollData.at(1), (Bytes{0x80, 0x80, 0x00, 0x00}));
+    EXPECT_EQ(rig.port->writesSnapshot()[3], (Bytes{0x00}));
+    EXPECT_EQ(rig.link.framing(), Framing::ModeBit);
+    rig.link.closePort();
+}
+
 TEST(LinkWorker, FrameWaitsForAnAnswerThatIsStillArriving) {
     Rig rig;
     rig.start();

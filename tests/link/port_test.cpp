@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -69,6 +70,12 @@ TEST(TermiosPort, PseudoTerminalFallsBackToTwoStopBitsAndReadsWithoutWaiting) {
     ASSERT_TRUE(p.open(pty.slave, {9600, Parity::Mark}, error)) << error;
     // The pty cannot carry a ninth bit: the port says so instead of pretending.
     EXPECT_FALSE(p.markParityHonoured());
+    // Under the fallback a mode bit of 0 is a framing error; it is marked like a parity error.
+    termios t{};
+    ASSERT_EQ(::tcgetattr(pty.master, &t), 0);
+    EXPECT_TRUE(t.c_cflag & CSTOPB);
+    EXPECT_EQ(t.c_iflag & (INPCK | PARMRK | IGNPAR | IGNBRK | BRKINT), tcflag_t(INPCK | PARMRK));
+    EXPECT_TRUE(p.deliversMarks());
 
     std::uint8_t buf[128];
     const auto t0 = std::chrono::steady_clock::now();
@@ -90,6 +97,26 @@ TEST(TermiosPort, PseudoTerminalFallsBackToTwoStopBitsAndReadsWithoutWaiting) {
     std::uint8_t back[2] = {};
     ASSERT_EQ(::read(pty.master, back, 2), 2);
     EXPECT_EQ(back[1], 0x33);
+}
+
+TEST(TermiosPort, WithoutParityNothingIsMarked) {
+    Pty pty;
+    TermiosPort p;
+    std::string error;
+    ASSERT_TRUE(p.open(pty.slave, {9600, Parity::None}, error)) << error;
+    EXPECT_FALSE(p.deliversMarks());
+    termios t{};
+    ASSERT_EQ(::tcgetattr(pty.master, &t), 0);
+    EXPECT_EQ(t.c_iflag & (INPCK | PARMRK), tcflag_t(0));
+    const std::uint8_t ff = 0xFF;
+    ASSERT_EQ(::write(pty.master, &ff, 1), 1);
+    std::uint8_t buf[4] = {};
+    std::size_t got = 0;
+    for (int i = 0; i < 100 && got == 0; ++i) {
+        got = p.read(buf, sizeof buf);
+        if (got == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_EQ(got, 1u);
 }
 
 TEST(TermiosPort, SecondOpenOfAHeldPortFails) {

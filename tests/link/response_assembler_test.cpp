@@ -1,32 +1,64 @@
 // How answers are assembled, completed and recorded in the traffic buffer.
 
 #include "link/LinkData.h"
+#include "link/MarkedInput.h"
 #include "link/ResponseAssembler.h"
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 using namespace norvex::link;
 
 namespace {
 
+using Bytes = std::vector<std::uint8_t>;
+
 struct Exchange {
     LinkData data;
     ResponseAssembler a{data};
 
-    void send(std::vector<std::uint8_t> frame) { a.frameSent(frame.data(), frame.size()); }
+    void send(Bytes frame) { a.frameSent(frame.data(), frame.size()); }
     // Feeds bytes until one completes; returns the completion and how many bytes were used.
-    Completion receive(std::vector<std::uint8_t> bytes, std::size_t* used = nullptr) {
+    Completion receive(Bytes bytes, std::size_t* used = nullptr) {
         Completion c;
         std::size_t i = 0;
         for (; i < bytes.size() && !c.complete; ++i) c = a.feed(bytes[i]);
         if (used) *used = i;
         return c;
     }
+    // Bytes that arrive together, then the line stays quiet.
+    Completion receiveThenQuiet(Bytes bytes, std::size_t* used = nullptr) {
+        const Completion c = receive(std::move(bytes), used);
+        return c.complete ? c : a.lineQuiet();
+    }
+    // Bytes in one read as a marking port delivers them: every one but the last marked.
+    Completion receiveMarked(const Bytes& bytes) {
+        Completion c;
+        for (std::size_t i = 0; i < bytes.size() && !c.complete; ++i)
+            c = a.feed(bytes[i], i + 1 < bytes.size());
+        return c.complete ? c : a.endOfRead();
+    }
+    Bytes pollData(std::size_t n) const {
+        const auto& d = data.record(REQ_POLL).data;
+        return Bytes(d.begin(), d.begin() + static_cast<long>(n));
+    }
 };
 
-std::vector<std::uint8_t> statsFrame() { return {0x37, 0xFF, 0x56, 0x4E, 0x54, 0x00, 0xDD, 0x0B}; }
+Bytes withChecksum(Bytes b) {
+    unsigned sum = 0;
+    for (auto x : b)
+        sum += x;
+    b.push_back(static_cast<std::uint8_t>(sum));
+    return b;
+}
+
+const Bytes POLL{0x33, 0x33};
+
+Bytes statsFrame() {
+    return {0x37, 0xFF, 0x56, 0x4E, 0x54, 0x00, 0xDD, 0x0B};
+}
 
 } // namespace
 
@@ -43,68 +75,127 @@ TEST(ShortAnswers, BareAckOrNakCompletesAtOnceWithoutAcknowledge) {
     }
 }
 
-TEST(ShortAnswers, StatusAnswerCompletesOnItsChecksumAndExtraBytesAreLeft) {
+TEST(ShortAnswers, ChecksumMatchEndsTheAnswerOnlyWhenTheLineStaysQuiet) {
     Exchange x;
     x.data.setState(REQ_POLL, STATE_REQUESTED);
-    x.send({0x33, 0x33});
-    std::size_t used = 0;
-    const Completion c = x.receive({0x03, 0x03, 0x06}, &used);
+    x.send(POLL);
+    // 03 03: the second byte equals the sum so far, but the line has not fallen quiet yet.
+    EXPECT_FALSE(x.receive({0x03, 0x03}).complete);
+    EXPECT_TRUE(x.a.awaitingQuiet());
+    // The 06 that follows makes it a status byte; the 06 matches in turn and the line stays quiet.
+    EXPECT_FALSE(x.receive({0x06}).complete);
+    const Completion c = x.a.lineQuiet();
     EXPECT_TRUE(c.complete);
     EXPECT_TRUE(c.ack);
-    EXPECT_EQ(used, 2u);
+    EXPECT_EQ(c.code, RESP_POLL);
+    EXPECT_EQ(x.pollData(4), (Bytes{0x03, 0x03, 0x06, 0x00}));
+    EXPECT_EQ(x.data.shortAnswerLength, 3);
     EXPECT_EQ(x.data.state(REQ_POLL), STATE_IDLE);
-    EXPECT_EQ(x.data.record(REQ_POLL).data[0], 0x03);
-    EXPECT_EQ(x.data.record(REQ_POLL).data[1], 0x03);
-    EXPECT_EQ(x.data.record(REQ_POLL).data[2], 0x00);
+    EXPECT_EQ(x.data.responseMode.load(), MODE_IDLE);
+    EXPECT_FALSE(x.a.lineQuiet().complete); // once
+
+    // A byte that matches nothing leaves no answer to confirm.
+    x.send(POLL);
+    EXPECT_FALSE(x.receive({0x03, 0x00}).complete);
+    EXPECT_FALSE(x.a.awaitingQuiet());
+    EXPECT_FALSE(x.a.lineQuiet().complete);
 }
 
-TEST(ShortAnswers, LaterZeroOrFfIsAChecksumNotAnAckOrNak) {
-    Exchange x;
-    x.send({0x33, 0x33});
-    Completion c = x.receive({0xC0, 0x40, 0x00});
-    EXPECT_TRUE(c.complete);
-    EXPECT_TRUE(c.ack);
-    EXPECT_EQ(x.data.record(REQ_POLL).data[2], 0x00);
-
-    x.send({0x33, 0x33});
-    c = x.receive({0xF5, 0x0A, 0xFF});
-    EXPECT_TRUE(c.complete);
-    EXPECT_TRUE(c.ack);
-
-    // A later 00 that is not the checksum does not end the answer.
-    x.send({0x33, 0x33});
-    c = x.receive({0x03, 0x00});
-    EXPECT_FALSE(c.complete);
-}
-
-TEST(ShortAnswers, SixteenStatusBytesCompleteWithTheirChecksum) {
-    Exchange x;
-    x.send({0x33, 0x33});
-    // Sixteen status bytes none of which equals the running sum before it.
-    std::vector<std::uint8_t> answer;
-    unsigned sum = 0;
-    while (answer.size() < 16) {
-        std::uint8_t b = 0x05;
-        while (b == static_cast<std::uint8_t>(sum)) ++b;
-        answer.push_back(b);
-        sum += b;
+TEST(ShortAnswers, AnswersWhosePartialSumsMatchAStatusByteAreDeliveredWhole) {
+    // Two bills of type 0, two "busy", a later 00 or FF as the checksum.
+    for (const Bytes& answer : {Bytes{0x80, 0x80, 0x00}, Bytes{0x03, 0x03, 0x06}, Bytes{0xC0, 0x40, 0x00},
+                                Bytes{0xF5, 0x0A, 0xFF}}) {
+        Exchange x;
+        x.send(POLL);
+        std::size_t used = 0;
+        const Completion c = x.receiveThenQuiet(answer, &used);
+        EXPECT_TRUE(c.complete && c.ack) << int(answer[0]);
+        EXPECT_EQ(used, 3u);
+        EXPECT_EQ(x.pollData(3), answer);
+        EXPECT_EQ(x.data.shortAnswerLength, 3);
     }
-    answer.push_back(static_cast<std::uint8_t>(sum));
-    std::size_t used = 0;
-    const Completion c = x.receive(answer, &used);
-    EXPECT_TRUE(c.complete);
-    EXPECT_TRUE(c.ack);
-    EXPECT_EQ(used, 17u);
 }
 
-TEST(ShortAnswers, BadChecksumNeverCompletesPastSixteenBytes) {
-    Exchange x;
-    x.send({0x33, 0x33});
-    std::vector<std::uint8_t> junk(30, 0x01);
-    junk[0] = 0x02; // 02 01 01 ...: the running sum never equals 01 again after the start
-    const Completion c = x.receive(junk);
-    EXPECT_FALSE(c.complete);
-    EXPECT_EQ(x.data.record(REQ_POLL).count, 16u);
+TEST(ShortAnswers, AnyOneToSixteenStatusBytesAndTheirChecksumAreDeliveredWholeAndOnce) {
+    std::mt19937 random(1302);
+    for (int round = 0; round < 4000; ++round) {
+        const std::size_t n = 1 + static_cast<std::size_t>(round % 16);
+        Bytes status(n);
+        // Repeated values make running sums that match later bytes common.
+        const int range = round % 3 == 0 ? 4 : 256;
+        for (auto& b : status)
+            b = static_cast<std::uint8_t>(random() % static_cast<unsigned>(range));
+        if (status[0] == 0x00 || status[0] == 0xFF) status[0] = 0x03; // a bare ACK or NAK otherwise
+        const Bytes answer = withChecksum(status);
+
+        Exchange x;
+        x.send(POLL);
+        Completion c;
+        std::size_t i = 0;
+        for (; i < answer.size() && !c.complete; ++i)
+            c = x.a.feed(answer[i]);
+        ASSERT_FALSE(c.complete) << "round " << round << " ended at byte " << i;
+        c = x.a.lineQuiet();
+        ASSERT_TRUE(c.complete && c.ack) << "round " << round;
+        ASSERT_EQ(x.pollData(answer.size()), answer) << "round " << round;
+        ASSERT_EQ(x.data.shortAnswerLength, answer.size());
+        ASSERT_FALSE(x.a.lineQuiet().complete);
+        ASSERT_FALSE(x.receive({0x00, 0x01}).complete); // what follows belongs to no answer
+    }
+}
+
+TEST(ShortAnswers, NothingCompletesPastTheSeventeenthByte) {
+    // Sixteen status bytes with a wrong checksum, then noise that contains the frozen sum.
+    Bytes sixteen(16, 0x41);
+    const std::uint8_t sum = static_cast<std::uint8_t>(16 * 0x41);
+    {
+        Exchange x;
+        x.send(POLL);
+        Bytes bytes = sixteen;
+        bytes.push_back(static_cast<std::uint8_t>(sum + 1));
+        for (std::uint8_t b : {sum, sum, std::uint8_t{0x00}, sum})
+            bytes.push_back(b);
+        EXPECT_FALSE(x.receiveThenQuiet(bytes).complete);
+        EXPECT_EQ(x.data.record(REQ_POLL).count, 16u);
+        EXPECT_EQ(x.data.traffic.sent[x.data.traffic.pos - 1u], TRAFFIC_EMPTY); // no acknowledge
+    }
+    {
+        // The 17th byte is the checksum, but more bytes follow it: no answer.
+        Exchange x;
+        x.send(POLL);
+        Bytes bytes = sixteen;
+        bytes.push_back(sum);
+        bytes.push_back(0x00);
+        EXPECT_FALSE(x.receiveThenQuiet(bytes).complete);
+    }
+    {
+        // ... and with nothing after it, it is one.
+        Exchange x;
+        x.send(POLL);
+        Bytes bytes = sixteen;
+        bytes.push_back(sum);
+        EXPECT_TRUE(x.receiveThenQuiet(bytes).complete);
+        EXPECT_EQ(x.data.shortAnswerLength, 17);
+        EXPECT_EQ(x.pollData(17), bytes);
+    }
+    // Noise after a POLL, with the line pausing anywhere after the 17th byte.
+    std::mt19937 random(17);
+    for (int burst = 0; burst < 2000; ++burst) {
+        Exchange x;
+        x.send(POLL);
+        const std::size_t length = 18 + random() % 60;
+        Completion c;
+        for (std::size_t i = 0; i < length && !c.complete; ++i) {
+            // Any byte, but a first 00 or FF is a bare ACK or NAK.
+            c = x.a.feed(static_cast<std::uint8_t>(i == 0 ? random() % 254 + 1 : random() % 256));
+            if (!c.complete && i >= 17 && random() % 4 == 0) c = x.a.lineQuiet();
+            if (c.complete) {
+                ASSERT_LE(i, 16u) << "burst " << burst;
+                break;
+            }
+        }
+        ASSERT_LE(x.data.record(REQ_POLL).count, 16u);
+    }
 }
 
 TEST(ShortAnswers, EveryShortFrameStartsTheRecordAfresh) {
@@ -117,6 +208,12 @@ TEST(ShortAnswers, EveryShortFrameStartsTheRecordAfresh) {
     EXPECT_TRUE(c.complete);
     EXPECT_EQ(x.data.record(REQ_POLL).data[0], 0x00);
     EXPECT_EQ(x.data.record(REQ_POLL).data[1], 0x00);
+
+    // A match still waiting for the quiet line is abandoned with its answer.
+    x.send({0x33, 0x33});
+    EXPECT_FALSE(x.receive({0x06, 0x06}).complete);
+    x.send({0x30, 0x30});
+    EXPECT_FALSE(x.a.lineQuiet().complete);
 }
 
 TEST(FixedAnswers, SetupCompletesOnItsTwentyEighthByteWhateverItsValue) {
@@ -182,7 +279,7 @@ TEST(FixedAnswers, EachFrameSelectsItsKind) {
 TEST(Traffic, PollAnsweredWithStatusLeavesTheExchangeByPosition) {
     Exchange x;
     x.send({0x33, 0x33});
-    ASSERT_TRUE(x.receive({0x03, 0x03}).complete);
+    ASSERT_TRUE(x.receiveThenQuiet({0x03, 0x03}).complete);
     const TrafficBuffer& t = x.data.traffic;
     EXPECT_EQ(t.sent[0], 0x33);
     EXPECT_EQ(t.sent[1], 0x33);
@@ -227,4 +324,130 @@ TEST(Traffic, BytesWithNoFrameOutstandingAreOnlyRecorded) {
     EXPECT_FALSE(c.complete);
     EXPECT_EQ(d.traffic.received[0], 0x06);
     EXPECT_EQ(d.record(REQ_POLL).count, 0u);
+}
+
+TEST(MarkedInput, EscapesBecomeTheBytesOnTheWireWhereverTheReadsSplitThem) {
+    // 41 flagged, FF, 80, FF flagged, 00 flagged (a break reads the same), 06.
+    const Bytes delivered{0xFF, 0x00, 0x41, 0xFF, 0xFF, 0x80, 0xFF, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0x06};
+    const std::vector<LineByte> expected{{0x41, true}, {0xFF, false}, {0x80, false},
+                                         {0xFF, true}, {0x00, true},  {0x06, false}};
+    for (std::size_t cut1 = 0; cut1 <= delivered.size(); ++cut1) {
+        for (std::size_t cut2 = cut1; cut2 <= delivered.size(); ++cut2) {
+            MarkedInput in;
+            std::vector<LineByte> out(delivered.size());
+            std::size_t n = in.decode(delivered.data(), cut1, out.data());
+            n += in.decode(delivered.data() + cut1, cut2 - cut1, out.data() + n);
+            n += in.decode(delivered.data() + cut2, delivered.size() - cut2, out.data() + n);
+            ASSERT_EQ(n, expected.size()) << cut1 << "/" << cut2;
+            for (std::size_t i = 0; i < n; ++i) {
+                ASSERT_EQ(out[i].value, expected[i].value) << cut1 << "/" << cut2 << " byte " << i;
+                ASSERT_EQ(out[i].marked, expected[i].marked) << cut1 << "/" << cut2 << " byte " << i;
+            }
+            EXPECT_FALSE(in.midEscape());
+        }
+    }
+    // A purge forgets half an escape; an FF followed by anything else is kept as a byte.
+    MarkedInput in;
+    std::vector<LineByte> out(4);
+    const std::uint8_t half[] = {0xFF};
+    EXPECT_EQ(in.decode(half, 1, out.data()), 0u);
+    EXPECT_TRUE(in.midEscape());
+    in.reset();
+    const std::uint8_t odd[] = {0x06, 0xFF, 0x12};
+    ASSERT_EQ(in.decode(odd, 3, out.data()), 3u);
+    EXPECT_EQ(out[1].value, 0xFF);
+    EXPECT_EQ(out[2].value, 0x12);
+    EXPECT_FALSE(out[2].marked);
+}
+
+TEST(MarkedAnswers, MarksThatAgreeFrameAnswersWithoutWaitingFfAndMatchingStatusBytesIncluded) {
+    Exchange x;
+    EXPECT_EQ(x.a.framing(), Framing::QuietLine);
+    // The first answer with marks is framed by the quiet line; its marks agree.
+    x.send(POLL);
+    EXPECT_FALSE(x.receiveMarked({0x06, 0x06}).complete);
+    EXPECT_TRUE(x.a.lineQuiet().complete);
+    EXPECT_EQ(x.a.framing(), Framing::ModeBit);
+    // From now on the unmarked checksum ends the answer at once; a marked byte that matches the
+    // sum is a status byte.
+    for (const Bytes& answer : {Bytes{0x80, 0x80, 0x00}, Bytes{0x03, 0x03, 0x06}, Bytes{0xF5, 0x0A, 0xFF},
+                                Bytes{0x01, 0xFF, 0x00}, withChecksum(Bytes(16, 0x10))}) {
+        x.send(POLL);
+        const Completion c = x.receiveMarked(answer);
+        EXPECT_TRUE(c.complete && c.ack) << int(answer[0]);
+        EXPECT_FALSE(x.a.awaitingQuiet());
+        EXPECT_EQ(x.pollData(answer.size()), answer);
+        EXPECT_EQ(x.data.shortAnswerLength, answer.size());
+    }
+    EXPECT_EQ(x.a.framing(), Framing::ModeBit);
+    // A long record with its marks keeps the framing.
+    x.send({0x31, 0x31});
+    EXPECT_TRUE(x.receiveMarked(Bytes(28, 0x11)).complete);
+    EXPECT_EQ(x.a.framing(), Framing::ModeBit);
+}
+
+TEST(MarkedAnswers, MarksThatContradictTheChecksumFallBackToTheQuietLineForThePort) {
+    // Flags per USB packet: the checksum shares a packet with a status byte and comes marked.
+    Exchange x;
+    x.send({0x31, 0x31});
+    EXPECT_TRUE(x.receiveMarked(Bytes(28, 0x11)).complete); // SETUP: the marks agree
+    ASSERT_EQ(x.a.framing(), Framing::ModeBit);
+    x.send(POLL);
+    EXPECT_FALSE(x.a.feed(0x81, true).complete);
+    EXPECT_FALSE(x.a.feed(0x81, true).complete);
+    EXPECT_TRUE(x.a.awaitingQuiet());
+    EXPECT_EQ(x.a.framing(), Framing::ModeBit);
+    // By its mark the answer goes on, yet nothing comes: not acknowledged, the validator repeats.
+    EXPECT_FALSE(x.a.lineQuiet().complete);
+    EXPECT_EQ(x.a.framing(), Framing::MarksUnreliable);
+    x.send(POLL);
+    EXPECT_FALSE(x.receiveMarked({0x81, 0x81}).complete); // agreeing marks no longer count
+    EXPECT_TRUE(x.a.lineQuiet().complete);
+    EXPECT_EQ(x.a.framing(), Framing::MarksUnreliable);
+
+    // An unmarked byte that matches but has bytes after it in the same read was no checksum.
+    Exchange z;
+    z.send(POLL);
+    z.receiveMarked({0x06, 0x06});
+    ASSERT_TRUE(z.a.lineQuiet().complete);
+    ASSERT_EQ(z.a.framing(), Framing::ModeBit);
+    z.send(POLL);
+    z.a.feed(0x03, true);
+    z.a.feed(0x03, false);
+    z.a.feed(0x06, false);
+    EXPECT_FALSE(z.a.endOfRead().complete);
+    EXPECT_EQ(z.a.framing(), Framing::MarksUnreliable);
+    EXPECT_TRUE(z.a.lineQuiet().complete);
+    EXPECT_EQ(z.pollData(3), (Bytes{0x03, 0x03, 0x06}));
+
+    // Marks that disagree from the start never frame anything.
+    Exchange y;
+    y.send(POLL);
+    y.a.feed(0x80, false);
+    y.a.feed(0x80, true);
+    y.a.feed(0x00, false);
+    EXPECT_TRUE(y.a.lineQuiet().complete);
+    EXPECT_EQ(y.a.framing(), Framing::MarksUnreliable);
+    EXPECT_EQ(y.pollData(3), (Bytes{0x80, 0x80, 0x00}));
+}
+
+TEST(MarkedAnswers, PortThatStopsMarkingLosesNoByte) {
+    Exchange x;
+    x.send(POLL);
+    x.receiveMarked({0x06, 0x06});
+    ASSERT_TRUE(x.a.lineQuiet().complete);
+    ASSERT_EQ(x.a.framing(), Framing::ModeBit);
+    // No marks any more: the first unmarked byte cannot end an answer, and the second shows that
+    // it did not.
+    x.send(POLL);
+    EXPECT_FALSE(x.receive({0x80, 0x80, 0x00}).complete);
+    EXPECT_EQ(x.a.framing(), Framing::MarksUnreliable);
+    const Completion c = x.a.lineQuiet();
+    EXPECT_TRUE(c.complete && c.ack);
+    EXPECT_EQ(x.pollData(3), (Bytes{0x80, 0x80, 0x00}));
+    // A port that never marks keeps the quiet line without calling anything a contradiction.
+    Exchange y;
+    y.send(POLL);
+    EXPECT_TRUE(y.receiveThenQuiet({0x80, 0x80, 0x00}).complete);
+    EXPECT_EQ(y.a.framing(), Framing::QuietLine);
 }

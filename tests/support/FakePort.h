@@ -29,6 +29,7 @@ struct FakePortState {
     bool failOpen = false;
     bool opened = false;
     bool markParity = true;
+    bool marks = false; // reads deliver the marked form (FF 00 x, FF FF)
     int opens = 0;
     int pipeFds[2] = {-1, -1};
     bool vanished = false;
@@ -115,6 +116,7 @@ public:
     }
     int waitHandle() const override { return s_->pipeFds[0]; }
     bool markParityHonoured() const override { return s_->markParity; }
+    bool deliversMarks() const override { return s_->marks; }
     bool failed() const override { return failed_; }
 
 private:
