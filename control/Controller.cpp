@@ -365,13 +365,13 @@ void Controller::interpretPoll() {
     const auto& d = data_.record(REQ_POLL).data;
     const bool anything = d[0] != 0;
     if (anything) {
-        // Status bytes up to the checksum (the byte equal to the sum so far), a 00 or 16 bytes.
-        unsigned sum = 0;
-        for (std::size_t i = 0; i < 16; ++i) {
-            const std::uint8_t b = d[i];
-            if (b == 0 || b == (sum & 0xFF)) break;
-            sum += b;
-            appendEvent(b);
+        // The link framed the answer: its status bytes are the ones before the checksum, however
+        // their sums run (80 80 00 is two bills). A bare NAK is reported as such. A 00 is no
+        // status; it is passed over.
+        const std::size_t length = std::min<std::size_t>(data_.shortAnswerLength, 17);
+        const std::size_t statuses = length <= 1 ? 1 : length - 1;
+        for (std::size_t i = 0; i < statuses; ++i) {
+            if (d[i] != 0) appendEvent(d[i]);
         }
         showLastCredit();
     }
@@ -464,6 +464,7 @@ void Controller::resetValidatorView() {
             r.sum = 0;
         }
         data_.record(REQ_SENSORS).count = 0;
+        data_.shortAnswerLength = 0;
     }
     // Every awaited answer is given up as well, so an answer that never comes cannot hold the
     // POLL back for good.

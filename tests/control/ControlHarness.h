@@ -41,7 +41,11 @@ protected:
         std::copy(bytes.begin(), bytes.end(), r.data.begin());
         ASSERT_TRUE(ctl.interpretStandard(code));
     }
-    void answerPoll(const Bytes& bytes) { answer(link::REQ_POLL, link::RESP_POLL, bytes); }
+    // A short answer as the link framed it: its status bytes and checksum, or a bare ACK or NAK.
+    void answerPoll(const Bytes& bytes) {
+        data.shortAnswerLength = static_cast<std::uint8_t>(bytes.size());
+        answer(link::REQ_POLL, link::RESP_POLL, bytes);
+    }
     // Feature level 1, country 1234h, scaling 5, 2 decimals, capacity 300, then the credits.
     void answerSetup(Bytes credits) {
         credits.insert(credits.begin(), {0x01, 0x12, 0x34, 0x00, 0x05, 0x02, 0x01, 0x2C, 0xFF, 0xFF, 0xFF});

@@ -55,6 +55,20 @@ TEST_F(Interpretation, StatusBytesEndAtTheChecksumAndScroll) {
     EXPECT_EQ(data.state(REQ_VIDEO), STATE_REQUESTED);
 }
 
+TEST_F(Interpretation, EveryByteBeforeTheChecksumIsAnEventWhateverTheSumsSoFar) {
+    ctl.setEscrowOption(control::ESCROW_AUTO_STACK);
+    answerPoll({0x80, 0x80, 0x00}); // two bills of type 0, though the second equals the first
+    answerPoll({0x03, 0x03, 0x06});
+    answerPoll({0x80, 0x00, 0x80}); // a 00 is no status and ends nothing
+    ASSERT_EQ(events().size(), 5);
+    EXPECT_EQ(events().codes[0], 0x80);
+    EXPECT_EQ(events().codes[1], 0x80);
+    EXPECT_EQ(events().codes[2], 0x03);
+    EXPECT_EQ(events().codes[3], 0x03);
+    EXPECT_EQ(events().codes[4], 0x80);
+    EXPECT_EQ(ctl.validator().billCount[0], 3);
+}
+
 TEST_F(Interpretation, EscrowedBillUnderEachOption) {
     answerPoll({0x90, 0x03, 0x93});
     ASSERT_EQ(events().size(), 2);
@@ -82,7 +96,7 @@ TEST_F(Interpretation, EscrowedBillUnderEachOption) {
 TEST_F(Interpretation, NakIsARefusedFrameNotABill) {
     answerPoll({0x81, 0x81});
     answerPoll({0xFF});
-    answerPoll({0x03, 0xFF});
+    answerPoll({0x03, 0xFF, 0x02});
     EXPECT_EQ(events().texts[1], "NAK (frame refused)");
     EXPECT_EQ(events().texts[3], "NAK (frame refused)");
     EXPECT_EQ(ctl.validator().billCount[15], 0);
