@@ -156,12 +156,16 @@ TEST_F(MainDialogTest, RequestCommandsBeforeStartChangeNothing) {
     EXPECT_EQ(view.opened[Modeless::LogFile], 0);
 }
 
-TEST_F(MainDialogTest, StartShowsHowTheModeBitIsMade) {
+TEST_F(MainDialogTest, StartShowsHowTheModeBitIsMadeAndHowAnswersAreFramed) {
     port->markParity = false;
+    port->marks = true;
     start();
-    EXPECT_EQ(view.fields[ids::LINE_NOTE], "mode bit: 2 stop bits (no mark parity)");
+    EXPECT_EQ(view.fields[ids::LINE_NOTE],
+              "mode bit: 2 stop bits (no mark parity); answers framed by checksum and quiet line");
     EXPECT_TRUE(view.enabled[ids::BAR_BUTTON]);
     EXPECT_FALSE(view.enabled[ids::START]);
+    EXPECT_EQ(ui::CMainDialog::lineNote(true, link::Framing::MarksUnreliable),
+              "mode bit: mark parity; answers framed by checksum and quiet line (marks unreliable)");
 }
 
 TEST_F(MainDialogTest, DiagnosticRecordsAreDecodedAndTheirPageRedrawn) {

@@ -106,16 +106,30 @@ void CMainDialog::onPaint(PaintSurface& surface) {
 
 // --- START, timer, notifications --------------------------------------------------------------------
 
+std::string CMainDialog::lineNote(bool markParity, link::Framing framing) {
+    // The driver may not put a ninth bit on the line: two stop bits give every byte the same
+    // waveform as a mode bit of 1.
+    std::string note = markParity ? "mode bit: mark parity" : "mode bit: 2 stop bits (no mark parity)";
+    switch (framing) {
+    case link::Framing::ModeBit:
+        return note + "; answers framed by the mode bit";
+    case link::Framing::MarksUnreliable:
+        return note + "; answers framed by checksum and quiet line (marks unreliable)";
+    case link::Framing::QuietLine:
+        break;
+    }
+    return note + "; answers framed by checksum and quiet line";
+}
+
+void CMainDialog::showLineNote() {
+    shownFraming_ = comLink_.framing();
+    view_.setFieldText(ids::LINE_NOTE, lineNote(comLink_.markParity(), shownFraming_));
+}
+
 void CMainDialog::onStart(LinkNotifier& notifier) {
     if (!controller_.start(comLink_, notifier)) return;
     linkFailureReported_ = false;
-    if (comLink_.markParity()) {
-        view_.setFieldText(ids::LINE_NOTE, "mode bit: mark parity");
-    } else {
-        // The driver cannot put a ninth bit on the line: two stop bits give every byte the
-        // same waveform as a mode bit of 1.
-        view_.setFieldText(ids::LINE_NOTE, "mode bit: 2 stop bits (no mark parity)");
-    }
+    showLineNote();
 }
 
 void CMainDialog::onTimer() { controller_.tick(); }
@@ -148,6 +162,8 @@ void CMainDialog::onLinkNotification(std::uint8_t code) {
         }
     }
     if (recorder_.isOpen()) recordTraffic();
+    // The framing is learnt from what the port delivers while the link runs.
+    if (comLink_.framing() != shownFraming_ && comLink_.workerRunning()) showLineNote();
     if (trafficImage_ != nullptr && currentPage() == 5 && !traffic_.trafficStopped()) {
         traffic_.appendExchange(*trafficImage_, data_.traffic);
         view_.invalidate(areas::page, false);

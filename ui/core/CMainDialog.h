@@ -98,6 +98,10 @@ public:
     bool onCommand(int id);
     void onEscrowAnswer(bool accept); // ACCEPT (true), REJECT / Escape / close box (false)
 
+    // The note beside the port selector: how the port makes the mode bit and how answers are
+    // framed on it.
+    static std::string lineNote(bool markParity, link::Framing framing);
+
     // --- diagnostics log file -----------------------------------------------------------------
     void createLogFileCommand(); // "Create Log File"
     void onLogDialogOk(bool statistics, bool sensors, bool optics, bool video, const std::string& serial);
@@ -148,6 +152,7 @@ public:
                      const std::string& serial, std::string& error);
 
 private:
+    void showLineNote();
     void requestStatistics();
     void clearStatistics();
     void toggleEventPage();
@@ -178,6 +183,7 @@ private:
     bool optionsDialogOpen_ = false;
     bool settingsErrorReported_ = false;
     bool linkFailureReported_ = false;
+    link::Framing shownFraming_ = link::Framing::QuietLine;
     std::string logFilePath_;
     std::string logSerialNumber_;
     std::string lastFileError_;

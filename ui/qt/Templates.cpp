@@ -37,8 +37,9 @@ constexpr Control MAIN_CONTROLS[] = {
     {1048, K::Combo, "COM 1|COM 2|COM 3|COM 4", 225, 234, 44, 58},
     {1016, K::DefaultButton, "START", 273, 232, 45, 17},
     {2, K::Button, "EXIT", 322, 234, 45, 15},
-    // How the port makes the MDB mode bit, shown once the link runs.
-    {1049, K::Label, "", 225, 252, 142, 8},
+    // How the port makes the MDB mode bit and how answers are framed, shown once the link runs;
+    // it ends below EXIT and grows to the left.
+    {1049, K::LabelRight, "", 7, 252, 360, 8},
 };
 
 constexpr Control ABOUT_CONTROLS[] = {
