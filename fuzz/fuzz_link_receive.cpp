@@ -94,6 +94,8 @@ void checkLink(const LinkData& d, const Completion& c) {
     for (int k = 0; k < REQ_COUNT; ++k)
         if (d.req[k].count > RECORD_DATA_SIZE) broken("record count past its data", k);
     if (d.record(REQ_POLL).count > 16) broken("short answer longer than 16 bytes", d.record(REQ_POLL).count);
+    if (c.complete && c.code == RESP_POLL && (d.shortAnswerLength < 1 || d.shortAnswerLength > 17))
+        broken("short answer length", d.shortAnswerLength);
     const auto mode = d.responseMode.load();
     if (mode > MODE_IDLE) broken("response mode", mode);
     if (c.complete) {
@@ -139,6 +141,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 done = assembler.feed(chunk[i]);
                 checkLink(link, done);
             }
+            if (!done.complete) {
+                done = assembler.endOfRead();
+                checkLink(link, done);
+            }
+        }
+        if (done.complete) core.onLinkNotification(done.code);
+    };
+    // The line stays quiet after the last read (a timer tick is at least that long).
+    auto quiet = [&] {
+        Completion done;
+        {
+            std::lock_guard<std::mutex> guard(link.lock);
+            done = assembler.lineQuiet();
+            checkLink(link, done);
         }
         if (done.complete) core.onLinkNotification(done.code);
     };
@@ -208,7 +224,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 15: // a notification with whatever the buffers hold
             core.onLinkNotification(CODES[s.byte() % std::size(CODES)]);
             break;
-        case 16: core.onTimer(); break;
+        case 16:
+            quiet();
+            core.onTimer();
+            break;
         case 17: core.onComSelection(static_cast<int>(s.byte() % 6) - 1); break;
         case 18: core.selectPage(static_cast<int>(s.byte() % 8) - 1); break;
         case 19: { // the log file dialog: OK (report written or the save dialog cancelled), Cancel, Video box
