@@ -1,5 +1,7 @@
 #include "CFailurePlan.h"
 
+#include <algorithm>
+
 namespace norvex::sim {
 
 namespace {
@@ -10,7 +12,7 @@ struct ModeName {
 const ModeName kModeNames[] = {
     {FailMode::Silent, "silent"}, {FailMode::BadSum, "badsum"},   {FailMode::Nak, "nak"},
     {FailMode::Split, "split"},   {FailMode::Garbage, "garbage"}, {FailMode::Slow, "slow"},
-    {FailMode::Vanish, "vanish"},
+    {FailMode::Vanish, "vanish"}, {FailMode::Noise, "noise"},
 };
 } // namespace
 
@@ -44,11 +46,28 @@ std::optional<Failure> CFailurePlan::take(const std::string& target) {
     return std::nullopt;
 }
 
+Bytes CFailurePlan::noise(std::size_t n, Bytes& modeBits) {
+    Bytes out;
+    modeBits.clear();
+    while (out.size() < n) {
+        random_ ^= random_ << 13;
+        random_ ^= random_ >> 17;
+        random_ ^= random_ << 5;
+        const auto b = static_cast<std::uint8_t>(random_ >> 8);
+        if (out.empty() && (b == 0x00 || b == 0xFF)) continue;
+        out.push_back(b);
+        modeBits.push_back(static_cast<std::uint8_t>(random_ >> 31));
+    }
+    return out;
+}
+
 void CFailurePlan::apply(Transmission& tx, const Failure& failure, const Bytes& nak) {
     tx.failure = failure;
+    const bool modeBits = !tx.modeBits.empty();
     switch (failure.mode) {
     case FailMode::Silent:
         tx.bytes.clear();
+        tx.modeBits.clear();
         tx.expectsAck = false;
         break;
     case FailMode::BadSum:
@@ -56,6 +75,7 @@ void CFailurePlan::apply(Transmission& tx, const Failure& failure, const Bytes& 
         break;
     case FailMode::Nak:
         tx.bytes = nak;
+        if (modeBits) tx.modeBits = Bytes(nak.size(), 1);
         tx.expectsAck = false;
         break;
     case FailMode::Garbage: {
@@ -64,10 +84,28 @@ void CFailurePlan::apply(Transmission& tx, const Failure& failure, const Bytes& 
         Bytes junk;
         for (int i = 0; i < failure.garbageBytes; ++i)
             junk.push_back(pattern[static_cast<std::size_t>(i) % sizeof pattern]);
-        if (failure.garbageAfter)
-            tx.bytes.insert(tx.bytes.end(), junk.begin(), junk.end());
-        else
-            tx.bytes.insert(tx.bytes.begin(), junk.begin(), junk.end());
+        const bool after = failure.at == Placement::After;
+        tx.bytes.insert(after ? tx.bytes.end() : tx.bytes.begin(), junk.begin(), junk.end());
+        if (modeBits) tx.modeBits.insert(after ? tx.modeBits.end() : tx.modeBits.begin(), junk.size(), 0);
+        break;
+    }
+    case FailMode::Noise: {
+        if (failure.seed != 0) random_ = failure.seed;
+        Bytes bits;
+        const Bytes junk = noise(static_cast<std::size_t>(std::max(0, failure.garbageBytes)), bits);
+        if (failure.at == Placement::Instead) {
+            // Nothing was answered: the queued data waits for the next POLL, and an ACK of the
+            // noise acknowledges nothing.
+            tx.bytes = junk;
+            tx.modeBits = modeBits ? bits : Bytes{};
+            tx.expectsAck = false;
+        } else {
+            const bool after = failure.at == Placement::After;
+            if (after) tx.gapBefore = tx.bytes.size();
+            tx.bytes.insert(after ? tx.bytes.end() : tx.bytes.begin(), junk.begin(), junk.end());
+            if (modeBits)
+                tx.modeBits.insert(after ? tx.modeBits.end() : tx.modeBits.begin(), bits.begin(), bits.end());
+        }
         break;
     }
     default:

@@ -85,7 +85,7 @@ void CLoader::answer(const std::string& kind, Bytes bytes, std::vector<Transmiss
         if (auto f = failures_.take(target)) {
             log("\"event\":\"fail\",\"mode\":\"" + std::string(failModeName(f->mode)) + "\",\"kind\":\"" +
                 kind + "\"");
-            CFailurePlan::apply(tx, *f, kRefusal);
+            failures_.apply(tx, *f, kRefusal);
         }
     }
     out.push_back(std::move(tx));

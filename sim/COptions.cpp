@@ -48,6 +48,8 @@ bool COptions::parse(const std::vector<std::string>& args, std::string& error) {
             }
         } else if (a == "--no-pacing") {
             pacing = false;
+        } else if (a == "--marked") {
+            marked = true;
         } else if (a == "--loader") {
             loader = true;
         } else if (a == "--loader-check") {
@@ -105,9 +107,12 @@ Options:
   --no-pacing            send answers at once instead of one byte per character time
                          (MDB: 11 bits at 9600 baud; loader: 10 bits at 9600 or 38400 baud)
   --frame-gap-ms MS      silence that abandons a partly received frame (default 20)
-  --poll-batch MODE      status bytes per POLL answer: safe (default: up to 16, split where a
-                         byte would read as an early checksum, or the checksum as 00 or FF),
-                         max (up to 16, as they come), one
+  --poll-batch MODE      status bytes per POLL answer: max (default: every queued one up to
+                         16, whatever their sums), safe (up to 16, split where a byte would read
+                         as an early checksum, or the checksum as 00 or FF), one
+  --marked               write answers as a driver that reports errors per byte delivers them
+                         when the client asks for parity marking (INPCK and PARMRK): every byte
+                         but the last of an answer as FF 00 x, an FF as FF FF
   --loader               play the firmware loader instead of the MDB side
   --loader-check VALUE   check value answered to frame 0x84: crc (default: CRC-16/CCITT-FALSE,
                          start FFFF, over the 128 data bytes of every record received, in order),
@@ -122,14 +127,17 @@ Commands (standard input, one per line; answered "ok" or "error: ..." on standar
                               then ESCROW stacks (80|T) or returns (A0|T); else stacked (80|T)
   coupon                      a white coupon: rejected, status 0B
   status HH [HH ...]          queue raw status bytes
-  fail CMD MODE [N|always] [parts=N] [gap=MS] [n=N] [at=before|after] [then=exit|stay]
+  fail CMD MODE [N|always] [parts=N] [gap=MS] [n=N] [at=before|after|instead] [seed=N]
+                              [then=exit|stay]
                               the next N (default 1) answers to CMD fail as MODE
                               CMD: reset setup security poll billtype escrow stacker ident sensors
                                    optics video stats erase any; loader: hello query header
                                    record check any
                               MODE: silent, badsum (last byte +1), nak (FF; loader "#N"),
                                     split (parts=2 gap=10), garbage (n=3 at=before), slow
-                                    (gap=5 between bytes), vanish (then=exit)
+                                    (gap=5 between bytes), vanish (then=exit), noise (n=40
+                                    random bytes at=instead of the answer or at=after it,
+                                    gap=0 ms later; seed=N repeats a sequence)
   fail clear                  drop every failure mode
   record NAME default|clear|set OFFSET HH ...
                               NAME: setup ident sensors optics video stats; stats counters are

@@ -16,11 +16,12 @@ struct COptions {
     double ackTimeoutMs = 5.0;
     double frameGapMs = 20.0;
     bool pacing = true;
+    bool marked = false;
     bool loader = false;
     bool help = false;
     CLoader::CheckMode check = CLoader::CheckMode::Crc;
     std::uint16_t fixedCheck = 0;
-    PollBatch batch = PollBatch::Safe;
+    PollBatch batch = PollBatch::Max;
 
     // False with a message for a bad command line.
     bool parse(const std::vector<std::string>& args, std::string& error);

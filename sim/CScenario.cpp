@@ -83,7 +83,7 @@ ParseResult parseCommand(std::string_view line) {
         }
         if (words.size() < 3)
             return fail("usage: fail <command> <mode> [<count>|always] [parts=N] [gap=MS] [n=N] "
-                        "[at=before|after] [then=exit|stay]");
+                        "[at=before|after|instead] [seed=N] [then=exit|stay]");
         if (!isFailTarget(words[1])) return fail("unknown command name for fail: " + words[1]);
         auto mode = failModeFromName(words[2]);
         if (!mode) return fail("unknown failure mode: " + words[2]);
@@ -91,6 +91,12 @@ ParseResult parseCommand(std::string_view line) {
         c.target = words[1];
         c.failure.mode = *mode;
         if (*mode == FailMode::Slow) c.failure.gapMs = 5;
+        if (*mode == FailMode::Noise) {
+            // More than a short answer can hold, right in place of the answer.
+            c.failure.garbageBytes = 40;
+            c.failure.at = Placement::Instead;
+            c.failure.gapMs = 0;
+        }
         for (std::size_t i = 3; i < words.size(); ++i) {
             const std::string& w = words[i];
             const auto eq = w.find('=');
@@ -107,8 +113,13 @@ ParseResult parseCommand(std::string_view line) {
             const std::string key = w.substr(0, eq), value = w.substr(eq + 1);
             if (key == "then" && (value == "exit" || value == "stay")) {
                 c.failure.vanishExit = value == "exit";
-            } else if (key == "at" && (value == "before" || value == "after")) {
-                c.failure.garbageAfter = value == "after";
+            } else if (key == "at" && (value == "before" || value == "after" ||
+                                       (value == "instead" && *mode == FailMode::Noise))) {
+                c.failure.at = value == "after"    ? Placement::After
+                               : value == "before" ? Placement::Before
+                                                   : Placement::Instead;
+            } else if (key == "seed" && toInt(value, n) && n > 0 && n <= 0xFFFFFFFFll) {
+                c.failure.seed = static_cast<std::uint32_t>(n);
             } else if ((key == "parts" || key == "gap" || key == "n") && toInt(value, n) && n >= 0 &&
                        n <= 60000) {
                 if (key == "parts")

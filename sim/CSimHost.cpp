@@ -7,7 +7,9 @@
 #include <ctime>
 #include <fstream>
 #include <poll.h>
+#include <sched.h>
 #include <sstream>
+#include <termios.h>
 #include <unistd.h>
 
 namespace norvex::sim {
@@ -50,6 +52,15 @@ bool sleepUntilNs(std::int64_t ns) {
 
 void onStopSignal(int) {
     CSimHost::stopSignal = 1;
+}
+
+// A validator sends the bytes of an answer back to back. Paced in software they keep that rhythm
+// on a busy machine only at a real-time priority, which is asked for where it is permitted; the
+// process sleeps between bytes and in ppoll(), so the priority costs nothing while idle.
+void raisePriority() {
+    sched_param sp{};
+    sp.sched_priority = 5;
+    (void)::sched_setscheduler(0, SCHED_FIFO, &sp);
 }
 
 } // namespace
@@ -153,6 +164,7 @@ int CSimHost::run() {
     sigdelset(&waitMask, SIGTERM);
 
     if (!setUp()) return 1;
+    raisePriority();
 
     std::uint8_t buffer[4096];
     while (running_) {
@@ -270,6 +282,14 @@ void CSimHost::send(const Transmission& tx) {
     }
     if (tx.bytes.empty() || !pty_.isOpen()) return;
     const std::size_t n = tx.bytes.size();
+    // What the client's driver hands over for each byte on the wire: the byte itself, or with
+    // --marked the form a driver that reports errors per byte gives under the client's settings.
+    std::vector<Bytes> delivered(n);
+    const bool marked = options_.marked && !tx.modeBits.empty() && prepareMarkedOutput();
+    for (std::size_t i = 0; i < n; ++i) {
+        delivered[i] =
+            marked ? deliveredForm(tx.bytes[i], tx.modeBits[i] != 0, clientInput_) : Bytes{tx.bytes[i]};
+    }
     const double charUs = options_.pacing ? charTimeUs() : 0.0;
     // Bytes of one part may leave in one write; parts are separate writes with a gap between.
     std::vector<std::size_t> part(n, 0);
@@ -282,6 +302,8 @@ void CSimHost::send(const Transmission& tx) {
             part[i] = i;
         else if (tx.failure.mode == FailMode::Split)
             part[i] = i / partSize;
+        else if (tx.gapBefore > 0 && i >= tx.gapBefore)
+            part[i] = 1;
         if (i > 0 && part[i] != part[i - 1]) extraUs += tx.failure.gapMs * 1000.0;
         offsetNs[i] = static_cast<std::int64_t>((static_cast<double>(i) * charUs + extraUs) * 1000.0);
     }
@@ -289,6 +311,7 @@ void CSimHost::send(const Transmission& tx) {
 
     const std::int64_t startNs = monotonicNs();
     std::size_t i = 0;
+    Bytes chunk;
     while (i < n) {
         if (!sleepUntilNs(startNs + offsetNs[i])) {
             logLine("\"event\":\"send_aborted\",\"unsent\":" + std::to_string(n - i));
@@ -298,15 +321,18 @@ void CSimHost::send(const Transmission& tx) {
         std::size_t j = i + 1;
         while (j < n && part[j] == part[i] && startNs + offsetNs[j] <= nowNs)
             ++j;
-        std::size_t done = i;
-        while (done < j) {
-            const ssize_t w = ::write(pty_.fd(), tx.bytes.data() + done, j - done);
+        chunk.clear();
+        for (std::size_t k = i; k < j; ++k)
+            chunk.insert(chunk.end(), delivered[k].begin(), delivered[k].end());
+        std::size_t done = 0;
+        while (done < chunk.size()) {
+            const ssize_t w = ::write(pty_.fd(), chunk.data() + done, chunk.size() - done);
             if (w > 0) {
                 done += static_cast<std::size_t>(w);
             } else if (w < 0 && (errno == EAGAIN || errno == EINTR)) {
                 pollfd p{pty_.fd(), POLLOUT, 0};
                 if (::poll(&p, 1, 200) <= 0) {
-                    logLine("\"event\":\"write_stalled\",\"unsent\":" + std::to_string(n - done));
+                    logLine("\"event\":\"write_stalled\",\"unsent\":" + std::to_string(n - i));
                     return;
                 }
             } else {
@@ -316,6 +342,23 @@ void CSimHost::send(const Transmission& tx) {
         }
         i = j;
     }
+}
+
+bool CSimHost::prepareMarkedOutput() {
+    // The master's terminal settings are the slave's: the client's input flags decide what its
+    // driver would deliver, and EXTPROC makes the line discipline pass the bytes written here on
+    // as they are (it would double every FF under parity marking). Every other flag stays as the
+    // client set it.
+    termios t{};
+    if (::tcgetattr(pty_.fd(), &t) != 0) return false;
+    clientInput_.check = (t.c_iflag & INPCK) != 0;
+    clientInput_.ignore = (t.c_iflag & IGNPAR) != 0;
+    clientInput_.mark = (t.c_iflag & PARMRK) != 0;
+    if (!(t.c_lflag & EXTPROC)) {
+        t.c_lflag |= EXTPROC;
+        if (::tcsetattr(pty_.fd(), TCSANOW, &t) != 0) return false;
+    }
+    return true;
 }
 
 void CSimHost::vanish(bool thenExit) {

@@ -35,6 +35,7 @@ private:
     void drainCoreLog();
     void handleInput(const std::uint8_t* data, std::size_t n);
     void send(const Transmission& tx);
+    bool prepareMarkedOutput();
     void vanish(bool thenExit);
     void execute(const Command& command, const char* source);
     void readControl();
@@ -60,6 +61,7 @@ private:
     std::string stdinBuffer_;
     std::size_t dumpedHeaders_ = 0;
     std::size_t dumpedRecords_ = 0;
+    InputFlags clientInput_; // --marked: the client's input checking, read before each answer
 };
 
 } // namespace norvex::sim

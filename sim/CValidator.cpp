@@ -96,10 +96,13 @@ std::optional<Transmission> CValidator::onItem(const ParsedItem& item, std::int6
     tx.kind = kind;
     if (tx.bytes.empty()) return std::nullopt; // a frame this validator does not answer (logged by answerFor)
 
+    // Only the last byte of an answer carries a mode bit of 1.
+    tx.modeBits.assign(tx.bytes.size(), 0);
+    tx.modeBits.back() = 1;
     if (auto f = failures_.take(kind)) {
         log("\"event\":\"fail\",\"mode\":\"" + std::string(failModeName(f->mode)) + "\",\"kind\":\"" + kind +
             "\"");
-        CFailurePlan::apply(tx, *f, Bytes{0xFF});
+        failures_.apply(tx, *f, Bytes{0xFF});
     }
     lastExpectsAck_ = tx.expectsAck;
     lastKind_ = kind;

@@ -15,11 +15,11 @@ namespace norvex::sim {
 
 // How many queued status bytes one POLL answer carries.
 enum class PollBatch {
+    Max, // every queued one up to 16, whatever they hold, as a validator sends them
     // As many as fit (at most 16) while no byte before the checksum equals the running sum of
     // the bytes before it and the checksum is neither 00 nor FF: a controller that completes a
     // short answer on its first byte matching the running sum reads the answer whole.
     Safe,
-    Max, // up to 16, whatever they hold
     One, // one status byte per POLL
 };
 
@@ -29,7 +29,7 @@ class CValidator {
 public:
     struct Config {
         std::int64_t ackWindowUs = 5000;
-        PollBatch batch = PollBatch::Safe;
+        PollBatch batch = PollBatch::Max;
     };
 
     explicit CValidator(Config config);

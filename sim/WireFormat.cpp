@@ -13,6 +13,16 @@ void appendChecksum(Bytes& bytes) {
     bytes.push_back(mdbChecksum(bytes));
 }
 
+Bytes deliveredForm(std::uint8_t byte, bool modeBit, const InputFlags& input) {
+    if (!modeBit && input.check) {
+        if (input.ignore) return {};
+        if (input.mark) return {0xFF, 0x00, byte};
+        return {0x00};
+    }
+    if (byte == 0xFF && input.mark) return {0xFF, 0xFF};
+    return {byte};
+}
+
 std::string toHex(std::span<const std::uint8_t> bytes) {
     static const char digits[] = "0123456789ABCDEF";
     std::string out;

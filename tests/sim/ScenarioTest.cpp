@@ -53,6 +53,19 @@ TEST(SimScenario, CommandsTakeTheirOptionsAndRefuseNonsense) {
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.command.failure.mode, FailMode::Nak);
 
+    r = parseCommand("fail poll noise");
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.command.failure.garbageBytes, 40);
+    EXPECT_EQ(r.command.failure.at, Placement::Instead);
+    r = parseCommand("fail poll noise 2 at=after n=12 gap=4 seed=99");
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.command.failure.at, Placement::After);
+    EXPECT_EQ(r.command.failure.garbageBytes, 12);
+    EXPECT_EQ(r.command.failure.gapMs, 4);
+    EXPECT_EQ(r.command.failure.seed, 99u);
+    EXPECT_FALSE(parseCommand("fail poll garbage at=instead").ok);
+    EXPECT_FALSE(parseCommand("fail poll noise seed=0").ok);
+
     r = parseCommand("record optics set 112 01 23");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.command.offset, 112u);

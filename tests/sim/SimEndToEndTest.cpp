@@ -8,6 +8,7 @@
 #include <iterator>
 #include <sstream>
 #include <sys/stat.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -95,6 +96,28 @@ TEST(SimEndToEnd, StartUpExchangeIsAnsweredAtWireSpeedAndLogged) {
                "\"frame\":\"31 31\"", "\"kind\":\"setup\"", "\"ack_ms\":", "\"frame\":\"37 00 37\"",
                "\"frame\":\"34 00 7F 00 7F 32\"", "\"event\":\"exit\",\"reason\":\"signal\""}))
         << text;
+}
+
+TEST(SimEndToEnd, MarkedAnswersAreWhatADriverReportingErrorsPerByteDelivers) {
+    SimProcess sim({"--ack-timeout-ms", "300", "--marked"});
+    SerialPeer peer;
+    ASSERT_TRUE(peer.open(sim.path(), INPCK | PARMRK));
+    EXPECT_EQ(peer.transact({0x30, 0x30}, 1), kAck); // one byte: its own last
+    EXPECT_EQ(peer.transact(kPoll, 4), (Bytes{0xFF, 0x00, 0x06, 0x06}));
+    peer.write(kAck);
+    ASSERT_EQ(sim.command("status F5 0A"), "ok");
+    EXPECT_EQ(peer.transact(kPoll, 8), (Bytes{0xFF, 0x00, 0xF5, 0xFF, 0x00, 0x0A, 0xFF, 0xFF}));
+    peer.write(kAck);
+    EXPECT_TRUE(peer.readUntilQuiet(50).empty());
+
+    // A client that asks for no marking gets the bytes as they are.
+    peer.close();
+    ASSERT_TRUE(peer.open(sim.path()));
+    ASSERT_EQ(sim.command("status 80 80"), "ok");
+    EXPECT_EQ(peer.transact(kPoll, 3), (Bytes{0x80, 0x80, 0x00}));
+    peer.write(kAck);
+    EXPECT_TRUE(peer.readUntilQuiet(50).empty());
+    EXPECT_EQ(sim.terminate(), 0);
 }
 
 TEST(SimEndToEnd, EscrowedBillsAreStackedOrReturnedOnCommand) {

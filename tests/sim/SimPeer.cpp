@@ -112,12 +112,14 @@ int SimProcess::terminate() {
     return waitExit(3000);
 }
 
-bool SerialPeer::open(const std::string& path) {
+bool SerialPeer::open(const std::string& path, unsigned inputFlags) {
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd_ < 0) return false;
     termios t{};
     ::tcgetattr(fd_, &t);
     ::cfmakeraw(&t);
+    t.c_iflag &= ~static_cast<tcflag_t>(INPCK | PARMRK | IGNPAR);
+    t.c_iflag |= static_cast<tcflag_t>(inputFlags);
     t.c_cflag |= CLOCAL | CREAD;
     ::cfsetispeed(&t, B9600);
     ::cfsetospeed(&t, B9600);

@@ -43,7 +43,8 @@ private:
 class SerialPeer {
 public:
     ~SerialPeer() { close(); }
-    bool open(const std::string& path);
+    // Raw 8-bit input; `inputFlags` (termios c_iflag bits such as INPCK | PARMRK) are added.
+    bool open(const std::string& path, unsigned inputFlags = 0);
     void close();
     void write(const Bytes& bytes);
     // Reads until `count` bytes have come or `timeoutMs` has passed.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 using namespace norvex::sim;
 
@@ -172,8 +173,22 @@ TEST(SimValidator, PollAnswerCarriesAtMostSixteenStatusBytesAndTheirChecksum) {
     EXPECT_EQ(second, (Bytes{0x51, 0x52, 0x53, 0x54, static_cast<std::uint8_t>(0x51 + 0x52 + 0x53 + 0x54)}));
 }
 
-TEST(SimValidator, SafeBatchesNeverOfferAnEarlyChecksumOrAChecksumOfAckOrNak) {
+TEST(SimValidator, PollAnswersCarryEveryQueuedStatusWhateverItsSums) {
     Controller c;
+    c.pollAndAck();
+    c.v.queueStatus({0x80, 0x80});
+    EXPECT_EQ(c.pollAndAck(), (Bytes{0x80, 0x80, 0x00}));
+    c.v.queueStatus({0x03, 0x03});
+    EXPECT_EQ(c.pollAndAck(), (Bytes{0x03, 0x03, 0x06}));
+    c.v.queueStatus({0xF5, 0x0A});
+    EXPECT_EQ(c.pollAndAck(), (Bytes{0xF5, 0x0A, 0xFF}));
+    EXPECT_EQ(c.pollAndAck(), Bytes{0x00});
+}
+
+TEST(SimValidator, SafeBatchesNeverOfferAnEarlyChecksumOrAChecksumOfAckOrNak) {
+    CValidator::Config safe;
+    safe.batch = PollBatch::Safe;
+    Controller c(safe);
     c.pollAndAck();
     c.v.queueStatus({0x90, 0x03});
     EXPECT_EQ(c.pollAndAck(), (Bytes{0x90, 0x03, 0x93}));
@@ -263,4 +278,70 @@ TEST(SimValidator, FailureModesChangeTheNamedAnswersTheGivenNumberOfTimes) {
     nak.mode = FailMode::Nak;
     c.v.failures().add("any", nak, 1);
     EXPECT_EQ(c.send({0x36, 0x36}), Bytes{0xFF});
+}
+
+TEST(SimValidator, NoiseTakesThePlaceOfAnAnswerOrFollowsItAndTheDataWaitsForTheNextPoll) {
+    Controller c;
+    c.pollAndAck();
+    c.v.queueStatus({0x81});
+    Failure noise;
+    noise.mode = FailMode::Noise;
+    noise.garbageBytes = 40;
+    noise.at = Placement::Instead;
+    c.v.failures().add("poll", noise, 1);
+    std::optional<Transmission> tx;
+    c.t += 100000;
+    for (const auto& item : c.parser.feed(Bytes{0x33, 0x33}, c.t))
+        tx = c.v.onItem(item, c.t);
+    ASSERT_TRUE(tx);
+    ASSERT_EQ(tx->bytes.size(), 40u);
+    EXPECT_NE(tx->bytes[0], 0x00); // no bare ACK or NAK to start with
+    EXPECT_NE(tx->bytes[0], 0xFF);
+    EXPECT_EQ(tx->modeBits.size(), 40u);
+    EXPECT_FALSE(tx->expectsAck);
+    EXPECT_NE(std::count(tx->modeBits.begin(), tx->modeBits.end(), 1), 0);
+    EXPECT_NE(std::count(tx->modeBits.begin(), tx->modeBits.end(), 0), 0);
+    c.ack(); // acknowledges nothing
+    EXPECT_TRUE(c.logHas("unexpected_ack"));
+    EXPECT_EQ(c.pollAndAck(), (Bytes{0x81, 0x81}));
+
+    // After the answer: the answer is not acknowledged (the noise ran on), so it comes again.
+    noise.at = Placement::After;
+    noise.garbageBytes = 5;
+    noise.gapMs = 2;
+    c.v.failures().add("poll", noise, 1);
+    c.v.queueStatus({0x03, 0x03});
+    c.t += 100000;
+    for (const auto& item : c.parser.feed(Bytes{0x33, 0x33}, c.t))
+        tx = c.v.onItem(item, c.t);
+    ASSERT_TRUE(tx);
+    ASSERT_EQ(tx->bytes.size(), 8u);
+    EXPECT_EQ(Bytes(tx->bytes.begin(), tx->bytes.begin() + 3), (Bytes{0x03, 0x03, 0x06}));
+    EXPECT_EQ(tx->modeBits[2], 1);
+    EXPECT_EQ(tx->gapBefore, 3u);
+    EXPECT_TRUE(tx->expectsAck);
+    c.v.onSent(c.t);
+    c.t += 6000;
+    c.v.tick(c.t);
+    EXPECT_EQ(c.pollAndAck(), (Bytes{0x03, 0x03, 0x06}));
+
+    // A seed repeats its sequence.
+    CFailurePlan a, b;
+    Bytes bitsA, bitsB;
+    EXPECT_EQ(a.noise(20, bitsA), b.noise(20, bitsB));
+    EXPECT_EQ(bitsA, bitsB);
+}
+
+TEST(SimWire, MarkedFormIsWhatADriverDeliversUnderTheClientsInputFlags) {
+    const InputFlags marking{true, false, true}, zeroing{true, false, false}, ignoring{true, true, true},
+        unchecked{false, false, true};
+    EXPECT_EQ(deliveredForm(0x80, false, marking), (Bytes{0xFF, 0x00, 0x80}));
+    EXPECT_EQ(deliveredForm(0xFF, false, marking), (Bytes{0xFF, 0x00, 0xFF}));
+    EXPECT_EQ(deliveredForm(0xFF, true, marking), (Bytes{0xFF, 0xFF}));
+    EXPECT_EQ(deliveredForm(0x06, true, marking), (Bytes{0x06}));
+    EXPECT_EQ(deliveredForm(0x80, false, zeroing), (Bytes{0x00}));
+    EXPECT_TRUE(deliveredForm(0x80, false, ignoring).empty());
+    EXPECT_EQ(deliveredForm(0x80, false, unchecked), (Bytes{0x80}));
+    EXPECT_EQ(deliveredForm(0xFF, false, unchecked), (Bytes{0xFF, 0xFF}));
+    EXPECT_EQ(deliveredForm(0xFF, true, InputFlags{}), (Bytes{0xFF}));
 }
