@@ -69,6 +69,15 @@ protected:
         loop->runFor(200ms);
     }
 
+    // The event history, oldest first.
+    std::vector<std::uint8_t> eventCodes() const {
+        auto& h = const_cast<ui::CMainDialog&>(*core).controller().events();
+        std::vector<std::uint8_t> codes;
+        for (int i = 0; i < h.size(); ++i)
+            codes.push_back(h.codes[static_cast<std::size_t>(i)]);
+        return codes;
+    }
+
     int eventsWithCode(std::uint8_t code) const {
         int n = 0;
         auto& h = const_cast<ui::CMainDialog&>(*core).controller().events();

@@ -63,6 +63,34 @@ TEST_F(CoreWithSim, NoStatusIsDeliveredTwice) {
     EXPECT_TRUE(test::logLines(log, {"\"ack\":\"timeout\""}).empty());
 }
 
+// Two bills of type 0 between two polls: the validator answers 80 80 00, whose second byte equals
+// the sum before it.
+TEST_F(CoreWithSim, TwoBillsStackedBetweenPollsAreTwoEvents) {
+    for (const bool marked : {false, true}) {
+        SCOPED_TRACE(marked ? "marked" : "quiet line");
+        if (core) core->onDestroy();
+        loop.reset();
+        core.reset();
+        sim.reset();
+        view = test::RecordingView{};
+        ASSERT_NO_FATAL_FAILURE(
+            startWith(marked ? std::vector<std::string>{"--marked"} : std::vector<std::string>{}, 20));
+        ASSERT_NO_FATAL_FAILURE(runStartup());
+        ASSERT_EQ(sim->commands({"insert 0 noescrow", "insert 0 noescrow"}), "ok");
+        ASSERT_TRUE(loop->runUntil([&] { return eventsWithCode(0x80) >= 2; }, 5s));
+        loop->runFor(200ms);
+        EXPECT_EQ(eventsWithCode(0x80), 2);
+        EXPECT_EQ(view.cells[0][3], "002");
+        EXPECT_EQ(test::logLines(log, {"\"bytes\":\"80 80 00\",\"kind\":\"poll\""}).size(), 1u);
+        EXPECT_TRUE(test::logLines(log, {"\"repeat\":true"}).empty());
+        EXPECT_EQ(core->comLink().framing(), marked ? link::Framing::ModeBit : link::Framing::QuietLine);
+        EXPECT_NE(
+            view.fields[ids::LINE_NOTE].find(marked ? "framed by the mode bit" : "checksum and quiet line"),
+            std::string::npos)
+            << view.fields[ids::LINE_NOTE];
+    }
+}
+
 TEST_F(CoreWithSim, EachDiagnosticsRecordArrivesOnItsFirstRequestAtTwentyMilliseconds) {
     ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
     ASSERT_NO_FATAL_FAILURE(runStartup());

@@ -73,6 +73,56 @@ TEST_F(CoreWithSim, SplitAnswersAndTrailingGarbageAreAbsorbed) {
     EXPECT_EQ(eventsWithCode(0x82), 1);
 }
 
+TEST_F(CoreWithSim, NoiseAfterAPollMakesNoEventAndIsNotAcknowledged) {
+    ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
+    ASSERT_NO_FATAL_FAILURE(runStartup());
+    const auto before = eventCodes();
+
+    // Noise in place of the answer, longer than any short answer.
+    ASSERT_EQ(sim->commands({"fail poll noise 1 n=40 seed=7", "status 03"}), "ok");
+    ASSERT_TRUE(loop->runUntil([&] { return eventsWithCode(0x03) >= 1; }, 5s));
+    EXPECT_TRUE(test::logLines(log, {"\"event\":\"unexpected_ack\""}).empty());
+    EXPECT_EQ(test::logLines(log, {"\"event\":\"repeat\",\"kind\":\"poll\""}).size(), 1u);
+
+    // Noise right behind the answer: the checksum is no checksum, nothing is acknowledged, and
+    // the answer comes again at the next POLL.
+    ASSERT_EQ(sim->commands({"fail poll noise 1 at=after n=30 seed=11", "status 01"}), "ok");
+    ASSERT_TRUE(loop->runUntil([&] { return eventsWithCode(0x01) >= 1; }, 5s));
+    loop->runFor(300ms);
+    EXPECT_EQ(test::logLines(log, {"\"event\":\"repeat\",\"kind\":\"poll\""}).size(), 2u);
+    EXPECT_EQ(test::logLines(log, {"\"bytes\":\"01 01 "}).size(), 1u); // with the noise behind it
+    EXPECT_EQ(test::logLines(log, {"\"bytes\":\"01 01\",\"kind\":\"poll\""}).size(), 1u);
+    EXPECT_TRUE(test::logLines(log, {"\"event\":\"unexpected_ack\""}).empty());
+
+    auto expected = before;
+    expected.push_back(0x03);
+    expected.push_back(0x01);
+    if (expected.size() > 8) expected.erase(expected.begin(), expected.end() - 8);
+    EXPECT_EQ(eventCodes(), expected);
+}
+
+TEST_F(CoreWithSim, PackedAnswersAreDeliveredWholeAndOnce) {
+    ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
+    ASSERT_NO_FATAL_FAILURE(runStartup());
+    // A status byte equal to the sum before it, a checksum of 00 or FF: one answer each.
+    const std::vector<std::pair<std::string, std::string>> answers = {{"status 80 80", "80 80 00"},
+                                                                      {"status 03 03", "03 03 06"},
+                                                                      {"status C0 40", "C0 40 00"},
+                                                                      {"status F5 0A", "F5 0A FF"}};
+    std::size_t delivered = 0;
+    for (const auto& [command, bytes] : answers) {
+        ASSERT_EQ(sim->command(command), "ok");
+        delivered += 2;
+        ASSERT_TRUE(loop->runUntil(
+            [&] { return core->controller().events().full || eventCodes().size() >= delivered; }, 5s))
+            << bytes;
+        loop->runFor(100ms);
+        EXPECT_EQ(test::logLines(log, {"\"bytes\":\"" + bytes + "\",\"kind\":\"poll\""}).size(), 1u) << bytes;
+    }
+    EXPECT_TRUE(test::logLines(log, {"\"repeat\":true"}).empty());
+    EXPECT_EQ(eventCodes(), (std::vector<std::uint8_t>{0x80, 0x80, 0x03, 0x03, 0xC0, 0x40, 0xF5, 0x0A}));
+}
+
 TEST_F(CoreWithSim, UnpluggedAdapterIsReportedOnceWithoutSpinningAndRecordsSurvive) {
     ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
     const std::string path = (dir / "traffic.txt").string();

@@ -63,10 +63,20 @@ public:
     bool running() const { return pid_ > 0 && !path_.empty(); }
 
     // A control command ("insert 0 escrow"); returns the simulator's answer line.
-    std::string command(const std::string& line) {
-        const std::string l = line + "\n";
-        if (::write(in_, l.data(), l.size()) != static_cast<ssize_t>(l.size())) return "write failed";
-        return readLine();
+    std::string command(const std::string& line) { return commands({line}); }
+    // Several commands in one write, so that the simulator carries them out back to back (no
+    // POLL is answered in between); returns the first answer that is not "ok", or "ok".
+    std::string commands(const std::vector<std::string>& lines) {
+        std::string all;
+        for (const auto& l : lines)
+            all += l + "\n";
+        if (::write(in_, all.data(), all.size()) != static_cast<ssize_t>(all.size())) return "write failed";
+        std::string result = "ok";
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const std::string reply = readLine();
+            if (reply != "ok" && result == "ok") result = reply;
+        }
+        return result;
     }
 
     void stop() {
