@@ -65,7 +65,13 @@ SimProcess::SimProcess(const Args& args) {
         // dup2 onto the same number keeps close-on-exec.
         ::fcntl(STDIN_FILENO, F_SETFD, 0);
         ::fcntl(STDOUT_FILENO, F_SETFD, 0);
-        std::vector<char*> argv{const_cast<char*>(binary.c_str())};
+        // The simulator's ACK window as the other end-to-end tests have it: the link acknowledges
+        // a short answer once the line has stayed quiet for 3 ms, and a busy test machine (or a
+        // sanitizer build) can hold it back beyond MDB's 5 ms.
+        const char* window = std::getenv("NORVEX_SIM_ACK_MS");
+        const std::string ackMs = window && *window ? window : "20";
+        std::vector<char*> argv{const_cast<char*>(binary.c_str()), const_cast<char*>("--ack-timeout-ms"),
+                                const_cast<char*>(ackMs.c_str())};
         for (const auto& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);

@@ -90,10 +90,10 @@ public:
         out_ = in_ = -1;
     }
 
-    // The simulator's ACK window. The link acknowledges within microseconds (see the link
-    // benchmark), but a test machine running several test programs at once can hold a thread
-    // back for a few milliseconds; the tests allow 20 ms, sanitizer builds more (set
-    // NORVEX_SIM_ACK_MS).
+    // The simulator's ACK window. The link acknowledges a record within microseconds and a short
+    // answer once the line has stayed quiet for 3 ms (see the link benchmark), but a test machine
+    // running several test programs at once can hold a thread back for a few milliseconds; the
+    // tests allow 20 ms, sanitizer builds more (set NORVEX_SIM_ACK_MS).
     static std::string ackWindow() {
         const char* w = std::getenv("NORVEX_SIM_ACK_MS");
         return w && *w ? w : "20";
