@@ -85,7 +85,7 @@ TEST_F(CoreWithSim, TwoBillsStackedBetweenPollsAreTwoEvents) {
         EXPECT_TRUE(test::logLines(log, {"\"repeat\":true"}).empty());
         EXPECT_EQ(core->comLink().framing(), marked ? link::Framing::ModeBit : link::Framing::QuietLine);
         EXPECT_NE(
-            view.fields[ids::LINE_NOTE].find(marked ? "framed by the mode bit" : "checksum and quiet line"),
+            view.fields[ids::LINE_NOTE].find(marked ? "framed by the mode bit" : "checksum + quiet line"),
             std::string::npos)
             << view.fields[ids::LINE_NOTE];
     }

@@ -306,6 +306,15 @@ TEST_F(MainWindowTest, StartReportsAPortThatWillNotOpenThenEnablesReconnectAndCl
     EXPECT_EQ(w.pollTimer().interval(), 100);
     EXPECT_EQ(ctl<qt::CCaptionFrame>(ids::PAGE_FRAME)->title(), "activity monitor - poll timer 100 ms");
 
+    // The note below the port selector says how the mode bit is made and how answers are
+    // framed; the longest of its texts fits the window.
+    auto* note = ctl<QLabel>(ids::LINE_NOTE);
+    EXPECT_EQ(note->text().toStdString(), "mode bit: mark parity; answers framed by checksum + quiet line");
+    const QString longest =
+        QString::fromStdString(ui::CMainDialog::lineNote(false, link::Framing::MarksUnreliable));
+    EXPECT_LE(note->fontMetrics().horizontalAdvance(longest), note->width());
+    EXPECT_GE(note->geometry().left(), 0);
+
     ctl<QTabBar>(ids::TABS)->setCurrentIndex(2);
     ctl<QTabBar>(ids::TABS)->setCurrentIndex(0);
     EXPECT_TRUE(barButton(ids::BAR_BUTTON)->isEnabled());

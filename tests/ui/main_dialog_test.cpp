@@ -161,11 +161,11 @@ TEST_F(MainDialogTest, StartShowsHowTheModeBitIsMadeAndHowAnswersAreFramed) {
     port->marks = true;
     start();
     EXPECT_EQ(view.fields[ids::LINE_NOTE],
-              "mode bit: 2 stop bits (no mark parity); answers framed by checksum and quiet line");
+              "mode bit: 2 stop bits (no mark parity); answers framed by checksum + quiet line");
     EXPECT_TRUE(view.enabled[ids::BAR_BUTTON]);
     EXPECT_FALSE(view.enabled[ids::START]);
     EXPECT_EQ(ui::CMainDialog::lineNote(true, link::Framing::MarksUnreliable),
-              "mode bit: mark parity; answers framed by checksum and quiet line (marks unreliable)");
+              "mode bit: mark parity; marks unreliable, framed by checksum + quiet line");
 }
 
 TEST_F(MainDialogTest, DiagnosticRecordsAreDecodedAndTheirPageRedrawn) {

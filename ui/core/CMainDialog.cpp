@@ -114,11 +114,11 @@ std::string CMainDialog::lineNote(bool markParity, link::Framing framing) {
     case link::Framing::ModeBit:
         return note + "; answers framed by the mode bit";
     case link::Framing::MarksUnreliable:
-        return note + "; answers framed by checksum and quiet line (marks unreliable)";
+        return note + "; marks unreliable, framed by checksum + quiet line";
     case link::Framing::QuietLine:
         break;
     }
-    return note + "; answers framed by checksum and quiet line";
+    return note + "; answers framed by checksum + quiet line";
 }
 
 void CMainDialog::showLineNote() {
