@@ -176,14 +176,18 @@ Completion ResponseAssembler::feedShort(std::uint8_t b, bool marked) {
     if (overrun_) return {};
     if (pending_) {
         // A byte followed the one that matched the running sum: that one was a status byte.
+        // (Unless the record was cleared under the answer, by RESET in the menu: then what follows
+        // is assembled afresh.)
         pending_ = false;
-        if (pendingLast_) {
-            // ... but it was the 17th: there is no answer here (noise, or two answers run
-            // together), and nothing is acknowledged; the validator repeats unacknowledged data.
-            overrun_ = true;
-            return {};
+        if (pendingIntact()) {
+            if (pendingLast_) {
+                // ... but it was the 17th: there is no answer here (noise, or two answers run
+                // together), and nothing is acknowledged; the validator repeats unacknowledged data.
+                overrun_ = true;
+                return {};
+            }
+            r.sum = static_cast<std::uint16_t>(r.sum + pendingByte_);
         }
-        r.sum = static_cast<std::uint16_t>(r.sum + pendingByte_);
     }
     const bool checksum = b == static_cast<std::uint8_t>(r.sum);
     // Where the port's marks are trusted, an unmarked byte that matches ends the answer as soon
@@ -219,19 +223,30 @@ Completion ResponseAssembler::feedShort(std::uint8_t b, bool marked) {
     return {};
 }
 
+bool ResponseAssembler::pendingIntact() const {
+    const std::uint32_t count = d_.record(REQ_POLL).count;
+    return pendingLast_ ? count == SHORT_STATUS_MAX : count >= 2;
+}
+
 std::uint8_t ResponseAssembler::pendingLength() const {
     return pendingLast_ ? static_cast<std::uint8_t>(SHORT_STATUS_MAX + 1)
                         : static_cast<std::uint8_t>(d_.record(REQ_POLL).count);
 }
 
 Completion ResponseAssembler::endOfRead() {
-    if (!pending_ || !pendingByMark_ || d_.responseMode.load() != MODE_SHORT) return {};
+    if (!pending_ || !pendingByMark_) return {};
+    if (d_.responseMode.load() != MODE_SHORT || !pendingIntact()) {
+        pending_ = false;
+        return {};
+    }
     return completeShort(true, pendingLength());
 }
 
 Completion ResponseAssembler::lineQuiet() {
     if (!pending_) return {};
-    if (d_.responseMode.load() != MODE_SHORT) {
+    if (d_.responseMode.load() != MODE_SHORT || !pendingIntact()) {
+        // Abandoned, or its record cleared under it: nothing to acknowledge, the validator
+        // repeats the data.
         pending_ = false;
         return {};
     }

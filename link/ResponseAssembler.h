@@ -59,6 +59,7 @@ private:
     Completion completeWithAck(std::uint8_t code);
     Completion completeShort(bool ack, std::uint8_t length);
     Completion feedShort(std::uint8_t byte, bool marked);
+    bool pendingIntact() const; // the record still holds the answer the pending byte ends
     std::uint8_t pendingLength() const;
     // What the marks say about the port: a byte arrived within an answer (before it is used) and
     // the answer ended on the last byte fed.

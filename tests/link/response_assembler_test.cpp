@@ -209,10 +209,16 @@ TEST(ShortAnswers, EveryShortFrameStartsTheRecordAfresh) {
     EXPECT_EQ(x.data.record(REQ_POLL).data[0], 0x00);
     EXPECT_EQ(x.data.record(REQ_POLL).data[1], 0x00);
 
-    // A match still waiting for the quiet line is abandoned with its answer.
+    // A match still waiting for the quiet line is abandoned with its answer, and so it is when
+    // RESET in the menu clears the record under it: nothing is acknowledged.
     x.send({0x33, 0x33});
     EXPECT_FALSE(x.receive({0x06, 0x06}).complete);
     x.send({0x30, 0x30});
+    EXPECT_FALSE(x.a.lineQuiet().complete);
+    x.send({0x33, 0x33});
+    EXPECT_FALSE(x.receive({0x06, 0x06}).complete);
+    x.data.record(REQ_POLL).count = 0;
+    x.data.record(REQ_POLL).sum = 0;
     EXPECT_FALSE(x.a.lineQuiet().complete);
 }
 
