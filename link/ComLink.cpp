@@ -35,14 +35,15 @@ constexpr auto MAX_HOLD = std::chrono::milliseconds(1000);
 // before that byte counts as the answer's checksum. A validator sends the bytes of an answer
 // back to back: a character takes 1.146 ms at 9600 baud (11 bits) and MDB allows 1 ms between
 // characters, so on the wire one byte ends at most 2.15 ms after the one before. The port adds
-// its own delay on top: bytes paced 1.146 ms apart through a pseudo-terminal reach a real-time
-// reader on these machines with a median gap of 1.14 ms and a p99 of 1.6-1.8 ms while other
-// work runs (the kernel hands them over in a worker thread), and a USB adapter at its lowest
-// latency setting holds a byte back up to 1 ms. 3 ms covers the wire's worst case with 0.85 ms
-// to spare for the port (the virtual validator, which leaves no gap, has 1.85 ms) and leaves the
-// acknowledge about 2 ms of the 5 ms MDB gives it. A machine that stalls the delivery longer
-// than that in the middle of an answer can still end it early; the figures are in the link
-// benchmark.
+// its own delay on top: bytes paced 1.146 ms apart by a real-time writer through a
+// pseudo-terminal reach a real-time reader on these machines with a median gap of 1.14 ms and a
+// p99 of 1.2-1.8 ms while other programs run, 2.3 ms while a build keeps both processors busy
+// (the kernel hands the bytes over in a worker thread of normal priority); a USB adapter at its
+// lowest latency setting holds a byte back up to 1 ms. 3 ms covers the wire's worst case with
+// 0.85 ms to spare for the port (the virtual validator, which leaves no gap, has 1.85 ms) and
+// leaves the acknowledge about 2 ms of the 5 ms MDB gives it. A machine that stalls the delivery
+// longer than that in the middle of an answer can still end it early; the figures are in the
+// link benchmark.
 constexpr auto QUIET_WINDOW = std::chrono::microseconds(3000);
 
 constexpr std::size_t READ_CHUNK = 128;
