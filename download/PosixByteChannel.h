@@ -1,6 +1,7 @@
 #pragma once
 
 #include "download/ByteChannel.h"
+#include "link/TerminalClaim.h"
 
 #include <string>
 
@@ -32,6 +33,7 @@ public:
 private:
     std::string path_;
     int fd_ = -1;
+    link::TerminalClaim claim_;
 };
 
 } // namespace norvex::download
