@@ -277,3 +277,41 @@ TEST_F(MainDialogTest, ComSelectionIsStoredAndStartIsRefusedOnAMissingPort) {
     EXPECT_FALSE(core->controller().started());
     EXPECT_EQ(view.lastMessage()->text, "No Connection");
 }
+
+// Both file dialogs offer *.TXT in the same folder: a report aimed at the open recording, by any
+// name, is refused with a message and writes nothing.
+TEST_F(MainDialogTest, ReportOntoTheOpenDataFileIsRefusedHoweverItIsNamed) {
+    start();
+    const fs::path traffic = dir / "MDB_DATA.TXT";
+    core->optionsCommand();
+    core->onOptionsDataSaving(1);
+    view.savePaths.push_back(traffic.string());
+    core->onOptionsBrowse();
+    core->onOptionsOk(0);
+    ASSERT_TRUE(core->dataFileOpen());
+    {
+        std::ofstream(traffic, std::ios::binary | std::ios::app) << "time: 000000100  vmc: 33 val: 03 03 \r\n";
+    }
+    fs::create_hard_link(traffic, dir / "alias.TXT");
+    for (const fs::path& spelling : {traffic, dir / "." / "MDB_DATA.TXT", dir / "alias.TXT"}) {
+        core->createLogFileCommand();
+        view.savePaths.push_back(spelling.string());
+        core->onLogDialogOk(true, true, true, false, "AB12");
+        ASSERT_NE(view.lastMessage(), nullptr);
+        EXPECT_EQ(view.lastMessage()->caption, "Log File Location");
+        EXPECT_EQ(view.lastMessage()->icon, MsgIcon::Error);
+        EXPECT_NE(view.lastMessage()->text.find("recorded"), std::string::npos) << view.lastMessage()->text;
+        EXPECT_EQ(readFile(traffic), "time: 000000100  vmc: 33 val: 03 03 \r\n") << spelling;
+        EXPECT_FALSE(core->logDialogOpen());
+    }
+    EXPECT_TRUE(core->dataFileOpen()) << "recording goes on";
+
+    // Once recording has stopped, the same name takes a report.
+    core->optionsCommand();
+    core->onOptionsDataSaving(0);
+    core->onOptionsOk(0);
+    core->createLogFileCommand();
+    view.savePaths.push_back(traffic.string());
+    core->onLogDialogOk(false, true, false, false, "AB12");
+    EXPECT_EQ(view.lastMessage()->text, "Log File Created at " + traffic.string() + " ");
+}

@@ -367,6 +367,13 @@ void CMainDialog::onLogDialogOk(bool statistics, bool sensors, bool optics, bool
 
 bool CMainDialog::writeReport(const std::string& path, bool statistics, bool sensors, bool optics, bool video,
                               const std::string& serial, std::string& error) {
+    // Both file dialogs offer *.TXT in the same folder: a report written onto the recording
+    // would spoil both.
+    if (recorder_.isFile(path)) {
+        error = "Cannot write the report to " + path +
+                ": the bus traffic is being recorded into that file. Choose another name.";
+        return false;
+    }
     diagnostics::ReportContext ctx;
     ctx.stats = &stats_;
     ctx.sensors = &sensors_;
