@@ -315,3 +315,27 @@ TEST_F(MainDialogTest, ReportOntoTheOpenDataFileIsRefusedHoweverItIsNamed) {
     core->onLogDialogOk(false, true, false, false, "AB12");
     EXPECT_EQ(view.lastMessage()->text, "Log File Created at " + traffic.string() + " ");
 }
+
+TEST_F(MainDialogTest, OptionsShowsNoDataSavingAfterTheDataFileFailedToOpen) {
+    start();
+    core->optionsCommand();
+    core->onOptionsDataSaving(1);
+    view.savePaths.push_back((dir / "missing-dir" / "MDB_DATA.TXT").string());
+    core->onOptionsBrowse();
+    core->onOptionsOk(0);
+    EXPECT_FALSE(core->dataFileOpen());
+    EXPECT_EQ(view.lastMessage()->caption, "Info");
+    EXPECT_NE(view.lastMessage()->text.find("Cannot create the data file"), std::string::npos);
+    // What the next look at Options shows.
+    EXPECT_EQ(core->options().dataSavingOption, 0);
+    EXPECT_EQ(core->options().appliedDataSaving, 0);
+
+    // Chosen again with a file that opens, recording starts.
+    core->optionsCommand();
+    core->onOptionsDataSaving(1);
+    view.savePaths.push_back((dir / "MDB_DATA.TXT").string());
+    core->onOptionsBrowse();
+    core->onOptionsOk(0);
+    EXPECT_TRUE(core->dataFileOpen());
+    EXPECT_EQ(core->options().dataSavingOption, 1);
+}

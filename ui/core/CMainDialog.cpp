@@ -422,7 +422,6 @@ void CMainDialog::onOptionsOk(int escrowChoice) {
     controller_.setEscrowOption(escrowChoice);
     if (options_.dataSavingOption != options_.appliedDataSaving) {
         if (options_.dataSavingOption == 1) {
-            // Only a file that really opened counts as applied, so a later OK tries again.
             if (openDataFile()) options_.appliedDataSaving = 1;
         } else {
             closeDataFile();
@@ -432,6 +431,12 @@ void CMainDialog::onOptionsOk(int escrowChoice) {
         // Browse chose another file while recording: the old one is closed, as announced.
         closeDataFile();
         if (!openDataFile()) options_.appliedDataSaving = 0;
+    }
+    // A file that did not open records nothing: Options shows "No data saving", as after a
+    // failed write.
+    if (options_.dataSavingOption == 1 && !recorder_.isOpen()) {
+        options_.dataSavingOption = 0;
+        options_.appliedDataSaving = 0;
     }
     optionsDialogOpen_ = false;
     view_.closeModeless(Modeless::Options);
