@@ -11,7 +11,7 @@ using Scheduler = ControlHarness;
 
 TEST_F(Scheduler, StartupSendsResetSetupIdentificationAndBillTypes) {
     ctl.beginRunning();
-    EXPECT_TRUE(view.timerRunning && view.enabled[ids::BAR_BUTTON]);
+    EXPECT_TRUE(view.timerRunning && (view.barEnabled[{0, ids::BAR_BUTTON}]));
     EXPECT_FALSE(view.enabled[ids::START] || view.enabled[ids::COM_SELECTOR]);
     const auto frames = answeredStartup();
     for (int t = 1; t <= 25; ++t) {

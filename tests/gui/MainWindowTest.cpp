@@ -438,5 +438,24 @@ TEST_F(MainWindowTest, ClosingTheWindowDuringTheDownloadWaitsForItsEnd) {
     EXPECT_TRUE(w.isShutDown()); // the download's own end
 }
 
+// Ids repeat between windows: 1017 is RE-CONNECT on the first page's bar and Browse in Options.
+TEST_F(MainWindowTest, StartEnablesReconnectOnItsBarAndNothingInAnotherWindow) {
+    auto port = std::make_shared<FakePortState>();
+    QtMainWindow& w = open(fakePortFactory(port));
+    w.menuAction(ui::cmd::OPTIONS)->trigger();
+    auto* options = qobject_cast<qt::COptionsDialog*>(w.modeless(Modeless::Options));
+    ASSERT_NE(options, nullptr);
+    QWidget* browse = options->controls().find(1017);
+    ASSERT_FALSE(browse->isEnabled()) << "Browse waits for \"Saving data in file\"";
+    ctl<QTabBar>(ids::TABS)->setCurrentIndex(4); // a bar without a control 1017
+    ctl<QPushButton>(ids::START)->click();
+    ASSERT_TRUE(w.core().controller().started());
+    EXPECT_FALSE(browse->isEnabled());
+    ctl<QTabBar>(ids::TABS)->setCurrentIndex(0);
+    EXPECT_TRUE(barButton(ids::BAR_BUTTON)->isEnabled()) << "RE-CONNECT once its bar is shown";
+    EXPECT_FALSE(browse->isEnabled());
+    w.close();
+}
+
 } // namespace
 } // namespace norvex::test

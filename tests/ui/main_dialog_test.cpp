@@ -77,7 +77,7 @@ TEST_F(MainDialogTest, StartsOnTheFirstPageWithTheStoredPortAndEmptyState) {
     EXPECT_EQ(view.comPort, 2);
     EXPECT_EQ(core->portNumber(), 2);
     EXPECT_EQ(view.liveBars, std::vector<int>{0});
-    EXPECT_FALSE(view.enabled[ids::BAR_BUTTON]); // RE-CONNECT waits for START
+    EXPECT_FALSE((view.barEnabled[{0, ids::BAR_BUTTON}])); // RE-CONNECT waits for START
     EXPECT_EQ(view.cells[0][0], " Type 00  ___");
     EXPECT_EQ(view.cells[15][0], " Type 15  ___");
     for (int d : view.digits) EXPECT_EQ(d, 0);
@@ -105,7 +105,7 @@ TEST_F(MainDialogTest, PagesStartAfreshWhenEntered) {
     core->onInitDialog();
     core->onTabChange(1);
     EXPECT_TRUE(core->onCommand(ui::cmd::NEXT_EVENTS));
-    EXPECT_EQ(view.fields[ids::NEXT_EVENTS], "Prev 9");
+    EXPECT_EQ((view.barTexts[{1, ids::NEXT_EVENTS}]), "Prev 9");
     EXPECT_FALSE(core->eventsFirstHalf());
     core->onTabChange(0);
     core->onTabChange(1);
@@ -120,7 +120,7 @@ TEST_F(MainDialogTest, PagesStartAfreshWhenEntered) {
 
     core->onTabChange(5);
     core->onCommand(ui::cmd::TRAFFIC_STOP);
-    EXPECT_EQ(view.fields[ids::TRAFFIC_STOP], "Resume Display");
+    EXPECT_EQ((view.barTexts[{5, ids::TRAFFIC_STOP}]), "Resume Display");
     EXPECT_TRUE(core->trafficView().trafficStopped());
     core->onTabChange(0);
     core->onTabChange(5);
@@ -160,7 +160,7 @@ TEST_F(MainDialogTest, StartShowsHowTheModeBitIsMade) {
     port->markParity = false;
     start();
     EXPECT_EQ(view.fields[ids::LINE_NOTE], "mode bit: 2 stop bits (no mark parity)");
-    EXPECT_TRUE(view.enabled[ids::BAR_BUTTON]);
+    EXPECT_TRUE((view.barEnabled[{0, ids::BAR_BUTTON}]));
     EXPECT_FALSE(view.enabled[ids::START]);
 }
 

@@ -33,6 +33,8 @@ public:
     void createBar(int) override {}
     void destroyBar(int) override {}
     void activateBar(int) override {}
+    void setBarText(int, int, const std::string&) override {}
+    void enableBarControl(int, int, bool) override {}
     void openModeless(Modeless which) override;
     void activateModeless(Modeless) override {}
     void closeModeless(Modeless) override {}

@@ -214,7 +214,7 @@ void CMainDialog::switchPage(int page) {
     }
     view_.createBar(page);
     shownBar_ = page;
-    if (page == 0) view_.enableControl(ids::BAR_BUTTON, controller_.reconnectAllowed());
+    if (page == 0) view_.enableBarControl(0, ids::BAR_BUTTON, controller_.reconnectAllowed());
 }
 
 void CMainDialog::onComSelection(int index) {
@@ -307,13 +307,13 @@ void CMainDialog::clearStatistics() {
 
 void CMainDialog::toggleEventPage() {
     eventsFirstHalf_ = !eventsFirstHalf_;
-    view_.setFieldText(ids::NEXT_EVENTS, eventsFirstHalf_ ? STOP_TEXT_NEXT_EVENTS : STOP_TEXT_PREV_EVENTS);
+    view_.setBarText(1, ids::NEXT_EVENTS, eventsFirstHalf_ ? STOP_TEXT_NEXT_EVENTS : STOP_TEXT_PREV_EVENTS);
     if (currentPage() == 1) view_.invalidate(areas::data, false);
 }
 
 void CMainDialog::toggleBillPage() {
     billsFirstHalf_ = !billsFirstHalf_;
-    view_.setFieldText(ids::NEXT_BILLS, billsFirstHalf_ ? STOP_TEXT_NEXT_BILLS : STOP_TEXT_PREV_BILLS);
+    view_.setBarText(1, ids::NEXT_BILLS, billsFirstHalf_ ? STOP_TEXT_NEXT_BILLS : STOP_TEXT_PREV_BILLS);
     if (currentPage() == 1) view_.invalidate(areas::data, false);
 }
 
@@ -324,7 +324,7 @@ void CMainDialog::selectColour(int colour) {
 
 void CMainDialog::setTrafficStopped(bool stopped) {
     traffic_.setTrafficStopped(stopped);
-    view_.setFieldText(ids::TRAFFIC_STOP, TrafficView::stopButtonText(stopped));
+    view_.setBarText(5, ids::TRAFFIC_STOP, TrafficView::stopButtonText(stopped));
 }
 
 // --- diagnostics log file ---------------------------------------------------------------------------

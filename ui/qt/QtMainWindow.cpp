@@ -323,18 +323,11 @@ void QtMainWindow::shutdown() {
 
 // --- view operations ---------------------------------------------------------------------------
 
-QWidget* QtMainWindow::findControl(int id) const {
-    if (QWidget* w = main_.find(id)) return w;
-    if (bar_)
-        if (QWidget* w = bar_->controls().find(id)) return w;
-    for (const auto& [which, dialog] : modeless_)
-        if (dialog && !dialog->finished())
-            if (QWidget* w = dialog->controls().find(id)) return w;
-    return nullptr;
+QWidget* QtMainWindow::barControl(int page, int id) const {
+    return bar_ && bar_->page() == page ? bar_->controls().find(id) : nullptr;
 }
 
-void QtMainWindow::setFieldText(int id, const QString& text) {
-    QWidget* w = findControl(id);
+void QtMainWindow::setControlText(QWidget* w, const QString& text) {
     if (auto* label = qobject_cast<QLabel*>(w))
         label->setText(text);
     else if (auto* button = qobject_cast<QAbstractButton*>(w))

@@ -23,7 +23,7 @@ QString fromStd(const std::string& s) {
 } // namespace
 
 void QtView::setFieldText(int id, const std::string& text) {
-    w_.setFieldText(id, fromStd(text));
+    QtMainWindow::setControlText(w_.control(id), fromStd(text));
 }
 
 void QtView::setWindowTitle(const std::string& text) {
@@ -60,7 +60,7 @@ void QtView::setCreditDigit(int position, int digit) {
 }
 
 void QtView::enableControl(int id, bool enabled) {
-    if (QWidget* c = w_.findControl(id)) c->setEnabled(enabled);
+    if (QWidget* c = w_.control(id)) c->setEnabled(enabled);
 }
 
 void QtView::selectComPort(int index) {
@@ -102,6 +102,14 @@ void QtView::activateBar(int page) {
         w_.bar_->show();
         w_.bar_->raise();
     }
+}
+
+void QtView::setBarText(int page, int id, const std::string& text) {
+    QtMainWindow::setControlText(w_.barControl(page, id), fromStd(text));
+}
+
+void QtView::enableBarControl(int page, int id, bool enabled) {
+    if (QWidget* c = w_.barControl(page, id)) c->setEnabled(enabled);
 }
 
 void QtView::openModeless(Modeless which) {
