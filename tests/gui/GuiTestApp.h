@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <fstream>
 #include <iterator>
@@ -33,6 +34,14 @@ inline void settle() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// A window that ended the application (the firmware download does) leaves the request to quit
+// behind, and every event loop started afterwards (a message box's) would return at once. The
+// application's own loop takes the request.
+inline void takeQuitRequest() {
+    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
 }
 
 inline std::string readFile(const std::string& path) {

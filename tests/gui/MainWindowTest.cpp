@@ -4,6 +4,7 @@
 #include "link/LinkTypes.h"
 #include "support/FakePort.h"
 #include "ui/core/CMainDialog.h"
+#include "ui/qt/CAboutDialog.h"
 #include "ui/qt/CCaptionFrame.h"
 #include "ui/qt/CEscrowDialog.h"
 #include "ui/qt/COptionsDialog.h"
@@ -13,6 +14,8 @@
 #include <QAction>
 #include <QComboBox>
 #include <QImage>
+#include <QTimer>
+#include <QMessageBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -41,6 +44,7 @@ protected:
     void TearDown() override {
         window.reset();
         settle();
+        takeQuitRequest();
     }
 
     std::string dirPath() const { return dir.path().toStdString(); }
@@ -455,6 +459,46 @@ TEST_F(MainWindowTest, StartEnablesReconnectOnItsBarAndNothingInAnotherWindow) {
     EXPECT_TRUE(barButton(ids::BAR_BUTTON)->isEnabled()) << "RE-CONNECT once its bar is shown";
     EXPECT_FALSE(browse->isEnabled());
     w.close();
+}
+
+// A small dialog with minimise and maximise buttons gets its caption shortened by the window
+// manager; the fixed-size main window has nothing to maximise.
+TEST_F(MainWindowTest, DialogsOfferOnlyACloseBoxAndTheMainWindowNoMaximise) {
+    QtMainWindow& w = open();
+    auto offersOnlyClose = [](const QWidget* d) {
+        const Qt::WindowFlags f = d->windowFlags();
+        return f.testFlag(Qt::WindowCloseButtonHint) && f.testFlag(Qt::WindowTitleHint) &&
+               !f.testFlag(Qt::WindowMinimizeButtonHint) && !f.testFlag(Qt::WindowMaximizeButtonHint) &&
+               f.testFlag(Qt::CustomizeWindowHint);
+    };
+    EXPECT_FALSE(w.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(w.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    w.core().controller().appendEvent(0x90); // a bill in escrow: the prompt
+    w.menuAction(ui::cmd::OPTIONS)->trigger();
+    for (Modeless m : {Modeless::EscrowPrompt, Modeless::Options}) {
+        ASSERT_NE(w.modeless(m), nullptr);
+        EXPECT_TRUE(offersOnlyClose(w.modeless(m))) << static_cast<int>(m);
+    }
+    qt::CAboutDialog about(&w);
+    EXPECT_TRUE(offersOnlyClose(&about));
+
+    // A message box as the operator sees it (no answering hook).
+    w.setMessageHook(nullptr);
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible()) {
+                seen = true;
+                EXPECT_TRUE(offersOnlyClose(box));
+                EXPECT_EQ(box->windowTitle(), "Info");
+                box->button(QMessageBox::Ok)->click();
+            }
+        }
+    });
+    w.core().onBillListRightClick(); // nothing selected: no message
+    ctl<QTreeWidget>(ids::BILL_LIST)->topLevelItem(3)->setSelected(true);
+    w.core().onBillListRightClick(); // "Selected Bill Not Enabled"
+    EXPECT_TRUE(seen);
 }
 
 } // namespace

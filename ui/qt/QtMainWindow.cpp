@@ -76,7 +76,8 @@ QMessageBox::Icon toQtIcon(MsgIcon icon) {
 
 } // namespace
 
-QtMainWindow::QtMainWindow(link::PortMap& ports, Setup setup) : view_(*this) {
+QtMainWindow::QtMainWindow(link::PortMap& ports, Setup setup)
+    : QMainWindow(nullptr, mainWindowFlags()), view_(*this) {
     initResources();
     setWindowIcon(QIcon(QStringLiteral(":/norvex/images/norvex.png")));
     setWindowTitle(QString::fromUtf8(findTemplate(templates::MAIN)->title));
@@ -466,6 +467,7 @@ MsgResult QtMainWindow::messageBox(const std::string& text, const std::string& c
     if (buttons == MsgButtons::YesNo) qtButtons = QMessageBox::Yes | QMessageBox::No;
     QMessageBox box(toQtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text), qtButtons,
                     this);
+    box.setWindowFlags(dialogWindowFlags());
     switch (box.exec()) {
     case QMessageBox::Cancel:
         return MsgResult::Cancel;
