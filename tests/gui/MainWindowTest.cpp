@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QImage>
 #include <QTimer>
+#include <QWindow>
 #include <QMessageBox>
 #include <QLabel>
 #include <QPushButton>
@@ -499,6 +500,49 @@ TEST_F(MainWindowTest, DialogsOfferOnlyACloseBoxAndTheMainWindowNoMaximise) {
     ctl<QTreeWidget>(ids::BILL_LIST)->topLevelItem(3)->setSelected(true);
     w.core().onBillListRightClick(); // "Selected Bill Not Enabled"
     EXPECT_TRUE(seen);
+}
+
+// While a question waits for its answer only its owner, the main window, waits with it: the
+// validator holds the bill meanwhile, so the escrow prompt must still take ACCEPT.
+TEST_F(MainWindowTest, AMessageBoxLeavesTheEscrowPromptUsable) {
+    QtMainWindow& w = open();
+    link::LinkData& data = w.core().linkData();
+    w.core().controller().appendEvent(0x90);
+    settle();
+    auto* prompt = qobject_cast<qt::CEscrowDialog*>(w.modeless(Modeless::EscrowPrompt));
+    ASSERT_NE(prompt, nullptr);
+    QPointer<QPushButton> accept = prompt->controls().get<QPushButton>(1);
+    auto* exitButton = ctl<QPushButton>(ids::EXIT);
+    w.setMessageHook(nullptr);
+    bool duringBox = false;
+    // Clicks go through the window system's path, where a modal window blocks the others.
+    auto click = [](QWidget* target) {
+        QWindow* window = target->window()->windowHandle();
+        const QPoint at = window->mapFromGlobal(target->mapToGlobal(target->rect().center()));
+        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, at);
+        QCoreApplication::processEvents();
+    };
+    QTimer::singleShot(0, [&] {
+        QMessageBox* box = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* b = qobject_cast<QMessageBox*>(top); b && b->isVisible()) box = b;
+        ASSERT_NE(box, nullptr);
+        duringBox = true;
+        click(exitButton); // the owner waits for the answer
+        EXPECT_TRUE(w.isVisible());
+        EXPECT_FALSE(w.isShutDown());
+        w.close(); // nor does the close box end it
+        EXPECT_FALSE(w.isShutDown());
+        ASSERT_FALSE(accept.isNull());
+        click(accept);
+        EXPECT_EQ(data.state(link::REQ_ESCROW_STACK), link::STATE_REQUESTED) << "ACCEPT while the box is up";
+        EXPECT_EQ(w.modeless(Modeless::EscrowPrompt), nullptr);
+        box->button(QMessageBox::Ok)->click();
+    });
+    ctl<QTreeWidget>(ids::BILL_LIST)->topLevelItem(2)->setSelected(true);
+    w.core().onBillListClick(); // before START: "No connection"
+    EXPECT_TRUE(duringBox);
+    EXPECT_FALSE(w.isShutDown());
 }
 
 } // namespace

@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -59,6 +60,43 @@ private:
 QPoint pageOrigin() {
     return QPoint(areas::page.left, areas::page.top);
 }
+
+// While a message box is up, its owner takes no input, as a disabled owner window would; other
+// windows (the escrow prompt above all: the validator holds the bill meanwhile) stay usable.
+// Qt's window modality would block every window that belongs to the owner as well.
+class OwnerInputBlock final : public QObject {
+public:
+    explicit OwnerInputBlock(QWidget* owner) : owner_(owner) { qApp->installEventFilter(this); }
+    ~OwnerInputBlock() override { qApp->removeEventFilter(this); }
+    OwnerInputBlock(const OwnerInputBlock&) = delete;
+    OwnerInputBlock& operator=(const OwnerInputBlock&) = delete;
+
+protected:
+    bool eventFilter(QObject* target, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd: {
+            auto* w = qobject_cast<QWidget*>(target);
+            return w != nullptr && w->window() == owner_;
+        }
+        default:
+            return false;
+        }
+    }
+
+private:
+    QWidget* owner_;
+};
 
 QMessageBox::Icon toQtIcon(MsgIcon icon) {
     switch (icon) {
@@ -284,8 +322,9 @@ void QtMainWindow::startDownload() {
 }
 
 void QtMainWindow::closeEvent(QCloseEvent* event) {
-    // A firmware transfer cannot be interrupted safely; it ends the application itself.
-    if (downloading_) {
+    // A firmware transfer cannot be interrupted safely; it ends the application itself. While a
+    // message box waits for its answer the window cannot be closed, as a disabled window.
+    if (downloading_ || openMessageBoxes_ > 0) {
         event->ignore();
         return;
     }
@@ -467,8 +506,19 @@ MsgResult QtMainWindow::messageBox(const std::string& text, const std::string& c
     if (buttons == MsgButtons::YesNo) qtButtons = QMessageBox::Yes | QMessageBox::No;
     QMessageBox box(toQtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text), qtButtons,
                     this);
-    box.setWindowFlags(dialogWindowFlags());
-    switch (box.exec()) {
+    // Shown without Qt's modality, in a loop of its own; only the main window waits for it.
+    box.setWindowModality(Qt::NonModal);
+    box.setWindowFlags(dialogWindowFlags()); // after the modality, which sets flags of its own
+    const OwnerInputBlock block(this);
+    ++openMessageBoxes_;
+    QEventLoop loop;
+    connect(&box, &QDialog::finished, &loop, &QEventLoop::quit);
+    box.show();
+    box.raise();
+    box.activateWindow();
+    loop.exec();
+    --openMessageBoxes_;
+    switch (box.result()) {
     case QMessageBox::Cancel:
         return MsgResult::Cancel;
     case QMessageBox::Yes:

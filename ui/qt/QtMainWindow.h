@@ -138,6 +138,7 @@ private:
     std::unique_ptr<ui::NotificationBridge> bridge_;
     bool destroyed_ = false;
     bool downloading_ = false; // a firmware transfer is running: closing waits for its end
+    int openMessageBoxes_ = 0; // message boxes waiting for an answer
 };
 
 } // namespace norvex::qt
