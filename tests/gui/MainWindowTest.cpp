@@ -14,9 +14,9 @@
 #include <QAction>
 #include <QComboBox>
 #include <QImage>
+#include <QMessageBox>
 #include <QTimer>
 #include <QWindow>
-#include <QMessageBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -441,6 +441,37 @@ TEST_F(MainWindowTest, ClosingTheWindowDuringTheDownloadWaitsForItsEnd) {
     settle();
     EXPECT_FALSE(closedEarly);
     EXPECT_TRUE(w.isShutDown()); // the download's own end
+}
+
+// The captions the logic sets (the poll caption, the mode-bit note, the bar buttons' second
+// texts) must fit as well as the templates' own.
+TEST_F(MainWindowTest, EveryCaptionFitsIncludingTheOnesTheLogicSets) {
+    auto port = std::make_shared<FakePortState>();
+    port->markParity = false; // the longer note
+    QtMainWindow& w = open(fakePortFactory(port));
+    ctl<QPushButton>(ids::START)->click();
+    ASSERT_TRUE(w.core().controller().started());
+    w.menuAction(ui::cmd::POLL_200)->trigger();
+    auto checkAll = [&](const char* when) {
+        for (QWidget* c : w.clientArea()->findChildren<QWidget*>())
+            EXPECT_EQ(captionOverflow(c), "") << when << ": " << c->objectName().toStdString();
+    };
+    checkAll("after START");
+    for (int page = 1; page < 6; ++page) {
+        ctl<QTabBar>(ids::TABS)->setCurrentIndex(page);
+        settle();
+        checkAll("page bar");
+    }
+    ctl<QTabBar>(ids::TABS)->setCurrentIndex(5);
+    qobject_cast<QPushButton*>(barButton(ids::TRAFFIC_STOP))->click();
+    EXPECT_EQ(qobject_cast<QPushButton*>(barButton(ids::TRAFFIC_STOP))->text(), "Resume Display");
+    checkAll("display stopped");
+    ctl<QTabBar>(ids::TABS)->setCurrentIndex(1);
+    qobject_cast<QPushButton*>(barButton(ids::NEXT_EVENTS))->click();
+    qobject_cast<QPushButton*>(barButton(ids::NEXT_BILLS))->click();
+    EXPECT_EQ(qobject_cast<QPushButton*>(barButton(ids::NEXT_BILLS))->text(), "Prev 8");
+    checkAll("second halves");
+    w.close();
 }
 
 // Ids repeat between windows: 1017 is RE-CONNECT on the first page's bar and Browse in Options.
