@@ -137,6 +137,7 @@ public:
 
 private:
     void send(link::RequestKind kind);
+    void closeLink(link::ComLink& comLink);
     void pollStep();
     void addCommand(std::uint8_t code);
     void escrowDecision();

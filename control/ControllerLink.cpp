@@ -29,17 +29,22 @@ void Controller::shutdown(link::ComLink& comLink) {
         view_.stopPollTimer();
         started_ = false;
     }
-    if (portOpen_) {
-        comLink.closePort();
-        portOpen_ = false;
-    }
+    if (portOpen_) closeLink(comLink);
 }
 
 void Controller::stopForDownload(link::ComLink& comLink) {
     view_.stopPollTimer();
     started_ = false;
+    closeLink(comLink);
+}
+
+void Controller::closeLink(link::ComLink& comLink) {
+    const bool workerRan = comLink.workerRunning();
     comLink.closePort();
     portOpen_ = false;
+    // The worker has left its loop: the system beep says so. (A worker that stopped on a fault
+    // has beeped with its message already.)
+    if (workerRan) view_.beep();
 }
 
 } // namespace norvex::control

@@ -91,6 +91,9 @@ public:
     // The poll timer (identifier 2).
     virtual void startPollTimer(unsigned periodMs) = 0;
     virtual void stopPollTimer() = 0;
+
+    // The system's default beep.
+    virtual void beep() = 0;
 };
 
 } // namespace norvex

@@ -49,6 +49,7 @@ public:
         expectRange("bar page", page, 0, 5);
         expectRange("bar control", id, 1017, 1029);
     }
+    void beep() override {}
     void selectComPort(int index) override { expectRange("COM selector entry", index, 0, 3); }
     void selectTab(int index) override { expectRange("tab", index, 0, 5); }
     void invalidate(const Rect& r, bool) override { checkRect("invalidated rectangle", r); }

@@ -35,6 +35,7 @@ public:
     void enableControl(int, bool) override {}
     void setBarText(int, int, const std::string&) override {}
     void enableBarControl(int, int, bool) override {}
+    void beep() override {}
     void selectComPort(int) override {}
     void selectTab(int) override {}
     void invalidate(const Rect&, bool) override {}

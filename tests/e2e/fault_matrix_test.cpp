@@ -94,6 +94,7 @@ TEST_F(CoreWithSim, UnpluggedAdapterIsReportedOnceWithoutSpinningAndRecordsSurvi
         return n;
     };
     EXPECT_EQ(comErrors(), 1u);
+    EXPECT_EQ(view.beeps, 1) << "the worker left its loop";
 
     // Nothing spins: a second of the dead link costs (almost) no processor time, and the fault
     // is not told again.
@@ -106,6 +107,7 @@ TEST_F(CoreWithSim, UnpluggedAdapterIsReportedOnceWithoutSpinningAndRecordsSurvi
     core->onTabChange(2);
     core->onTabChange(0);
     core->onDestroy();
+    EXPECT_EQ(view.beeps, 1) << "a worker that already stopped does not beep again";
     EXPECT_EQ(test::readAll(path).substr(0, before.size()), before);
 
     // Started again with the adapter back, it works.

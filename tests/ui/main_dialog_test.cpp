@@ -339,3 +339,15 @@ TEST_F(MainDialogTest, OptionsShowsNoDataSavingAfterTheDataFileFailedToOpen) {
     EXPECT_TRUE(core->dataFileOpen());
     EXPECT_EQ(core->options().dataSavingOption, 1);
 }
+
+TEST_F(MainDialogTest, ClosingSoundsTheBeepOnceWhenTheWorkerLeavesItsLoop) {
+    core->onInitDialog();
+    core->onDestroy();
+    EXPECT_EQ(view.beeps, 0) << "no worker ran";
+    start();
+    EXPECT_EQ(view.beeps, 0);
+    core->onDestroy();
+    EXPECT_EQ(view.beeps, 1);
+    core->onDestroy();
+    EXPECT_EQ(view.beeps, 1);
+}

@@ -43,6 +43,8 @@ public:
     }
     void startPollTimer(unsigned periodMs) override;
     void stopPollTimer() override { timerRunning_ = false; }
+    // No window, no system sound: a script's terminal is not rung.
+    void beep() override {}
 
     // The text last set for a numbered field; empty when never set.
     std::string field(int id) const;

@@ -167,6 +167,8 @@ void CMainDialog::recordTraffic() {
 void CMainDialog::onLinkFailed(const std::string& text, const std::string& caption) {
     if (linkFailureReported_) return;
     linkFailureReported_ = true;
+    // The worker has left its loop on the fault.
+    view_.beep();
     view_.messageBox(text, caption, MsgButtons::Ok, MsgIcon::Warning);
 }
 

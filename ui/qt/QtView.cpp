@@ -4,6 +4,7 @@
 #include "QtMainWindow.h"
 #include "TemplateBuilder.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QSignalBlocker>
@@ -132,6 +133,10 @@ void QtView::startPollTimer(unsigned periodMs) {
 }
 void QtView::stopPollTimer() {
     w_.pollTimer_.stop();
+}
+
+void QtView::beep() {
+    QApplication::beep();
 }
 
 } // namespace norvex::qt

@@ -36,6 +36,7 @@ public:
                         const std::string& filterLabel, std::string& path) override;
     void startPollTimer(unsigned periodMs) override;
     void stopPollTimer() override;
+    void beep() override;
 
 private:
     QtMainWindow& w_;
