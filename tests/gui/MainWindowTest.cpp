@@ -310,6 +310,11 @@ TEST_F(MainWindowTest, StartReportsAPortThatWillNotOpenThenEnablesReconnectAndCl
     EXPECT_TRUE(w.pollTimer().isActive());
     EXPECT_EQ(w.pollTimer().interval(), 100);
     EXPECT_EQ(ctl<qt::CCaptionFrame>(ids::PAGE_FRAME)->title(), "activity monitor - poll timer 100 ms");
+    // Another period while running: the timer ticks at it.
+    w.menuAction(ui::cmd::POLL_20)->trigger();
+    EXPECT_TRUE(w.pollTimer().isActive());
+    EXPECT_EQ(w.pollTimer().interval(), 20);
+    EXPECT_EQ(ctl<qt::CCaptionFrame>(ids::PAGE_FRAME)->title(), "activity monitor - poll timer 20 ms");
 
     ctl<QTabBar>(ids::TABS)->setCurrentIndex(2);
     ctl<QTabBar>(ids::TABS)->setCurrentIndex(0);
