@@ -75,15 +75,7 @@ bool PosixByteChannel::reopen(int baud) {
     };
 
     termios tio{};
-    if (::tcgetattr(fd, &tio) != 0) return fail();
-    ::cfmakeraw(&tio);
-    tio.c_cflag &= ~(PARENB | PARODD | CSTOPB | CSIZE | CRTSCTS | CMSPAR);
-    tio.c_cflag |= CS8 | CLOCAL | CREAD;
-    tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
-    // With O_NONBLOCK and VMIN 1 an empty queue reads as EAGAIN and only a hang-up reads as 0.
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0) return fail();
+    if (::tcgetattr(fd, &tio) != 0 || !loaderLine(tio, speed)) return fail();
     if (::tcsetattr(fd, TCSANOW, &tio) != 0) return fail();
     (void)::tcflush(fd, TCIOFLUSH);
 
@@ -91,6 +83,17 @@ bool PosixByteChannel::reopen(int baud) {
     (void)::ioctl(fd, TIOCMBIS, &lines); // refused by pseudo-terminals
     fd_ = fd;
     return true;
+}
+
+bool PosixByteChannel::loaderLine(termios& tio, speed_t speed) {
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~(PARENB | PARODD | CSTOPB | CSIZE | CRTSCTS | CMSPAR);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
+    // With O_NONBLOCK and VMIN 1 an empty queue reads as EAGAIN and only a hang-up reads as 0.
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    return ::cfsetispeed(&tio, speed) == 0 && ::cfsetospeed(&tio, speed) == 0;
 }
 
 bool PosixByteChannel::write(const uint8_t* data, size_t length) {
