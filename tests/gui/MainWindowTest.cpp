@@ -12,17 +12,18 @@
 #include "ui/qt/QtMainWindow.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QImage>
-#include <QMessageBox>
-#include <QTimer>
-#include <QWindow>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -406,6 +407,44 @@ TEST_F(MainWindowTest, LogFileDialogWritesTheReportWhereTheOperatorChose) {
     EXPECT_EQ(messages.back(), "Log File Location: Log File Created at " + report + " ");
     EXPECT_EQ(w.modeless(Modeless::LogFile), nullptr);
     EXPECT_FALSE(w.core().logDialogOpen());
+    w.close();
+}
+
+// Each box of the dialog brings its own part into the report, and only that part.
+TEST_F(MainWindowTest, LogFileDialogsCheckBoxesReachTheReportAsThePartsTheyName) {
+    auto port = std::make_shared<FakePortState>();
+    QtMainWindow& w = open(fakePortFactory(port));
+    const std::string report = dirPath() + "/parts.TXT";
+    w.setSaveFileHook(
+        [&](const std::string&, const std::string&) -> std::optional<std::string> { return report; });
+    ctl<QPushButton>(ids::START)->click();
+    ASSERT_TRUE(w.core().controller().started());
+    struct Box {
+        int id;
+        const char* label;
+        const char* title;
+    };
+    const Box boxes[] = {{1030, "Statistics Data", "  PART I - STATISTICAL DATA \r\n"},
+                         {1031, "Sensors Data", "  PART II - SENSORS DATA\r\n"},
+                         {1032, "Main Optics Parameters", "  PART III - MAIN OPTICS PARAMETERS\r\n"}};
+    for (const Box& only : boxes) {
+        w.menuAction(ui::cmd::CREATE_LOG_FILE)->trigger();
+        auto* dlg = w.modeless(Modeless::LogFile);
+        ASSERT_NE(dlg, nullptr);
+        for (const Box& b : boxes) {
+            auto* check = dlg->controls().get<QCheckBox>(b.id);
+            ASSERT_NE(check, nullptr);
+            EXPECT_EQ(check->text().toStdString(), b.label);
+            check->setChecked(b.id == only.id);
+        }
+        qobject_cast<QPushButton*>(dlg->controls().find(1))->click();
+        settle();
+        const std::string text = readFile(report);
+        for (const Box& b : boxes)
+            EXPECT_EQ(text.find(b.title) != std::string::npos, b.id == only.id)
+                << only.label << " / " << b.label;
+        EXPECT_EQ(text.find("PART IV"), std::string::npos) << only.label;
+    }
     w.close();
 }
 
