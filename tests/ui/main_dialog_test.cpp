@@ -351,3 +351,67 @@ TEST_F(MainDialogTest, ClosingSoundsTheBeepOnceWhenTheWorkerLeavesItsLoop) {
     core->onDestroy();
     EXPECT_EQ(view.beeps, 1);
 }
+
+// "Next 8" pages the statistics page's bill table to types 8 to 15 and "Prev 8" back; the total
+// counts all sixteen either way.
+TEST_F(MainDialogTest, NextEightAndPrevEightPageTheBillTable) {
+    core->onInitDialog();
+    core->onTabChange(1);
+    for (int t = 0; t < 16; ++t)
+        core->statistics().billsAccepted[static_cast<std::size_t>(t)] = static_cast<std::uint16_t>(100 + t);
+    auto shownTypes = [&] {
+        RecordingSurface s;
+        core->onPaint(s);
+        std::vector<std::string> rows;
+        for (int r = 0; r < 8; ++r) {
+            const auto* type = s.textAt(40, 224 + 14 * r);
+            const auto* count = s.textAt(75, 224 + 14 * r);
+            rows.push_back((type ? type->text : "?") + "=" + (count ? count->text : "?"));
+        }
+        EXPECT_TRUE(s.hasText("1720")) << "the total of all sixteen";
+        return rows;
+    };
+    const std::vector<std::string> first{"00=100", "01=101", "02=102", "03=103",
+                                         "04=104", "05=105", "06=106", "07=107"};
+    const std::vector<std::string> second{"08=108", "09=109", "10=110", "11=111",
+                                          "12=112", "13=113", "14=114", "15=115"};
+    EXPECT_EQ(shownTypes(), first);
+    view.invalidations.clear();
+    core->onCommand(ui::cmd::NEXT_BILLS);
+    EXPECT_EQ((view.barTexts[{1, ids::NEXT_BILLS}]), "Prev 8");
+    EXPECT_TRUE(view.invalidated(areas::data));
+    EXPECT_EQ(shownTypes(), second);
+    core->onCommand(ui::cmd::NEXT_BILLS);
+    EXPECT_EQ((view.barTexts[{1, ids::NEXT_BILLS}]), "Next 8");
+    EXPECT_EQ(shownTypes(), first);
+}
+
+// An optics record redraws the page area on its page and on the traffic page, a video record the
+// data area; on the other pages nothing.
+TEST_F(MainDialogTest, OpticsAndVideoRecordsRedrawTheirAreas) {
+    start();
+    auto& d = core->linkData();
+    for (int page = 0; page < 6; ++page) {
+        core->onTabChange(page);
+        view.invalidations.clear();
+        d.setState(REQ_OPTICS, STATE_AWAITING);
+        core->onLinkNotification(RESP_OPTICS);
+        EXPECT_EQ(d.state(REQ_OPTICS), STATE_IDLE);
+        const bool opticsShown = page == 3 || page == 5;
+        EXPECT_EQ(view.invalidations.size(), opticsShown ? 1u : 0u) << "optics, page " << page;
+        if (opticsShown) {
+            EXPECT_EQ(view.invalidations[0].first, areas::page);
+            EXPECT_FALSE(view.invalidations[0].second) << "without erasing";
+        }
+        view.invalidations.clear();
+        d.setState(REQ_VIDEO, STATE_AWAITING);
+        core->onLinkNotification(RESP_VIDEO);
+        EXPECT_EQ(d.state(REQ_VIDEO), STATE_IDLE);
+        const bool videoShown = page == 4 || page == 5;
+        EXPECT_EQ(view.invalidations.size(), videoShown ? 1u : 0u) << "video, page " << page;
+        if (videoShown) {
+            EXPECT_EQ(view.invalidations[0].first, areas::data);
+            EXPECT_FALSE(view.invalidations[0].second);
+        }
+    }
+}
