@@ -21,6 +21,7 @@
 #include <QComboBox>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -40,6 +41,8 @@ namespace {
 constexpr int PAGE_COUNT = 6;
 constexpr int TRAFFIC_PAGE = 5;
 constexpr int BILL_ROWS = 16;
+// What a title bar spends beside the caption: the window icon, up to three buttons, padding.
+constexpr int CAPTION_DECORATION_PX = 110;
 
 // The client area: the logic paints the pages on it, the template's controls sit on top.
 class ClientArea final : public QWidget {
@@ -509,6 +512,15 @@ MsgResult QtMainWindow::messageBox(const std::string& text, const std::string& c
     // Shown without Qt's modality, in a loop of its own; only the main window waits for it.
     box.setWindowModality(Qt::NonModal);
     box.setWindowFlags(dialogWindowFlags()); // after the modality, which sets flags of its own
+    // A short message makes a narrow box, whose caption a window manager that keeps its own
+    // buttons (as openbox does) shortens to nothing: leave room for the caption beside them.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        QFont bold = box.font();
+        bold.setBold(true);
+        const int room = QFontMetrics(bold).horizontalAdvance(box.windowTitle()) + CAPTION_DECORATION_PX;
+        grid->addItem(new QSpacerItem(room, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(),
+                      0, 1, grid->columnCount());
+    }
     const OwnerInputBlock block(this);
     ++openMessageBoxes_;
     QEventLoop loop;
