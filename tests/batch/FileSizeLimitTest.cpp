@@ -29,15 +29,16 @@ std::string binary(const char* name) {
     return (bin && *bin ? std::string(bin) : std::string(NORVEX_BIN_DIR)) + "/" + name;
 }
 
-// Runs `argv` with RLIMIT_FSIZE at `limit` bytes, feeding `input` to its standard input.
-Finished runLimited(const std::vector<std::string>& argv, rlim_t limit, const std::string& input = "") {
+// Runs `argv` in `dir` with RLIMIT_FSIZE at `limit` bytes, feeding `input` to its standard input.
+Finished runLimited(const std::vector<std::string>& argv, const fs::path& dir, rlim_t limit,
+                    const std::string& input = "") {
     int in[2], err[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return {};
     const pid_t pid = ::fork();
     if (pid == 0) {
         std::signal(SIGXFSZ, SIG_DFL);
         const rlimit r{limit, limit};
-        if (::setrlimit(RLIMIT_FSIZE, &r) != 0) ::_exit(126);
+        if (::setrlimit(RLIMIT_FSIZE, &r) != 0 || ::chdir(dir.c_str()) != 0) ::_exit(126);
         ::dup2(in[0], STDIN_FILENO);
         ::dup2(err[1], STDERR_FILENO);
         const int null = ::open("/dev/null", O_WRONLY);
@@ -83,7 +84,7 @@ TEST(FileSizeLimit, BatchReportPastTheLimitEndsWithItsStatusAndKeepsTheEarlierRe
     // Room for the settings line, not for a report of three parts.
     Args args{binary("norvex")};
     args = args + sim.port() + Args{"--poll-ms", "20", "--report", report, "--serial", "SN1"};
-    const Finished run = runLimited(args, 2048);
+    const Finished run = runLimited(args, dir.path, 2048);
     ASSERT_TRUE(run.exited) << "ended by signal " << run.status << "\n" << run.err;
     EXPECT_EQ(run.status, norvex::ui::batch_status::FILE_FAILED) << run.err;
     EXPECT_TRUE(contains(run.err, "Log File Location: Cannot write " + report + ": File too large"))
@@ -98,7 +99,7 @@ TEST(FileSizeLimit, SimulatorLogPastTheLimitIsReportedAndTheRunEndsWithStatusOne
     for (int i = 0; i < 20; ++i)
         commands += "stacker 10\n";
     commands += "end\n";
-    const Finished run = runLimited({binary("norvex-sim"), "--log", log}, 400, commands);
+    const Finished run = runLimited({binary("norvex-sim"), "--log", log}, dir.path, 400, commands);
     ASSERT_TRUE(run.exited) << "ended by signal " << run.status << "\n" << run.err;
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_TRUE(contains(run.err, "norvex-sim: cannot write " + log + ": File too large")) << run.err;
