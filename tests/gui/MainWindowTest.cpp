@@ -510,6 +510,7 @@ TEST_F(MainWindowTest, EveryCaptionFitsIncludingTheOnesTheLogicSets) {
     qobject_cast<QPushButton*>(barButton(ids::TRAFFIC_STOP))->click();
     EXPECT_EQ(qobject_cast<QPushButton*>(barButton(ids::TRAFFIC_STOP))->text(), "Resume Display");
     checkAll("display stopped");
+    render().save("/tmp/norvex-traffic-stopped.png"); // for a person to look at
     ctl<QTabBar>(ids::TABS)->setCurrentIndex(1);
     qobject_cast<QPushButton*>(barButton(ids::NEXT_EVENTS))->click();
     qobject_cast<QPushButton*>(barButton(ids::NEXT_BILLS))->click();
