@@ -90,7 +90,8 @@ TEST_F(CoreWithSim, UnpluggedAdapterIsReportedOnceWithoutSpinningAndRecordsSurvi
     loop->runFor(200ms);
     auto comErrors = [&] {
         std::size_t n = 0;
-        for (const auto& m : view.messages) n += m.caption == "COM Error!";
+        for (const auto& m : view.messages)
+            n += m.caption == "COM Error!";
         return n;
     };
     EXPECT_EQ(comErrors(), 1u);

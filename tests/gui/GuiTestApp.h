@@ -76,7 +76,8 @@ inline std::string captionOverflow(const QWidget* w) {
         return {};
     }
     if (text.isEmpty() || needed <= room) return {};
-    return "\"" + text.toStdString() + "\" needs " + std::to_string(needed) + " px, has " + std::to_string(room);
+    return "\"" + text.toStdString() + "\" needs " + std::to_string(needed) + " px, has " +
+           std::to_string(room);
 }
 
 // A window that ended the application (the firmware download does) leaves the request to quit

@@ -127,7 +127,8 @@ TEST_F(WidgetsTest, EveryCaptionFitsItsControlAtTheFontInUse) {
     int checked = 0;
     for (const auto& window : windows) {
         for (QWidget* w : window->findChildren<QWidget*>()) {
-            EXPECT_EQ(captionOverflow(w), "") << window->metaObject()->className() << " " << w->objectName().toStdString();
+            EXPECT_EQ(captionOverflow(w), "")
+                << window->metaObject()->className() << " " << w->objectName().toStdString();
             ++checked;
         }
     }

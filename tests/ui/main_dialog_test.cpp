@@ -290,7 +290,8 @@ TEST_F(MainDialogTest, ReportOntoTheOpenDataFileIsRefusedHoweverItIsNamed) {
     core->onOptionsOk(0);
     ASSERT_TRUE(core->dataFileOpen());
     {
-        std::ofstream(traffic, std::ios::binary | std::ios::app) << "time: 000000100  vmc: 33 val: 03 03 \r\n";
+        std::ofstream(traffic, std::ios::binary | std::ios::app)
+            << "time: 000000100  vmc: 33 val: 03 03 \r\n";
     }
     fs::create_hard_link(traffic, dir / "alias.TXT");
     for (const fs::path& spelling : {traffic, dir / "." / "MDB_DATA.TXT", dir / "alias.TXT"}) {
