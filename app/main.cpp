@@ -5,11 +5,16 @@
 #include "ui/qt/CServiceApp.h"
 #include "ui/qt/CommandLine.h"
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
 int main(int argc, char** argv) {
     using namespace norvex;
+
+    // A write past a file-size limit must fail like any other write (the report, the traffic
+    // recording and the settings say so to the operator) instead of ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     // The batch mode runs without a window: it branches off before the window's command line
     // is read and before a display is needed.

@@ -143,7 +143,7 @@ void Controller::beginRunning() {
     view_.enableControl(ids::START, false);
     view_.enableControl(ids::COM_SELECTOR, false);
     reconnectAllowed_ = true;
-    view_.enableControl(ids::BAR_BUTTON, true);
+    view_.enableBarControl(0, ids::BAR_BUTTON, true);
 }
 
 void Controller::tick() {

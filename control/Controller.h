@@ -89,7 +89,8 @@ public:
     void setPollPeriod(unsigned ms); // 0 is ignored
     void reconnect();          // startupCountdown = 25
     void startLogSequence();   // logCountdown = 25, while started
-    // The main window is going away: stop the timer, close the port.
+    // The main window is going away: stop the timer, return a bill held in escrow (REJECT, as the
+    // prompt's close box does), close the port.
     void shutdown(link::ComLink& comLink);
     // The firmware download takes the port: stop the timer, started = 0, close the port.
     void stopForDownload(link::ComLink& comLink);
@@ -137,6 +138,9 @@ public:
 
 private:
     void send(link::RequestKind kind);
+    void closeLink(link::ComLink& comLink);
+    // Sends REJECT for the bill in escrow and waits (briefly) until it has gone out.
+    void returnEscrowedBill();
     void pollStep();
     void addCommand(std::uint8_t code);
     void escrowDecision();
@@ -160,6 +164,7 @@ private:
     std::uint32_t logCountdown_ = 0;
     bool reconnectAllowed_ = false;
     link::RequestKind lastSent_ = link::REQ_COUNT; // the kind whose frame was placed in the slot last
+    link::LinkNotifier* owner_ = nullptr;          // receives the worker's notifications
 };
 
 } // namespace norvex::control

@@ -2,7 +2,29 @@
 
 #include "Controller.h"
 
+#include <chrono>
+#include <thread>
+
 namespace norvex::control {
+
+namespace {
+
+// Sleeps in short steps until `done` or the limit has passed; true when done.
+template <typename Done> bool waitUntil(Done done, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// Longer than the worker holds a frame back for an answer still arriving.
+constexpr std::chrono::milliseconds SLOT_WAIT{1500};
+// The validator acknowledges ESCROW within 5 ms; this leaves room for the drivers.
+constexpr std::chrono::milliseconds ANSWER_WAIT{50};
+
+} // namespace
 
 bool Controller::start(link::ComLink& comLink, link::LinkNotifier& owner) {
     if (started_) return true;
@@ -20,6 +42,7 @@ bool Controller::start(link::ComLink& comLink, link::LinkNotifier& owner) {
         }
     }
     portOpen_ = true;
+    owner_ = &owner;
     beginRunning();
     return true;
 }
@@ -27,19 +50,41 @@ bool Controller::start(link::ComLink& comLink, link::LinkNotifier& owner) {
 void Controller::shutdown(link::ComLink& comLink) {
     if (started_) {
         view_.stopPollTimer();
+        if (escrowPromptOpen_ && portOpen_ && comLink.workerRunning()) returnEscrowedBill();
         started_ = false;
     }
-    if (portOpen_) {
-        comLink.closePort();
-        portOpen_ = false;
-    }
+    if (portOpen_) closeLink(comLink);
+}
+
+void Controller::returnEscrowedBill() {
+    // As the prompt's close box does: REJECT. Without it the validator would hold the bill until
+    // its own time-out.
+    escrowAnswered(false);
+    view_.closeModeless(Modeless::EscrowPrompt);
+    // This thread waits for the worker now: the worker must not wait for it.
+    if (owner_) owner_->cancelWaits();
+    if (!waitUntil([&] { return !data_.slotBusy(); }, SLOT_WAIT)) return;
+    send(link::REQ_ESCROW_RETURN);
+    if (data_.state(link::REQ_ESCROW_RETURN) == link::STATE_REQUESTED) return; // not placed
+    // Sent once the slot is free again; then the validator's acknowledge, before the port is
+    // purged and closed.
+    if (!waitUntil([&] { return !data_.slotBusy(); }, SLOT_WAIT)) return;
+    waitUntil([&] { return data_.responseMode.load() == link::MODE_IDLE; }, ANSWER_WAIT);
 }
 
 void Controller::stopForDownload(link::ComLink& comLink) {
     view_.stopPollTimer();
     started_ = false;
+    closeLink(comLink);
+}
+
+void Controller::closeLink(link::ComLink& comLink) {
+    const bool workerRan = comLink.workerRunning();
     comLink.closePort();
     portOpen_ = false;
+    // The worker has left its loop: the system beep says so. (A worker that stopped on a fault
+    // has beeped with its message already.)
+    if (workerRan) view_.beep();
 }
 
 } // namespace norvex::control

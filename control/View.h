@@ -43,8 +43,8 @@ class View {
 public:
     virtual ~View() = default;
 
-    // Numbered text fields: the property fields 1003-1009, the page frame caption 1000 and
-    // the captions of bar buttons (1027, 1028, 1029).
+    // Numbered text fields of the main window: the property fields 1003-1009, the page frame
+    // caption 1000 and the mode-bit note 1049.
     virtual void setFieldText(int id, const std::string& text) = 0;
     virtual void setWindowTitle(const std::string& text) = 0;
 
@@ -57,6 +57,9 @@ public:
     // Credit digit 0 (thousands) .. 3 (units) shows the image of `digit`.
     virtual void setCreditDigit(int position, int digit) = 0;
 
+    // A control of the main window (START, the port selector). Ids repeat between windows (1017
+    // is RE-CONNECT, Read Stats, Read Sensors and Options' Browse), so every look-up stays within
+    // the window or bar meant.
     virtual void enableControl(int id, bool enabled) = 0;
     virtual void selectComPort(int index) = 0;
     virtual void selectTab(int index) = 0;
@@ -71,6 +74,10 @@ public:
     virtual void createBar(int page) = 0;
     virtual void destroyBar(int page) = 0;
     virtual void activateBar(int page) = 0;
+    // A control on the bar of `page` (the caption of 1027, 1028, 1029; RE-CONNECT enabled);
+    // nothing when that page's bar is not the one shown.
+    virtual void setBarText(int page, int id, const std::string& text) = 0;
+    virtual void enableBarControl(int page, int id, bool enabled) = 0;
 
     // Modeless windows owned by the main window.
     virtual void openModeless(Modeless which) = 0;
@@ -84,6 +91,9 @@ public:
     // The poll timer (identifier 2).
     virtual void startPollTimer(unsigned periodMs) = 0;
     virtual void stopPollTimer() = 0;
+
+    // The system's default beep.
+    virtual void beep() = 0;
 };
 
 } // namespace norvex

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
@@ -56,9 +55,7 @@ void PosixByteChannel::close() {
     int lines = TIOCM_DTR;
     (void)::ioctl(fd_, TIOCMBIC, &lines); // drop DTR; a pseudo-terminal refuses, which is fine
     (void)::tcflush(fd_, TCIOFLUSH);
-    (void)::ioctl(fd_, TIOCNXCL);
-    ::close(fd_); // also releases the flock
-    fd_ = -1;
+    claim_.release(fd_); // exclusive use cleared, the settings found restored, the flock dropped
 }
 
 bool PosixByteChannel::reopen(int baud) {
@@ -68,24 +65,17 @@ bool PosixByteChannel::reopen(int baud) {
 
     int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
-    auto fail = [fd] {
+    if (!::isatty(fd) || !claim_.take(fd)) { // not a terminal, or another program holds the port
         ::close(fd);
         return false;
+    }
+    auto fail = [this, &fd] {
+        claim_.release(fd);
+        return false;
     };
-    if (!::isatty(fd)) return fail();
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(); // another program holds the port
-    if (::ioctl(fd, TIOCEXCL) != 0) return fail();
 
     termios tio{};
-    if (::tcgetattr(fd, &tio) != 0) return fail();
-    ::cfmakeraw(&tio);
-    tio.c_cflag &= ~(PARENB | PARODD | CSTOPB | CSIZE | CRTSCTS | CMSPAR);
-    tio.c_cflag |= CS8 | CLOCAL | CREAD;
-    tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
-    // With O_NONBLOCK and VMIN 1 an empty queue reads as EAGAIN and only a hang-up reads as 0.
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0) return fail();
+    if (::tcgetattr(fd, &tio) != 0 || !loaderLine(tio, speed)) return fail();
     if (::tcsetattr(fd, TCSANOW, &tio) != 0) return fail();
     (void)::tcflush(fd, TCIOFLUSH);
 
@@ -93,6 +83,17 @@ bool PosixByteChannel::reopen(int baud) {
     (void)::ioctl(fd, TIOCMBIS, &lines); // refused by pseudo-terminals
     fd_ = fd;
     return true;
+}
+
+bool PosixByteChannel::loaderLine(termios& tio, speed_t speed) {
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~(PARENB | PARODD | CSTOPB | CSIZE | CRTSCTS | CMSPAR);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
+    // With O_NONBLOCK and VMIN 1 an empty queue reads as EAGAIN and only a hang-up reads as 0.
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    return ::cfsetispeed(&tio, speed) == 0 && ::cfsetospeed(&tio, speed) == 0;
 }
 
 bool PosixByteChannel::write(const uint8_t* data, size_t length) {

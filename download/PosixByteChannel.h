@@ -1,6 +1,7 @@
 #pragma once
 
 #include "download/ByteChannel.h"
+#include "link/TerminalClaim.h"
 
 #include <string>
 
@@ -29,9 +30,14 @@ public:
     // A write gives up when the device takes no byte for this long (a stuck line).
     static constexpr int kWriteStallMs = 2000;
 
+    // The loader's line, made from the settings found on the terminal: raw, 8 data bits, one stop
+    // bit, no parity, no flow control, at `speed` both ways. False for a speed termios refuses.
+    static bool loaderLine(termios& tio, speed_t speed);
+
 private:
     std::string path_;
     int fd_ = -1;
+    link::TerminalClaim claim_;
 };
 
 } // namespace norvex::download

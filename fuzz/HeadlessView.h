@@ -40,7 +40,16 @@ public:
         expectRange("credit digit position", position, 0, 3);
         expectRange("credit digit", digit, 0, 9);
     }
-    void enableControl(int, bool) override {}
+    void enableControl(int id, bool) override { expectRange("main window control", id, 1016, 1048); }
+    void setBarText(int page, int id, const std::string&) override {
+        expectRange("bar page", page, 0, 5);
+        expectRange("bar control", id, 1017, 1029);
+    }
+    void enableBarControl(int page, int id, bool) override {
+        expectRange("bar page", page, 0, 5);
+        expectRange("bar control", id, 1017, 1029);
+    }
+    void beep() override {}
     void selectComPort(int index) override { expectRange("COM selector entry", index, 0, 3); }
     void selectTab(int index) override { expectRange("tab", index, 0, 5); }
     void invalidate(const Rect& r, bool) override { checkRect("invalidated rectangle", r); }

@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -63,24 +62,23 @@ bool TermiosPort::open(const std::string& path, const LineSettings& settings, st
         error = path + ": not a serial device";
         return false;
     }
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         error = describe(path, "cannot open", errno);
         return false;
     }
     // Exclusive use: another Norvex (or any program that locks) holds the flock; TIOCEXCL keeps
-    // others from opening the device after us.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // others from opening the device after us. Closing gives both back.
+    if (!claim_.take(fd)) {
         error = path + ": the port is in use by another program";
         ::close(fd);
         return false;
     }
-    (void)::ioctl(fd, TIOCEXCL);
 
     termios tio {};
     if (::tcgetattr(fd, &tio) != 0) {
         error = describe(path, "not a terminal", errno);
-        ::close(fd);
+        claim_.release(fd);
         return false;
     }
     ::cfmakeraw(&tio);
@@ -111,7 +109,7 @@ bool TermiosPort::open(const std::string& path, const LineSettings& settings, st
     ::cfsetospeed(&tio, speed);
     if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
         error = describe(path, "line settings refused", errno);
-        ::close(fd);
+        claim_.release(fd);
         return false;
     }
     markParity_ = false;
@@ -142,9 +140,7 @@ bool TermiosPort::open(const std::string& path, const LineSettings& settings, st
 }
 
 void TermiosPort::close() {
-    if (fd_ < 0) return;
-    ::close(fd_);
-    fd_ = -1;
+    claim_.release(fd_);
 }
 
 std::size_t TermiosPort::read(std::uint8_t* buffer, std::size_t max) {

@@ -2,6 +2,7 @@
 // SerialPort on a POSIX terminal device.
 
 #include "SerialPort.h"
+#include "TerminalClaim.h"
 
 #include <atomic>
 
@@ -26,6 +27,7 @@ public:
 
 private:
     int fd_ = -1;
+    TerminalClaim claim_;
     bool markParity_ = false;
     bool marks_ = false;
     std::atomic<bool> failed_{false};

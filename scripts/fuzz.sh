@@ -27,7 +27,8 @@ bash scripts/install-deps.sh cmake make clang-14 libclang-rt-14-dev
 
 build=${NORVEX_FUZZ_BUILD:-build-fuzz}
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORVEX_FUZZ=ON \
-    -DNORVEX_WITH_QT=OFF -DNORVEX_BUILD_TESTS=OFF -DNORVEX_BUILD_BENCH=OFF >/dev/null
+    -DNORVEX_WITH_QT=OFF -DNORVEX_BUILD_TESTS=OFF -DNORVEX_BUILD_BENCH=OFF \
+    -DNORVEX_WERROR="${NORVEX_WERROR:-OFF}" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target norvex_fuzzers
 
 # The targets write small files (settings, images); a memory file system keeps them fast.

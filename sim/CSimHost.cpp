@@ -88,8 +88,19 @@ std::int64_t CSimHost::nowUs() const {
 
 void CSimHost::logLine(const std::string& members) {
     if (!log_) return;
-    std::fprintf(log_, "{\"t\":%lld,%s}\n", static_cast<long long>(nowUs() / 1000), members.c_str());
-    std::fflush(log_);
+    const int n =
+        std::fprintf(log_, "{\"t\":%lld,%s}\n", static_cast<long long>(nowUs() / 1000), members.c_str());
+    if (n < 0 || std::fflush(log_) != 0) {
+        // A full disk or a file-size limit: the log ends here, said once; the validator goes on.
+        writeFailed(options_.logPath, errno);
+        std::fclose(log_);
+        log_ = nullptr;
+    }
+}
+
+void CSimHost::writeFailed(const std::string& path, int error) {
+    std::fprintf(stderr, "norvex-sim: cannot write %s: %s\n", path.c_str(), std::strerror(error));
+    fileFailed_ = true;
 }
 
 void CSimHost::drainCoreLog() {
@@ -250,7 +261,7 @@ int CSimHost::run() {
     logLine("\"event\":\"exit\",\"reason\":\"" + exitReason_ + "\"");
     writeDump();
     pty_.close();
-    return exitReason_ == "error" ? 1 : 0;
+    return exitReason_ == "error" || fileFailed_ ? 1 : 0;
 }
 
 void CSimHost::handleInput(const std::uint8_t* data, std::size_t n) {
@@ -424,22 +435,34 @@ void CSimHost::writeDump() {
     const bool rewrite = loader_->headersAccepted() != dumpedHeaders_;
     const auto& records = loader_->records();
     if (!rewrite && records.size() == dumpedRecords_) return;
+    if (dumpFailed_) return;
     std::FILE* f = std::fopen(options_.loaderDumpPath.c_str(), rewrite ? "wb" : "ab");
     if (!f) {
         logLine("\"event\":\"dump_error\",\"error\":" + jsonString(std::strerror(errno)));
         return;
     }
     std::size_t from = dumpedRecords_;
+    bool written = true;
     if (rewrite) {
         const Bytes& h = loader_->header();
-        std::fwrite(h.data(), 1, h.size(), f);
+        written = std::fwrite(h.data(), 1, h.size(), f) == h.size();
         from = 0;
     }
-    for (std::size_t i = from; i < records.size(); ++i) {
-        std::fwrite(records[i].address.data(), 1, 3, f);
-        std::fwrite(records[i].data.data(), 1, records[i].data.size(), f);
+    for (std::size_t i = from; i < records.size() && written; ++i) {
+        written = std::fwrite(records[i].address.data(), 1, 3, f) == 3 &&
+                  std::fwrite(records[i].data.data(), 1, records[i].data.size(), f) == records[i].data.size();
     }
-    std::fclose(f);
+    int error = written ? 0 : errno;
+    if (std::fclose(f) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        // What the loader received can no longer be kept whole: said once, not tried again.
+        dumpFailed_ = true;
+        writeFailed(options_.loaderDumpPath, error);
+        return;
+    }
     dumpedHeaders_ = loader_->headersAccepted();
     dumpedRecords_ = records.size();
 }

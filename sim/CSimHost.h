@@ -32,6 +32,8 @@ private:
     bool setUp();
     std::int64_t nowUs() const;
     void logLine(const std::string& members);
+    // Reports a file that could not be written; the run then ends with status 1.
+    void writeFailed(const std::string& path, int error);
     void drainCoreLog();
     void handleInput(const std::uint8_t* data, std::size_t n);
     void send(const Transmission& tx);
@@ -62,6 +64,8 @@ private:
     std::size_t dumpedHeaders_ = 0;
     std::size_t dumpedRecords_ = 0;
     InputFlags clientInput_; // --marked: the client's input checking, read before each answer
+    bool dumpFailed_ = false;
+    bool fileFailed_ = false;
 };
 
 } // namespace norvex::sim

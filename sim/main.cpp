@@ -1,10 +1,13 @@
 #include "COptions.h"
 #include "CSimHost.h"
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv) {
     using namespace norvex::sim;
+    // A write past a file-size limit fails (and is reported) instead of killing the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     COptions options;
     std::string error;
     if (!options.parse(std::vector<std::string>(argv + 1, argv + argc), error)) {

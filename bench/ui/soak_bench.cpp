@@ -33,6 +33,9 @@ public:
     int firstSelectedBillRow() const override { return -1; }
     void setCreditDigit(int, int) override {}
     void enableControl(int, bool) override {}
+    void setBarText(int, int, const std::string&) override {}
+    void enableBarControl(int, int, bool) override {}
+    void beep() override {}
     void selectComPort(int) override {}
     void selectTab(int) override {}
     void invalidate(const Rect&, bool) override {}

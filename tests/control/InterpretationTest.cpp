@@ -69,6 +69,37 @@ TEST_F(Interpretation, EveryByteBeforeTheChecksumIsAnEventWhateverTheSumsSoFar) 
     EXPECT_EQ(ctl.validator().billCount[0], 3);
 }
 
+// The texts as the validator's status and routing codes are named for the operator, typed here
+// from that list and not taken from the program's own table.
+TEST_F(Interpretation, StatusAndRoutingTextsAreTheOnesListedForTheOperator) {
+    auto lastEvent = [&] {
+        const int at = events().full ? control::HistoryList::SIZE - 1 : events().position - 1;
+        return std::make_pair(events().codes[static_cast<std::size_t>(at)],
+                              events().texts[static_cast<std::size_t>(at)]);
+    };
+    const std::pair<std::uint8_t, const char*> status[] = {
+        {0x01, "defective motor"}, {0x02, "sensor problem"},     {0x03, "validator busy"},
+        {0x04, "checksum error"},  {0x05, "validator jammed"},   {0x06, "validator reset"},
+        {0x07, "bill removed"},    {0x08, "cass. disconnected"}, {0x09, "validator disabled"},
+        {0x0A, "inv. escr. req."}, {0x0B, "bill rejected"},
+    };
+    for (const auto& [code, text] : status) {
+        answerPoll({code, code});
+        EXPECT_EQ(lastEvent(), std::make_pair(code, std::string(text))) << std::hex << int(code);
+        EXPECT_EQ(ctl.validator().lastCredit, 0);
+    }
+    // Accepted-bill bytes 1rrr tttt: the routing's text, a blank and the type's credit (type 6: 25).
+    const char* const routing[] = {"bill stacked :", "bill escrowed :", "bill returned", "bill not used",
+                                   "dis. bill rejected"};
+    ctl.setEscrowOption(control::ESCROW_AUTO_RETURN);
+    for (int r = 0; r < 5; ++r) {
+        const auto b = static_cast<std::uint8_t>(0x80 | r << 4 | 6);
+        answerPoll({b, b});
+        EXPECT_EQ(lastEvent(), std::make_pair(b, std::string(routing[r]) + " 25.00")) << "routing " << r;
+        EXPECT_EQ(ctl.validator().lastCredit, 25);
+    }
+}
+
 TEST_F(Interpretation, EscrowedBillUnderEachOption) {
     answerPoll({0x90, 0x03, 0x93});
     ASSERT_EQ(events().size(), 2);

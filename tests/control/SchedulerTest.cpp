@@ -11,7 +11,7 @@ using Scheduler = ControlHarness;
 
 TEST_F(Scheduler, StartupSendsResetSetupIdentificationAndBillTypes) {
     ctl.beginRunning();
-    EXPECT_TRUE(view.timerRunning && view.enabled[ids::BAR_BUTTON]);
+    EXPECT_TRUE(view.timerRunning && (view.barEnabled[{0, ids::BAR_BUTTON}]));
     EXPECT_FALSE(view.enabled[ids::START] || view.enabled[ids::COM_SELECTOR]);
     const auto frames = answeredStartup();
     for (int t = 1; t <= 25; ++t) {
@@ -123,6 +123,33 @@ TEST_F(Scheduler, PeriodChosenBeforeStartAndTheRunClock) {
     EXPECT_EQ(ctl.runClockMs(), 0xFFFFFF00u);
     tick();
     EXPECT_EQ(ctl.runClockMs(), 0u);
+}
+
+// The Poll_Timer menu while running: the timer starts again with the new period, and the run
+// clock and the time-outs of awaited answers count in it from the next tick.
+TEST_F(Scheduler, PeriodChangedWhileRunningGovernsTicksAndCounters) {
+    ctl.beginRunning();
+    answeredStartup();
+    struct Step {
+        unsigned periodMs;
+        int setupInterval; // ticks from one unanswered SETUP to the next (time-out 60 ms)
+    };
+    for (const Step& step : {Step{20, 5}, Step{50, 3}, Step{200, 2}}) {
+        const int starts = view.timerStarts;
+        ctl.setPollPeriod(step.periodMs);
+        EXPECT_TRUE(view.timerRunning);
+        EXPECT_EQ(view.timerPeriod, step.periodMs);
+        EXPECT_EQ(view.timerStarts, starts + 1);
+        EXPECT_EQ(view.fields[ids::PAGE_FRAME],
+                  "activity monitor - poll timer " + std::to_string(step.periodMs) + " ms");
+        const std::uint32_t clock = ctl.runClockMs();
+        EXPECT_EQ(tick(), POLL);
+        EXPECT_EQ(ctl.runClockMs(), clock + step.periodMs);
+        ctl.request(REQ_SETUP);
+        for (int t = 0; t <= 2 * step.setupInterval; ++t)
+            EXPECT_EQ(tick(), t % step.setupInterval ? Bytes{} : SETUP) << step.periodMs << " ms, tick " << t;
+        answerSetup({1, 2});
+    }
 }
 
 // A frame held in the slot while a long answer is still arriving has not gone out: its own

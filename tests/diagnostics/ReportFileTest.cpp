@@ -68,22 +68,40 @@ TEST_F(ReportFileTest, FullDeviceIsAFailureNotASuccess) {
     EXPECT_EQ(error, "Cannot write /dev/full: No space left on device");
 }
 
-TEST_F(ReportFileTest, WriteCutShortByFileSizeLimitFails) {
+// A failed write must not cost the earlier report: the new one replaces it only when complete.
+TEST_F(ReportFileTest, WriteCutShortByAFileSizeLimitKeepsTheEarlierReportAndLeavesNothingBehind) {
+    const std::string path = (dir / "Tavik_TV1.TXT").string();
+    std::string error;
+    ASSERT_TRUE(writeReportFile(path, "earlier report\r\n", error)) << error;
     // The limit applies to a child only, so that the test process keeps its own.
-    const std::string path = (dir / "small.TXT").string();
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
+        std::signal(SIGXFSZ, SIG_IGN); // the function's own failure path, not the program's
         const rlimit limit{100, 100};
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(2);
-        std::string error;
-        const bool ok = writeReportFile(path, std::string(1000, 'r'), error);
-        ::_exit(!ok && error == "Cannot write " + path + ": File too large" ? 0 : 1);
+        std::string why;
+        const bool ok = writeReportFile(path, std::string(1000, 'r'), why);
+        ::_exit(!ok && why == "Cannot write " + path + ": File too large" ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(fs::file_size(path), 100u); // what fitted was written, and reported as a failure
+    EXPECT_EQ(contents(path), "earlier report\r\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1)
+        << "no temporary file left";
+}
+
+TEST_F(ReportFileTest, ReplacedReportKeepsItsLinkAndPermissions) {
+    const fs::path real = dir / "real.TXT", link = dir / "link.TXT";
+    std::string error;
+    ASSERT_TRUE(writeReportFile(real.string(), "old\r\n", error)) << error;
+    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink(real, link);
+    ASSERT_TRUE(writeReportFile(link.string(), "new\r\n", error)) << error;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(contents(real), "new\r\n");
+    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }

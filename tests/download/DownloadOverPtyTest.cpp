@@ -48,6 +48,10 @@ TEST(DownloadOverPty, ImageArrivesWholeAndTheCheckValueMatches) {
     const LoaderModel& loader = t.peer.model();
     EXPECT_EQ(loader.commandBauds.front(), 9600);
     EXPECT_EQ(loader.commandBauds.back(), 38400);
+    // Read back from the terminal as each byte arrived.
+    EXPECT_EQ(t.peer.linesSeen(),
+              (std::vector<std::string>{"9600 baud, 8 data bits, no parity, no flow control",
+                                        "38400 baud, 8 data bits, no parity, no flow control"}));
     EXPECT_TRUE(std::equal(loader.header.begin(), loader.header.end(), t.image.begin()));
     ASSERT_EQ(loader.memory.size(), 64u);
     for (int i = 0; i < 64; ++i) {

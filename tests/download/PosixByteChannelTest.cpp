@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 using namespace norvex::download;
@@ -76,4 +78,47 @@ TEST(PosixByteChannel, OpenIsExclusiveAndAFailedOpenRefusesEverythingAtOnce) {
 
     PosixByteChannel notTerminal("/dev/null");
     EXPECT_FALSE(notTerminal.reopen(9600));
+}
+
+// What a pseudo-terminal cannot show (it always reads back 8 data bits and no parity): the line
+// the loader asks for, made from settings as unlike it as a terminal can hold.
+TEST(PosixByteChannel, LoaderLineIsEightDataBitsNoParityOneStopBitNoFlowControl) {
+    termios tio{};
+    tio.c_cflag = CS7 | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+    tio.c_iflag = IXON | IXOFF | IXANY | INPCK | ISTRIP | ICRNL;
+    tio.c_lflag = ICANON | ECHO | ISIG;
+    tio.c_oflag = OPOST | ONLCR;
+    ASSERT_TRUE(PosixByteChannel::loaderLine(tio, B38400));
+    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(tio.c_cflag & (PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | IXANY | INPCK | ISTRIP | ICRNL), 0u);
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+    EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B38400));
+    EXPECT_EQ(::cfgetispeed(&tio), static_cast<speed_t>(B38400));
+}
+
+TEST(PosixByteChannel, ClosingClearsExclusiveUseAndRestoresTheSettingsFound) {
+    Pty pty;
+    const int witness = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(witness, 0);
+    termios found{};
+    ASSERT_EQ(::tcgetattr(witness, &found), 0);
+
+    PosixByteChannel channel(pty.slave);
+    ASSERT_TRUE(channel.reopen(9600));
+    ASSERT_TRUE(channel.reopen(38400)); // the speed change closes and opens again
+    int exclusive = 0;
+    ASSERT_EQ(::ioctl(witness, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1);
+    channel.close();
+    ASSERT_EQ(::ioctl(witness, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    termios after{};
+    ASSERT_EQ(::tcgetattr(witness, &after), 0);
+    EXPECT_EQ(after.c_lflag, found.c_lflag);
+    EXPECT_EQ(after.c_cflag, found.c_cflag);
+    EXPECT_EQ(::cfgetospeed(&after), ::cfgetospeed(&found));
+    ::close(witness);
 }

@@ -43,6 +43,23 @@ int PtyLoaderPeer::currentBaud() const {
     }
 }
 
+std::string PtyLoaderPeer::currentLine() const {
+    termios tio{};
+    if (::tcgetattr(master_, &tio) != 0) return "unreadable";
+    const tcflag_t size = tio.c_cflag & CSIZE;
+    std::string line = std::to_string(currentBaud()) + " baud, " +
+                       (size == CS8   ? "8"
+                        : size == CS7 ? "7"
+                        : size == CS6 ? "6"
+                                      : "5") +
+                       " data bits, ";
+    line += (tio.c_cflag & PARENB) ? "parity" : "no parity";
+    line += (tio.c_cflag & CRTSCTS) ? ", RTS/CTS" : "";
+    line += (tio.c_iflag & (IXON | IXOFF)) ? ", XON/XOFF" : "";
+    if (!(tio.c_cflag & CRTSCTS) && !(tio.c_iflag & (IXON | IXOFF))) line += ", no flow control";
+    return line;
+}
+
 void PtyLoaderPeer::run() {
     uint8_t buf[4096];
     while (!stop_) {
@@ -60,6 +77,7 @@ void PtyLoaderPeer::run() {
         }
         fromTool_ += static_cast<size_t>(n);
         model_.setBaud(currentBaud());
+        if (std::string line = currentLine(); lines_.empty() || lines_.back() != line) lines_.push_back(line);
         const std::vector<uint8_t> answer = model_.feed(buf, static_cast<size_t>(n));
         size_t done = 0;
         while (done < answer.size()) {

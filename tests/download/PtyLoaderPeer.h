@@ -8,6 +8,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace norvex::download::testing {
 
@@ -24,11 +25,16 @@ public:
 
     const LoaderModel& model() const { return model_; }
     size_t bytesFromTool() const { return fromTool_; }
+    // The tool's line settings as the terminal held them when its bytes arrived, each change
+    // once: "9600 baud, 8 data bits, no parity, no flow control". A pseudo-terminal keeps speed
+    // and flow control as set, but always reports 8 data bits and no parity.
+    const std::vector<std::string>& linesSeen() const { return lines_; }
     size_t bytesToTool() const { return toTool_; }
 
 private:
     void run();
     int currentBaud() const;
+    std::string currentLine() const;
 
     int master_ = -1;
     std::string slave_;
@@ -36,6 +42,7 @@ private:
     std::atomic<bool> stop_{false};
     size_t fromTool_ = 0;
     size_t toTool_ = 0;
+    std::vector<std::string> lines_;
     std::thread thread_;
 };
 

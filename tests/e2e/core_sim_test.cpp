@@ -3,6 +3,8 @@
 
 #include "SimFixture.h"
 
+#include <thread>
+
 using namespace norvex;
 using namespace norvex::link;
 using namespace std::chrono_literals;
@@ -44,6 +46,24 @@ TEST_F(CoreWithSim, EscrowedBillOpensOnePromptAndAcceptStacksIt) {
     EXPECT_FALSE(test::logLines(log, {"\"frame\":\"35 01 36\""}).empty());
     EXPECT_EQ(eventsWithCode(0x92), 1);
     EXPECT_EQ(core->controller().validator().lastCredit, 5);
+}
+
+// Closing the window (EXIT, Escape, the close box) while a bill is held: REJECT goes out first,
+// as the prompt's own close box would send it, instead of the validator keeping the bill.
+TEST_F(CoreWithSim, ClosingWithABillInEscrowReturnsItFirst) {
+    ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
+    ASSERT_NO_FATAL_FAILURE(runStartup());
+    ASSERT_EQ(sim->command("insert 3 escrow"), "ok");
+    ASSERT_TRUE(loop->runUntil([&] { return view.opened[Modeless::EscrowPrompt] > 0; }, 5s));
+    core->onDestroy();
+    EXPECT_EQ(view.closed[Modeless::EscrowPrompt], 1);
+    EXPECT_FALSE(core->comLink().workerRunning());
+    EXPECT_EQ(view.beeps, 1) << "the worker left its loop";
+    auto returned = [&] { return test::logLines(log, {"\"dir\":\"rx\"", "\"frame\":\"35 00 35\""}).size(); };
+    for (int i = 0; i < 100 && returned() == 0; ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(returned(), 1u);
+    EXPECT_TRUE(test::logLines(log, {"\"frame\":\"35 01 36\""}).empty());
 }
 
 TEST_F(CoreWithSim, NoStatusIsDeliveredTwice) {

@@ -150,20 +150,27 @@ TEST_F(CoreWithSim, UnpluggedAdapterIsReportedOnceWithoutSpinningAndRecordsSurvi
     ASSERT_EQ(sim->command("fail poll vanish then=stay"), "ok");
     ASSERT_TRUE(loop->runUntil([&] { return !core->comLink().workerRunning(); }, 5s));
     loop->runFor(200ms);
-    std::size_t comErrors = 0;
-    for (const auto& m : view.messages) comErrors += m.caption == "COM Error!";
-    EXPECT_EQ(comErrors, 1u);
+    auto comErrors = [&] {
+        std::size_t n = 0;
+        for (const auto& m : view.messages)
+            n += m.caption == "COM Error!";
+        return n;
+    };
+    EXPECT_EQ(comErrors(), 1u);
+    EXPECT_EQ(view.beeps, 1) << "the worker left its loop";
 
-    // Nothing spins: a second of the dead link costs (almost) no processor time.
+    // Nothing spins: a second of the dead link costs (almost) no processor time, and the fault
+    // is not told again.
     const double c0 = processCpuSeconds();
     loop->runFor(1000ms);
     EXPECT_LT(processCpuSeconds() - c0, 0.2);
-    EXPECT_EQ(comErrors, 1u);
+    EXPECT_EQ(comErrors(), 1u);
 
     // The window stays usable and closes normally; the lines written before are on disk.
     core->onTabChange(2);
     core->onTabChange(0);
     core->onDestroy();
+    EXPECT_EQ(view.beeps, 1) << "a worker that already stopped does not beep again";
     EXPECT_EQ(test::readAll(path).substr(0, before.size()), before);
 
     // Started again with the adapter back, it works.

@@ -4,6 +4,7 @@
 #include "link/LinkTypes.h"
 #include "support/FakePort.h"
 #include "ui/core/CMainDialog.h"
+#include "ui/qt/CAboutDialog.h"
 #include "ui/qt/CCaptionFrame.h"
 #include "ui/qt/CEscrowDialog.h"
 #include "ui/qt/COptionsDialog.h"
@@ -11,14 +12,18 @@
 #include "ui/qt/QtMainWindow.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -41,6 +46,7 @@ protected:
     void TearDown() override {
         window.reset();
         settle();
+        takeQuitRequest();
     }
 
     std::string dirPath() const { return dir.path().toStdString(); }
@@ -305,6 +311,11 @@ TEST_F(MainWindowTest, StartReportsAPortThatWillNotOpenThenEnablesReconnectAndCl
     EXPECT_TRUE(w.pollTimer().isActive());
     EXPECT_EQ(w.pollTimer().interval(), 100);
     EXPECT_EQ(ctl<qt::CCaptionFrame>(ids::PAGE_FRAME)->title(), "activity monitor - poll timer 100 ms");
+    // Another period while running: the timer ticks at it.
+    w.menuAction(ui::cmd::POLL_20)->trigger();
+    EXPECT_TRUE(w.pollTimer().isActive());
+    EXPECT_EQ(w.pollTimer().interval(), 20);
+    EXPECT_EQ(ctl<qt::CCaptionFrame>(ids::PAGE_FRAME)->title(), "activity monitor - poll timer 20 ms");
 
     // The note below the port selector says how the mode bit is made and how answers are
     // framed; the longest of its texts fits the window.
@@ -408,6 +419,44 @@ TEST_F(MainWindowTest, LogFileDialogWritesTheReportWhereTheOperatorChose) {
     w.close();
 }
 
+// Each box of the dialog brings its own part into the report, and only that part.
+TEST_F(MainWindowTest, LogFileDialogsCheckBoxesReachTheReportAsThePartsTheyName) {
+    auto port = std::make_shared<FakePortState>();
+    QtMainWindow& w = open(fakePortFactory(port));
+    const std::string report = dirPath() + "/parts.TXT";
+    w.setSaveFileHook(
+        [&](const std::string&, const std::string&) -> std::optional<std::string> { return report; });
+    ctl<QPushButton>(ids::START)->click();
+    ASSERT_TRUE(w.core().controller().started());
+    struct Box {
+        int id;
+        const char* label;
+        const char* title;
+    };
+    const Box boxes[] = {{1030, "Statistics Data", "  PART I - STATISTICAL DATA \r\n"},
+                         {1031, "Sensors Data", "  PART II - SENSORS DATA\r\n"},
+                         {1032, "Main Optics Parameters", "  PART III - MAIN OPTICS PARAMETERS\r\n"}};
+    for (const Box& only : boxes) {
+        w.menuAction(ui::cmd::CREATE_LOG_FILE)->trigger();
+        auto* dlg = w.modeless(Modeless::LogFile);
+        ASSERT_NE(dlg, nullptr);
+        for (const Box& b : boxes) {
+            auto* check = dlg->controls().get<QCheckBox>(b.id);
+            ASSERT_NE(check, nullptr);
+            EXPECT_EQ(check->text().toStdString(), b.label);
+            check->setChecked(b.id == only.id);
+        }
+        qobject_cast<QPushButton*>(dlg->controls().find(1))->click();
+        settle();
+        const std::string text = readFile(report);
+        for (const Box& b : boxes)
+            EXPECT_EQ(text.find(b.title) != std::string::npos, b.id == only.id)
+                << only.label << " / " << b.label;
+        EXPECT_EQ(text.find("PART IV"), std::string::npos) << only.label;
+    }
+    w.close();
+}
+
 TEST_F(MainWindowTest, DownloadCancelledAtTheFirstQuestionStillEndsTheRun) {
     auto port = std::make_shared<FakePortState>();
     QtMainWindow& w = open(fakePortFactory(port));
@@ -445,6 +494,145 @@ TEST_F(MainWindowTest, ClosingTheWindowDuringTheDownloadWaitsForItsEnd) {
     settle();
     EXPECT_FALSE(closedEarly);
     EXPECT_TRUE(w.isShutDown()); // the download's own end
+}
+
+// The captions the logic sets (the poll caption, the mode-bit note, the bar buttons' second
+// texts) must fit as well as the templates' own.
+TEST_F(MainWindowTest, EveryCaptionFitsIncludingTheOnesTheLogicSets) {
+    auto port = std::make_shared<FakePortState>();
+    port->markParity = false; // the longer note
+    QtMainWindow& w = open(fakePortFactory(port));
+    ctl<QPushButton>(ids::START)->click();
+    ASSERT_TRUE(w.core().controller().started());
+    w.menuAction(ui::cmd::POLL_200)->trigger();
+    auto checkAll = [&](const char* when) {
+        for (QWidget* c : w.clientArea()->findChildren<QWidget*>())
+            EXPECT_EQ(captionOverflow(c), "") << when << ": " << c->objectName().toStdString();
+    };
+    checkAll("after START");
+    for (int page = 1; page < 6; ++page) {
+        ctl<QTabBar>(ids::TABS)->setCurrentIndex(page);
+        settle();
+        checkAll("page bar");
+    }
+    ctl<QTabBar>(ids::TABS)->setCurrentIndex(5);
+    qobject_cast<QPushButton*>(barButton(ids::TRAFFIC_STOP))->click();
+    EXPECT_EQ(qobject_cast<QPushButton*>(barButton(ids::TRAFFIC_STOP))->text(), "Resume Display");
+    checkAll("display stopped");
+    render().save("/tmp/norvex-traffic-stopped.png"); // for a person to look at
+    ctl<QTabBar>(ids::TABS)->setCurrentIndex(1);
+    qobject_cast<QPushButton*>(barButton(ids::NEXT_EVENTS))->click();
+    qobject_cast<QPushButton*>(barButton(ids::NEXT_BILLS))->click();
+    EXPECT_EQ(qobject_cast<QPushButton*>(barButton(ids::NEXT_BILLS))->text(), "Prev 8");
+    checkAll("second halves");
+    w.close();
+}
+
+// Ids repeat between windows: 1017 is RE-CONNECT on the first page's bar and Browse in Options.
+TEST_F(MainWindowTest, StartEnablesReconnectOnItsBarAndNothingInAnotherWindow) {
+    auto port = std::make_shared<FakePortState>();
+    QtMainWindow& w = open(fakePortFactory(port));
+    w.menuAction(ui::cmd::OPTIONS)->trigger();
+    auto* options = qobject_cast<qt::COptionsDialog*>(w.modeless(Modeless::Options));
+    ASSERT_NE(options, nullptr);
+    QWidget* browse = options->controls().find(1017);
+    ASSERT_FALSE(browse->isEnabled()) << "Browse waits for \"Saving data in file\"";
+    ctl<QTabBar>(ids::TABS)->setCurrentIndex(4); // a bar without a control 1017
+    ctl<QPushButton>(ids::START)->click();
+    ASSERT_TRUE(w.core().controller().started());
+    EXPECT_FALSE(browse->isEnabled());
+    ctl<QTabBar>(ids::TABS)->setCurrentIndex(0);
+    EXPECT_TRUE(barButton(ids::BAR_BUTTON)->isEnabled()) << "RE-CONNECT once its bar is shown";
+    EXPECT_FALSE(browse->isEnabled());
+    w.close();
+}
+
+// A small dialog with minimise and maximise buttons gets its caption shortened by the window
+// manager; the fixed-size main window has nothing to maximise.
+TEST_F(MainWindowTest, DialogsOfferOnlyACloseBoxAndTheMainWindowNoMaximise) {
+    QtMainWindow& w = open();
+    auto offersOnlyClose = [](const QWidget* d) {
+        const Qt::WindowFlags f = d->windowFlags();
+        return f.testFlag(Qt::WindowCloseButtonHint) && f.testFlag(Qt::WindowTitleHint) &&
+               !f.testFlag(Qt::WindowMinimizeButtonHint) && !f.testFlag(Qt::WindowMaximizeButtonHint) &&
+               f.testFlag(Qt::CustomizeWindowHint);
+    };
+    EXPECT_FALSE(w.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(w.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    w.core().controller().appendEvent(0x90); // a bill in escrow: the prompt
+    w.menuAction(ui::cmd::OPTIONS)->trigger();
+    for (Modeless m : {Modeless::EscrowPrompt, Modeless::Options}) {
+        ASSERT_NE(w.modeless(m), nullptr);
+        EXPECT_TRUE(offersOnlyClose(w.modeless(m))) << static_cast<int>(m);
+    }
+    qt::CAboutDialog about(&w);
+    EXPECT_TRUE(offersOnlyClose(&about));
+
+    // A message box as the operator sees it (no answering hook).
+    w.setMessageHook(nullptr);
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible()) {
+                seen = true;
+                EXPECT_TRUE(offersOnlyClose(box));
+                EXPECT_EQ(box->windowTitle(), "Info");
+                // A window manager that draws its own icon and buttons anyway (openbox) still
+                // leaves the caption of a short message room.
+                QFont bold = box->font();
+                bold.setBold(true);
+                EXPECT_GE(box->width(), QFontMetrics(bold).horizontalAdvance("Info") + 100);
+                box->button(QMessageBox::Ok)->click();
+            }
+        }
+    });
+    w.core().onBillListRightClick(); // nothing selected: no message
+    ctl<QTreeWidget>(ids::BILL_LIST)->topLevelItem(3)->setSelected(true);
+    w.core().onBillListClick(); // before START: "No connection", a short message
+    EXPECT_TRUE(seen);
+}
+
+// While a question waits for its answer only its owner, the main window, waits with it: the
+// validator holds the bill meanwhile, so the escrow prompt must still take ACCEPT.
+TEST_F(MainWindowTest, AMessageBoxLeavesTheEscrowPromptUsable) {
+    QtMainWindow& w = open();
+    link::LinkData& data = w.core().linkData();
+    w.core().controller().appendEvent(0x90);
+    settle();
+    auto* prompt = qobject_cast<qt::CEscrowDialog*>(w.modeless(Modeless::EscrowPrompt));
+    ASSERT_NE(prompt, nullptr);
+    QPointer<QPushButton> accept = prompt->controls().get<QPushButton>(1);
+    auto* exitButton = ctl<QPushButton>(ids::EXIT);
+    w.setMessageHook(nullptr);
+    bool duringBox = false;
+    // Clicks go through the window system's path, where a modal window blocks the others.
+    auto click = [](QWidget* target) {
+        QWindow* window = target->window()->windowHandle();
+        const QPoint at = window->mapFromGlobal(target->mapToGlobal(target->rect().center()));
+        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, at);
+        QCoreApplication::processEvents();
+    };
+    QTimer::singleShot(0, [&] {
+        QMessageBox* box = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* b = qobject_cast<QMessageBox*>(top); b && b->isVisible()) box = b;
+        ASSERT_NE(box, nullptr);
+        duringBox = true;
+        click(exitButton); // the owner waits for the answer
+        EXPECT_TRUE(w.isVisible());
+        EXPECT_FALSE(w.isShutDown());
+        w.close(); // nor does the close box end it
+        EXPECT_FALSE(w.isShutDown());
+        ASSERT_FALSE(accept.isNull());
+        click(accept);
+        EXPECT_EQ(data.state(link::REQ_ESCROW_STACK), link::STATE_REQUESTED) << "ACCEPT while the box is up";
+        EXPECT_EQ(w.modeless(Modeless::EscrowPrompt), nullptr);
+        box->button(QMessageBox::Ok)->click();
+    });
+    ctl<QTreeWidget>(ids::BILL_LIST)->topLevelItem(2)->setSelected(true);
+    w.core().onBillListClick(); // before START: "No connection"
+    EXPECT_TRUE(duringBox);
+    EXPECT_FALSE(w.isShutDown());
 }
 
 } // namespace

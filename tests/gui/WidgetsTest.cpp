@@ -1,7 +1,11 @@
 // The binding's parts on their own: paint surfaces, templates, small windows, command line.
 
 #include "GuiTestApp.h"
+#include "ui/qt/CAboutDialog.h"
+#include "ui/qt/CDownloadDialog.h"
+#include "ui/qt/CEscrowDialog.h"
 #include "ui/qt/CLogFileDialog.h"
+#include "ui/qt/COptionsDialog.h"
 #include "ui/qt/CPageBar.h"
 #include "ui/qt/CommandLine.h"
 #include "ui/qt/QPainterSurface.h"
@@ -17,6 +21,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <sys/wait.h>
 #include <vector>
@@ -106,6 +111,28 @@ TEST_F(WidgetsTest, EveryBarTemplateFitsItsSlotAndItsButtonsReportTheirIds) {
     EXPECT_EQ(pressed, (std::vector<int>{1026, 1}));
     EXPECT_TRUE(optics.controls().get<QPushButton>(1026)->isChecked());
     EXPECT_FALSE(optics.controls().get<QPushButton>(1023)->isChecked()) << "the colours are one group";
+}
+
+// Every caption of every window and bar as built, at the application's font: a text wider than
+// its control is cut off on the screen.
+TEST_F(WidgetsTest, EveryCaptionFitsItsControlAtTheFontInUse) {
+    std::vector<std::unique_ptr<QWidget>> windows;
+    windows.emplace_back(new qt::CAboutDialog(nullptr));
+    windows.emplace_back(new qt::CEscrowDialog(nullptr, {}));
+    windows.emplace_back(new qt::CLogFileDialog(nullptr, {}));
+    windows.emplace_back(new qt::COptionsDialog(nullptr, 0, 1, "/home/technician/MDB_DATA.TXT", {}));
+    windows.emplace_back(new qt::CDownloadDialog(nullptr));
+    for (int page = 0; page < 6; ++page)
+        windows.emplace_back(new qt::CPageBar(page, nullptr, [](int) {}));
+    int checked = 0;
+    for (const auto& window : windows) {
+        for (QWidget* w : window->findChildren<QWidget*>()) {
+            EXPECT_EQ(captionOverflow(w), "")
+                << window->metaObject()->className() << " " << w->objectName().toStdString();
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 40);
 }
 
 TEST_F(WidgetsTest, LogFileDialogReportsItsChoiceAndKeepsTheSerialNumberShortAndPathFree) {

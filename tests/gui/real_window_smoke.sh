@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# The program in a real X session against the virtual validator: START by the Enter key, an
-# escrowed bill answered with Enter in the prompt (ACCEPT, frame 35 01 36 on the bus), then the
-# window closed by the window manager while the link runs: the process must end at once, with
-# status 0.
+# The program in a real X session against the virtual validator: START by the Enter key; an
+# escrowed bill, and while it is held a message box ("Selected Bill Not Enabled"), with the prompt
+# still answering Enter (ACCEPT, frame 35 01 36 on the bus) before the box is answered; the
+# dialogs asking the window manager for a close box only; then a second bill held while the
+# window manager closes the main window: REJECT (35 00 35) goes out and the process ends at
+# once, with status 0.
 #
 #   real_window_smoke.sh NORVEX NORVEX_SIM
+#
+# With NORVEX_SMOKE_SHOTS=DIR the screen is saved there at each step, for a person to look at.
 #
 # Needs Xvfb, openbox, xdotool and wmctrl (Debian packages xvfb, openbox, xdotool, wmctrl);
 # without them it reports itself skipped (exit status 77).
@@ -64,17 +68,62 @@ xdotool key Return
 # The start-up sequence enables the bill types after about 2.5 s.
 wait_for 100 grep -q '"34 ' "$work/sim.jsonl" || fail "START did not reach the validator"
 
+shot() {
+    [ -n "${NORVEX_SMOKE_SHOTS:-}" ] || return 0
+    mkdir -p "$NORVEX_SMOKE_SHOTS" && import -window root "$NORVEX_SMOKE_SHOTS/$1.png" 2>/dev/null
+}
+
+# A dialog asks for a caption and a close box: no minimise or maximise among the functions and
+# decorations of its Motif hints (flags, functions, decorations, ...).
+close_box_only() {
+    local hints
+    hints=$(xprop -id "$1" _MOTIF_WM_HINTS | sed 's/.*= //; s/,//g')
+    set -- $hints
+    [ $(( $1 & 1 )) -eq 1 ] && [ $(( $2 & 0x18 )) -eq 0 ] && [ $(( $2 & 0x20 )) -ne 0 ] && [ $(( $3 & 0x60 )) -eq 0 ]
+}
+
 echo "insert 1 escrow" >&3
 wait_for 50 xdotool search --name "Bill in ESCROW" || fail "no escrow prompt"
 prompt=$(xdotool search --name "Bill in ESCROW" | head -1)
+close_box_only "$prompt" || fail "the prompt asks for more than a close box: $(xprop -id "$prompt" _MOTIF_WM_HINTS)"
+# The fixed-size main window offers no maximise (Motif function 0x10), nor does the window manager.
+main_hints=$(xprop -id "$wid" _MOTIF_WM_HINTS | sed 's/.*= //; s/,//g')
+set -- $main_hints
+[ $(( $1 & 1 )) -eq 1 ] && [ $(( $2 & 0x10 )) -eq 0 ] || fail "the main window asks for a maximise button: $main_hints"
+xprop -id "$wid" _NET_WM_ALLOWED_ACTIONS | grep -q MAXIMIZE && fail "the fixed-size main window can be maximised"
+
+# While the bill is held, a message box: a click disables a bill type, a right click on it says
+# "Selected Bill Not Enabled". The bill list's row 1 is 60 pixels into the client area, below the
+# menu bar.
+eval "$(xdotool getwindowgeometry --shell "$wid")"
+menubar=$((HEIGHT - 426))
+xdotool mousemove --window "$wid" 60 $((menubar + 60)) click 1
+sleep 0.3
+xdotool mousemove --window "$wid" 60 $((menubar + 60)) click 3
+wait_for 50 xdotool search --name "^Info$" || fail "no message box"
+box=$(xdotool search --name "^Info$" | head -1)
+close_box_only "$box" || fail "the message box asks for more than a close box"
+shot 1-prompt-and-message-box
+# The prompt still takes its answer while the box waits for its own.
 xdotool windowactivate --sync "$prompt"
 xdotool key Return
-wait_for 50 grep -q '"35 01 36"' "$work/sim.jsonl" || fail "ACCEPT did not send ESCROW stack"
+wait_for 50 grep -q '"35 01 36"' "$work/sim.jsonl" || fail "ACCEPT did not send ESCROW stack while a message box was open"
 wait_for 30 sh -c "! xdotool search --name 'Bill in ESCROW'" || fail "the prompt stayed open"
+xdotool search --name "^Info$" >/dev/null || fail "the message box went away unanswered"
+xdotool windowactivate --sync "$box"
+xdotool key Return
+wait_for 30 sh -c "! xdotool search --name '^Info$'" || fail "the message box did not close"
 
+# Closing the window while a bill is held returns the bill first.
+echo "insert 2 escrow" >&3
+wait_for 50 xdotool search --name "Bill in ESCROW" || fail "no escrow prompt for the second bill"
+shot 2-second-bill
 wmctrl -i -c "$wid"
-wait_for 30 sh -c "! kill -0 $npid" || fail "the program did not end when its window was closed"
+# The REJECT goes out first: after a frame the worker may still hold while an answer arrives
+# (a second at most) and the validator's acknowledge.
+wait_for 60 sh -c "! kill -0 $npid" || fail "the program did not end when its window was closed"
 wait "$npid"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status"
+wait_for 20 grep -q '"35 00 35"' "$work/sim.jsonl" || fail "closing with a bill held sent no REJECT"
 echo "ok"

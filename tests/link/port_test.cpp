@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -127,6 +128,43 @@ TEST(TermiosPort, SecondOpenOfAHeldPortFails) {
     EXPECT_FALSE(b.open(pty.slave, {}, error));
     a.close();
     EXPECT_TRUE(b.open(pty.slave, {}, error)) << error;
+}
+
+// On a pseudo-terminal the exclusive-use flag outlives the descriptor: left set, it keeps an
+// ordinary user (root is exempt) from opening the port again.
+TEST(TermiosPort, ClosingGivesTheTerminalBackAsItWasFound) {
+    Pty pty;
+    // A descriptor opened before the port sees the terminal's state throughout.
+    const int witness = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(witness, 0);
+    termios found{};
+    ASSERT_EQ(::tcgetattr(witness, &found), 0);
+    found.c_lflag |= ECHO | ICANON;
+    ASSERT_EQ(::tcsetattr(witness, TCSANOW, &found), 0);
+    ASSERT_EQ(::tcgetattr(witness, &found), 0);
+
+    for (int round = 0; round < 2; ++round) {
+        TermiosPort p;
+        std::string error;
+        ASSERT_TRUE(p.open(pty.slave, {9600, Parity::Mark}, error)) << error;
+        int exclusive = 0;
+        ASSERT_EQ(::ioctl(witness, TIOCGEXCL, &exclusive), 0);
+        EXPECT_EQ(exclusive, 1);
+        termios during{};
+        ASSERT_EQ(::tcgetattr(witness, &during), 0);
+        EXPECT_EQ(during.c_lflag & (ECHO | ICANON), 0u) << "raw while open";
+
+        p.close();
+        ASSERT_EQ(::ioctl(witness, TIOCGEXCL, &exclusive), 0);
+        EXPECT_EQ(exclusive, 0) << "round " << round;
+        termios after{};
+        ASSERT_EQ(::tcgetattr(witness, &after), 0);
+        EXPECT_EQ(after.c_lflag, found.c_lflag);
+        EXPECT_EQ(after.c_iflag, found.c_iflag);
+        EXPECT_EQ(after.c_oflag, found.c_oflag);
+        EXPECT_EQ(after.c_cflag, found.c_cflag);
+    }
+    ::close(witness);
 }
 
 TEST(TermiosPort, VanishedDeviceIsNoticed) {

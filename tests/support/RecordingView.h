@@ -69,6 +69,13 @@ public:
         std::erase(liveBars, page);
     }
     void activateBar(int page) override { ++barsActivated[page]; }
+    // Bar controls by (page, id), as the logic addressed them.
+    std::map<std::pair<int, int>, std::string> barTexts;
+    std::map<std::pair<int, int>, bool> barEnabled;
+    void setBarText(int page, int id, const std::string& text) override { barTexts[{page, id}] = text; }
+    void enableBarControl(int page, int id, bool on) override { barEnabled[{page, id}] = on; }
+    int beeps = 0;
+    void beep() override { ++beeps; }
     void openModeless(Modeless w) override { ++opened[w]; }
     void activateModeless(Modeless w) override { ++activated[w]; }
     void closeModeless(Modeless w) override { ++closed[w]; }

@@ -77,7 +77,7 @@ TEST_F(MainDialogTest, StartsOnTheFirstPageWithTheStoredPortAndEmptyState) {
     EXPECT_EQ(view.comPort, 2);
     EXPECT_EQ(core->portNumber(), 2);
     EXPECT_EQ(view.liveBars, std::vector<int>{0});
-    EXPECT_FALSE(view.enabled[ids::BAR_BUTTON]); // RE-CONNECT waits for START
+    EXPECT_FALSE((view.barEnabled[{0, ids::BAR_BUTTON}])); // RE-CONNECT waits for START
     EXPECT_EQ(view.cells[0][0], " Type 00  ___");
     EXPECT_EQ(view.cells[15][0], " Type 15  ___");
     for (int d : view.digits) EXPECT_EQ(d, 0);
@@ -105,7 +105,7 @@ TEST_F(MainDialogTest, PagesStartAfreshWhenEntered) {
     core->onInitDialog();
     core->onTabChange(1);
     EXPECT_TRUE(core->onCommand(ui::cmd::NEXT_EVENTS));
-    EXPECT_EQ(view.fields[ids::NEXT_EVENTS], "Prev 9");
+    EXPECT_EQ((view.barTexts[{1, ids::NEXT_EVENTS}]), "Prev 9");
     EXPECT_FALSE(core->eventsFirstHalf());
     core->onTabChange(0);
     core->onTabChange(1);
@@ -120,7 +120,7 @@ TEST_F(MainDialogTest, PagesStartAfreshWhenEntered) {
 
     core->onTabChange(5);
     core->onCommand(ui::cmd::TRAFFIC_STOP);
-    EXPECT_EQ(view.fields[ids::TRAFFIC_STOP], "Resume Display");
+    EXPECT_EQ((view.barTexts[{5, ids::TRAFFIC_STOP}]), "Resume Display");
     EXPECT_TRUE(core->trafficView().trafficStopped());
     core->onTabChange(0);
     core->onTabChange(5);
@@ -162,7 +162,7 @@ TEST_F(MainDialogTest, StartShowsHowTheModeBitIsMadeAndHowAnswersAreFramed) {
     start();
     EXPECT_EQ(view.fields[ids::LINE_NOTE],
               "mode bit: 2 stop bits (no mark parity); answers framed by checksum + quiet line");
-    EXPECT_TRUE(view.enabled[ids::BAR_BUTTON]);
+    EXPECT_TRUE((view.barEnabled[{0, ids::BAR_BUTTON}]));
     EXPECT_FALSE(view.enabled[ids::START]);
     EXPECT_EQ(ui::CMainDialog::lineNote(true, link::Framing::MarksUnreliable),
               "mode bit: mark parity; marks unreliable, framed by checksum + quiet line");
@@ -280,4 +280,143 @@ TEST_F(MainDialogTest, ComSelectionIsStoredAndStartIsRefusedOnAMissingPort) {
     core->onStart(bridge);
     EXPECT_FALSE(core->controller().started());
     EXPECT_EQ(view.lastMessage()->text, "No Connection");
+}
+
+// Both file dialogs offer *.TXT in the same folder: a report aimed at the open recording, by any
+// name, is refused with a message and writes nothing.
+TEST_F(MainDialogTest, ReportOntoTheOpenDataFileIsRefusedHoweverItIsNamed) {
+    start();
+    const fs::path traffic = dir / "MDB_DATA.TXT";
+    core->optionsCommand();
+    core->onOptionsDataSaving(1);
+    view.savePaths.push_back(traffic.string());
+    core->onOptionsBrowse();
+    core->onOptionsOk(0);
+    ASSERT_TRUE(core->dataFileOpen());
+    {
+        std::ofstream(traffic, std::ios::binary | std::ios::app)
+            << "time: 000000100  vmc: 33 val: 03 03 \r\n";
+    }
+    fs::create_hard_link(traffic, dir / "alias.TXT");
+    for (const fs::path& spelling : {traffic, dir / "." / "MDB_DATA.TXT", dir / "alias.TXT"}) {
+        core->createLogFileCommand();
+        view.savePaths.push_back(spelling.string());
+        core->onLogDialogOk(true, true, true, false, "AB12");
+        ASSERT_NE(view.lastMessage(), nullptr);
+        EXPECT_EQ(view.lastMessage()->caption, "Log File Location");
+        EXPECT_EQ(view.lastMessage()->icon, MsgIcon::Error);
+        EXPECT_NE(view.lastMessage()->text.find("recorded"), std::string::npos) << view.lastMessage()->text;
+        EXPECT_EQ(readFile(traffic), "time: 000000100  vmc: 33 val: 03 03 \r\n") << spelling;
+        EXPECT_FALSE(core->logDialogOpen());
+    }
+    EXPECT_TRUE(core->dataFileOpen()) << "recording goes on";
+
+    // Once recording has stopped, the same name takes a report.
+    core->optionsCommand();
+    core->onOptionsDataSaving(0);
+    core->onOptionsOk(0);
+    core->createLogFileCommand();
+    view.savePaths.push_back(traffic.string());
+    core->onLogDialogOk(false, true, false, false, "AB12");
+    EXPECT_EQ(view.lastMessage()->text, "Log File Created at " + traffic.string() + " ");
+}
+
+TEST_F(MainDialogTest, OptionsShowsNoDataSavingAfterTheDataFileFailedToOpen) {
+    start();
+    core->optionsCommand();
+    core->onOptionsDataSaving(1);
+    view.savePaths.push_back((dir / "missing-dir" / "MDB_DATA.TXT").string());
+    core->onOptionsBrowse();
+    core->onOptionsOk(0);
+    EXPECT_FALSE(core->dataFileOpen());
+    EXPECT_EQ(view.lastMessage()->caption, "Info");
+    EXPECT_NE(view.lastMessage()->text.find("Cannot create the data file"), std::string::npos);
+    // What the next look at Options shows.
+    EXPECT_EQ(core->options().dataSavingOption, 0);
+    EXPECT_EQ(core->options().appliedDataSaving, 0);
+
+    // Chosen again with a file that opens, recording starts.
+    core->optionsCommand();
+    core->onOptionsDataSaving(1);
+    view.savePaths.push_back((dir / "MDB_DATA.TXT").string());
+    core->onOptionsBrowse();
+    core->onOptionsOk(0);
+    EXPECT_TRUE(core->dataFileOpen());
+    EXPECT_EQ(core->options().dataSavingOption, 1);
+}
+
+TEST_F(MainDialogTest, ClosingSoundsTheBeepOnceWhenTheWorkerLeavesItsLoop) {
+    core->onInitDialog();
+    core->onDestroy();
+    EXPECT_EQ(view.beeps, 0) << "no worker ran";
+    start();
+    EXPECT_EQ(view.beeps, 0);
+    core->onDestroy();
+    EXPECT_EQ(view.beeps, 1);
+    core->onDestroy();
+    EXPECT_EQ(view.beeps, 1);
+}
+
+// "Next 8" pages the statistics page's bill table to types 8 to 15 and "Prev 8" back; the total
+// counts all sixteen either way.
+TEST_F(MainDialogTest, NextEightAndPrevEightPageTheBillTable) {
+    core->onInitDialog();
+    core->onTabChange(1);
+    for (int t = 0; t < 16; ++t)
+        core->statistics().billsAccepted[static_cast<std::size_t>(t)] = static_cast<std::uint16_t>(100 + t);
+    auto shownTypes = [&] {
+        RecordingSurface s;
+        core->onPaint(s);
+        std::vector<std::string> rows;
+        for (int r = 0; r < 8; ++r) {
+            const auto* type = s.textAt(40, 224 + 14 * r);
+            const auto* count = s.textAt(75, 224 + 14 * r);
+            rows.push_back((type ? type->text : "?") + "=" + (count ? count->text : "?"));
+        }
+        EXPECT_TRUE(s.hasText("1720")) << "the total of all sixteen";
+        return rows;
+    };
+    const std::vector<std::string> first{"00=100", "01=101", "02=102", "03=103",
+                                         "04=104", "05=105", "06=106", "07=107"};
+    const std::vector<std::string> second{"08=108", "09=109", "10=110", "11=111",
+                                          "12=112", "13=113", "14=114", "15=115"};
+    EXPECT_EQ(shownTypes(), first);
+    view.invalidations.clear();
+    core->onCommand(ui::cmd::NEXT_BILLS);
+    EXPECT_EQ((view.barTexts[{1, ids::NEXT_BILLS}]), "Prev 8");
+    EXPECT_TRUE(view.invalidated(areas::data));
+    EXPECT_EQ(shownTypes(), second);
+    core->onCommand(ui::cmd::NEXT_BILLS);
+    EXPECT_EQ((view.barTexts[{1, ids::NEXT_BILLS}]), "Next 8");
+    EXPECT_EQ(shownTypes(), first);
+}
+
+// An optics record redraws the page area on its page and on the traffic page, a video record the
+// data area; on the other pages nothing.
+TEST_F(MainDialogTest, OpticsAndVideoRecordsRedrawTheirAreas) {
+    start();
+    auto& d = core->linkData();
+    for (int page = 0; page < 6; ++page) {
+        core->onTabChange(page);
+        view.invalidations.clear();
+        d.setState(REQ_OPTICS, STATE_AWAITING);
+        core->onLinkNotification(RESP_OPTICS);
+        EXPECT_EQ(d.state(REQ_OPTICS), STATE_IDLE);
+        const bool opticsShown = page == 3 || page == 5;
+        EXPECT_EQ(view.invalidations.size(), opticsShown ? 1u : 0u) << "optics, page " << page;
+        if (opticsShown) {
+            EXPECT_EQ(view.invalidations[0].first, areas::page);
+            EXPECT_FALSE(view.invalidations[0].second) << "without erasing";
+        }
+        view.invalidations.clear();
+        d.setState(REQ_VIDEO, STATE_AWAITING);
+        core->onLinkNotification(RESP_VIDEO);
+        EXPECT_EQ(d.state(REQ_VIDEO), STATE_IDLE);
+        const bool videoShown = page == 4 || page == 5;
+        EXPECT_EQ(view.invalidations.size(), videoShown ? 1u : 0u) << "video, page " << page;
+        if (videoShown) {
+            EXPECT_EQ(view.invalidations[0].first, areas::data);
+            EXPECT_FALSE(view.invalidations[0].second);
+        }
+    }
 }

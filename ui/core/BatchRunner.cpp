@@ -375,8 +375,12 @@ void BatchRunner::commandAdded(std::uint32_t runClockMs, std::uint8_t code, cons
 void BatchRunner::setupReceived() {
     setupSeen_ = true;
     std::string credits;
-    for (auto c : core_.controller().validator().billCredit)
-        credits += " " + std::to_string(c);
+    for (auto c : core_.controller().validator().billCredit) {
+        // Appended piece by piece: GCC 12 at -O3 takes " " + std::to_string() for an overlapping
+        // copy (a false -Wrestrict).
+        credits += ' ';
+        credits += std::to_string(c);
+    }
     line("setup: feature level " + view_.field(ids::FEATURE_LEVEL) + ", country " +
          view_.field(ids::COUNTRY_CODE) + ", scaling " + view_.field(ids::SCALING_FACTOR) + ", decimals " +
          view_.field(ids::DECIMAL_PLACES) + ", capacity " + view_.field(ids::STACKER_CAPACITY) + ", credits" +

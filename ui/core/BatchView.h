@@ -33,6 +33,8 @@ public:
     void createBar(int) override {}
     void destroyBar(int) override {}
     void activateBar(int) override {}
+    void setBarText(int, int, const std::string&) override {}
+    void enableBarControl(int, int, bool) override {}
     void openModeless(Modeless which) override;
     void activateModeless(Modeless) override {}
     void closeModeless(Modeless) override {}
@@ -41,6 +43,8 @@ public:
     }
     void startPollTimer(unsigned periodMs) override;
     void stopPollTimer() override { timerRunning_ = false; }
+    // No window, no system sound: a script's terminal is not rung.
+    void beep() override {}
 
     // The text last set for a numbered field; empty when never set.
     std::string field(int id) const;

@@ -183,6 +183,8 @@ void CMainDialog::recordTraffic() {
 void CMainDialog::onLinkFailed(const std::string& text, const std::string& caption) {
     if (linkFailureReported_) return;
     linkFailureReported_ = true;
+    // The worker has left its loop on the fault.
+    view_.beep();
     view_.messageBox(text, caption, MsgButtons::Ok, MsgIcon::Warning);
 }
 
@@ -230,7 +232,7 @@ void CMainDialog::switchPage(int page) {
     }
     view_.createBar(page);
     shownBar_ = page;
-    if (page == 0) view_.enableControl(ids::BAR_BUTTON, controller_.reconnectAllowed());
+    if (page == 0) view_.enableBarControl(0, ids::BAR_BUTTON, controller_.reconnectAllowed());
 }
 
 void CMainDialog::onComSelection(int index) {
@@ -323,13 +325,13 @@ void CMainDialog::clearStatistics() {
 
 void CMainDialog::toggleEventPage() {
     eventsFirstHalf_ = !eventsFirstHalf_;
-    view_.setFieldText(ids::NEXT_EVENTS, eventsFirstHalf_ ? STOP_TEXT_NEXT_EVENTS : STOP_TEXT_PREV_EVENTS);
+    view_.setBarText(1, ids::NEXT_EVENTS, eventsFirstHalf_ ? STOP_TEXT_NEXT_EVENTS : STOP_TEXT_PREV_EVENTS);
     if (currentPage() == 1) view_.invalidate(areas::data, false);
 }
 
 void CMainDialog::toggleBillPage() {
     billsFirstHalf_ = !billsFirstHalf_;
-    view_.setFieldText(ids::NEXT_BILLS, billsFirstHalf_ ? STOP_TEXT_NEXT_BILLS : STOP_TEXT_PREV_BILLS);
+    view_.setBarText(1, ids::NEXT_BILLS, billsFirstHalf_ ? STOP_TEXT_NEXT_BILLS : STOP_TEXT_PREV_BILLS);
     if (currentPage() == 1) view_.invalidate(areas::data, false);
 }
 
@@ -340,7 +342,7 @@ void CMainDialog::selectColour(int colour) {
 
 void CMainDialog::setTrafficStopped(bool stopped) {
     traffic_.setTrafficStopped(stopped);
-    view_.setFieldText(ids::TRAFFIC_STOP, TrafficView::stopButtonText(stopped));
+    view_.setBarText(5, ids::TRAFFIC_STOP, TrafficView::stopButtonText(stopped));
 }
 
 // --- diagnostics log file ---------------------------------------------------------------------------
@@ -383,6 +385,13 @@ void CMainDialog::onLogDialogOk(bool statistics, bool sensors, bool optics, bool
 
 bool CMainDialog::writeReport(const std::string& path, bool statistics, bool sensors, bool optics, bool video,
                               const std::string& serial, std::string& error) {
+    // Both file dialogs offer *.TXT in the same folder: a report written onto the recording
+    // would spoil both.
+    if (recorder_.isFile(path)) {
+        error = "Cannot write the report to " + path +
+                ": the bus traffic is being recorded into that file. Choose another name.";
+        return false;
+    }
     diagnostics::ReportContext ctx;
     ctx.stats = &stats_;
     ctx.sensors = &sensors_;
@@ -431,7 +440,6 @@ void CMainDialog::onOptionsOk(int escrowChoice) {
     controller_.setEscrowOption(escrowChoice);
     if (options_.dataSavingOption != options_.appliedDataSaving) {
         if (options_.dataSavingOption == 1) {
-            // Only a file that really opened counts as applied, so a later OK tries again.
             if (openDataFile()) options_.appliedDataSaving = 1;
         } else {
             closeDataFile();
@@ -441,6 +449,12 @@ void CMainDialog::onOptionsOk(int escrowChoice) {
         // Browse chose another file while recording: the old one is closed, as announced.
         closeDataFile();
         if (!openDataFile()) options_.appliedDataSaving = 0;
+    }
+    // A file that did not open records nothing: Options shows "No data saving", as after a
+    // failed write.
+    if (options_.dataSavingOption == 1 && !recorder_.isOpen()) {
+        options_.dataSavingOption = 0;
+        options_.appliedDataSaving = 0;
     }
     optionsDialogOpen_ = false;
     view_.closeModeless(Modeless::Options);

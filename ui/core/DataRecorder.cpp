@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -71,6 +72,14 @@ bool DataRecorder::open(const std::string& path) {
     fd_ = fd;
     size_ = 0;
     return true;
+}
+
+bool DataRecorder::isFile(const std::string& path) const {
+    if (fd_ < 0) return false;
+    struct stat open {
+    }, named{};
+    return ::fstat(fd_, &open) == 0 && ::stat(path.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+           open.st_ino == named.st_ino;
 }
 
 void DataRecorder::close() {

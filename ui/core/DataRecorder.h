@@ -45,6 +45,10 @@ public:
     // gives no line.
     WriteResult writeTrafficRecord(std::uint32_t runClockMs, const link::TrafficBuffer& traffic);
 
+    // True while the open data file is the file at `path`, however it is spelt (another
+    // name for it, a link to it).
+    bool isFile(const std::string& path) const;
+
     const std::string& path() const { return path_; }
     const std::string& lastError() const { return lastError_; }
 

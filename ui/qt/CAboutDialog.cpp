@@ -6,7 +6,7 @@
 
 namespace norvex::qt {
 
-CAboutDialog::CAboutDialog(QWidget* owner) : QDialog(owner) {
+CAboutDialog::CAboutDialog(QWidget* owner) : QDialog(owner, dialogWindowFlags()) {
     const Template& t = *findTemplate(templates::ABOUT);
     setWindowTitle(QString::fromUtf8(t.title));
     const BuiltControls c = buildTemplate(t, this);

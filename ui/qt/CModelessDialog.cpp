@@ -2,7 +2,7 @@
 
 namespace norvex::qt {
 
-CModelessDialog::CModelessDialog(const Template& t, QWidget* owner) : QDialog(owner) {
+CModelessDialog::CModelessDialog(const Template& t, QWidget* owner) : QDialog(owner, dialogWindowFlags()) {
     setWindowTitle(QString::fromUtf8(t.title));
     setModal(false);
     controls_ = buildTemplate(t, this);

@@ -19,7 +19,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -39,6 +41,8 @@ namespace {
 constexpr int PAGE_COUNT = 6;
 constexpr int TRAFFIC_PAGE = 5;
 constexpr int BILL_ROWS = 16;
+// What a title bar spends beside the caption: the window icon, up to three buttons, padding.
+constexpr int CAPTION_DECORATION_PX = 110;
 
 // The client area: the logic paints the pages on it, the template's controls sit on top.
 class ClientArea final : public QWidget {
@@ -60,6 +64,43 @@ QPoint pageOrigin() {
     return QPoint(areas::page.left, areas::page.top);
 }
 
+// While a message box is up, its owner takes no input, as a disabled owner window would; other
+// windows (the escrow prompt above all: the validator holds the bill meanwhile) stay usable.
+// Qt's window modality would block every window that belongs to the owner as well.
+class OwnerInputBlock final : public QObject {
+public:
+    explicit OwnerInputBlock(QWidget* owner) : owner_(owner) { qApp->installEventFilter(this); }
+    ~OwnerInputBlock() override { qApp->removeEventFilter(this); }
+    OwnerInputBlock(const OwnerInputBlock&) = delete;
+    OwnerInputBlock& operator=(const OwnerInputBlock&) = delete;
+
+protected:
+    bool eventFilter(QObject* target, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd: {
+            auto* w = qobject_cast<QWidget*>(target);
+            return w != nullptr && w->window() == owner_;
+        }
+        default:
+            return false;
+        }
+    }
+
+private:
+    QWidget* owner_;
+};
+
 QMessageBox::Icon toQtIcon(MsgIcon icon) {
     switch (icon) {
     case MsgIcon::Information:
@@ -76,7 +117,8 @@ QMessageBox::Icon toQtIcon(MsgIcon icon) {
 
 } // namespace
 
-QtMainWindow::QtMainWindow(link::PortMap& ports, Setup setup) : view_(*this) {
+QtMainWindow::QtMainWindow(link::PortMap& ports, Setup setup)
+    : QMainWindow(nullptr, mainWindowFlags()), view_(*this) {
     initResources();
     setWindowIcon(QIcon(QStringLiteral(":/norvex/images/norvex.png")));
     setWindowTitle(QString::fromUtf8(findTemplate(templates::MAIN)->title));
@@ -283,8 +325,9 @@ void QtMainWindow::startDownload() {
 }
 
 void QtMainWindow::closeEvent(QCloseEvent* event) {
-    // A firmware transfer cannot be interrupted safely; it ends the application itself.
-    if (downloading_) {
+    // A firmware transfer cannot be interrupted safely; it ends the application itself. While a
+    // message box waits for its answer the window cannot be closed, as a disabled window.
+    if (downloading_ || openMessageBoxes_ > 0) {
         event->ignore();
         return;
     }
@@ -323,18 +366,11 @@ void QtMainWindow::shutdown() {
 
 // --- view operations ---------------------------------------------------------------------------
 
-QWidget* QtMainWindow::findControl(int id) const {
-    if (QWidget* w = main_.find(id)) return w;
-    if (bar_)
-        if (QWidget* w = bar_->controls().find(id)) return w;
-    for (const auto& [which, dialog] : modeless_)
-        if (dialog && !dialog->finished())
-            if (QWidget* w = dialog->controls().find(id)) return w;
-    return nullptr;
+QWidget* QtMainWindow::barControl(int page, int id) const {
+    return bar_ && bar_->page() == page ? bar_->controls().find(id) : nullptr;
 }
 
-void QtMainWindow::setFieldText(int id, const QString& text) {
-    QWidget* w = findControl(id);
+void QtMainWindow::setControlText(QWidget* w, const QString& text) {
     if (auto* label = qobject_cast<QLabel*>(w))
         label->setText(text);
     else if (auto* button = qobject_cast<QAbstractButton*>(w))
@@ -473,7 +509,28 @@ MsgResult QtMainWindow::messageBox(const std::string& text, const std::string& c
     if (buttons == MsgButtons::YesNo) qtButtons = QMessageBox::Yes | QMessageBox::No;
     QMessageBox box(toQtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text), qtButtons,
                     this);
-    switch (box.exec()) {
+    // Shown without Qt's modality, in a loop of its own; only the main window waits for it.
+    box.setWindowModality(Qt::NonModal);
+    box.setWindowFlags(dialogWindowFlags()); // after the modality, which sets flags of its own
+    // A short message makes a narrow box, whose caption a window manager that keeps its own
+    // buttons (as openbox does) shortens to nothing: leave room for the caption beside them.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        QFont bold = box.font();
+        bold.setBold(true);
+        const int room = QFontMetrics(bold).horizontalAdvance(box.windowTitle()) + CAPTION_DECORATION_PX;
+        grid->addItem(new QSpacerItem(room, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(),
+                      0, 1, grid->columnCount());
+    }
+    const OwnerInputBlock block(this);
+    ++openMessageBoxes_;
+    QEventLoop loop;
+    connect(&box, &QDialog::finished, &loop, &QEventLoop::quit);
+    box.show();
+    box.raise();
+    box.activateWindow();
+    loop.exec();
+    --openMessageBoxes_;
+    switch (box.result()) {
     case QMessageBox::Cancel:
         return MsgResult::Cancel;
     case QMessageBox::Yes:

@@ -100,8 +100,9 @@ private:
     ui::CMainDialog* live() { return destroyed_ ? nullptr : core_.get(); }
 
     // View operations that need more than one line.
-    void setFieldText(int id, const QString& text);
-    QWidget* findControl(int id) const;
+    static void setControlText(QWidget* control, const QString& text);
+    // The control `id` of the bar of `page`; nullptr when another page's bar is shown.
+    QWidget* barControl(int page, int id) const;
     void createBar(int page);
     void destroyBar(int page);
     void openModeless(Modeless which);
@@ -137,6 +138,7 @@ private:
     std::unique_ptr<ui::NotificationBridge> bridge_;
     bool destroyed_ = false;
     bool downloading_ = false; // a firmware transfer is running: closing waits for its end
+    int openMessageBoxes_ = 0; // message boxes waiting for an answer
 };
 
 } // namespace norvex::qt

@@ -4,6 +4,7 @@
 #include "QtMainWindow.h"
 #include "TemplateBuilder.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QSignalBlocker>
@@ -23,7 +24,7 @@ QString fromStd(const std::string& s) {
 } // namespace
 
 void QtView::setFieldText(int id, const std::string& text) {
-    w_.setFieldText(id, fromStd(text));
+    QtMainWindow::setControlText(w_.control(id), fromStd(text));
 }
 
 void QtView::setWindowTitle(const std::string& text) {
@@ -60,7 +61,7 @@ void QtView::setCreditDigit(int position, int digit) {
 }
 
 void QtView::enableControl(int id, bool enabled) {
-    if (QWidget* c = w_.findControl(id)) c->setEnabled(enabled);
+    if (QWidget* c = w_.control(id)) c->setEnabled(enabled);
 }
 
 void QtView::selectComPort(int index) {
@@ -104,6 +105,14 @@ void QtView::activateBar(int page) {
     }
 }
 
+void QtView::setBarText(int page, int id, const std::string& text) {
+    QtMainWindow::setControlText(w_.barControl(page, id), fromStd(text));
+}
+
+void QtView::enableBarControl(int page, int id, bool enabled) {
+    if (QWidget* c = w_.barControl(page, id)) c->setEnabled(enabled);
+}
+
 void QtView::openModeless(Modeless which) {
     w_.openModeless(which);
 }
@@ -124,6 +133,10 @@ void QtView::startPollTimer(unsigned periodMs) {
 }
 void QtView::stopPollTimer() {
     w_.pollTimer_.stop();
+}
+
+void QtView::beep() {
+    QApplication::beep();
 }
 
 } // namespace norvex::qt

@@ -27,6 +27,8 @@ public:
     void createBar(int page) override;
     void destroyBar(int page) override;
     void activateBar(int page) override;
+    void setBarText(int page, int id, const std::string& text) override;
+    void enableBarControl(int page, int id, bool enabled) override;
     void openModeless(Modeless which) override;
     void activateModeless(Modeless which) override;
     void closeModeless(Modeless which) override;
@@ -34,6 +36,7 @@ public:
                         const std::string& filterLabel, std::string& path) override;
     void startPollTimer(unsigned periodMs) override;
     void stopPollTimer() override;
+    void beep() override;
 
 private:
     QtMainWindow& w_;

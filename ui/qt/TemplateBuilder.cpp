@@ -41,6 +41,15 @@ QRect duToPx(int x, int y, int w, int h) {
     return QRect(left, top, duToPxX(x + w) - left, duToPxY(y + h) - top);
 }
 
+Qt::WindowFlags dialogWindowFlags() {
+    return Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
+}
+
+Qt::WindowFlags mainWindowFlags() {
+    return Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+}
+
 QPixmap digitImage(int digit) {
     if (digit < 0 || digit > 9) digit = 0;
     return QPixmap(QStringLiteral(":/norvex/images/digit%1.png").arg(digit));

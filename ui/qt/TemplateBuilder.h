@@ -33,6 +33,12 @@ struct BuiltControls {
 // their image from the resources; combo boxes, tab bars and lists get their entries.
 BuiltControls buildTemplate(const Template& t, QWidget* parent);
 
+// Window flags of every dialog and message box: a caption and a close box, nothing to minimise
+// or maximise (a window manager shortens a small dialog's caption to make room for those).
+Qt::WindowFlags dialogWindowFlags();
+// The fixed-size main window: minimise and close, no maximise.
+Qt::WindowFlags mainWindowFlags();
+
 // Makes sure the images and help pages of the resources are registered.
 void initResources();
 

@@ -85,7 +85,7 @@ constexpr Control COUPON_BAR_CONTROLS[] = {
 };
 
 constexpr Control TRAFFIC_BAR_CONTROLS[] = {
-    {1027, K::CheckPush, "Stop Display", 7, 2, 56, 13},
+    {1027, K::CheckPush, "Stop Display", 7, 2, 64, 13}, // wide enough for "Resume Display"
 };
 
 constexpr Control LOG_FILE_CONTROLS[] = {
