@@ -41,15 +41,17 @@ wait_for() {
     return 1
 }
 
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# Xvfb picks a display that nobody uses and tells its number: a number of our own choosing could
+# be another session's, whose window manager would then keep ours from starting.
+Xvfb -displayfd 4 -screen 0 1024x768x24 -nolisten tcp 4>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
-export DISPLAY=$display
+wait_for 100 test -s "$work/display" || fail "Xvfb did not start"
+export DISPLAY=":$(head -1 "$work/display")"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
-wait_for 50 xdotool getdisplaygeometry || fail "Xvfb did not start"
+wait_for 100 xdotool getdisplaygeometry || fail "Xvfb did not answer on $DISPLAY"
 openbox >"$work/openbox.log" 2>&1 &
 pids+=($!)
-wait_for 50 wmctrl -m || fail "openbox did not start"
+wait_for 100 wmctrl -m || fail "openbox did not start on $DISPLAY: $(tail -3 "$work/openbox.log")"
 
 cd "$work"
 exec 3> >(exec "$sim" --log "$work/sim.jsonl" >"$work/sim.out" 2>"$work/sim.err")
