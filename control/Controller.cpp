@@ -24,7 +24,6 @@ constexpr RequestKind PRIORITY[] = {REQ_RESET,         REQ_TYPE_ESCR, REQ_SETUP,
                                     REQ_ESCROW_RETURN, REQ_CASS_INFO, REQ_SENSORS,    REQ_OPTICS,
                                     REQ_VIDEO,         REQ_DEVICE_ID, REQ_STATISTICS, REQ_CLEAR_STATS};
 
-
 const char* const STATUS_TEXTS[] = {nullptr,
                                     "defective motor",
                                     "sensor problem",

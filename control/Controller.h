@@ -87,8 +87,8 @@ public:
     void beginRunning();
     void tick();
     void setPollPeriod(unsigned ms); // 0 is ignored
-    void reconnect();          // startupCountdown = 25
-    void startLogSequence();   // logCountdown = 25, while started
+    void reconnect();                // startupCountdown = 25
+    void startLogSequence();         // logCountdown = 25, while started
     // The main window is going away: stop the timer, return a bill held in escrow (REJECT, as the
     // prompt's close box does), close the port.
     void shutdown(link::ComLink& comLink);
@@ -134,7 +134,7 @@ public:
     static std::string eventText(std::uint8_t b, std::uint16_t credit);
     static std::string commandText(std::uint8_t code);
     static std::string billTypeCell(int type, unsigned credit); // " Type 05  020"
-    static std::string pollCaption(unsigned periodMs); // "activity monitor - poll timer 100 ms"
+    static std::string pollCaption(unsigned periodMs);          // "activity monitor - poll timer 100 ms"
 
 private:
     void send(link::RequestKind kind);

@@ -26,13 +26,13 @@ inline constexpr int MANUFACTURER = 1008;
 inline constexpr int PROGRAM_REVISION = 1009;
 inline constexpr int CREDIT_DIGIT_0 = 1012; // thousands; 1013..1015 follow
 inline constexpr int START = 1016;
-inline constexpr int BAR_BUTTON = 1017;     // RE-CONNECT, Read Stats, Read Sensors, Browse
+inline constexpr int BAR_BUTTON = 1017; // RE-CONNECT, Read Stats, Read Sensors, Browse
 inline constexpr int CLEAR_STATS = 1018;
 inline constexpr int TRAFFIC_STOP = 1027;
 inline constexpr int NEXT_EVENTS = 1028;
 inline constexpr int NEXT_BILLS = 1029;
 inline constexpr int COM_SELECTOR = 1048;
-inline constexpr int LINE_NOTE = 1049;      // how the port puts the mode bit on the line
+inline constexpr int LINE_NOTE = 1049; // how the port puts the mode bit on the line
 inline constexpr int EXIT = 2;
 } // namespace ids
 

@@ -77,7 +77,8 @@ public:
     void closeModeless(Modeless) override {}
     // The path the operator picks in a file dialog; empty: the operator cancels.
     std::string savePath;
-    bool chooseSaveFile(const std::string&, const std::string&, const std::string&, std::string& path) override {
+    bool chooseSaveFile(const std::string&, const std::string&, const std::string&,
+                        std::string& path) override {
         if (savePath.empty()) return false;
         path = savePath;
         return true;
@@ -89,7 +90,8 @@ public:
 
     // The client area of the main window is well inside this.
     static void checkRect(const char* what, const Rect& r) {
-        if (r.left < 0 || r.top < 0 || r.right > 2000 || r.bottom > 2000 || r.left > r.right || r.top > r.bottom)
+        if (r.left < 0 || r.top < 0 || r.right > 2000 || r.bottom > 2000 || r.left > r.right ||
+            r.top > r.bottom)
             fail(what, r.left, r.top);
     }
 

@@ -3,9 +3,9 @@
 // loader's waits take no time.
 //
 // Input: one byte of choices (operator answers, how the image file is made), the file name
-// (length byte and bytes), the image (see makeImage), then the line's script: every read takes one control byte (0: nothing arrives,
-// 1..127: that many bytes at most, 128 and up: all that was asked for) followed by the bytes
-// delivered; every reopen takes one byte (odd: the port opens).
+// (length byte and bytes), the image (see makeImage), then the line's script: every read takes one control
+// byte (0: nothing arrives, 1..127: that many bytes at most, 128 and up: all that was asked for) followed by
+// the bytes delivered; every reopen takes one byte (odd: the port opens).
 
 #include "ByteScript.h"
 
@@ -121,7 +121,8 @@ private:
         } else if (length == 4 + kAddressSize && std::equal(record.begin(), record.end(), data)) {
             block_ = Block::Record;
             const std::size_t at = kHeaderSize + static_cast<std::size_t>(recordsAccepted) * kRecordSize + 1;
-            if (at + kAddressSize + kBlockSize > file_.size()) broken("record sent beyond the image", recordsAccepted);
+            if (at + kAddressSize + kBlockSize > file_.size())
+                broken("record sent beyond the image", recordsAccepted);
             if (!std::equal(data + 4, data + 4 + kAddressSize, file_.begin() + at))
                 broken("address of the wrong record", recordsAccepted);
         } else if (length == kBlockSize) {
@@ -129,7 +130,8 @@ private:
                 if (file_.size() < kHeaderSize || !std::equal(data, data + kBlockSize, file_.begin()))
                     broken("header block is not the image's header", 0);
             } else if (block_ == Block::Record) {
-                const std::size_t at = kHeaderSize + static_cast<std::size_t>(recordsAccepted) * kRecordSize + 4;
+                const std::size_t at =
+                    kHeaderSize + static_cast<std::size_t>(recordsAccepted) * kRecordSize + 4;
                 if (!std::equal(data, data + kBlockSize, file_.begin() + at))
                     broken("data of the wrong record", recordsAccepted);
             } else {
@@ -154,8 +156,11 @@ private:
 bool validUtf8(const std::string& text) {
     for (std::size_t i = 0; i < text.size();) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
-                                 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+        const std::size_t length = lead < 0x80             ? 1
+                                   : (lead & 0xE0) == 0xC0 ? 2
+                                   : (lead & 0xF0) == 0xE0 ? 3
+                                   : (lead & 0xF8) == 0xF0 ? 4
+                                                           : 0;
         if (length == 0 || i + length > text.size()) return false;
         for (std::size_t k = 1; k < length; ++k)
             if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
@@ -169,7 +174,8 @@ public:
     ScriptedUi(const ScriptedLine& line, bool confirm, std::optional<std::string> image)
         : line_(line), confirm_(confirm), image_(std::move(image)) {}
 
-    MessageResult message(const std::string&, const std::string&, MessageButtons buttons, MessageIcon) override {
+    MessageResult message(const std::string&, const std::string&, MessageButtons buttons,
+                          MessageIcon) override {
         ++messages;
         lastMessageAfterClose = line_.closed && !progressOpen;
         if (buttons == MessageButtons::OkCancel) return confirm_ ? MessageResult::Ok : MessageResult::Cancel;
@@ -191,7 +197,8 @@ public:
             broken("progress caption", static_cast<long>(caption.size()));
         // A shortened name keeps its end, and a cut never splits a UTF-8 sequence.
         if (validUtf8(fileName)) {
-            if (!validUtf8(caption)) broken("caption cut inside a UTF-8 sequence", static_cast<long>(caption.size()));
+            if (!validUtf8(caption))
+                broken("caption cut inside a UTF-8 sequence", static_cast<long>(caption.size()));
             const std::size_t end = std::min<std::size_t>(4, fileName.size());
             if (caption.compare(caption.size() - end, end, fileName, fileName.size() - end, end) != 0)
                 broken("caption lost the end of the file name", static_cast<long>(caption.size()));
@@ -250,8 +257,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool askDip = !(choices & 0x01);
     const bool confirm = !(choices & 0x02);
     const bool cancelFile = choices & 0x04;
-    const bool pathGiven = choices & 0x08;        // batch mode: no file dialog
-    const int fileKind = (choices >> 4) & 0x03;  // 0 built, 1 raw, 2 missing, 3 a directory
+    const bool pathGiven = choices & 0x08;      // batch mode: no file dialog
+    const int fileKind = (choices >> 4) & 0x03; // 0 built, 1 raw, 2 missing, 3 a directory
 
     // The image's file name: 0 gives "image.TVK", else up to 255 bytes of the input (no '/' or
     // NUL), which the progress caption must shorten without cutting a UTF-8 sequence.
@@ -308,22 +315,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         imageOk = file.size() >= requiredImageSize(groups);
     }
     if (askDip && !confirm) {
-        if (outcome != DownloadOutcome::Aborted) broken("cancelled prompt did not abort", static_cast<long>(outcome));
+        if (outcome != DownloadOutcome::Aborted)
+            broken("cancelled prompt did not abort", static_cast<long>(outcome));
     } else if (!pathGiven && cancelFile) {
-        if (outcome != DownloadOutcome::Aborted) broken("cancelled file dialog did not abort", static_cast<long>(outcome));
+        if (outcome != DownloadOutcome::Aborted)
+            broken("cancelled file dialog did not abort", static_cast<long>(outcome));
     } else if (!imageOk) {
-        if (outcome != DownloadOutcome::ImageUnusable) broken("unusable image not refused", static_cast<long>(outcome));
+        if (outcome != DownloadOutcome::ImageUnusable)
+            broken("unusable image not refused", static_cast<long>(outcome));
     } else if (outcome == DownloadOutcome::Aborted || outcome == DownloadOutcome::ImageUnusable) {
         broken("usable image refused", static_cast<long>(outcome));
     }
     if (outcome == DownloadOutcome::Aborted || outcome == DownloadOutcome::ImageUnusable) {
         // The loader hears nothing unless the image is whole.
-        if (line.bytesWritten != 0) broken("bytes sent without a usable image", static_cast<long>(line.bytesWritten));
+        if (line.bytesWritten != 0)
+            broken("bytes sent without a usable image", static_cast<long>(line.bytesWritten));
         if (ui.progressOpens != 0) broken("progress shown without a usable image", 0);
         return 0;
     }
 
-    if (report.groups != groups || report.records != groups * kRecordsPerGroup) broken("image size", report.groups);
+    if (report.groups != groups || report.records != groups * kRecordsPerGroup)
+        broken("image size", report.groups);
     if (report.recordsSent != line.recordsAccepted) broken("records sent", report.recordsSent);
     if (ui.steps != report.recordsSent) broken("progress steps", ui.steps);
     if (report.recordsSent > report.records) broken("more records than the image holds", report.recordsSent);
@@ -331,7 +343,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         broken("failed record", report.failedRecord);
     if (outcome == DownloadOutcome::NoCheckValue || outcome == DownloadOutcome::CrcMismatch ||
         outcome == DownloadOutcome::Success) {
-        if (report.recordsSent != report.records) broken("check value asked before every record", report.recordsSent);
+        if (report.recordsSent != report.records)
+            broken("check value asked before every record", report.recordsSent);
         if (ui.rangeUpper != report.records + 1) broken("progress range end", ui.rangeUpper);
     }
     if (outcome == DownloadOutcome::Success &&

@@ -72,13 +72,34 @@ constexpr std::uint8_t CODES[] = {RESP_POLL,  RESP_SETUP,  RESP_STACKER, RESP_SE
                                   RESP_IDENT, RESP_OPTICS, RESP_VIDEO,   RESP_STATS};
 
 constexpr int COMMANDS[] = {
-    ui::cmd::RESET,           ui::cmd::SETUP_REQUEST,      ui::cmd::STATUS_REQUEST,    ui::cmd::CASS_INFO_REQUEST,
-    ui::cmd::POLL_20,         ui::cmd::POLL_200,           ui::cmd::ENABLE_ALL_BILLS,  ui::cmd::DISABLE_ALL_BILLS,
-    ui::cmd::ENABLE_ALL_ESCROW, ui::cmd::DISABLE_ALL_ESCROW, ui::cmd::ACCEPT_ESCROW,   ui::cmd::REJECT_ESCROW,
-    ui::cmd::DEVICE_ID_REQUEST, ui::cmd::STATISTICS_REQUEST, ui::cmd::SENSORS_REQUEST, ui::cmd::OPTICS_REQUEST,
-    ui::cmd::VIDEO_REQUEST,   ui::cmd::CREATE_LOG_FILE,    ui::cmd::OPTIONS,           ui::cmd::BAR_BUTTON,
-    ui::cmd::READ_OPTICS,     ui::cmd::CLEAR_STATS,        ui::cmd::NEXT_EVENTS,       ui::cmd::NEXT_BILLS,
-    ui::cmd::COLOUR_RED,      ui::cmd::COLOUR_RED + 1,     ui::cmd::COLOUR_RED + 2,    ui::cmd::COLOUR_RED + 3,
+    ui::cmd::RESET,
+    ui::cmd::SETUP_REQUEST,
+    ui::cmd::STATUS_REQUEST,
+    ui::cmd::CASS_INFO_REQUEST,
+    ui::cmd::POLL_20,
+    ui::cmd::POLL_200,
+    ui::cmd::ENABLE_ALL_BILLS,
+    ui::cmd::DISABLE_ALL_BILLS,
+    ui::cmd::ENABLE_ALL_ESCROW,
+    ui::cmd::DISABLE_ALL_ESCROW,
+    ui::cmd::ACCEPT_ESCROW,
+    ui::cmd::REJECT_ESCROW,
+    ui::cmd::DEVICE_ID_REQUEST,
+    ui::cmd::STATISTICS_REQUEST,
+    ui::cmd::SENSORS_REQUEST,
+    ui::cmd::OPTICS_REQUEST,
+    ui::cmd::VIDEO_REQUEST,
+    ui::cmd::CREATE_LOG_FILE,
+    ui::cmd::OPTIONS,
+    ui::cmd::BAR_BUTTON,
+    ui::cmd::READ_OPTICS,
+    ui::cmd::CLEAR_STATS,
+    ui::cmd::NEXT_EVENTS,
+    ui::cmd::NEXT_BILLS,
+    ui::cmd::COLOUR_RED,
+    ui::cmd::COLOUR_RED + 1,
+    ui::cmd::COLOUR_RED + 2,
+    ui::cmd::COLOUR_RED + 3,
     ui::cmd::TRAFFIC_STOP,
 };
 
@@ -102,7 +123,8 @@ void checkLink(const LinkData& d, const Completion& c) {
         if (mode != MODE_IDLE) broken("mode after a completion", mode);
         if (c.ack && d.traffic.pos != 0) broken("traffic position after the acknowledge", d.traffic.pos);
         bool known = false;
-        for (auto code : CODES) known = known || code == c.code;
+        for (auto code : CODES)
+            known = known || code == c.code;
         if (!known) broken("completion code", c.code);
     }
 }
@@ -186,20 +208,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             receive(n);
             break;
         }
-        case 4: core.onTabChange(static_cast<int>(s.byte() % 8) - 1); break;
-        case 5: core.onPaint(surface); break;
-        case 6: core.controller().tick(); break;
+        case 4:
+            core.onTabChange(static_cast<int>(s.byte() % 8) - 1);
+            break;
+        case 5:
+            core.onPaint(surface);
+            break;
+        case 6:
+            core.controller().tick();
+            break;
         case 7: { // the worker transmits what a sender left in the slot
             const std::size_t n = link.take(frame);
             if (n > 0) sendFrame(frame.data(), n);
             link.release();
             break;
         }
-        case 8: core.onCommand(ui::cmd::RESET); break;
+        case 8:
+            core.onCommand(ui::cmd::RESET);
+            break;
         case 9: // START pressed, without a port: the senders fill the slot from here on
             if (!core.controller().started()) core.controller().beginRunning();
             break;
-        case 10: core.onCommand(COMMANDS[s.byte() % std::size(COMMANDS)]); break;
+        case 10:
+            core.onCommand(COMMANDS[s.byte() % std::size(COMMANDS)]);
+            break;
         case 11: { // a click on the bill list, left or right
             view.selectedRow = static_cast<int>(s.byte() % 18) - 1;
             if (s.flag())
@@ -228,8 +260,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             quiet();
             core.onTimer();
             break;
-        case 17: core.onComSelection(static_cast<int>(s.byte() % 6) - 1); break;
-        case 18: core.selectPage(static_cast<int>(s.byte() % 8) - 1); break;
+        case 17:
+            core.onComSelection(static_cast<int>(s.byte() % 6) - 1);
+            break;
+        case 18:
+            core.selectPage(static_cast<int>(s.byte() % 8) - 1);
+            break;
         case 19: { // the log file dialog: OK (report written or the save dialog cancelled), Cancel, Video box
             const std::uint8_t choice = s.byte();
             core.createLogFileCommand();
@@ -258,7 +294,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 core.onOptionsCancel();
             break;
         }
-        case 21: core.onLinkFailed("The serial port stopped working.", "COM Error!"); break;
+        case 21:
+            core.onLinkFailed("The serial port stopped working.", "COM Error!");
+            break;
         case 22: { // a run of ticks with nothing answered: time-outs and repeats
             const int ticks = s.byte() % 64;
             for (int i = 0; i < ticks; ++i) {
@@ -269,7 +307,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             break;
         }
-        case 23: core.stopLinkForDownload(); break;
+        case 23:
+            core.stopLinkForDownload();
+            break;
         }
     }
     core.onPaint(surface);

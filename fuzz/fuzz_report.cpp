@@ -30,7 +30,8 @@ void checkText(const std::string& text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '\0') broken("NUL byte in the report", static_cast<long>(i));
-        if (c == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n')) broken("CR without LF", static_cast<long>(i));
+        if (c == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n'))
+            broken("CR without LF", static_cast<long>(i));
         if (c == '\n' && (i == 0 || text[i - 1] != '\r')) broken("LF without CR", static_cast<long>(i));
     }
     if (!text.empty() && text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") != 0)
@@ -65,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < serial.size() && i < 10; ++i)
         ctx.serialNumber.push_back(static_cast<char>(0x20 + static_cast<std::uint8_t>(serial[i]) % 95));
 
-    std::vector<std::uint8_t> record(statisticsDataBytes + sensorsDataBytes + opticsDataBytes + videoTestDataBytes);
+    std::vector<std::uint8_t> record(statisticsDataBytes + sensorsDataBytes + opticsDataBytes +
+                                     videoTestDataBytes);
     s.take(record.data(), record.size());
     const std::uint8_t* bytes = record.data();
 
@@ -100,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string rate = acceptanceRateText(stats);
     if (rate.size() < 6 || rate.compare(rate.size() - 2, 2, " %") != 0) broken("acceptance rate text", 0);
     const double percent = acceptanceRate(stats);
-    if (!(percent >= 0.0 && percent <= 100.0)) broken("acceptance rate outside 0..100", static_cast<long>(percent));
+    if (!(percent >= 0.0 && percent <= 100.0))
+        broken("acceptance rate outside 0..100", static_cast<long>(percent));
 
     fuzz::HeadlessSurface surface;
     drawStatisticsPage(surface, stats, pageOptions & 1, pageOptions & 2);
@@ -119,7 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string clean = sanitizeSerial(serial);
     for (unsigned char c : clean)
-        if (c < 0x20 || c >= 0x7F || std::string_view("/\\:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos)
+        if (c < 0x20 || c >= 0x7F ||
+            std::string_view("/\\:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos)
             broken("character left in the sanitized serial number", c);
     const std::string name = proposedLogFileName(serial);
     if (name.size() > 255 || name.compare(0, 6, "Tavik_") != 0 || name.find('/') != std::string::npos)

@@ -5,12 +5,12 @@
 
 #include "ui/core/Settings.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <algorithm>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -78,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool bad = !content.empty() && !good;
     if (warning.empty() == bad)
         broken("warning given for a good file or missing for a bad one", static_cast<long>(warning.size()));
-    if (readAll(path) != expectedFile) broken("the reader changed the file", static_cast<long>(content.size()));
+    if (readAll(path) != expectedFile)
+        broken("the reader changed the file", static_cast<long>(content.size()));
 
     std::string error;
     const bool saved = saveSettings(dir.path, savedPort, error);
@@ -89,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         if (!saved) broken("save failed", savedPort);
         const std::string head = line(savedPort);
-        if (after.size() != std::max(expectedFile.size(), head.size())) broken("file size after save", after.size());
+        if (after.size() != std::max(expectedFile.size(), head.size()))
+            broken("file size after save", after.size());
         if (after.compare(0, head.size(), head) != 0) broken("settings line after save", savedPort);
         if (expectedFile.size() > head.size() &&
             after.compare(head.size(), std::string::npos, expectedFile, head.size()) != 0)

@@ -71,13 +71,16 @@ PortFactory termiosPortFactory() {
 
 void delayMs(unsigned ms) {
     const auto until = Clock::now() + std::chrono::milliseconds(ms);
-    while (Clock::now() < until) std::this_thread::sleep_until(until);
+    while (Clock::now() < until)
+        std::this_thread::sleep_until(until);
 }
 
 ComLink::ComLink(LinkData& data, PortMap& ports, PortFactory factory)
     : data_(data), ports_(ports), factory_(std::move(factory)) {}
 
-ComLink::~ComLink() { closePort(); }
+ComLink::~ComLink() {
+    closePort();
+}
 
 int ComLink::openPort(bool /*asynchronous*/, int parity, std::uint32_t baud) {
     closePort();
@@ -243,7 +246,8 @@ void ComLink::workerMain() {
                     wakeAt = now;
                 } else {
                     auto until = lastReceived + ANSWER_GAP;
-                    if (data_.responseMode.load() != MODE_IDLE) until = std::max(until, lastSent + ANSWER_GAP);
+                    if (data_.responseMode.load() != MODE_IDLE)
+                        until = std::max(until, lastSent + ANSWER_GAP);
                     until = std::min(until, heldSince + MAX_HOLD);
                     if (now < until) {
                         holding = true;

@@ -5,18 +5,22 @@
 namespace norvex::link {
 
 PortMap::PortMap() {
-    for (int i = 0; i < PORT_COUNT; ++i) paths_[static_cast<std::size_t>(i)] = defaultPath(i);
+    for (int i = 0; i < PORT_COUNT; ++i)
+        paths_[static_cast<std::size_t>(i)] = defaultPath(i);
 }
 
-std::string PortMap::portName(int portNumber) { return "COM" + std::to_string(portNumber + 1); }
+std::string PortMap::portName(int portNumber) {
+    return "COM" + std::to_string(portNumber + 1);
+}
 
-std::string PortMap::defaultPath(int portNumber) { return "/dev/ttyUSB" + std::to_string(portNumber); }
+std::string PortMap::defaultPath(int portNumber) {
+    return "/dev/ttyUSB" + std::to_string(portNumber);
+}
 
 void PortMap::loadEnvironment() {
     for (int i = 0; i < PORT_COUNT; ++i) {
         const std::string name = "NORVEX_" + portName(i);
-        if (const char* value = std::getenv(name.c_str()); value != nullptr && *value != '\0')
-            set(i, value);
+        if (const char* value = std::getenv(name.c_str()); value != nullptr && *value != '\0') set(i, value);
     }
 }
 

@@ -19,39 +19,62 @@ void clearReception(RequestRecord& r) {
 
 std::size_t ResponseAssembler::fixedLength(ResponseMode mode) {
     switch (mode) {
-    case MODE_SETUP: return SETUP_LENGTH;
-    case MODE_STACKER: return STACKER_LENGTH;
-    case MODE_SENSORS: return SENSORS_LENGTH;
-    case MODE_IDENT: return IDENT_LENGTH;
-    case MODE_OPTICS: return OPTICS_LENGTH;
-    case MODE_VIDEO: return VIDEO_LENGTH;
-    case MODE_STATS: return STATS_LENGTH;
-    default: return 0;
+    case MODE_SETUP:
+        return SETUP_LENGTH;
+    case MODE_STACKER:
+        return STACKER_LENGTH;
+    case MODE_SENSORS:
+        return SENSORS_LENGTH;
+    case MODE_IDENT:
+        return IDENT_LENGTH;
+    case MODE_OPTICS:
+        return OPTICS_LENGTH;
+    case MODE_VIDEO:
+        return VIDEO_LENGTH;
+    case MODE_STATS:
+        return STATS_LENGTH;
+    default:
+        return 0;
     }
 }
 
 std::uint8_t ResponseAssembler::completionCode(ResponseMode mode) {
     switch (mode) {
-    case MODE_SHORT: return RESP_POLL;
-    case MODE_SETUP: return RESP_SETUP;
-    case MODE_STACKER: return RESP_STACKER;
-    case MODE_SENSORS: return RESP_SENSORS;
-    case MODE_IDENT: return RESP_IDENT;
-    case MODE_OPTICS: return RESP_OPTICS;
-    case MODE_VIDEO: return RESP_VIDEO;
-    case MODE_STATS: return RESP_STATS;
-    default: return 0;
+    case MODE_SHORT:
+        return RESP_POLL;
+    case MODE_SETUP:
+        return RESP_SETUP;
+    case MODE_STACKER:
+        return RESP_STACKER;
+    case MODE_SENSORS:
+        return RESP_SENSORS;
+    case MODE_IDENT:
+        return RESP_IDENT;
+    case MODE_OPTICS:
+        return RESP_OPTICS;
+    case MODE_VIDEO:
+        return RESP_VIDEO;
+    case MODE_STATS:
+        return RESP_STATS;
+    default:
+        return 0;
     }
 }
 
 RequestKind ResponseAssembler::recordKind(ResponseMode mode) {
     switch (mode) {
-    case MODE_SHORT: return REQ_POLL;
-    case MODE_SETUP: return REQ_SETUP;
-    case MODE_STACKER: return REQ_CASS_INFO;
-    case MODE_SENSORS: return REQ_SENSORS;
-    case MODE_IDENT: return REQ_DEVICE_ID;
-    default: return REQ_COUNT;
+    case MODE_SHORT:
+        return REQ_POLL;
+    case MODE_SETUP:
+        return REQ_SETUP;
+    case MODE_STACKER:
+        return REQ_CASS_INFO;
+    case MODE_SENSORS:
+        return REQ_SENSORS;
+    case MODE_IDENT:
+        return REQ_DEVICE_ID;
+    default:
+        return REQ_COUNT;
     }
 }
 
@@ -65,23 +88,33 @@ ResponseMode ResponseAssembler::modeForFrame(const std::uint8_t* f, std::size_t 
     case 0x30:
     case 0x33:
     case 0x34:
-    case 0x35: return MODE_SHORT;
-    case 0x31: return MODE_SETUP;
-    case 0x36: return MODE_STACKER;
+    case 0x35:
+        return MODE_SHORT;
+    case 0x31:
+        return MODE_SETUP;
+    case 0x36:
+        return MODE_STACKER;
     case 0x37:
         if (n >= 2 && f[1] == 0x00) return MODE_IDENT;
         if (n >= 7) {
             switch (f[6]) {
-            case 0xE9: return MODE_SENSORS;
-            case 0xE8: return MODE_OPTICS;
-            case 0xE7: return MODE_VIDEO;
-            case 0xDD: return MODE_STATS;
-            case 0x32: return MODE_SHORT;
-            default: break;
+            case 0xE9:
+                return MODE_SENSORS;
+            case 0xE8:
+                return MODE_OPTICS;
+            case 0xE7:
+                return MODE_VIDEO;
+            case 0xDD:
+                return MODE_STATS;
+            case 0x32:
+                return MODE_SHORT;
+            default:
+                break;
             }
         }
         break;
-    default: break;
+    default:
+        break;
     }
     changes = false;
     return MODE_IDLE;
@@ -131,7 +164,8 @@ void ResponseAssembler::frameSent(const std::uint8_t* f, std::size_t n) {
             d_.diagCount = 0;
             d_.record(REQ_STATISTICS).elapsedMs = 0;
             break;
-        default: break;
+        default:
+            break;
         }
         d_.responseMode = mode;
         pending_ = false;

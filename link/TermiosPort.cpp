@@ -17,15 +17,24 @@ namespace {
 
 speed_t speedFor(std::uint32_t baud) {
     switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return 0;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return 0;
     }
 }
 
@@ -75,7 +84,7 @@ bool TermiosPort::open(const std::string& path, const LineSettings& settings, st
         return false;
     }
 
-    termios tio {};
+    termios tio{};
     if (::tcgetattr(fd, &tio) != 0) {
         error = describe(path, "not a terminal", errno);
         claim_.release(fd);
@@ -97,11 +106,20 @@ bool TermiosPort::open(const std::string& path, const LineSettings& settings, st
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     tio.c_cflag |= CS8 | CLOCAL | CREAD;
     switch (settings.parity) {
-    case Parity::None: break;
-    case Parity::Odd: tio.c_cflag |= PARENB | PARODD; break;
-    case Parity::Even: tio.c_cflag |= PARENB; break;
-    case Parity::Mark: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
-    case Parity::Space: tio.c_cflag |= PARENB | CMSPAR; break;
+    case Parity::None:
+        break;
+    case Parity::Odd:
+        tio.c_cflag |= PARENB | PARODD;
+        break;
+    case Parity::Even:
+        tio.c_cflag |= PARENB;
+        break;
+    case Parity::Mark:
+        tio.c_cflag |= PARENB | PARODD | CMSPAR;
+        break;
+    case Parity::Space:
+        tio.c_cflag |= PARENB | CMSPAR;
+        break;
     }
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
@@ -114,8 +132,9 @@ bool TermiosPort::open(const std::string& path, const LineSettings& settings, st
     }
     markParity_ = false;
     if (settings.parity == Parity::Mark) {
-        termios back {};
-        if (::tcgetattr(fd, &back) == 0 && (back.c_cflag & (PARENB | PARODD | CMSPAR)) == (PARENB | PARODD | CMSPAR)) {
+        termios back{};
+        if (::tcgetattr(fd, &back) == 0 &&
+            (back.c_cflag & (PARENB | PARODD | CMSPAR)) == (PARENB | PARODD | CMSPAR)) {
             markParity_ = true;
         } else {
             // The driver ignores mark parity: a second stop bit is high like the mark bit, so

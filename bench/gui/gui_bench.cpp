@@ -38,7 +38,8 @@ public:
 void spin(int ms) {
     QElapsedTimer t;
     t.start();
-    while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    while (t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
 // Intervals between POLL frames in the simulator's log, from `fromMs` on.
@@ -55,7 +56,8 @@ std::vector<double> pollIntervals(const std::string& log, long fromMs) {
         }
     }
     std::vector<double> d;
-    for (std::size_t i = 1; i < times.size(); ++i) d.push_back(static_cast<double>(times[i] - times[i - 1]));
+    for (std::size_t i = 1; i < times.size(); ++i)
+        d.push_back(static_cast<double>(times[i] - times[i - 1]));
     return d;
 }
 
@@ -66,13 +68,15 @@ void report(const char* what, std::vector<double> v) {
     }
     std::sort(v.begin(), v.end());
     double mean = 0;
-    for (double x : v) mean += x;
+    for (double x : v)
+        mean += x;
     mean /= static_cast<double>(v.size());
     double var = 0;
-    for (double x : v) var += (x - mean) * (x - mean);
-    std::printf("%s: %zu intervals, median %.1f ms, mean %.2f ms, sd %.2f ms, min %.0f, p99 %.0f, max %.0f\n", what,
-                v.size(), v[v.size() / 2], mean, std::sqrt(var / static_cast<double>(v.size())), v.front(),
-                v[v.size() * 99 / 100], v.back());
+    for (double x : v)
+        var += (x - mean) * (x - mean);
+    std::printf("%s: %zu intervals, median %.1f ms, mean %.2f ms, sd %.2f ms, min %.0f, p99 %.0f, max %.0f\n",
+                what, v.size(), v[v.size() / 2], mean, std::sqrt(var / static_cast<double>(v.size())),
+                v.front(), v[v.size() * 99 / 100], v.back());
 }
 
 } // namespace
@@ -97,9 +101,11 @@ int main(int argc, char** argv) {
     first.clock = &clock;
     w.clientArea()->installEventFilter(&first);
     w.show();
-    while (first.at < 0 && clock.elapsed() < 5000) QCoreApplication::processEvents();
-    std::printf("start-up to first paint: %.1f ms (process start of QApplication to the client area's first paint)\n",
-                static_cast<double>(first.at) / 1e6);
+    while (first.at < 0 && clock.elapsed() < 5000)
+        QCoreApplication::processEvents();
+    std::printf(
+        "start-up to first paint: %.1f ms (process start of QApplication to the client area's first paint)\n",
+        static_cast<double>(first.at) / 1e6);
 
     w.core().onStart(w.bridge());
     spin(1500); // start-up sequence: every page has data to draw
@@ -108,8 +114,8 @@ int main(int argc, char** argv) {
         w.command(id);
     spin(1500);
 
-    static const char* names[] = {"Command - Status", "Statistics", "Sensors", "Main Optics", "Video Test",
-                                  "View Data Xfer"};
+    static const char* names[] = {"Command - Status", "Statistics", "Sensors",
+                                  "Main Optics",      "Video Test", "View Data Xfer"};
     for (int page = 0; page < 6; ++page) {
         w.core().selectPage(page);
         spin(50);
@@ -132,7 +138,8 @@ int main(int argc, char** argv) {
         const long from = static_cast<long>(clock.elapsed()); // sim and bench started together (+- a few ms)
         spin(seconds * 1000);
         const auto d = pollIntervals(log, from + 50);
-        report(id == ui::cmd::POLL_20 ? "POLL at 20 ms as the validator sees it" : "POLL at 100 ms as the validator sees it",
+        report(id == ui::cmd::POLL_20 ? "POLL at 20 ms as the validator sees it"
+                                      : "POLL at 100 ms as the validator sees it",
                d);
     }
     w.close();

@@ -50,7 +50,8 @@ public:
     void openModeless(Modeless) override {}
     void activateModeless(Modeless) override {}
     void closeModeless(Modeless) override {}
-    bool chooseSaveFile(const std::string&, const std::string&, const std::string&, std::string& path) override {
+    bool chooseSaveFile(const std::string&, const std::string&, const std::string&,
+                        std::string& path) override {
         path = savePath;
         return true;
     }
@@ -178,7 +179,9 @@ int main(int argc, char** argv) {
     std::printf("resident memory: %ld kB at start, %ld kB half-way, %ld kB at the end\n", rss0, rssMid, rss1);
     std::printf("processor time of the program: %.2f s = %.3f %% of one core\n", cpu1 - cpu0,
                 100.0 * (cpu1 - cpu0) / elapsed);
-    if (exact) std::filesystem::remove_all(dir);
-    else std::printf("kept %s\n", dir.c_str());
+    if (exact)
+        std::filesystem::remove_all(dir);
+    else
+        std::printf("kept %s\n", dir.c_str());
     return exact ? 0 : 2;
 }

@@ -27,8 +27,9 @@ inline std::string readAll(const fs::path& p) {
 
 class CoreWithSim : public ::testing::Test {
 protected:
-    fs::path dir = fs::temp_directory_path() / ("norvex-e2e-" + std::to_string(::getpid()) + "-" +
-                                                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::path dir =
+        fs::temp_directory_path() / ("norvex-e2e-" + std::to_string(::getpid()) + "-" +
+                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::string log = (dir / "sim.log").string();
     std::unique_ptr<SimProcess> sim;
     RecordingView view;
@@ -62,8 +63,8 @@ protected:
     void runStartup() {
         ASSERT_TRUE(loop->runUntil(
             [&] {
-                return view.fields[ids::PROGRAM_REVISION] == "BV2.14-7" && core->controller().validator().billMask != 0 &&
-                       !core->linkData().slotBusy();
+                return view.fields[ids::PROGRAM_REVISION] == "BV2.14-7" &&
+                       core->controller().validator().billMask != 0 && !core->linkData().slotBusy();
             },
             10s));
         loop->runFor(200ms);
@@ -86,6 +87,5 @@ protected:
         return n;
     }
 };
-
 
 } // namespace norvex::test

@@ -10,7 +10,6 @@ using namespace norvex::link;
 using namespace std::chrono_literals;
 using norvex::test::CoreWithSim;
 
-
 TEST_F(CoreWithSim, StartFillsThePropertiesAndEnablesTheReportedTypes) {
     ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
     ASSERT_NO_FATAL_FAILURE(runStartup());
@@ -127,7 +126,8 @@ TEST_F(CoreWithSim, EachDiagnosticsRecordArrivesOnItsFirstRequestAtTwentyMillise
         },
         10s));
     for (const char* fn : {"E9", "E8", "E7", "DD"}) {
-        const auto sent = test::logLines(log, {"\"dir\":\"rx\"", std::string("\"frame\":\"37 FF 56 4E 54 00 ") + fn});
+        const auto sent =
+            test::logLines(log, {"\"dir\":\"rx\"", std::string("\"frame\":\"37 FF 56 4E 54 00 ") + fn});
         EXPECT_EQ(sent.size(), 1u) << fn;
     }
     // Values as the virtual validator encodes them.

@@ -49,7 +49,8 @@ TEST_F(CoreWithSim, DataFileHoldsEveryAnswerOfTwoBytesOrMoreInOrder) {
     };
     ASSERT_NO_FATAL_FAILURE(record(first));
     ASSERT_NO_FATAL_FAILURE(runStartup());
-    for (const char* c : {"insert 0", "insert 3 escrow", "coupon"}) ASSERT_EQ(sim->command(c), "ok");
+    for (const char* c : {"insert 0", "insert 3 escrow", "coupon"})
+        ASSERT_EQ(sim->command(c), "ok");
     ASSERT_TRUE(loop->runUntil([&] { return eventsWithCode(0x83) == 1; }, 5s));
     core->onCommand(ui::cmd::STATISTICS_REQUEST);
     ASSERT_TRUE(loop->runUntil([&] { return core->linkData().state(REQ_STATISTICS) == STATE_IDLE; }, 5s));
@@ -74,8 +75,9 @@ TEST_F(CoreWithSim, DataFileHoldsEveryAnswerOfTwoBytesOrMoreInOrder) {
         lastTime = t;
     }
     EXPECT_NE(std::find_if(lines.begin(), lines.end(),
-                           [](const std::string& l) { return l.find("vmc: 37 val:") != std::string::npos &&
-                                                             l.size() == 30 + 73 * 3; }),
+                           [](const std::string& l) {
+                               return l.find("vmc: 37 val:") != std::string::npos && l.size() == 30 + 73 * 3;
+                           }),
               lines.end());
 }
 
@@ -113,7 +115,8 @@ TEST_F(CoreWithSim, LogFileSequenceRefreshesTheRecordsAndTheReportHoldsThem) {
     ASSERT_TRUE(core->logDialogOpen());
     ASSERT_TRUE(loop->runUntil(
         [&] {
-            return core->controller().logCountdown() == 0 && core->linkData().state(REQ_OPTICS) == STATE_IDLE &&
+            return core->controller().logCountdown() == 0 &&
+                   core->linkData().state(REQ_OPTICS) == STATE_IDLE &&
                    core->linkData().state(REQ_SENSORS) == STATE_IDLE &&
                    core->linkData().state(REQ_STATISTICS) == STATE_IDLE;
         },
@@ -123,7 +126,8 @@ TEST_F(CoreWithSim, LogFileSequenceRefreshesTheRecordsAndTheReportHoldsThem) {
     const auto frames = test::logLines(log, {"\"dir\":\"rx\"", "\"frame\""});
     for (std::size_t i = framesBefore; i < frames.size(); ++i)
         for (const char* fn : {"DD", "E9", "E8"})
-            if (frames[i].find(std::string("37 FF 56 4E 54 00 ") + fn) != std::string::npos) order.push_back(fn);
+            if (frames[i].find(std::string("37 FF 56 4E 54 00 ") + fn) != std::string::npos)
+                order.push_back(fn);
     EXPECT_EQ(order, (std::vector<std::string>{"DD", "E9", "E8"}));
 
     const fs::path report = dir / "Tavik_SIM0001.TXT";
@@ -152,11 +156,14 @@ TEST_F(CoreWithSim, RejectedCouponOnTheVideoTestPageFetchesTheVideoRecord) {
     core->selectPage(4);
     ASSERT_EQ(sim->command("coupon"), "ok");
     ASSERT_TRUE(loop->runUntil(
-        [&] { return !test::logLines(log, {"\"frame\":\"37 FF 56 4E 54 00 E7"}).empty() &&
-                     core->linkData().state(REQ_VIDEO) == STATE_IDLE; },
+        [&] {
+            return !test::logLines(log, {"\"frame\":\"37 FF 56 4E 54 00 E7"}).empty() &&
+                   core->linkData().state(REQ_VIDEO) == STATE_IDLE;
+        },
         5s));
     bool anyLevel = false;
     for (int ch = 0; ch < 5; ++ch)
-        for (int col = 0; col < 4; ++col) anyLevel = anyLevel || core->videoTest().videoTrans[ch][col][0] != 0;
+        for (int col = 0; col < 4; ++col)
+            anyLevel = anyLevel || core->videoTest().videoTrans[ch][col][0] != 0;
     EXPECT_TRUE(anyLevel);
 }

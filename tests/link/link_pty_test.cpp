@@ -113,7 +113,8 @@ TEST(LinkOverPty, PollStatusAndSetupAreAssembledAndAcknowledged) {
     ASSERT_TRUE(rig.data.submit(setup.data(), setup.size()));
     EXPECT_EQ(rig.peer.read(2), setup);
     Bytes answer(28);
-    for (std::size_t i = 0; i < answer.size(); ++i) answer[i] = static_cast<std::uint8_t>(0x80 + i);
+    for (std::size_t i = 0; i < answer.size(); ++i)
+        answer[i] = static_cast<std::uint8_t>(0x80 + i);
     rig.peer.paced(answer);
     EXPECT_EQ(rig.peer.read(1), Bytes{0x00});
     ASSERT_TRUE(rig.window.wait(2));

@@ -41,7 +41,8 @@ public:
             cv.notify_all();
         }
         if (handlerDelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(handlerDelayMs.load()));
-        while (block && !cancelled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (block && !cancelled)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return !cancelled;
     }
     void linkFailed(const std::string&, const std::string&) override { ++failures; }
@@ -74,7 +75,8 @@ struct Rig {
         ASSERT_TRUE(link.startWorker(notifier, error)) << error;
     }
     void send(std::vector<std::uint8_t> frame) {
-        while (!data.submit(frame.data(), frame.size())) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (!data.submit(frame.data(), frame.size()))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 };
 

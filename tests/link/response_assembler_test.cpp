@@ -24,7 +24,8 @@ struct Exchange {
     Completion receive(Bytes bytes, std::size_t* used = nullptr) {
         Completion c;
         std::size_t i = 0;
-        for (; i < bytes.size() && !c.complete; ++i) c = a.feed(bytes[i]);
+        for (; i < bytes.size() && !c.complete; ++i)
+            c = a.feed(bytes[i]);
         if (used) *used = i;
         return c;
     }
@@ -242,7 +243,8 @@ TEST(FixedAnswers, StatisticsArriveInPiecesIntoTheDiagnosticBuffer) {
     x.send(statsFrame());
     for (int piece = 0; piece < 7; ++piece) {
         std::vector<std::uint8_t> bytes(10);
-        for (int i = 0; i < 10; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(piece * 10 + i);
+        for (int i = 0; i < 10; ++i)
+            bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(piece * 10 + i);
         EXPECT_FALSE(x.receive(bytes).complete);
     }
     const Completion c = x.receive({70, 71, 72});

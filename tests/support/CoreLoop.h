@@ -15,8 +15,9 @@ namespace norvex::test {
 class CoreLoop {
 public:
     explicit CoreLoop(ui::CMainDialog& core)
-        : core_(core), bridge_([this] { wake(); }, [this](std::uint8_t c) { core_.onLinkNotification(c); },
-                               [this](const std::string& t, const std::string& c) { core_.onLinkFailed(t, c); }) {}
+        : core_(core),
+          bridge_([this] { wake(); }, [this](std::uint8_t c) { core_.onLinkNotification(c); },
+                  [this](const std::string& t, const std::string& c) { core_.onLinkFailed(t, c); }) {}
 
     ui::NotificationBridge& bridge() { return bridge_; }
 

@@ -39,7 +39,8 @@ public:
         }
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<char*> cargv;
-        for (auto& a : argv) cargv.push_back(a.data());
+        for (auto& a : argv)
+            cargv.push_back(a.data());
         cargv.push_back(nullptr);
         posix_spawn_file_actions_t fa;
         posix_spawn_file_actions_init(&fa);
@@ -122,7 +123,8 @@ inline std::vector<std::string> logLines(const std::string& path, const std::vec
     std::string line;
     while (std::getline(in, line)) {
         bool all = true;
-        for (const auto& f : fragments) all = all && line.find(f) != std::string::npos;
+        for (const auto& f : fragments)
+            all = all && line.find(f) != std::string::npos;
         if (all) out.push_back(line);
     }
     return out;

@@ -31,8 +31,9 @@ std::string readFile(const fs::path& p) {
 
 class MainDialogTest : public ::testing::Test {
 protected:
-    fs::path dir = fs::temp_directory_path() / ("norvex-main-" + std::to_string(::getpid()) + "-" +
-                                                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::path dir =
+        fs::temp_directory_path() / ("norvex-main-" + std::to_string(::getpid()) + "-" +
+                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::shared_ptr<test::FakePortState> port = std::make_shared<test::FakePortState>();
     RecordingView view;
     PortMap ports;
@@ -69,9 +70,7 @@ protected:
 } // namespace
 
 TEST_F(MainDialogTest, StartsOnTheFirstPageWithTheStoredPortAndEmptyState) {
-    {
-        std::ofstream(dir / "norvex.ini", std::ios::binary) << "Com_Port_Num:2\r\n";
-    }
+    { std::ofstream(dir / "norvex.ini", std::ios::binary) << "Com_Port_Num:2\r\n"; }
     core->onInitDialog();
     EXPECT_EQ(core->currentPage(), 0);
     EXPECT_EQ(view.comPort, 2);
@@ -80,7 +79,8 @@ TEST_F(MainDialogTest, StartsOnTheFirstPageWithTheStoredPortAndEmptyState) {
     EXPECT_FALSE((view.barEnabled[{0, ids::BAR_BUTTON}])); // RE-CONNECT waits for START
     EXPECT_EQ(view.cells[0][0], " Type 00  ___");
     EXPECT_EQ(view.cells[15][0], " Type 15  ___");
-    for (int d : view.digits) EXPECT_EQ(d, 0);
+    for (int d : view.digits)
+        EXPECT_EQ(d, 0);
 
     RecordingSurface s;
     core->onPaint(s);
@@ -200,8 +200,11 @@ TEST_F(MainDialogTest, ReportIsWrittenWhereTheOperatorChoseAndNotOnCancel) {
     core->onLogDialogOk(false, true, false, false, "AB12");
     EXPECT_EQ(view.fileDialogProposals.back(), "Tavik_AB12.TXT");
     const std::string text = readFile(report);
-    EXPECT_EQ(text.rfind("**************************************************************\r\n  PART II - SENSORS DATA\r\n", 0),
-              0u);
+    EXPECT_EQ(
+        text.rfind(
+            "**************************************************************\r\n  PART II - SENSORS DATA\r\n",
+            0),
+        0u);
     EXPECT_EQ(view.lastMessage()->text, "Log File Created at " + report.string() + " ");
     EXPECT_EQ(view.lastMessage()->caption, "Log File Location");
     EXPECT_FALSE(core->logDialogOpen());

@@ -1,6 +1,5 @@
 #include "BatchRunner.h"
 
-
 #include "BatchDownloadUi.h"
 #include "control/Format.h"
 #include "download/FirmwareDownload.h"
@@ -72,7 +71,6 @@ public:
 private:
     sigset_t old_;
 };
-
 
 int pollCommand(unsigned ms) {
     switch (ms) {

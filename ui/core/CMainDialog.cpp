@@ -100,7 +100,8 @@ void CMainDialog::onPaint(PaintSurface& surface) {
             traffic_.paintTrafficPage(surface, data_.traffic);
         }
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
@@ -132,7 +133,9 @@ void CMainDialog::onStart(LinkNotifier& notifier) {
     showLineNote();
 }
 
-void CMainDialog::onTimer() { controller_.tick(); }
+void CMainDialog::onTimer() {
+    controller_.tick();
+}
 
 void CMainDialog::onLinkNotification(std::uint8_t code) {
     if (!controller_.interpretStandard(code)) {
@@ -158,7 +161,8 @@ void CMainDialog::onLinkNotification(std::uint8_t code) {
             data_.setState(REQ_STATISTICS, STATE_IDLE);
             if (page == 1 || page == 5) view_.invalidate(areas::data, false);
             break;
-        default: break;
+        default:
+            break;
         }
     }
     if (recorder_.isOpen()) recordTraffic();
@@ -171,7 +175,8 @@ void CMainDialog::onLinkNotification(std::uint8_t code) {
 }
 
 void CMainDialog::recordTraffic() {
-    if (recorder_.writeTrafficRecord(controller_.runClockMs(), data_.traffic) == DataRecorder::WriteResult::Failed) {
+    if (recorder_.writeTrafficRecord(controller_.runClockMs(), data_.traffic) ==
+        DataRecorder::WriteResult::Failed) {
         // Recording has stopped; the Options dialog shows it off and a later OK may retry.
         options_.dataSavingOption = 0;
         options_.appliedDataSaving = 0;
@@ -226,9 +231,14 @@ void CMainDialog::switchPage(int page) {
         billsFirstHalf_ = true;
         eventsFirstHalf_ = true;
         break;
-    case 3: optics_.selectedColour = 0; break;
-    case 5: traffic_.setTrafficStopped(false); break;
-    default: break;
+    case 3:
+        optics_.selectedColour = 0;
+        break;
+    case 5:
+        traffic_.setTrafficStopped(false);
+        break;
+    default:
+        break;
     }
     view_.createBar(page);
     shownBar_ = page;
@@ -248,71 +258,144 @@ void CMainDialog::onComSelection(int index) {
     }
 }
 
-void CMainDialog::onBillListClick() { controller_.onBillListClick(); }
-void CMainDialog::onBillListRightClick() { controller_.onBillListRightClick(); }
+void CMainDialog::onBillListClick() {
+    controller_.onBillListClick();
+}
+void CMainDialog::onBillListRightClick() {
+    controller_.onBillListRightClick();
+}
 
 // --- commands ---------------------------------------------------------------------------------------
 
 bool CMainDialog::onCommand(int id) {
     switch (id) {
-    case cmd::RESET: controller_.resetValidatorView(); return true;
-    case cmd::SETUP_REQUEST: controller_.request(REQ_SETUP); return true;
+    case cmd::RESET:
+        controller_.resetValidatorView();
+        return true;
+    case cmd::SETUP_REQUEST:
+        controller_.request(REQ_SETUP);
+        return true;
     case cmd::SECURITY_SET:
-    case cmd::UNUSED_32775: return true;
-    case cmd::STATUS_REQUEST: controller_.statusRequest(); return true;
-    case cmd::CASS_INFO_REQUEST: controller_.request(REQ_CASS_INFO); return true;
-    case cmd::POLL_20: setPollPeriodCommand(20); return true;
-    case cmd::POLL_50: setPollPeriodCommand(50); return true;
-    case cmd::POLL_100: setPollPeriodCommand(100); return true;
-    case cmd::POLL_150: setPollPeriodCommand(150); return true;
-    case cmd::POLL_200: setPollPeriodCommand(200); return true;
-    case cmd::CREATE_LOG_FILE: createLogFileCommand(); return true;
-    case cmd::ENABLE_ALL_BILLS: controller_.enableAllBillTypes(true); return true;
-    case cmd::DISABLE_ALL_BILLS: controller_.enableAllBillTypes(false); return true;
-    case cmd::ENABLE_ALL_ESCROW: controller_.enableAllBillsEscrow(true); return true;
-    case cmd::DISABLE_ALL_ESCROW: controller_.enableAllBillsEscrow(false); return true;
-    case cmd::ACCEPT_ESCROW: controller_.request(REQ_ESCROW_STACK); return true;
-    case cmd::REJECT_ESCROW: controller_.request(REQ_ESCROW_RETURN); return true;
-    case cmd::DEVICE_ID_REQUEST: controller_.request(REQ_DEVICE_ID); return true;
-    case cmd::STATISTICS_REQUEST: requestStatistics(); return true;
-    case cmd::SENSORS_REQUEST: controller_.request(REQ_SENSORS); return true;
-    case cmd::OPTICS_REQUEST: controller_.request(REQ_OPTICS); return true;
-    case cmd::VIDEO_REQUEST: controller_.request(REQ_VIDEO); return true;
-    case cmd::OPTIONS: optionsCommand(); return true;
+    case cmd::UNUSED_32775:
+        return true;
+    case cmd::STATUS_REQUEST:
+        controller_.statusRequest();
+        return true;
+    case cmd::CASS_INFO_REQUEST:
+        controller_.request(REQ_CASS_INFO);
+        return true;
+    case cmd::POLL_20:
+        setPollPeriodCommand(20);
+        return true;
+    case cmd::POLL_50:
+        setPollPeriodCommand(50);
+        return true;
+    case cmd::POLL_100:
+        setPollPeriodCommand(100);
+        return true;
+    case cmd::POLL_150:
+        setPollPeriodCommand(150);
+        return true;
+    case cmd::POLL_200:
+        setPollPeriodCommand(200);
+        return true;
+    case cmd::CREATE_LOG_FILE:
+        createLogFileCommand();
+        return true;
+    case cmd::ENABLE_ALL_BILLS:
+        controller_.enableAllBillTypes(true);
+        return true;
+    case cmd::DISABLE_ALL_BILLS:
+        controller_.enableAllBillTypes(false);
+        return true;
+    case cmd::ENABLE_ALL_ESCROW:
+        controller_.enableAllBillsEscrow(true);
+        return true;
+    case cmd::DISABLE_ALL_ESCROW:
+        controller_.enableAllBillsEscrow(false);
+        return true;
+    case cmd::ACCEPT_ESCROW:
+        controller_.request(REQ_ESCROW_STACK);
+        return true;
+    case cmd::REJECT_ESCROW:
+        controller_.request(REQ_ESCROW_RETURN);
+        return true;
+    case cmd::DEVICE_ID_REQUEST:
+        controller_.request(REQ_DEVICE_ID);
+        return true;
+    case cmd::STATISTICS_REQUEST:
+        requestStatistics();
+        return true;
+    case cmd::SENSORS_REQUEST:
+        controller_.request(REQ_SENSORS);
+        return true;
+    case cmd::OPTICS_REQUEST:
+        controller_.request(REQ_OPTICS);
+        return true;
+    case cmd::VIDEO_REQUEST:
+        controller_.request(REQ_VIDEO);
+        return true;
+    case cmd::OPTIONS:
+        optionsCommand();
+        return true;
     // Bar buttons: what 1017 means depends on the page whose bar is shown.
     case cmd::BAR_BUTTON:
         switch (currentPage()) {
-        case 0: controller_.reconnect(); break;
-        case 1: requestStatistics(); break;
-        case 2: controller_.request(REQ_SENSORS); break;
-        default: break;
+        case 0:
+            controller_.reconnect();
+            break;
+        case 1:
+            requestStatistics();
+            break;
+        case 2:
+            controller_.request(REQ_SENSORS);
+            break;
+        default:
+            break;
         }
         return true;
-    case cmd::READ_OPTICS: controller_.request(REQ_OPTICS); return true;
-    case cmd::CLEAR_STATS: clearStatistics(); return true;
-    case cmd::NEXT_EVENTS: toggleEventPage(); return true;
-    case cmd::NEXT_BILLS: toggleBillPage(); return true;
+    case cmd::READ_OPTICS:
+        controller_.request(REQ_OPTICS);
+        return true;
+    case cmd::CLEAR_STATS:
+        clearStatistics();
+        return true;
+    case cmd::NEXT_EVENTS:
+        toggleEventPage();
+        return true;
+    case cmd::NEXT_BILLS:
+        toggleBillPage();
+        return true;
     case cmd::COLOUR_RED:
     case cmd::COLOUR_RED + 1:
     case cmd::COLOUR_RED + 2:
-    case cmd::COLOUR_RED + 3: selectColour(id - cmd::COLOUR_RED); return true;
-    case cmd::TRAFFIC_STOP: setTrafficStopped(!traffic_.trafficStopped()); return true;
-    default: return false;
+    case cmd::COLOUR_RED + 3:
+        selectColour(id - cmd::COLOUR_RED);
+        return true;
+    case cmd::TRAFFIC_STOP:
+        setTrafficStopped(!traffic_.trafficStopped());
+        return true;
+    default:
+        return false;
     }
 }
 
-void CMainDialog::setPollPeriodCommand(unsigned ms) { controller_.setPollPeriod(ms); }
+void CMainDialog::setPollPeriodCommand(unsigned ms) {
+    controller_.setPollPeriod(ms);
+}
 
 void CMainDialog::onEscrowAnswer(bool accept) {
     controller_.escrowAnswered(accept);
     view_.closeModeless(Modeless::EscrowPrompt);
 }
 
-void CMainDialog::requestStatistics() { controller_.request(REQ_STATISTICS); }
+void CMainDialog::requestStatistics() {
+    controller_.request(REQ_STATISTICS);
+}
 
 void CMainDialog::clearStatistics() {
-    const MsgResult answer = view_.messageBox("Statistics Data will be Erased permanently. Continue ?", "Warning",
-                                              MsgButtons::YesNo, MsgIcon::Warning);
+    const MsgResult answer = view_.messageBox("Statistics Data will be Erased permanently. Continue ?",
+                                              "Warning", MsgButtons::YesNo, MsgIcon::Warning);
     if (answer == MsgResult::Yes) {
         if (controller_.started()) controller_.request(REQ_CLEAR_STATS);
         diagnostics::resetStatistics(stats_);
@@ -360,7 +443,8 @@ void CMainDialog::createLogFileCommand() {
     view_.invalidateWindow(false);
 }
 
-void CMainDialog::onLogDialogOk(bool statistics, bool sensors, bool optics, bool video, const std::string& serial) {
+void CMainDialog::onLogDialogOk(bool statistics, bool sensors, bool optics, bool video,
+                                const std::string& serial) {
     logSerialNumber_ = serial;
     std::string chosen;
     const bool confirmed = view_.chooseSaveFile("Save Log File As", diagnostics::proposedLogFileName(serial),
@@ -410,7 +494,9 @@ void CMainDialog::onLogDialogCancel() {
     view_.closeModeless(Modeless::LogFile);
 }
 
-void CMainDialog::onLogVideoBoxClicked() { selectPage(4); }
+void CMainDialog::onLogVideoBoxClicked() {
+    selectPage(4);
+}
 
 // --- Options dialog -----------------------------------------------------------------------------------
 
@@ -424,15 +510,20 @@ void CMainDialog::optionsCommand() {
     view_.invalidateWindow(false);
 }
 
-void CMainDialog::onOptionsDataSaving(int choice) { options_.dataSavingOption = choice == 1 ? 1 : 0; }
+void CMainDialog::onOptionsDataSaving(int choice) {
+    options_.dataSavingOption = choice == 1 ? 1 : 0;
+}
 
 void CMainDialog::onOptionsBrowse() {
     std::string chosen;
-    if (view_.chooseSaveFile("Save Log File As", "MDB_DATA.TXT", "Log Files(*.TXT)", chosen) && !chosen.empty())
+    if (view_.chooseSaveFile("Save Log File As", "MDB_DATA.TXT", "Log Files(*.TXT)", chosen) &&
+        !chosen.empty())
         options_.dataFilePath = chosen;
     const bool differs = options_.dataFilePath != options_.previousDataFilePath;
     options_.previousDataFilePath = options_.dataFilePath;
-    if (differs) view_.messageBox("New File Selected.The Old File will be closed", "Info", MsgButtons::Ok, MsgIcon::None);
+    if (differs)
+        view_.messageBox("New File Selected.The Old File will be closed", "Info", MsgButtons::Ok,
+                         MsgIcon::None);
 }
 
 void CMainDialog::onOptionsOk(int escrowChoice) {
@@ -445,7 +536,8 @@ void CMainDialog::onOptionsOk(int escrowChoice) {
             closeDataFile();
             options_.appliedDataSaving = 0;
         }
-    } else if (options_.dataSavingOption == 1 && recorder_.isOpen() && recorder_.path() != options_.dataFilePath) {
+    } else if (options_.dataSavingOption == 1 && recorder_.isOpen() &&
+               recorder_.path() != options_.dataFilePath) {
         // Browse chose another file while recording: the old one is closed, as announced.
         closeDataFile();
         if (!openDataFile()) options_.appliedDataSaving = 0;
@@ -476,12 +568,18 @@ bool CMainDialog::openDataFile() {
     return true;
 }
 
-void CMainDialog::closeDataFile() { recorder_.close(); }
+void CMainDialog::closeDataFile() {
+    recorder_.close();
+}
 
 // --- firmware download ----------------------------------------------------------------------------------
 
-void CMainDialog::stopLinkForDownload() { controller_.stopForDownload(comLink_); }
+void CMainDialog::stopLinkForDownload() {
+    controller_.stopForDownload(comLink_);
+}
 
-std::string CMainDialog::portDevicePath() const { return ports_.devicePath(comLink_.portNumber()); }
+std::string CMainDialog::portDevicePath() const {
+    return ports_.devicePath(comLink_.portNumber());
+}
 
 } // namespace norvex::ui

@@ -51,10 +51,10 @@ inline constexpr int OPTIONS = 32803;
 inline constexpr int HELP_TOPICS = 57668;
 inline constexpr int ABOUT = 16;
 // Bar buttons.
-inline constexpr int READ_OPTICS = 1;        // the optics bar's default button
-inline constexpr int BAR_BUTTON = 1017;      // RE-CONNECT / Read Stats / Read Sensors
+inline constexpr int READ_OPTICS = 1;   // the optics bar's default button
+inline constexpr int BAR_BUTTON = 1017; // RE-CONNECT / Read Stats / Read Sensors
 inline constexpr int CLEAR_STATS = 1018;
-inline constexpr int COLOUR_RED = 1023;      // .. 1026 i.red
+inline constexpr int COLOUR_RED = 1023; // .. 1026 i.red
 inline constexpr int TRAFFIC_STOP = 1027;
 inline constexpr int NEXT_EVENTS = 1028;
 inline constexpr int NEXT_BILLS = 1029;
