@@ -2,7 +2,7 @@
 
 #include "link/PortMap.h"
 #include "ui/core/BatchMode.h"
-#include "ui/qt/CServiceApp.h"
+#include "ui/qt/Application.h"
 #include "ui/qt/CommandLine.h"
 
 #include <csignal>
@@ -50,6 +50,6 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    qt::CServiceApp app(argc, argv);
+    qt::Application app(argc, argv);
     return app.run(ports);
 }

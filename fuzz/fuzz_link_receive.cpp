@@ -13,7 +13,7 @@
 #include "control/RequestFrames.h"
 #include "link/ResponseAssembler.h"
 #include "link/SerialPort.h"
-#include "ui/core/CMainDialog.h"
+#include "ui/core/MainWindowLogic.h"
 
 #include <array>
 #include <cstdio>
@@ -137,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::HeadlessSurface surface;
     fuzz::HeadlessSurface trafficImage;
     PortMap ports;
-    ui::CMainDialog core(view, ports, [] { return std::make_unique<NullPort>(); });
+    ui::MainWindowLogic core(view, ports, [] { return std::make_unique<NullPort>(); });
     core.setSettingsDirectory(tempDir());
     core.options().dataFilePath = "/dev/null";
     core.options().previousDataFilePath = "/dev/null";

@@ -90,7 +90,7 @@ int ComLink::openPort(bool /*asynchronous*/, int parity, std::uint32_t baud) {
         lastError_ = "no serial port " + std::to_string(portNumber_);
         return 0;
     }
-    auto record = std::make_unique<COMINFO>();
+    auto record = std::make_unique<Connection>();
     record->portHandle = factory_();
     if (!record->portHandle) {
         lastError_ = "No COMINFO";
@@ -184,7 +184,7 @@ bool ComLink::startWorker(LinkNotifier& owner, std::string& error) {
 }
 
 void ComLink::workerMain() {
-    COMINFO& info = *info_;
+    Connection& info = *info_;
     SerialPort& port = *info.portHandle;
     ResponseAssembler assembler(data_);
     MarkedInput marks;

@@ -1,5 +1,5 @@
 #pragma once
-// The serial link: the port record (COMINFO), the port operations and the link worker.
+// The serial link: the port record (Connection), the port operations and the link worker.
 
 #include "LinkData.h"
 #include "PortMap.h"
@@ -30,7 +30,7 @@ public:
 };
 
 // The one serial-link record; created by openPort, released by closePort.
-struct COMINFO {
+struct Connection {
     std::unique_ptr<SerialPort> portHandle;
     std::atomic<LinkNotifier*> ownerWindow{nullptr};
     std::atomic<int> connected{0};
@@ -63,7 +63,7 @@ public:
     bool startWorker(LinkNotifier& owner, std::string& error);
     bool workerRunning() const { return workerAlive_.load(); }
 
-    COMINFO* info() { return info_.get(); }
+    Connection* info() { return info_.get(); }
     LinkData& data() { return data_; }
     PortMap& ports() { return ports_; }
 
@@ -83,7 +83,7 @@ private:
     LinkData& data_;
     PortMap& ports_;
     PortFactory factory_;
-    std::unique_ptr<COMINFO> info_;
+    std::unique_ptr<Connection> info_;
     std::thread worker_;
     std::atomic<bool> workerAlive_{false};
     std::atomic<Framing> framing_{Framing::QuietLine};

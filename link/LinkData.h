@@ -1,7 +1,7 @@
 #pragma once
 // The state that the main window and the link worker share: the request records, the
 // transmit slot, the diagnostic buffer and the traffic buffer. It lives as long as the main
-// window; the port record (COMINFO) comes and goes with the port.
+// window; the port record (Connection) comes and goes with the port.
 
 #include "LinkTypes.h"
 

@@ -1,5 +1,5 @@
-#include "COptions.h"
-#include "CSimHost.h"
+#include "Options.h"
+#include "SimHost.h"
 
 #include <csignal>
 #include <cstdio>
@@ -8,16 +8,16 @@ int main(int argc, char** argv) {
     using namespace norvex::sim;
     // A write past a file-size limit fails (and is reported) instead of killing the program.
     std::signal(SIGXFSZ, SIG_IGN);
-    COptions options;
+    Options options;
     std::string error;
     if (!options.parse(std::vector<std::string>(argv + 1, argv + argc), error)) {
         std::fprintf(stderr, "norvex-sim: %s\n", error.c_str());
         return 2;
     }
     if (options.help) {
-        std::fputs(COptions::helpText(), stdout);
+        std::fputs(Options::helpText(), stdout);
         return 0;
     }
-    CSimHost host(options);
+    SimHost host(options);
     return host.run();
 }

@@ -3,10 +3,10 @@
 // POLL frames at 20 ms and at 100 ms).
 
 #include "support/SimProcess.h"
-#include "ui/core/CMainDialog.h"
+#include "ui/core/MainWindowLogic.h"
 #include "ui/core/NotificationBridge.h"
-#include "ui/qt/CServiceApp.h"
-#include "ui/qt/QtMainWindow.h"
+#include "ui/qt/Application.h"
+#include "ui/qt/MainWindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
     QElapsedTimer clock;
     clock.start();
     QApplication app(argc, argv);
-    qt::CServiceApp::applyLook();
+    qt::Application::applyLook();
     QTemporaryDir dir;
     const std::string log = dir.filePath("sim.log").toStdString();
     test::SimProcess sim({}, log);
@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
     ports.set(0, sim.path());
     qt::MainWindowSetup setup;
     setup.settingsDirectory = dir.path().toStdString();
-    qt::QtMainWindow w(ports, setup);
+    qt::MainWindow w(ports, setup);
     FirstPaint first;
     first.clock = &clock;
     w.clientArea()->installEventFilter(&first);

@@ -7,7 +7,7 @@
 
 #include "support/CoreLoop.h"
 #include "support/SimProcess.h"
-#include "ui/core/CMainDialog.h"
+#include "ui/core/MainWindowLogic.h"
 
 #include <chrono>
 #include <cstdio>
@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
     QuietView view;
     link::PortMap ports;
     ports.set(0, sim.path());
-    ui::CMainDialog core(view, ports);
+    ui::MainWindowLogic core(view, ports);
     core.setSettingsDirectory(dir.string());
     Counter counter;
     core.controller().setObserver(&counter);

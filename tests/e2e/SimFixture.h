@@ -34,7 +34,7 @@ protected:
     std::unique_ptr<SimProcess> sim;
     RecordingView view;
     link::PortMap ports;
-    std::unique_ptr<ui::CMainDialog> core;
+    std::unique_ptr<ui::MainWindowLogic> core;
     std::unique_ptr<CoreLoop> loop;
 
     void SetUp() override { fs::create_directories(dir); }
@@ -50,7 +50,7 @@ protected:
         sim = std::make_unique<SimProcess>(simArgs, log);
         ASSERT_TRUE(sim->running());
         ports.set(0, sim->path());
-        core = std::make_unique<ui::CMainDialog>(view, ports);
+        core = std::make_unique<ui::MainWindowLogic>(view, ports);
         core->setSettingsDirectory(dir.string());
         loop = std::make_unique<CoreLoop>(*core);
         core->onInitDialog();
@@ -72,7 +72,7 @@ protected:
 
     // The event history, oldest first.
     std::vector<std::uint8_t> eventCodes() const {
-        auto& h = const_cast<ui::CMainDialog&>(*core).controller().events();
+        auto& h = const_cast<ui::MainWindowLogic&>(*core).controller().events();
         std::vector<std::uint8_t> codes;
         for (int i = 0; i < h.size(); ++i)
             codes.push_back(h.codes[static_cast<std::size_t>(i)]);
@@ -81,7 +81,7 @@ protected:
 
     int eventsWithCode(std::uint8_t code) const {
         int n = 0;
-        auto& h = const_cast<ui::CMainDialog&>(*core).controller().events();
+        auto& h = const_cast<ui::MainWindowLogic&>(*core).controller().events();
         for (int i = 0; i < 8; ++i)
             if (h.codes[static_cast<std::size_t>(i)] == code) ++n;
         return n;

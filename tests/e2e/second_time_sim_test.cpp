@@ -40,7 +40,7 @@ TEST_F(CoreWithSim, ClosedPortOpensAgainForASecondStartAndForTheLoader) {
 
     // A second window on the same validator.
     view = test::RecordingView{};
-    core = std::make_unique<ui::CMainDialog>(view, ports);
+    core = std::make_unique<ui::MainWindowLogic>(view, ports);
     core->setSettingsDirectory(dir.string());
     loop = std::make_unique<test::CoreLoop>(*core);
     core->onInitDialog();

@@ -1,8 +1,8 @@
 #pragma once
 // The QApplication of the widget tests (offscreen) and a scratch directory per test.
 
-#include "ui/qt/CCaptionFrame.h"
-#include "ui/qt/CServiceApp.h"
+#include "ui/qt/Application.h"
+#include "ui/qt/CaptionFrame.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -32,7 +32,7 @@ inline QApplication& guiApp() {
         // Widget tests never need a display.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         auto* a = new QApplication(argc, argv);
-        qt::CServiceApp::applyLook();
+        qt::Application::applyLook();
         return a;
     }();
     return *app;
@@ -68,7 +68,7 @@ inline std::string captionOverflow(const QWidget* w) {
         text = label->text();
         room = label->contentsRect().width() - 2 * label->margin() - label->indent();
         needed = fm.horizontalAdvance(text);
-    } else if (auto* frame = qobject_cast<const qt::CCaptionFrame*>(w)) {
+    } else if (auto* frame = qobject_cast<const qt::CaptionFrame*>(w)) {
         text = frame->title();
         room = frame->width() - 20; // the caption starts 8 pixels in and leaves as much
         needed = fm.horizontalAdvance(text);

@@ -1,15 +1,15 @@
 // The Qt main window against the real logic, rendered offscreen.
 
+#include "ui/qt/MainWindow.h"
 #include "GuiTestApp.h"
 #include "link/LinkTypes.h"
 #include "support/FakePort.h"
-#include "ui/core/CMainDialog.h"
-#include "ui/qt/CAboutDialog.h"
-#include "ui/qt/CCaptionFrame.h"
-#include "ui/qt/CEscrowDialog.h"
-#include "ui/qt/COptionsDialog.h"
-#include "ui/qt/CPageBar.h"
-#include "ui/qt/QtMainWindow.h"
+#include "ui/core/MainWindowLogic.h"
+#include "ui/qt/AboutDialog.h"
+#include "ui/qt/CaptionFrame.h"
+#include "ui/qt/EscrowPrompt.h"
+#include "ui/qt/OptionsDialog.h"
+#include "ui/qt/PageBar.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -35,7 +35,7 @@
 namespace norvex::test {
 namespace {
 
-using qt::QtMainWindow;
+using qt::MainWindow;
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -52,8 +52,8 @@ protected:
     std::string dirPath() const { return dir.path().toStdString(); }
     std::string iniPath() const { return dirPath() + "/norvex.ini"; }
 
-    QtMainWindow& open(link::PortFactory factory = {}) {
-        window = std::make_unique<QtMainWindow>(ports, qt::MainWindowSetup{dirPath(), std::move(factory)});
+    MainWindow& open(link::PortFactory factory = {}) {
+        window = std::make_unique<MainWindow>(ports, qt::MainWindowSetup{dirPath(), std::move(factory)});
         window->setMessageHook(
             [this](const std::string& text, const std::string& caption, MsgButtons, MsgIcon) {
                 messages.push_back(caption + ": " + text);
@@ -70,7 +70,7 @@ protected:
     }
     int liveBars() {
         settle();
-        return static_cast<int>(window->clientArea()->findChildren<qt::CPageBar*>().size());
+        return static_cast<int>(window->clientArea()->findChildren<qt::PageBar*>().size());
     }
     // The client area as the screen shows it, in full colour depth.
     QImage render(QWidget* widget = nullptr) {
@@ -84,13 +84,13 @@ protected:
 
     QTemporaryDir dir;
     link::PortMap ports;
-    std::unique_ptr<QtMainWindow> window;
+    std::unique_ptr<MainWindow> window;
     std::vector<std::string> messages;
 };
 
 TEST_F(MainWindowTest, StartsOnTheFirstPageWithTheStoredPortAndNothingKnown) {
     writeFile(iniPath(), "Com_Port_Num:3\r\n");
-    QtMainWindow& w = open();
+    MainWindow& w = open();
 
     EXPECT_EQ(ctl<QTabBar>(ids::TABS)->currentIndex(), 0);
     EXPECT_EQ(w.core().currentPage(), 0);
@@ -114,7 +114,7 @@ TEST_F(MainWindowTest, StartsOnTheFirstPageWithTheStoredPortAndNothingKnown) {
 
 TEST_F(MainWindowTest, SelectorShowsWhichDeviceEachComEntryOpens) {
     ports.set(2, "/dev/ttyACM7");
-    QtMainWindow& w = open();
+    MainWindow& w = open();
     auto* box = ctl<QComboBox>(ids::COM_SELECTOR);
     EXPECT_EQ(box->itemData(2, Qt::UserRole).toString(), "/dev/ttyACM7");
     EXPECT_TRUE(box->itemData(2, Qt::ToolTipRole).toString().contains("/dev/ttyACM7"));
@@ -140,7 +140,7 @@ TEST_F(MainWindowTest, SettingsFileIsCreatedAtFirstRunAndRewrittenInPlaceOnEachC
 }
 
 TEST_F(MainWindowTest, RendersTheTitleFramesAndColoursWhereTheyBelong) {
-    QtMainWindow& w = open();
+    MainWindow& w = open();
     const QImage img = render();
     img.save("/tmp/norvex-main.png");
     EXPECT_EQ(w.windowTitle(), "Tavik MDB test program [ rev 6 ]");
@@ -171,7 +171,7 @@ TEST_F(MainWindowTest, RendersTheTitleFramesAndColoursWhereTheyBelong) {
     EXPECT_TRUE(greyTitle);
 
     // The page frame (7,107,360,123) du surrounds the page area.
-    const QRect frame = ctl<qt::CCaptionFrame>(ids::PAGE_FRAME)->geometry();
+    const QRect frame = ctl<qt::CaptionFrame>(ids::PAGE_FRAME)->geometry();
     EXPECT_TRUE(frame.contains(QRect(18, 194, 524, 172)));
     // The bill list's text background is grey.
     auto* list = ctl<QTreeWidget>(ids::BILL_LIST);
@@ -181,7 +181,7 @@ TEST_F(MainWindowTest, RendersTheTitleFramesAndColoursWhereTheyBelong) {
 }
 
 TEST_F(MainWindowTest, TabChangesKeepExactlyOneBar) {
-    QtMainWindow& w = open();
+    MainWindow& w = open();
     auto* tabs = ctl<QTabBar>(ids::TABS);
     for (int page : {1, 2, 3, 4, 5, 0, 3, 5}) {
         tabs->setCurrentIndex(page);
@@ -206,7 +206,7 @@ TEST_F(MainWindowTest, TabChangesKeepExactlyOneBar) {
 }
 
 TEST_F(MainWindowTest, TrafficPageShowsItsImageAndTheStopButtonFollowsTheLogic) {
-    QtMainWindow& w = open();
+    MainWindow& w = open();
     ctl<QTabBar>(ids::TABS)->setCurrentIndex(5);
     settle();
     const QImage img = render();
@@ -225,10 +225,10 @@ TEST_F(MainWindowTest, TrafficPageShowsItsImageAndTheStopButtonFollowsTheLogic) 
 }
 
 TEST_F(MainWindowTest, OptionsOkTakesEachEscrowChoice) {
-    QtMainWindow& w = open();
+    MainWindow& w = open();
     for (int choice : {1, 2, 0}) {
         w.menuAction(ui::cmd::OPTIONS)->trigger();
-        auto* dlg = qobject_cast<qt::COptionsDialog*>(w.modeless(Modeless::Options));
+        auto* dlg = qobject_cast<qt::OptionsDialog*>(w.modeless(Modeless::Options));
         ASSERT_NE(dlg, nullptr);
         EXPECT_EQ(dlg->escrowChoice(), w.core().controller().escrowOption()) << "shows the option in force";
         EXPECT_FALSE(dlg->controls().find(1017)->isEnabled()) << "Browse without data saving";
@@ -242,14 +242,14 @@ TEST_F(MainWindowTest, OptionsOkTakesEachEscrowChoice) {
 }
 
 TEST_F(MainWindowTest, OptionsTwiceActivatesTheOpenDialogAndCancelKeepsTheEscrowOption) {
-    QtMainWindow& w = open();
+    MainWindow& w = open();
     w.menuAction(ui::cmd::OPTIONS)->trigger();
     auto* first = w.modeless(Modeless::Options);
     w.menuAction(ui::cmd::OPTIONS)->trigger();
     EXPECT_EQ(w.modeless(Modeless::Options), first);
-    EXPECT_EQ(w.findChildren<qt::COptionsDialog*>().size(), 1);
+    EXPECT_EQ(w.findChildren<qt::OptionsDialog*>().size(), 1);
 
-    auto* dlg = qobject_cast<qt::COptionsDialog*>(first);
+    auto* dlg = qobject_cast<qt::OptionsDialog*>(first);
     dlg->controls().get<QRadioButton>(1044)->click();
     dlg->controls().get<QRadioButton>(1046)->click();
     EXPECT_TRUE(dlg->controls().find(1017)->isEnabled());
@@ -262,13 +262,13 @@ TEST_F(MainWindowTest, OptionsTwiceActivatesTheOpenDialogAndCancelKeepsTheEscrow
 }
 
 TEST_F(MainWindowTest, EscrowedBillUnderManualOpensOnePromptAndAcceptAsksToStack) {
-    QtMainWindow& w = open();
+    MainWindow& w = open();
     link::LinkData& data = w.core().linkData();
     w.core().controller().appendEvent(0x90);
     w.core().controller().appendEvent(0x90);
     settle();
-    EXPECT_EQ(w.findChildren<qt::CEscrowDialog*>().size(), 1);
-    auto* prompt = qobject_cast<qt::CEscrowDialog*>(w.modeless(Modeless::EscrowPrompt));
+    EXPECT_EQ(w.findChildren<qt::EscrowPrompt*>().size(), 1);
+    auto* prompt = qobject_cast<qt::EscrowPrompt*>(w.modeless(Modeless::EscrowPrompt));
     ASSERT_NE(prompt, nullptr);
     EXPECT_TRUE(prompt->isVisible());
     EXPECT_EQ(prompt->windowTitle(), "Bill in ESCROW - options:");
@@ -279,11 +279,11 @@ TEST_F(MainWindowTest, EscrowedBillUnderManualOpensOnePromptAndAcceptAsksToStack
     EXPECT_EQ(data.state(link::REQ_ESCROW_RETURN), link::STATE_IDLE);
     EXPECT_EQ(w.modeless(Modeless::EscrowPrompt), nullptr);
     EXPECT_FALSE(w.core().controller().escrowPromptOpen());
-    EXPECT_TRUE(w.findChildren<qt::CEscrowDialog*>().empty());
+    EXPECT_TRUE(w.findChildren<qt::EscrowPrompt*>().empty());
 
     // The next escrowed bill gets a new prompt; closing it returns the bill.
     w.core().controller().appendEvent(0x90);
-    prompt = qobject_cast<qt::CEscrowDialog*>(w.modeless(Modeless::EscrowPrompt));
+    prompt = qobject_cast<qt::EscrowPrompt*>(w.modeless(Modeless::EscrowPrompt));
     ASSERT_NE(prompt, nullptr);
     prompt->close();
     settle();
@@ -293,7 +293,7 @@ TEST_F(MainWindowTest, EscrowedBillUnderManualOpensOnePromptAndAcceptAsksToStack
 
 TEST_F(MainWindowTest, StartReportsAPortThatWillNotOpenThenEnablesReconnectAndCloseStopsTheLink) {
     auto port = std::make_shared<FakePortState>();
-    QtMainWindow& w = open(fakePortFactory(port));
+    MainWindow& w = open(fakePortFactory(port));
     // A port that cannot be opened: told, and START can be pressed again.
     port->failOpen = true;
     ctl<QPushButton>(ids::START)->click();
@@ -310,19 +310,19 @@ TEST_F(MainWindowTest, StartReportsAPortThatWillNotOpenThenEnablesReconnectAndCl
     EXPECT_TRUE(barButton(ids::BAR_BUTTON)->isEnabled());
     EXPECT_TRUE(w.pollTimer().isActive());
     EXPECT_EQ(w.pollTimer().interval(), 100);
-    EXPECT_EQ(ctl<qt::CCaptionFrame>(ids::PAGE_FRAME)->title(), "activity monitor - poll timer 100 ms");
+    EXPECT_EQ(ctl<qt::CaptionFrame>(ids::PAGE_FRAME)->title(), "activity monitor - poll timer 100 ms");
     // Another period while running: the timer ticks at it.
     w.menuAction(ui::cmd::POLL_20)->trigger();
     EXPECT_TRUE(w.pollTimer().isActive());
     EXPECT_EQ(w.pollTimer().interval(), 20);
-    EXPECT_EQ(ctl<qt::CCaptionFrame>(ids::PAGE_FRAME)->title(), "activity monitor - poll timer 20 ms");
+    EXPECT_EQ(ctl<qt::CaptionFrame>(ids::PAGE_FRAME)->title(), "activity monitor - poll timer 20 ms");
 
     // The note below the port selector says how the mode bit is made and how answers are
     // framed; the longest of its texts fits the window.
     auto* note = ctl<QLabel>(ids::LINE_NOTE);
     EXPECT_EQ(note->text().toStdString(), "mode bit: mark parity; answers framed by checksum + quiet line");
     const QString longest =
-        QString::fromStdString(ui::CMainDialog::lineNote(false, link::Framing::MarksUnreliable));
+        QString::fromStdString(ui::MainWindowLogic::lineNote(false, link::Framing::MarksUnreliable));
     EXPECT_LE(note->fontMetrics().horizontalAdvance(longest), note->width());
     EXPECT_GE(note->geometry().left(), 0);
 
@@ -341,7 +341,7 @@ TEST_F(MainWindowTest, StartReportsAPortThatWillNotOpenThenEnablesReconnectAndCl
 
 TEST_F(MainWindowTest, AnsweredPollReachesTheWindowThroughTheNotificationBridge) {
     auto port = std::make_shared<FakePortState>();
-    QtMainWindow& w = open(fakePortFactory(port));
+    MainWindow& w = open(fakePortFactory(port));
     ctl<QPushButton>(ids::START)->click();
     ASSERT_TRUE(w.core().controller().started());
     // RESET goes out at the first tick; the validator acknowledges it.
@@ -374,7 +374,7 @@ TEST_F(MainWindowTest, AnsweredPollReachesTheWindowThroughTheNotificationBridge)
 
 TEST_F(MainWindowTest, ClosingWhileTheWorkerWaitsToNotifyNeitherHangsNorCrashes) {
     auto port = std::make_shared<FakePortState>();
-    QtMainWindow& w = open(fakePortFactory(port));
+    MainWindow& w = open(fakePortFactory(port));
     ctl<QPushButton>(ids::START)->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return port->writesSnapshot().size() >= 1; }, 3000));
     // The RESET is acknowledged; the window does not run its loop, so the worker stays blocked
@@ -391,7 +391,7 @@ TEST_F(MainWindowTest, ClosingWhileTheWorkerWaitsToNotifyNeitherHangsNorCrashes)
 
 TEST_F(MainWindowTest, LogFileDialogWritesTheReportWhereTheOperatorChose) {
     auto port = std::make_shared<FakePortState>();
-    QtMainWindow& w = open(fakePortFactory(port));
+    MainWindow& w = open(fakePortFactory(port));
     std::vector<std::string> proposals;
     const std::string report = dirPath() + "/report.TXT";
     w.setSaveFileHook([&](const std::string&, const std::string& proposed) -> std::optional<std::string> {
@@ -422,7 +422,7 @@ TEST_F(MainWindowTest, LogFileDialogWritesTheReportWhereTheOperatorChose) {
 // Each box of the dialog brings its own part into the report, and only that part.
 TEST_F(MainWindowTest, LogFileDialogsCheckBoxesReachTheReportAsThePartsTheyName) {
     auto port = std::make_shared<FakePortState>();
-    QtMainWindow& w = open(fakePortFactory(port));
+    MainWindow& w = open(fakePortFactory(port));
     const std::string report = dirPath() + "/parts.TXT";
     w.setSaveFileHook(
         [&](const std::string&, const std::string&) -> std::optional<std::string> { return report; });
@@ -459,7 +459,7 @@ TEST_F(MainWindowTest, LogFileDialogsCheckBoxesReachTheReportAsThePartsTheyName)
 
 TEST_F(MainWindowTest, DownloadCancelledAtTheFirstQuestionStillEndsTheRun) {
     auto port = std::make_shared<FakePortState>();
-    QtMainWindow& w = open(fakePortFactory(port));
+    MainWindow& w = open(fakePortFactory(port));
     ctl<QPushButton>(ids::START)->click();
     ASSERT_TRUE(w.core().controller().started());
     w.setMessageHook(
@@ -479,7 +479,7 @@ TEST_F(MainWindowTest, DownloadCancelledAtTheFirstQuestionStillEndsTheRun) {
 
 TEST_F(MainWindowTest, ClosingTheWindowDuringTheDownloadWaitsForItsEnd) {
     auto port = std::make_shared<FakePortState>();
-    QtMainWindow& w = open(fakePortFactory(port));
+    MainWindow& w = open(fakePortFactory(port));
     bool closedEarly = true;
     w.setMessageHook([&](const std::string&, const std::string&, MsgButtons buttons, MsgIcon) {
         if (buttons == MsgButtons::OkCancel) {
@@ -501,7 +501,7 @@ TEST_F(MainWindowTest, ClosingTheWindowDuringTheDownloadWaitsForItsEnd) {
 TEST_F(MainWindowTest, EveryCaptionFitsIncludingTheOnesTheLogicSets) {
     auto port = std::make_shared<FakePortState>();
     port->markParity = false; // the longer note
-    QtMainWindow& w = open(fakePortFactory(port));
+    MainWindow& w = open(fakePortFactory(port));
     ctl<QPushButton>(ids::START)->click();
     ASSERT_TRUE(w.core().controller().started());
     w.menuAction(ui::cmd::POLL_200)->trigger();
@@ -531,9 +531,9 @@ TEST_F(MainWindowTest, EveryCaptionFitsIncludingTheOnesTheLogicSets) {
 // Ids repeat between windows: 1017 is RE-CONNECT on the first page's bar and Browse in Options.
 TEST_F(MainWindowTest, StartEnablesReconnectOnItsBarAndNothingInAnotherWindow) {
     auto port = std::make_shared<FakePortState>();
-    QtMainWindow& w = open(fakePortFactory(port));
+    MainWindow& w = open(fakePortFactory(port));
     w.menuAction(ui::cmd::OPTIONS)->trigger();
-    auto* options = qobject_cast<qt::COptionsDialog*>(w.modeless(Modeless::Options));
+    auto* options = qobject_cast<qt::OptionsDialog*>(w.modeless(Modeless::Options));
     ASSERT_NE(options, nullptr);
     QWidget* browse = options->controls().find(1017);
     ASSERT_FALSE(browse->isEnabled()) << "Browse waits for \"Saving data in file\"";
@@ -550,7 +550,7 @@ TEST_F(MainWindowTest, StartEnablesReconnectOnItsBarAndNothingInAnotherWindow) {
 // A small dialog with minimise and maximise buttons gets its caption shortened by the window
 // manager; the fixed-size main window has nothing to maximise.
 TEST_F(MainWindowTest, DialogsOfferOnlyACloseBoxAndTheMainWindowNoMaximise) {
-    QtMainWindow& w = open();
+    MainWindow& w = open();
     auto offersOnlyClose = [](const QWidget* d) {
         const Qt::WindowFlags f = d->windowFlags();
         return f.testFlag(Qt::WindowCloseButtonHint) && f.testFlag(Qt::WindowTitleHint) &&
@@ -565,7 +565,7 @@ TEST_F(MainWindowTest, DialogsOfferOnlyACloseBoxAndTheMainWindowNoMaximise) {
         ASSERT_NE(w.modeless(m), nullptr);
         EXPECT_TRUE(offersOnlyClose(w.modeless(m))) << static_cast<int>(m);
     }
-    qt::CAboutDialog about(&w);
+    qt::AboutDialog about(&w);
     EXPECT_TRUE(offersOnlyClose(&about));
 
     // A message box as the operator sees it (no answering hook).
@@ -595,11 +595,11 @@ TEST_F(MainWindowTest, DialogsOfferOnlyACloseBoxAndTheMainWindowNoMaximise) {
 // While a question waits for its answer only its owner, the main window, waits with it: the
 // validator holds the bill meanwhile, so the escrow prompt must still take ACCEPT.
 TEST_F(MainWindowTest, AMessageBoxLeavesTheEscrowPromptUsable) {
-    QtMainWindow& w = open();
+    MainWindow& w = open();
     link::LinkData& data = w.core().linkData();
     w.core().controller().appendEvent(0x90);
     settle();
-    auto* prompt = qobject_cast<qt::CEscrowDialog*>(w.modeless(Modeless::EscrowPrompt));
+    auto* prompt = qobject_cast<qt::EscrowPrompt*>(w.modeless(Modeless::EscrowPrompt));
     ASSERT_NE(prompt, nullptr);
     QPointer<QPushButton> accept = prompt->controls().get<QPushButton>(1);
     auto* exitButton = ctl<QPushButton>(ids::EXIT);

@@ -1,16 +1,16 @@
 // The binding's parts on their own: paint surfaces, templates, small windows, command line.
 
 #include "GuiTestApp.h"
-#include "ui/qt/CAboutDialog.h"
-#include "ui/qt/CDownloadDialog.h"
-#include "ui/qt/CEscrowDialog.h"
-#include "ui/qt/CLogFileDialog.h"
-#include "ui/qt/COptionsDialog.h"
-#include "ui/qt/CPageBar.h"
+#include "ui/qt/AboutDialog.h"
 #include "ui/qt/CommandLine.h"
-#include "ui/qt/QPainterSurface.h"
-#include "ui/qt/QtDownloadUi.h"
+#include "ui/qt/DownloadProgressDialog.h"
+#include "ui/qt/EscrowPrompt.h"
+#include "ui/qt/LogFileDialog.h"
+#include "ui/qt/OptionsDialog.h"
+#include "ui/qt/PageBar.h"
+#include "ui/qt/PainterSurface.h"
 #include "ui/qt/TemplateBuilder.h"
+#include "ui/qt/WidgetDownloadUi.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -44,7 +44,7 @@ TEST_F(WidgetsTest, SurfaceFillsExcludeRightAndBottomAndLinesLeaveOutTheirEndPoi
     QImage img = blankImage();
     {
         QPainter p(&img);
-        qt::QPainterSurface s(p);
+        qt::PainterSurface s(p);
         s.fillRect({10, 10, 20, 15}, colours::red);
         s.drawLine(0, 30, 10, 30, colours::teal, 1);
         s.fillRect({30, 5, 30, 9}, colours::blue); // empty: nothing drawn
@@ -63,7 +63,7 @@ TEST_F(WidgetsTest, SurfaceTextIsOpaqueFromItsTopLeftAndFitsTheDrawingsRows) {
     QImage img = blankImage(QSize(80, 40));
     {
         QPainter p(&img);
-        qt::QPainterSurface(p).drawText(5, 5, "ff", colours::green, colours::stripeGreen);
+        qt::PainterSurface(p).drawText(5, 5, "ff", colours::green, colours::stripeGreen);
     }
     EXPECT_EQ(img.pixelColor(5, 5), QColor(0, 204, 0)) << "background from the top-left corner";
     EXPECT_EQ(img.pixelColor(4, 5), QColor(Qt::white));
@@ -76,7 +76,7 @@ TEST_F(WidgetsTest, SurfaceTextIsOpaqueFromItsTopLeftAndFitsTheDrawingsRows) {
 
 TEST_F(WidgetsTest, ImageSurfaceTakesClientCoordinates) {
     QImage img = blankImage(QSize(524, 172));
-    qt::QImageSurface s(img, QPoint(18, 194));
+    qt::ImageSurface s(img, QPoint(18, 194));
     s.fillRect({30, 198, 530, 214}, colours::black);
     EXPECT_EQ(img.pixelColor(12, 4), QColor(0, 0, 0));
     EXPECT_EQ(img.pixelColor(11, 4), QColor(Qt::white));
@@ -105,7 +105,7 @@ TEST_F(WidgetsTest, EveryBarTemplateFitsItsSlotAndItsButtonsReportTheirIds) {
     }
     QWidget parent;
     std::vector<int> pressed;
-    qt::CPageBar optics(3, &parent, [&](int id) { pressed.push_back(id); });
+    qt::PageBar optics(3, &parent, [&](int id) { pressed.push_back(id); });
     optics.controls().get<QPushButton>(1026)->click();
     QTest::keyClick(&optics, Qt::Key_Return); // Enter is "Read Optics"
     EXPECT_EQ(pressed, (std::vector<int>{1026, 1}));
@@ -117,13 +117,13 @@ TEST_F(WidgetsTest, EveryBarTemplateFitsItsSlotAndItsButtonsReportTheirIds) {
 // its control is cut off on the screen.
 TEST_F(WidgetsTest, EveryCaptionFitsItsControlAtTheFontInUse) {
     std::vector<std::unique_ptr<QWidget>> windows;
-    windows.emplace_back(new qt::CAboutDialog(nullptr));
-    windows.emplace_back(new qt::CEscrowDialog(nullptr, {}));
-    windows.emplace_back(new qt::CLogFileDialog(nullptr, {}));
-    windows.emplace_back(new qt::COptionsDialog(nullptr, 0, 1, "/home/technician/MDB_DATA.TXT", {}));
-    windows.emplace_back(new qt::CDownloadDialog(nullptr));
+    windows.emplace_back(new qt::AboutDialog(nullptr));
+    windows.emplace_back(new qt::EscrowPrompt(nullptr, {}));
+    windows.emplace_back(new qt::LogFileDialog(nullptr, {}));
+    windows.emplace_back(new qt::OptionsDialog(nullptr, 0, 1, "/home/technician/MDB_DATA.TXT", {}));
+    windows.emplace_back(new qt::DownloadProgressDialog(nullptr));
     for (int page = 0; page < 6; ++page)
-        windows.emplace_back(new qt::CPageBar(page, nullptr, [](int) {}));
+        windows.emplace_back(new qt::PageBar(page, nullptr, [](int) {}));
     int checked = 0;
     for (const auto& window : windows) {
         for (QWidget* w : window->findChildren<QWidget*>()) {
@@ -136,11 +136,11 @@ TEST_F(WidgetsTest, EveryCaptionFitsItsControlAtTheFontInUse) {
 }
 
 TEST_F(WidgetsTest, LogFileDialogReportsItsChoiceAndKeepsTheSerialNumberShortAndPathFree) {
-    std::vector<qt::CLogFileDialog::Choice> oks;
+    std::vector<qt::LogFileDialog::Choice> oks;
     int video = 0, cancels = 0;
-    auto* dlg = new qt::CLogFileDialog(
+    auto* dlg = new qt::LogFileDialog(
         nullptr, {[&](const auto& c) { oks.push_back(c); }, [&] { ++cancels; }, [&] { ++video; }});
-    const qt::CLogFileDialog::Choice start = dlg->choice();
+    const qt::LogFileDialog::Choice start = dlg->choice();
     EXPECT_TRUE(start.statistics && start.sensors && start.optics);
     EXPECT_FALSE(start.video);
 
@@ -159,8 +159,8 @@ TEST_F(WidgetsTest, LogFileDialogReportsItsChoiceAndKeepsTheSerialNumberShortAnd
 }
 
 TEST_F(WidgetsTest, DownloadFilterBecomesTheFileDialogsFilter) {
-    EXPECT_EQ(qt::QtDownloadUi::qtFilter("VNTprogram_file(*.TVK)|*.TVK|"), "VNTprogram_file(*.TVK)");
-    EXPECT_EQ(qt::QtDownloadUi::qtFilter("Images|*.TVK|All|*|"), "Images (*.TVK);;All (*)");
+    EXPECT_EQ(qt::WidgetDownloadUi::qtFilter("VNTprogram_file(*.TVK)|*.TVK|"), "VNTprogram_file(*.TVK)");
+    EXPECT_EQ(qt::WidgetDownloadUi::qtFilter("Images|*.TVK|All|*|"), "Images (*.TVK);;All (*)");
 }
 
 TEST(CommandLineTest, PortsComeFromDefaultsThenEnvironmentThenCommandLine) {

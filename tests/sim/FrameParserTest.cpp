@@ -1,4 +1,4 @@
-#include "sim/CFrameParser.h"
+#include "sim/FrameParser.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@ using Type = ParsedItem::Type;
 
 namespace {
 
-std::vector<ParsedItem> feed(CFrameParser& p, Bytes bytes, std::int64_t us = 0) {
+std::vector<ParsedItem> feed(FrameParser& p, Bytes bytes, std::int64_t us = 0) {
     return p.feed(bytes, us);
 }
 
@@ -21,7 +21,7 @@ std::vector<FrameKind> frameKinds(const std::vector<ParsedItem>& items) {
 } // namespace
 
 TEST(SimFrameParser, TellsEveryControllerFrameByCommandByteAndLength) {
-    CFrameParser p;
+    FrameParser p;
     const auto items = feed(p, {0x30, 0x30, 0x31, 0x31, 0x33, 0x33, 0x34, 0x00, 0xFF, 0x00, 0xFF,
                                 0x32, 0x35, 0x01, 0x36, 0x36, 0x36, 0x37, 0x00, 0x37, 0x37, 0xFF,
                                 0x56, 0x4E, 0x54, 0x00, 0xE9, 0x17, 0x00, 0x32, 0x00, 0x00, 0x32});
@@ -34,7 +34,7 @@ TEST(SimFrameParser, TellsEveryControllerFrameByCommandByteAndLength) {
 }
 
 TEST(SimFrameParser, AssemblesAFrameThatArrivesInPiecesWithinTheGap) {
-    CFrameParser p(20000);
+    FrameParser p(20000);
     EXPECT_TRUE(feed(p, {0x37, 0xFF, 0x56}, 0).empty());
     EXPECT_TRUE(feed(p, {0x4E, 0x54, 0x00}, 5000).empty());
     const auto items = feed(p, {0xDD, 0x0B}, 10000);
@@ -43,7 +43,7 @@ TEST(SimFrameParser, AssemblesAFrameThatArrivesInPiecesWithinTheGap) {
 }
 
 TEST(SimFrameParser, AWrongChecksumGetsNoFrameAndTheNextFrameIsRecognised) {
-    CFrameParser p;
+    FrameParser p;
     auto items = feed(p, {0x34, 0x00, 0xFF, 0x00, 0xFF, 0x33});
     ASSERT_EQ(items.size(), 2u);
     EXPECT_EQ(items[0].type, Type::BadChecksum);
@@ -56,7 +56,7 @@ TEST(SimFrameParser, AWrongChecksumGetsNoFrameAndTheNextFrameIsRecognised) {
 }
 
 TEST(SimFrameParser, ResynchronisesAfterStrayBytesInFrontOfAFrame) {
-    CFrameParser p;
+    FrameParser p;
     auto items = feed(p, {0xE5, 0x5E, 0x33, 0x33});
     ASSERT_EQ(items.size(), 2u);
     EXPECT_EQ(items[0].type, Type::Garbage);
@@ -75,7 +75,7 @@ TEST(SimFrameParser, ResynchronisesAfterStrayBytesInFrontOfAFrame) {
 }
 
 TEST(SimFrameParser, SilenceAbandonsAPartialFrame) {
-    CFrameParser p(20000);
+    FrameParser p(20000);
     EXPECT_TRUE(feed(p, {0x33}, 0).empty());
     ASSERT_TRUE(p.deadline().has_value());
     EXPECT_TRUE(p.expire(15000).empty());

@@ -1,4 +1,4 @@
-#include "sim/CLoader.h"
+#include "sim/Loader.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@ const Bytes kAck{'#', 'A'};
 
 class Tool {
 public:
-    explicit Tool(CLoader::Config config = {}) : loader(config) {}
+    explicit Tool(Loader::Config config = {}) : loader(config) {}
 
     // Sends bytes and returns everything the loader answered, in order.
     Bytes send(const Bytes& bytes) {
@@ -32,7 +32,7 @@ public:
         return send(kAck) == kAck;
     }
 
-    CLoader loader;
+    Loader loader;
     std::int64_t t = 0;
 };
 
@@ -142,8 +142,8 @@ TEST(SimLoader, CheckValueModes) {
     Bytes header = block(5);
     header[126] = 0xAB;
     header[127] = 0xCD;
-    CLoader::Config cfg;
-    cfg.check = CLoader::CheckMode::Header;
+    Loader::Config cfg;
+    cfg.check = Loader::CheckMode::Header;
     Tool fromHeader(cfg);
     fromHeader.exchange(0x20, {}, header);
     EXPECT_EQ(fromHeader.loader.checkValue(), 0xABCD);

@@ -1,4 +1,4 @@
-#include "sim/CValidator.h"
+#include "sim/Validator.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@ namespace {
 // clock is explicit, and every data answer is acknowledged only when the test says so.
 class Controller {
 public:
-    explicit Controller(CValidator::Config config = {}) : v(config) {}
+    explicit Controller(Validator::Config config = {}) : v(config) {}
 
     Bytes send(Bytes frame) {
         t += 100000;
@@ -50,8 +50,8 @@ public:
                            [&](auto& l) { return l.find(text) != std::string::npos; });
     }
 
-    CValidator v;
-    CFrameParser parser;
+    Validator v;
+    FrameParser parser;
     std::int64_t t = 0;
     std::vector<std::string> seen;
 };
@@ -157,7 +157,7 @@ TEST(SimValidator, ResetForgetsQueueMaskAndEscrowAndReportsItself) {
 }
 
 TEST(SimValidator, PollAnswerCarriesAtMostSixteenStatusBytesAndTheirChecksum) {
-    CValidator::Config cfg;
+    Validator::Config cfg;
     cfg.batch = PollBatch::Max;
     Controller c(cfg);
     c.pollAndAck();
@@ -186,7 +186,7 @@ TEST(SimValidator, PollAnswersCarryEveryQueuedStatusWhateverItsSums) {
 }
 
 TEST(SimValidator, SafeBatchesNeverOfferAnEarlyChecksumOrAChecksumOfAckOrNak) {
-    CValidator::Config safe;
+    Validator::Config safe;
     safe.batch = PollBatch::Safe;
     Controller c(safe);
     c.pollAndAck();
@@ -265,7 +265,7 @@ TEST(SimValidator, FailureModesChangeTheNamedAnswersTheGivenNumberOfTimes) {
 
     Failure bad;
     bad.mode = FailMode::BadSum;
-    c.v.failures().add("setup", bad, CFailurePlan::kAlways);
+    c.v.failures().add("setup", bad, FailurePlan::kAlways);
     for (int i = 0; i < 2; ++i) {
         const Bytes setup = c.send({0x31, 0x31});
         ASSERT_EQ(setup.size(), 28u);
@@ -326,7 +326,7 @@ TEST(SimValidator, NoiseTakesThePlaceOfAnAnswerOrFollowsItAndTheDataWaitsForTheN
     EXPECT_EQ(c.pollAndAck(), (Bytes{0x03, 0x03, 0x06}));
 
     // A seed repeats its sequence.
-    CFailurePlan a, b;
+    FailurePlan a, b;
     Bytes bitsA, bitsB;
     EXPECT_EQ(a.noise(20, bitsA), b.noise(20, bitsB));
     EXPECT_EQ(bitsA, bitsB);

@@ -2,7 +2,7 @@
 // The window thread of a headless test: ticks the toolkit-free main window at its poll period
 // and hands it the link worker's notifications as they come.
 
-#include "ui/core/CMainDialog.h"
+#include "ui/core/MainWindowLogic.h"
 #include "ui/core/NotificationBridge.h"
 
 #include <chrono>
@@ -14,7 +14,7 @@ namespace norvex::test {
 
 class CoreLoop {
 public:
-    explicit CoreLoop(ui::CMainDialog& core)
+    explicit CoreLoop(ui::MainWindowLogic& core)
         : core_(core),
           bridge_([this] { wake(); }, [this](std::uint8_t c) { core_.onLinkNotification(c); },
                   [this](const std::string& t, const std::string& c) { core_.onLinkFailed(t, c); }) {}
@@ -52,7 +52,7 @@ private:
         cv_.notify_all();
     }
 
-    ui::CMainDialog& core_;
+    ui::MainWindowLogic& core_;
     ui::NotificationBridge bridge_;
     std::mutex m_;
     std::condition_variable cv_;

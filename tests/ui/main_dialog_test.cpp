@@ -4,7 +4,7 @@
 #include "support/FakePort.h"
 #include "support/RecordingSurface.h"
 #include "support/RecordingView.h"
-#include "ui/core/CMainDialog.h"
+#include "ui/core/MainWindowLogic.h"
 #include "ui/core/NotificationBridge.h"
 
 #include <gtest/gtest.h>
@@ -37,12 +37,12 @@ protected:
     std::shared_ptr<test::FakePortState> port = std::make_shared<test::FakePortState>();
     RecordingView view;
     PortMap ports;
-    std::unique_ptr<ui::CMainDialog> core;
+    std::unique_ptr<ui::MainWindowLogic> core;
     ui::NotificationBridge bridge{[] {}, [](std::uint8_t) {}, [](const std::string&, const std::string&) {}};
 
     void SetUp() override {
         fs::create_directories(dir);
-        core = std::make_unique<ui::CMainDialog>(view, ports, test::fakePortFactory(port));
+        core = std::make_unique<ui::MainWindowLogic>(view, ports, test::fakePortFactory(port));
         core->setSettingsDirectory(dir.string());
         core->setClock([] {
             std::tm t{};
@@ -164,7 +164,7 @@ TEST_F(MainDialogTest, StartShowsHowTheModeBitIsMadeAndHowAnswersAreFramed) {
               "mode bit: 2 stop bits (no mark parity); answers framed by checksum + quiet line");
     EXPECT_TRUE((view.barEnabled[{0, ids::BAR_BUTTON}]));
     EXPECT_FALSE(view.enabled[ids::START]);
-    EXPECT_EQ(ui::CMainDialog::lineNote(true, link::Framing::MarksUnreliable),
+    EXPECT_EQ(ui::MainWindowLogic::lineNote(true, link::Framing::MarksUnreliable),
               "mode bit: mark parity; marks unreliable, framed by checksum + quiet line");
 }
 

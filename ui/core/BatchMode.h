@@ -1,6 +1,6 @@
 #pragma once
 // The headless batch mode: norvex --batch [options]. It runs the main window's logic
-// (CMainDialog and its controller) without a window, for scripts, CI jobs and production
+// (MainWindowLogic and its controller) without a window, for scripts, CI jobs and production
 // lines. The entry point is called before any toolkit object exists and never ends the
 // process itself: it returns the exit status.
 

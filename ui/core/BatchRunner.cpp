@@ -92,11 +92,11 @@ constexpr std::chrono::seconds REPORT_GRACE{5};
 
 class DownloadLinkControl : public download::LinkControl {
 public:
-    explicit DownloadLinkControl(CMainDialog& core) : core_(core) {}
+    explicit DownloadLinkControl(MainWindowLogic& core) : core_(core) {}
     void stopLink() override { core_.stopLinkForDownload(); }
 
 private:
-    CMainDialog& core_;
+    MainWindowLogic& core_;
 };
 
 int downloadStatus(download::DownloadOutcome outcome) {

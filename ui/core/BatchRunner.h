@@ -7,7 +7,7 @@
 #include "BatchMode.h"
 #include "BatchOptions.h"
 #include "BatchView.h"
-#include "CMainDialog.h"
+#include "MainWindowLogic.h"
 #include "NotificationBridge.h"
 #include "control/Controller.h"
 
@@ -29,7 +29,7 @@ public:
     int run();
 
     // After run(): the logic as the run left it (tests compare the report with it).
-    CMainDialog& core() { return core_; }
+    MainWindowLogic& core() { return core_; }
     unsigned ticks() const { return ticks_; }
 
     // A report waits this long after the log sequence starts for its records to come in.
@@ -64,7 +64,7 @@ private:
     link::PortMap ports_;
     // The bridge outlives the logic: closing the port at the logic's end still cancels its waits.
     NotificationBridge bridge_;
-    CMainDialog core_;
+    MainWindowLogic core_;
 
     std::mutex m_;
     std::condition_variable cv_;

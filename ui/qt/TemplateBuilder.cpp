@@ -1,6 +1,6 @@
 #include "TemplateBuilder.h"
 
-#include "CCaptionFrame.h"
+#include "CaptionFrame.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -114,7 +114,7 @@ QWidget* makeControl(const Control& c, QWidget* parent, BuiltControls& built, QB
     const QString text = QString::fromUtf8(c.text);
     switch (c.kind) {
     case Kind::Group:
-        return new CCaptionFrame(text, parent);
+        return new CaptionFrame(text, parent);
     case Kind::Label:
     case Kind::LabelRight:
     case Kind::LabelCentre: {

@@ -1,0 +1,585 @@
+#include "MainWindowLogic.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace norvex::ui {
+
+using namespace norvex::link;
+
+namespace {
+
+std::tm localNow() {
+    const std::time_t t = std::time(nullptr);
+    std::tm out{};
+    localtime_r(&t, &out);
+    return out;
+}
+
+constexpr const char* STOP_TEXT_NEXT_EVENTS = "Next 9";
+constexpr const char* STOP_TEXT_PREV_EVENTS = "Prev 9";
+constexpr const char* STOP_TEXT_NEXT_BILLS = "Next 8";
+constexpr const char* STOP_TEXT_PREV_BILLS = "Prev 8";
+
+} // namespace
+
+MainWindowLogic::MainWindowLogic(View& view, PortMap& ports, PortFactory factory)
+    : view_(view), ports_(ports), comLink_(data_, ports, std::move(factory)), controller_(data_, view),
+      clock_(localNow) {}
+
+MainWindowLogic::~MainWindowLogic() {
+    // The worker must be gone before the records it writes are released.
+    comLink_.closePort();
+}
+
+// --- start-up and shut-down -----------------------------------------------------------------------
+
+void MainWindowLogic::onInitDialog() {
+    std::string warning;
+    const int port = loadSettings(settingsDir_, &warning);
+    comLink_.setPortNumber(port);
+    view_.selectComPort(port);
+
+    controller_.initBillList();
+    controller_.showLastCredit();
+
+    // State start values: the records are fresh, the traffic buffer empty.
+    {
+        std::lock_guard<std::mutex> guard(data_.lock);
+        data_.traffic.clear();
+    }
+    options_ = OptionsState{};
+    controller_.setEscrowOption(options_.escrowOption);
+
+    controller_.initHistories();
+    traffic_.resetTrafficView();
+    diagnostics::resetSensors(sensors_);
+    diagnostics::resetOptics(optics_);
+    diagnostics::resetVideoTest(video_);
+    diagnostics::resetStatistics(stats_);
+
+    switchPage(0);
+}
+
+void MainWindowLogic::onDestroy() {
+    controller_.shutdown(comLink_);
+    closeDataFile();
+}
+
+// --- paint ----------------------------------------------------------------------------------------
+
+void MainWindowLogic::onPaint(PaintSurface& surface) {
+    view_.setWindowTitle(WINDOW_TITLE);
+    switch (currentPage()) {
+    case 0:
+        controller_.drawEventHistory(surface);
+        controller_.drawCommandHistory(surface);
+        break;
+    case 1:
+        surface.fillRect(areas::page, colours::black);
+        diagnostics::drawStatisticsPage(surface, stats_, billsFirstHalf_, eventsFirstHalf_);
+        break;
+    case 2:
+        surface.fillRect(areas::page, colours::black);
+        diagnostics::drawSensorsPage(surface, sensors_);
+        break;
+    case 3:
+        surface.fillRect(areas::page, colours::black);
+        diagnostics::drawOpticsPage(surface, optics_, optics_.selectedColour);
+        break;
+    case 4:
+        surface.fillRect(areas::page, colours::black);
+        diagnostics::drawVideoTestPage(surface, video_);
+        break;
+    case 5:
+        if (trafficImage_ != nullptr) {
+            // Each exchange was drawn into the image when it arrived; here only a reset is due.
+            traffic_.prepareTrafficPage(*trafficImage_);
+        } else {
+            std::lock_guard<std::mutex> guard(data_.lock);
+            traffic_.paintTrafficPage(surface, data_.traffic);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+// --- START, timer, notifications --------------------------------------------------------------------
+
+std::string MainWindowLogic::lineNote(bool markParity, link::Framing framing) {
+    // The driver may not put a ninth bit on the line: two stop bits give every byte the same
+    // waveform as a mode bit of 1.
+    std::string note = markParity ? "mode bit: mark parity" : "mode bit: 2 stop bits (no mark parity)";
+    switch (framing) {
+    case link::Framing::ModeBit:
+        return note + "; answers framed by the mode bit";
+    case link::Framing::MarksUnreliable:
+        return note + "; marks unreliable, framed by checksum + quiet line";
+    case link::Framing::QuietLine:
+        break;
+    }
+    return note + "; answers framed by checksum + quiet line";
+}
+
+void MainWindowLogic::showLineNote() {
+    shownFraming_ = comLink_.framing();
+    view_.setFieldText(ids::LINE_NOTE, lineNote(comLink_.markParity(), shownFraming_));
+}
+
+void MainWindowLogic::onStart(LinkNotifier& notifier) {
+    if (!controller_.start(comLink_, notifier)) return;
+    linkFailureReported_ = false;
+    showLineNote();
+}
+
+void MainWindowLogic::onTimer() {
+    controller_.tick();
+}
+
+void MainWindowLogic::onLinkNotification(std::uint8_t code) {
+    if (!controller_.interpretStandard(code)) {
+        const int page = currentPage();
+        switch (code) {
+        case RESP_SENSORS:
+            diagnostics::decodeSensors(data_.record(REQ_SENSORS).data.data(), sensors_);
+            data_.setState(REQ_SENSORS, STATE_IDLE);
+            if (page == 2 || page == 5) view_.invalidate(areas::data, false);
+            break;
+        case RESP_OPTICS:
+            diagnostics::decodeOptics(data_.diag.data(), optics_);
+            data_.setState(REQ_OPTICS, STATE_IDLE);
+            if (page == 3 || page == 5) view_.invalidate(areas::page, false);
+            break;
+        case RESP_VIDEO:
+            diagnostics::decodeVideoTest(data_.diag.data(), video_);
+            data_.setState(REQ_VIDEO, STATE_IDLE);
+            if (page == 4 || page == 5) view_.invalidate(areas::data, false);
+            break;
+        case RESP_STATS:
+            diagnostics::decodeStatistics(data_.diag.data(), stats_);
+            data_.setState(REQ_STATISTICS, STATE_IDLE);
+            if (page == 1 || page == 5) view_.invalidate(areas::data, false);
+            break;
+        default:
+            break;
+        }
+    }
+    if (recorder_.isOpen()) recordTraffic();
+    // The framing is learnt from what the port delivers while the link runs.
+    if (comLink_.framing() != shownFraming_ && comLink_.workerRunning()) showLineNote();
+    if (trafficImage_ != nullptr && currentPage() == 5 && !traffic_.trafficStopped()) {
+        traffic_.appendExchange(*trafficImage_, data_.traffic);
+        view_.invalidate(areas::page, false);
+    }
+}
+
+void MainWindowLogic::recordTraffic() {
+    if (recorder_.writeTrafficRecord(controller_.runClockMs(), data_.traffic) ==
+        DataRecorder::WriteResult::Failed) {
+        // Recording has stopped; the Options dialog shows it off and a later OK may retry.
+        options_.dataSavingOption = 0;
+        options_.appliedDataSaving = 0;
+        lastFileError_ = recorder_.lastError();
+        view_.messageBox(recorder_.lastError(), "Info", MsgButtons::Ok, MsgIcon::Warning);
+    }
+}
+
+void MainWindowLogic::onLinkFailed(const std::string& text, const std::string& caption) {
+    if (linkFailureReported_) return;
+    linkFailureReported_ = true;
+    // The worker has left its loop on the fault.
+    view_.beep();
+    view_.messageBox(text, caption, MsgButtons::Ok, MsgIcon::Warning);
+}
+
+// --- pages ------------------------------------------------------------------------------------------
+
+void MainWindowLogic::onTabChange(int index) {
+    if (index >= 0 && index <= 5) {
+        if (index == 5) {
+            traffic_.resetTrafficView();
+            traffic_.setTrafficViewReset(true);
+            // The page image is cleared now, so that an exchange arriving before the first
+            // paint is drawn on the fresh page instead of being wiped by it.
+            if (trafficImage_ != nullptr) traffic_.prepareTrafficPage(*trafficImage_);
+        }
+        controller_.setCurrentPage(index);
+        view_.invalidate(areas::page, true);
+    }
+    switchPage(currentPage());
+}
+
+void MainWindowLogic::selectPage(int page) {
+    if (page < 0 || page > 5) return;
+    view_.selectTab(page);
+    controller_.setCurrentPage(page);
+    view_.invalidate(areas::page, true);
+    switchPage(page);
+}
+
+void MainWindowLogic::switchPage(int page) {
+    if (shownBar_ == page) {
+        view_.activateBar(page);
+        return;
+    }
+    if (shownBar_ >= 0) view_.destroyBar(shownBar_);
+    shownBar_ = -1;
+    // A bar's own state starts afresh each time its page is entered.
+    switch (page) {
+    case 1:
+        billsFirstHalf_ = true;
+        eventsFirstHalf_ = true;
+        break;
+    case 3:
+        optics_.selectedColour = 0;
+        break;
+    case 5:
+        traffic_.setTrafficStopped(false);
+        break;
+    default:
+        break;
+    }
+    view_.createBar(page);
+    shownBar_ = page;
+    if (page == 0) view_.enableBarControl(0, ids::BAR_BUTTON, controller_.reconnectAllowed());
+}
+
+void MainWindowLogic::onComSelection(int index) {
+    if (index < 0 || index >= PORT_COUNT) return;
+    comLink_.setPortNumber(index);
+    std::string error;
+    if (!saveSettings(settingsDir_, index, error)) {
+        lastFileError_ = error;
+        if (!settingsErrorReported_) {
+            settingsErrorReported_ = true;
+            view_.messageBox(error, "Info", MsgButtons::Ok, MsgIcon::Warning);
+        }
+    }
+}
+
+void MainWindowLogic::onBillListClick() {
+    controller_.onBillListClick();
+}
+void MainWindowLogic::onBillListRightClick() {
+    controller_.onBillListRightClick();
+}
+
+// --- commands ---------------------------------------------------------------------------------------
+
+bool MainWindowLogic::onCommand(int id) {
+    switch (id) {
+    case cmd::RESET:
+        controller_.resetValidatorView();
+        return true;
+    case cmd::SETUP_REQUEST:
+        controller_.request(REQ_SETUP);
+        return true;
+    case cmd::SECURITY_SET:
+    case cmd::UNUSED_32775:
+        return true;
+    case cmd::STATUS_REQUEST:
+        controller_.statusRequest();
+        return true;
+    case cmd::CASS_INFO_REQUEST:
+        controller_.request(REQ_CASS_INFO);
+        return true;
+    case cmd::POLL_20:
+        setPollPeriodCommand(20);
+        return true;
+    case cmd::POLL_50:
+        setPollPeriodCommand(50);
+        return true;
+    case cmd::POLL_100:
+        setPollPeriodCommand(100);
+        return true;
+    case cmd::POLL_150:
+        setPollPeriodCommand(150);
+        return true;
+    case cmd::POLL_200:
+        setPollPeriodCommand(200);
+        return true;
+    case cmd::CREATE_LOG_FILE:
+        createLogFileCommand();
+        return true;
+    case cmd::ENABLE_ALL_BILLS:
+        controller_.enableAllBillTypes(true);
+        return true;
+    case cmd::DISABLE_ALL_BILLS:
+        controller_.enableAllBillTypes(false);
+        return true;
+    case cmd::ENABLE_ALL_ESCROW:
+        controller_.enableAllBillsEscrow(true);
+        return true;
+    case cmd::DISABLE_ALL_ESCROW:
+        controller_.enableAllBillsEscrow(false);
+        return true;
+    case cmd::ACCEPT_ESCROW:
+        controller_.request(REQ_ESCROW_STACK);
+        return true;
+    case cmd::REJECT_ESCROW:
+        controller_.request(REQ_ESCROW_RETURN);
+        return true;
+    case cmd::DEVICE_ID_REQUEST:
+        controller_.request(REQ_DEVICE_ID);
+        return true;
+    case cmd::STATISTICS_REQUEST:
+        requestStatistics();
+        return true;
+    case cmd::SENSORS_REQUEST:
+        controller_.request(REQ_SENSORS);
+        return true;
+    case cmd::OPTICS_REQUEST:
+        controller_.request(REQ_OPTICS);
+        return true;
+    case cmd::VIDEO_REQUEST:
+        controller_.request(REQ_VIDEO);
+        return true;
+    case cmd::OPTIONS:
+        optionsCommand();
+        return true;
+    // Bar buttons: what 1017 means depends on the page whose bar is shown.
+    case cmd::BAR_BUTTON:
+        switch (currentPage()) {
+        case 0:
+            controller_.reconnect();
+            break;
+        case 1:
+            requestStatistics();
+            break;
+        case 2:
+            controller_.request(REQ_SENSORS);
+            break;
+        default:
+            break;
+        }
+        return true;
+    case cmd::READ_OPTICS:
+        controller_.request(REQ_OPTICS);
+        return true;
+    case cmd::CLEAR_STATS:
+        clearStatistics();
+        return true;
+    case cmd::NEXT_EVENTS:
+        toggleEventPage();
+        return true;
+    case cmd::NEXT_BILLS:
+        toggleBillPage();
+        return true;
+    case cmd::COLOUR_RED:
+    case cmd::COLOUR_RED + 1:
+    case cmd::COLOUR_RED + 2:
+    case cmd::COLOUR_RED + 3:
+        selectColour(id - cmd::COLOUR_RED);
+        return true;
+    case cmd::TRAFFIC_STOP:
+        setTrafficStopped(!traffic_.trafficStopped());
+        return true;
+    default:
+        return false;
+    }
+}
+
+void MainWindowLogic::setPollPeriodCommand(unsigned ms) {
+    controller_.setPollPeriod(ms);
+}
+
+void MainWindowLogic::onEscrowAnswer(bool accept) {
+    controller_.escrowAnswered(accept);
+    view_.closeModeless(Modeless::EscrowPrompt);
+}
+
+void MainWindowLogic::requestStatistics() {
+    controller_.request(REQ_STATISTICS);
+}
+
+void MainWindowLogic::clearStatistics() {
+    const MsgResult answer = view_.messageBox("Statistics Data will be Erased permanently. Continue ?",
+                                              "Warning", MsgButtons::YesNo, MsgIcon::Warning);
+    if (answer == MsgResult::Yes) {
+        if (controller_.started()) controller_.request(REQ_CLEAR_STATS);
+        diagnostics::resetStatistics(stats_);
+        if (currentPage() == 1) view_.invalidate(areas::data, false);
+        view_.messageBox("Erased", "Info", MsgButtons::Ok, MsgIcon::None);
+    } else {
+        view_.messageBox("Erase Cancelled", "Info", MsgButtons::Ok, MsgIcon::None);
+    }
+}
+
+void MainWindowLogic::toggleEventPage() {
+    eventsFirstHalf_ = !eventsFirstHalf_;
+    view_.setBarText(1, ids::NEXT_EVENTS, eventsFirstHalf_ ? STOP_TEXT_NEXT_EVENTS : STOP_TEXT_PREV_EVENTS);
+    if (currentPage() == 1) view_.invalidate(areas::data, false);
+}
+
+void MainWindowLogic::toggleBillPage() {
+    billsFirstHalf_ = !billsFirstHalf_;
+    view_.setBarText(1, ids::NEXT_BILLS, billsFirstHalf_ ? STOP_TEXT_NEXT_BILLS : STOP_TEXT_PREV_BILLS);
+    if (currentPage() == 1) view_.invalidate(areas::data, false);
+}
+
+void MainWindowLogic::selectColour(int colour) {
+    optics_.selectedColour = colour;
+    if (currentPage() == 3) view_.invalidate(areas::data, false);
+}
+
+void MainWindowLogic::setTrafficStopped(bool stopped) {
+    traffic_.setTrafficStopped(stopped);
+    view_.setBarText(5, ids::TRAFFIC_STOP, TrafficView::stopButtonText(stopped));
+}
+
+// --- diagnostics log file ---------------------------------------------------------------------------
+
+void MainWindowLogic::createLogFileCommand() {
+    if (!controller_.started()) {
+        view_.messageBox("Connection with validator required", "Info", MsgButtons::Ok, MsgIcon::None);
+    } else if (logDialogOpen_) {
+        view_.activateModeless(Modeless::LogFile);
+    } else {
+        view_.openModeless(Modeless::LogFile);
+        logDialogOpen_ = true;
+        controller_.startLogSequence();
+    }
+    view_.invalidateWindow(false);
+}
+
+void MainWindowLogic::onLogDialogOk(bool statistics, bool sensors, bool optics, bool video,
+                                    const std::string& serial) {
+    logSerialNumber_ = serial;
+    std::string chosen;
+    const bool confirmed = view_.chooseSaveFile("Save Log File As", diagnostics::proposedLogFileName(serial),
+                                                "Log Files(*.TXT)", chosen);
+    view_.invalidate(areas::page, true);
+    logDialogOpen_ = false;
+    view_.closeModeless(Modeless::LogFile);
+    // Cancelling writes nothing, even after an earlier report: writing over that one silently
+    // would destroy it.
+    if (!confirmed || chosen.empty()) return;
+    logFilePath_ = chosen;
+
+    std::string error;
+    if (!writeReport(logFilePath_, statistics, sensors, optics, video, serial, error)) {
+        lastFileError_ = error;
+        view_.messageBox(error, "Log File Location", MsgButtons::Ok, MsgIcon::Error);
+        return;
+    }
+    view_.messageBox("Log File Created at " + logFilePath_ + " ", "Log File Location", MsgButtons::Ok,
+                     MsgIcon::None);
+}
+
+bool MainWindowLogic::writeReport(const std::string& path, bool statistics, bool sensors, bool optics,
+                                  bool video, const std::string& serial, std::string& error) {
+    // Both file dialogs offer *.TXT in the same folder: a report written onto the recording
+    // would spoil both.
+    if (recorder_.isFile(path)) {
+        error = "Cannot write the report to " + path +
+                ": the bus traffic is being recorded into that file. Choose another name.";
+        return false;
+    }
+    diagnostics::ReportContext ctx;
+    ctx.stats = &stats_;
+    ctx.sensors = &sensors_;
+    ctx.optics = &optics_;
+    ctx.video = &video_;
+    ctx.billCredit = controller_.validator().billCredit;
+    ctx.programRevision = controller_.validator().programRevision;
+    ctx.serialNumber = serial;
+    ctx.localTime = clock_();
+    const std::string content = diagnostics::buildReport(ctx, statistics, sensors, optics, video);
+    return diagnostics::writeReportFile(path, content, error);
+}
+
+void MainWindowLogic::onLogDialogCancel() {
+    logDialogOpen_ = false;
+    view_.closeModeless(Modeless::LogFile);
+}
+
+void MainWindowLogic::onLogVideoBoxClicked() {
+    selectPage(4);
+}
+
+// --- Options dialog -----------------------------------------------------------------------------------
+
+void MainWindowLogic::optionsCommand() {
+    if (optionsDialogOpen_) {
+        view_.activateModeless(Modeless::Options);
+    } else {
+        view_.openModeless(Modeless::Options);
+        optionsDialogOpen_ = true;
+    }
+    view_.invalidateWindow(false);
+}
+
+void MainWindowLogic::onOptionsDataSaving(int choice) {
+    options_.dataSavingOption = choice == 1 ? 1 : 0;
+}
+
+void MainWindowLogic::onOptionsBrowse() {
+    std::string chosen;
+    if (view_.chooseSaveFile("Save Log File As", "MDB_DATA.TXT", "Log Files(*.TXT)", chosen) &&
+        !chosen.empty())
+        options_.dataFilePath = chosen;
+    const bool differs = options_.dataFilePath != options_.previousDataFilePath;
+    options_.previousDataFilePath = options_.dataFilePath;
+    if (differs)
+        view_.messageBox("New File Selected.The Old File will be closed", "Info", MsgButtons::Ok,
+                         MsgIcon::None);
+}
+
+void MainWindowLogic::onOptionsOk(int escrowChoice) {
+    options_.escrowOption = escrowChoice;
+    controller_.setEscrowOption(escrowChoice);
+    if (options_.dataSavingOption != options_.appliedDataSaving) {
+        if (options_.dataSavingOption == 1) {
+            if (openDataFile()) options_.appliedDataSaving = 1;
+        } else {
+            closeDataFile();
+            options_.appliedDataSaving = 0;
+        }
+    } else if (options_.dataSavingOption == 1 && recorder_.isOpen() &&
+               recorder_.path() != options_.dataFilePath) {
+        // Browse chose another file while recording: the old one is closed, as announced.
+        closeDataFile();
+        if (!openDataFile()) options_.appliedDataSaving = 0;
+    }
+    // A file that did not open records nothing: Options shows "No data saving", as after a
+    // failed write.
+    if (options_.dataSavingOption == 1 && !recorder_.isOpen()) {
+        options_.dataSavingOption = 0;
+        options_.appliedDataSaving = 0;
+    }
+    optionsDialogOpen_ = false;
+    view_.closeModeless(Modeless::Options);
+}
+
+void MainWindowLogic::onOptionsCancel() {
+    optionsDialogOpen_ = false;
+    view_.closeModeless(Modeless::Options);
+}
+
+bool MainWindowLogic::openDataFile() {
+    if (recorder_.isOpen()) return true;
+    if (options_.dataFilePath.empty()) return false;
+    if (!recorder_.open(options_.dataFilePath)) {
+        lastFileError_ = recorder_.lastError();
+        view_.messageBox(recorder_.lastError(), "Info", MsgButtons::Ok, MsgIcon::Warning);
+        return false;
+    }
+    return true;
+}
+
+void MainWindowLogic::closeDataFile() {
+    recorder_.close();
+}
+
+// --- firmware download ----------------------------------------------------------------------------------
+
+void MainWindowLogic::stopLinkForDownload() {
+    controller_.stopForDownload(comLink_);
+}
+
+std::string MainWindowLogic::portDevicePath() const {
+    return ports_.devicePath(comLink_.portNumber());
+}
+
+} // namespace norvex::ui

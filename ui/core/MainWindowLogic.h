@@ -1,0 +1,192 @@
+#pragma once
+// The main window's logic, free of any toolkit: it owns the run-time state (validator state,
+// scheduler, decoded diagnostics, traffic view, settings and files) and routes every input to
+// the part that handles it. The Qt binding (ui/qt) forwards inputs here and implements View.
+
+#include "DataRecorder.h"
+#include "Settings.h"
+#include "TrafficView.h"
+#include "control/Controller.h"
+#include "control/View.h"
+#include "diagnostics/Diagnostics.h"
+#include "link/ComLink.h"
+#include "link/LinkData.h"
+#include "link/PortMap.h"
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace norvex::ui {
+
+// Menu command numbers.
+namespace cmd {
+inline constexpr int RESET = 32771;
+inline constexpr int SETUP_REQUEST = 32772;
+inline constexpr int SECURITY_SET = 32773;
+inline constexpr int STATUS_REQUEST = 32774;
+inline constexpr int UNUSED_32775 = 32775;
+inline constexpr int CASS_INFO_REQUEST = 32778;
+inline constexpr int POLL_20 = 32781;
+inline constexpr int POLL_50 = 32782;
+inline constexpr int POLL_100 = 32783;
+inline constexpr int POLL_150 = 32784;
+inline constexpr int POLL_200 = 32785;
+inline constexpr int CREATE_LOG_FILE = 32789;
+inline constexpr int ENABLE_ALL_BILLS = 32790;
+inline constexpr int DISABLE_ALL_BILLS = 32791;
+inline constexpr int ENABLE_ALL_ESCROW = 32792;
+inline constexpr int DISABLE_ALL_ESCROW = 32793;
+inline constexpr int ACCEPT_ESCROW = 32794;
+inline constexpr int REJECT_ESCROW = 32795;
+inline constexpr int DEVICE_ID_REQUEST = 32796;
+inline constexpr int STATISTICS_REQUEST = 32797;
+inline constexpr int SENSORS_REQUEST = 32798;
+inline constexpr int OPTICS_REQUEST = 32799;
+inline constexpr int VIDEO_REQUEST = 32800;
+inline constexpr int START_DOWNLOAD = 32801;
+inline constexpr int OPTIONS = 32803;
+inline constexpr int HELP_TOPICS = 57668;
+inline constexpr int ABOUT = 16;
+// Bar buttons.
+inline constexpr int READ_OPTICS = 1;   // the optics bar's default button
+inline constexpr int BAR_BUTTON = 1017; // RE-CONNECT / Read Stats / Read Sensors
+inline constexpr int CLEAR_STATS = 1018;
+inline constexpr int COLOUR_RED = 1023; // .. 1026 i.red
+inline constexpr int TRAFFIC_STOP = 1027;
+inline constexpr int NEXT_EVENTS = 1028;
+inline constexpr int NEXT_BILLS = 1029;
+} // namespace cmd
+
+inline constexpr const char* WINDOW_TITLE = "Tavik MDB test program [ rev 6 ]";
+inline constexpr const char* TEMPLATE_TITLE = "Tavik (mdb) Diagnostics ";
+
+class MainWindowLogic {
+public:
+    MainWindowLogic(View& view, link::PortMap& ports, link::PortFactory factory = link::termiosPortFactory());
+    ~MainWindowLogic();
+    MainWindowLogic(const MainWindowLogic&) = delete;
+    MainWindowLogic& operator=(const MainWindowLogic&) = delete;
+
+    // Where "norvex.ini" lives (the current directory unless changed before onInitDialog).
+    void setSettingsDirectory(const std::string& dir) { settingsDir_ = dir; }
+    // The clock used for the report's date and time (tests fix it).
+    void setClock(std::function<std::tm()> clock) { clock_ = std::move(clock); }
+
+    // --- start-up and shut-down ---------------------------------------------------------------
+    void onInitDialog(); // settings, bill list, digits, state, histories, resets, page 0 with its bar
+    void onDestroy();    // timer stopped, port closed, data file closed
+
+    // --- inputs -------------------------------------------------------------------------------
+    // Title and page dispatch. With a traffic image set, page 5 only brings the image up to date
+    // and the binding shows the image.
+    void onPaint(PaintSurface& surface);
+    void onStart(link::LinkNotifier& notifier); // START (1016)
+    void onTimer();                             // poll timer tick
+    void onLinkNotification(std::uint8_t code); // on the window thread, while the worker waits
+    void onLinkFailed(const std::string& text, const std::string& caption);
+    void onTabChange(int index);
+    void selectPage(int page);
+    void switchPage(int page);
+    void onComSelection(int index);
+    void onBillListClick();
+    void onBillListRightClick();
+    // Menu commands and bar buttons (ids above). Returns false for an id it does not handle
+    // (Options, Help, About and Download are the binding's, which then calls the operations below).
+    bool onCommand(int id);
+    void onEscrowAnswer(bool accept); // ACCEPT (true), REJECT / Escape / close box (false)
+
+    // The note beside the port selector: how the port makes the mode bit and how answers are
+    // framed on it.
+    static std::string lineNote(bool markParity, link::Framing framing);
+
+    // --- diagnostics log file -----------------------------------------------------------------
+    void createLogFileCommand(); // "Create Log File"
+    void onLogDialogOk(bool statistics, bool sensors, bool optics, bool video, const std::string& serial);
+    void onLogDialogCancel();
+    void onLogVideoBoxClicked(); // switches to the Video Test page
+
+    // --- Options dialog ----------------------------------------------------------------------
+    void optionsCommand(); // open or activate
+    OptionsState& options() { return options_; }
+    void onOptionsDataSaving(int choice); // 1045 -> 0, 1046 -> 1
+    void onOptionsBrowse();               // returns after the file dialog; path label = dataFilePath
+    void onOptionsOk(int escrowChoice);
+    void onOptionsCancel();
+    bool openDataFile();
+    void closeDataFile();
+    bool dataFileOpen() const { return recorder_.isOpen(); }
+
+    // --- traffic page ---------------------------------------------------------------------------
+    // The binding keeps the page in an off-screen image: each exchange is drawn into it once.
+    void setTrafficImage(PaintSurface* image) { trafficImage_ = image; }
+    void setTrafficStopped(bool stopped);
+    TrafficView& trafficView() { return traffic_; }
+
+    // --- firmware download ----------------------------------------------------------------------
+    // Stops polling and closes the link for the loader dialogue (which then owns the port).
+    void stopLinkForDownload();
+    std::string portDevicePath() const;
+
+    // --- state for the binding and tests --------------------------------------------------------
+    control::Controller& controller() { return controller_; }
+    link::LinkData& linkData() { return data_; }
+    link::ComLink& comLink() { return comLink_; }
+    int currentPage() const { return controller_.currentPage(); }
+    int portNumber() const { return comLink_.portNumber(); }
+    bool billsFirstHalf() const { return billsFirstHalf_; }
+    bool eventsFirstHalf() const { return eventsFirstHalf_; }
+    diagnostics::StatisticsData& statistics() { return stats_; }
+    diagnostics::SensorsData& sensors() { return sensors_; }
+    diagnostics::OpticsData& optics() { return optics_; }
+    diagnostics::VideoTestData& videoTest() { return video_; }
+    const std::string& logFilePath() const { return logFilePath_; }
+    bool logDialogOpen() const { return logDialogOpen_; }
+    bool optionsDialogOpen() const { return optionsDialogOpen_; }
+    // True once a written report or the data file failed; the operator has been told.
+    const std::string& lastFileError() const { return lastFileError_; }
+    // Writes the report without dialogs (the batch mode).
+    bool writeReport(const std::string& path, bool statistics, bool sensors, bool optics, bool video,
+                     const std::string& serial, std::string& error);
+
+private:
+    void showLineNote();
+    void requestStatistics();
+    void clearStatistics();
+    void toggleEventPage();
+    void toggleBillPage();
+    void selectColour(int colour);
+    void setPollPeriodCommand(unsigned ms);
+    void recordTraffic();
+
+    View& view_;
+    link::LinkData data_;
+    link::PortMap& ports_;
+    link::ComLink comLink_;
+    control::Controller controller_;
+    diagnostics::StatisticsData stats_{};
+    diagnostics::SensorsData sensors_{};
+    diagnostics::OpticsData optics_{};
+    diagnostics::VideoTestData video_{};
+    TrafficView traffic_;
+    DataRecorder recorder_;
+    OptionsState options_;
+    PaintSurface* trafficImage_ = nullptr;
+    std::string settingsDir_ = ".";
+    std::function<std::tm()> clock_;
+    bool billsFirstHalf_ = true;
+    bool eventsFirstHalf_ = true;
+    int shownBar_ = -1;
+    bool logDialogOpen_ = false;
+    bool optionsDialogOpen_ = false;
+    bool settingsErrorReported_ = false;
+    bool linkFailureReported_ = false;
+    link::Framing shownFraming_ = link::Framing::QuietLine;
+    std::string logFilePath_;
+    std::string logSerialNumber_;
+    std::string lastFileError_;
+};
+
+} // namespace norvex::ui

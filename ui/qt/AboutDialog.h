@@ -1,0 +1,14 @@
+#pragma once
+// The about box: the icon, the product name and version, OK.
+
+#include <QDialog>
+
+namespace norvex::qt {
+
+class AboutDialog final : public QDialog {
+    Q_OBJECT
+public:
+    explicit AboutDialog(QWidget* owner);
+};
+
+} // namespace norvex::qt

@@ -1,0 +1,32 @@
+#include "Application.h"
+
+#include "MainWindow.h"
+#include "TemplateBuilder.h"
+
+#include <QFont>
+#include <QIcon>
+
+namespace norvex::qt {
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("Norvex"));
+    setApplicationVersion(QStringLiteral("2.0"));
+    applyLook();
+}
+
+void Application::applyLook() {
+    initResources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/norvex/images/norvex.png")));
+    // A small dialog font, so that the template texts fit their rectangles.
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(11);
+    QApplication::setFont(font);
+}
+
+int Application::run(link::PortMap& ports) {
+    MainWindow window(ports);
+    window.show();
+    return exec();
+}
+
+} // namespace norvex::qt

@@ -1,0 +1,24 @@
+#pragma once
+// The application object: the Qt application with Norvex's look, running the main window
+// until it closes.
+
+#include "link/PortMap.h"
+
+#include <QApplication>
+
+namespace norvex::qt {
+
+class Application final : public QApplication {
+    Q_OBJECT
+public:
+    Application(int& argc, char** argv);
+
+    // Shows the main window and returns the exit status once it has closed (or once the
+    // firmware download ended the application).
+    int run(link::PortMap& ports);
+
+    // Icon and dialog font of every Norvex window (also for a QApplication made elsewhere).
+    static void applyLook();
+};
+
+} // namespace norvex::qt

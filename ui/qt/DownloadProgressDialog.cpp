@@ -1,0 +1,35 @@
+#include "DownloadProgressDialog.h"
+
+#include "CaptionFrame.h"
+
+#include <QProgressBar>
+
+#include <algorithm>
+
+namespace norvex::qt {
+
+DownloadProgressDialog::DownloadProgressDialog(QWidget* owner)
+    : ModelessDialog(*findTemplate(templates::DOWNLOAD), owner) {
+    setWindowFlag(Qt::WindowCloseButtonHint, false);
+}
+
+QProgressBar* DownloadProgressDialog::progressBar() const {
+    return controls().get<QProgressBar>(ctl::PROGRESS);
+}
+
+void DownloadProgressDialog::setCaption(const std::string& caption) {
+    controls().get<CaptionFrame>(ctl::PROGRESS_GROUP)->setTitle(QString::fromStdString(caption));
+}
+
+void DownloadProgressDialog::setRange(int lower, int upper) {
+    if (upper < lower) upper = lower;
+    progressBar()->setRange(lower, upper);
+    progressBar()->setValue(lower);
+}
+
+void DownloadProgressDialog::step() {
+    QProgressBar* bar = progressBar();
+    bar->setValue(std::min(bar->maximum(), bar->value() + step_));
+}
+
+} // namespace norvex::qt

@@ -1,0 +1,23 @@
+#include "EscrowPrompt.h"
+
+#include <QPushButton>
+
+namespace norvex::qt {
+
+EscrowPrompt::EscrowPrompt(QWidget* owner, std::function<void(bool)> answer)
+    : ModelessDialog(*findTemplate(templates::ESCROW), owner), answer_(std::move(answer)) {
+    auto* acceptButton = controls().get<QPushButton>(ctl::OK);
+    acceptButton->setAutoDefault(true);
+    acceptButton->setDefault(true);
+    connect(acceptButton, &QPushButton::clicked, this, [this] { answerWith(true); });
+    connect(controls().get<QPushButton>(ctl::CANCEL), &QPushButton::clicked, this,
+            [this] { answerWith(false); });
+}
+
+void EscrowPrompt::answerWith(bool accept) {
+    finishWith([this, accept] {
+        if (answer_) answer_(accept);
+    });
+}
+
+} // namespace norvex::qt

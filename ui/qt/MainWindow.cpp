@@ -1,0 +1,564 @@
+#include "MainWindow.h"
+
+#include "AboutDialog.h"
+#include "CaptionFrame.h"
+#include "DownloadProgressDialog.h"
+#include "EscrowPrompt.h"
+#include "HelpWindow.h"
+#include "LogFileDialog.h"
+#include "OptionsDialog.h"
+#include "PageBar.h"
+#include "WidgetDownloadUi.h"
+#include "download/FirmwareDownload.h"
+#include "download/PosixByteChannel.h"
+#include "ui/core/MainWindowLogic.h"
+#include "ui/core/NotificationBridge.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTreeWidget>
+
+namespace norvex::qt {
+
+namespace {
+
+constexpr int PAGE_COUNT = 6;
+constexpr int TRAFFIC_PAGE = 5;
+constexpr int BILL_ROWS = 16;
+// What a title bar spends beside the caption: the window icon, up to three buttons, padding.
+constexpr int CAPTION_DECORATION_PX = 110;
+
+// The client area: the logic paints the pages on it, the template's controls sit on top.
+class ClientArea final : public QWidget {
+public:
+    ClientArea(QWidget* parent, std::function<void(QPainter&)> paint)
+        : QWidget(parent), paint_(std::move(paint)) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        if (paint_) paint_(painter);
+    }
+
+private:
+    std::function<void(QPainter&)> paint_;
+};
+
+QPoint pageOrigin() {
+    return QPoint(areas::page.left, areas::page.top);
+}
+
+// While a message box is up, its owner takes no input, as a disabled owner window would; other
+// windows (the escrow prompt above all: the validator holds the bill meanwhile) stay usable.
+// Qt's window modality would block every window that belongs to the owner as well.
+class OwnerInputBlock final : public QObject {
+public:
+    explicit OwnerInputBlock(QWidget* owner) : owner_(owner) { qApp->installEventFilter(this); }
+    ~OwnerInputBlock() override { qApp->removeEventFilter(this); }
+    OwnerInputBlock(const OwnerInputBlock&) = delete;
+    OwnerInputBlock& operator=(const OwnerInputBlock&) = delete;
+
+protected:
+    bool eventFilter(QObject* target, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd: {
+            auto* w = qobject_cast<QWidget*>(target);
+            return w != nullptr && w->window() == owner_;
+        }
+        default:
+            return false;
+        }
+    }
+
+private:
+    QWidget* owner_;
+};
+
+QMessageBox::Icon toQtIcon(MsgIcon icon) {
+    switch (icon) {
+    case MsgIcon::Information:
+        return QMessageBox::Information;
+    case MsgIcon::Warning:
+        return QMessageBox::Warning;
+    case MsgIcon::Error:
+        return QMessageBox::Critical;
+    case MsgIcon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+} // namespace
+
+MainWindow::MainWindow(link::PortMap& ports, Setup setup)
+    : QMainWindow(nullptr, mainWindowFlags()), view_(*this) {
+    initResources();
+    setWindowIcon(QIcon(QStringLiteral(":/norvex/images/norvex.png")));
+    setWindowTitle(QString::fromUtf8(findTemplate(templates::MAIN)->title));
+
+    buildMenu();
+    buildClientArea();
+
+    core_ = setup.portFactory ? std::make_unique<ui::MainWindowLogic>(view_, ports, setup.portFactory)
+                              : std::make_unique<ui::MainWindowLogic>(view_, ports);
+    core_->setSettingsDirectory(setup.settingsDirectory);
+    bridge_ = std::make_unique<ui::NotificationBridge>(
+        [this] {
+            // Called by the link worker; the code is handled on the window's thread.
+            QMetaObject::invokeMethod(
+                this, [this] { bridge_->deliver(); }, Qt::QueuedConnection);
+        },
+        [this](std::uint8_t code) {
+            if (auto* c = live()) c->onLinkNotification(code);
+        },
+        [this](const std::string& text, const std::string& caption) {
+            if (auto* c = live()) c->onLinkFailed(text, caption);
+        });
+
+    // The "View Data Xfer" page lives in an image of the page area; each exchange is drawn
+    // into it once and every paint shows it.
+    trafficImage_ = QImage(areas::page.right - areas::page.left, areas::page.bottom - areas::page.top,
+                           QImage::Format_RGB32);
+    trafficImage_.fill(Qt::black);
+    trafficSurface_ = std::make_unique<ImageSurface>(trafficImage_, pageOrigin());
+    core_->setTrafficImage(trafficSurface_.get());
+
+    pollTimer_.setTimerType(Qt::PreciseTimer);
+    connectInputs();
+    core_->onInitDialog();
+    showComPortPaths();
+}
+
+MainWindow::~MainWindow() {
+    shutdown();
+    delete bar_.data();
+}
+
+void MainWindow::buildMenu() {
+    QMenuBar* bar = menuBar();
+    std::vector<QMenu*> stack;
+    for (const MenuEntry& e : mainMenu()) {
+        const QString text = e.text ? QString::fromUtf8(e.text) : QString();
+        switch (e.kind) {
+        case MenuKind::Menu:
+            stack.push_back(bar->addMenu(text));
+            break;
+        case MenuKind::SubMenu:
+            stack.push_back(stack.back()->addMenu(text));
+            break;
+        case MenuKind::EndMenu:
+            stack.pop_back();
+            break;
+        case MenuKind::Separator:
+            stack.back()->addSeparator();
+            break;
+        case MenuKind::Item:
+        case MenuKind::DisabledItem: {
+            QAction* a = stack.back()->addAction(text);
+            a->setEnabled(e.kind == MenuKind::Item);
+            a->setData(e.command);
+            const int id = e.command;
+            connect(a, &QAction::triggered, this, [this, id] { command(id); });
+            actions_[id] = a;
+            break;
+        }
+        }
+    }
+}
+
+void MainWindow::buildClientArea() {
+    const Template& t = *findTemplate(templates::MAIN);
+    client_ = new ClientArea(this, [this](QPainter& p) { paintClient(p); });
+    client_->setObjectName(QStringLiteral("clientArea"));
+    client_->setAutoFillBackground(true);
+    client_->setFixedSize(templateSize(t));
+    setCentralWidget(client_);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    main_ = buildTemplate(t, client_);
+    billList_ = main_.get<QTreeWidget>(ids::BILL_LIST);
+    tabs_ = main_.get<QTabBar>(ids::TABS);
+    comSelector_ = main_.get<QComboBox>(ids::COM_SELECTOR);
+    startButton_ = main_.get<QPushButton>(ids::START);
+
+    // Sixteen rows on a grey text background, each with its box image.
+    QPalette pal = billList_->palette();
+    pal.setColor(QPalette::Base, QColor(204, 204, 204));
+    pal.setColor(QPalette::AlternateBase, QColor(204, 204, 204));
+    billList_->setPalette(pal);
+    for (int row = 0; row < BILL_ROWS; ++row) {
+        auto* item = new QTreeWidgetItem(billList_);
+        item->setIcon(0, QIcon(boxImage(false)));
+    }
+    billList_->setContextMenuPolicy(Qt::CustomContextMenu);
+}
+
+void MainWindow::connectInputs() {
+    connect(&pollTimer_, &QTimer::timeout, this, [this] {
+        if (auto* c = live()) c->onTimer();
+    });
+    connect(startButton_, &QPushButton::clicked, this, [this] { command(ids::START); });
+    connect(main_.get<QPushButton>(ids::EXIT), &QPushButton::clicked, this, [this] { close(); });
+    connect(tabs_, &QTabBar::currentChanged, this, [this](int index) {
+        if (auto* c = live()) c->onTabChange(index);
+    });
+    connect(comSelector_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        comSelector_->setToolTip(comSelector_->itemData(index, Qt::ToolTipRole).toString());
+        if (auto* c = live()) c->onComSelection(index);
+    });
+    connect(billList_, &QTreeWidget::clicked, this, [this] {
+        if (auto* c = live()) c->onBillListClick();
+    });
+    connect(billList_, &QTreeWidget::customContextMenuRequested, this, [this] {
+        if (auto* c = live()) c->onBillListRightClick();
+    });
+}
+
+void MainWindow::showComPortPaths() {
+    link::PortMap& ports = core_->comLink().ports();
+    for (int i = 0; i < comSelector_->count(); ++i) {
+        const QString path = QString::fromStdString(ports.devicePath(i));
+        comSelector_->setItemData(i, path, Qt::UserRole);
+        comSelector_->setItemData(i, QStringLiteral("%1 = %2").arg(comSelector_->itemText(i), path),
+                                  Qt::ToolTipRole);
+    }
+    comSelector_->setToolTip(
+        comSelector_->itemData(comSelector_->currentIndex(), Qt::ToolTipRole).toString());
+}
+
+void MainWindow::paintClient(QPainter& painter) {
+    ui::MainWindowLogic* c = live();
+    if (!c) return;
+    PainterSurface surface(painter);
+    c->onPaint(surface);
+    if (c->currentPage() == TRAFFIC_PAGE) painter.drawImage(pageOrigin(), trafficImage_);
+}
+
+void MainWindow::command(int id) {
+    ui::MainWindowLogic* c = live();
+    if (!c) return;
+    switch (id) {
+    case ids::START:
+        bridge_->reset();
+        c->onStart(*bridge_);
+        return;
+    case ui::cmd::CREATE_LOG_FILE:
+        c->createLogFileCommand();
+        return;
+    case ui::cmd::OPTIONS:
+        c->optionsCommand();
+        return;
+    case ui::cmd::HELP_TOPICS:
+        showHelp();
+        return;
+    case ui::cmd::ABOUT:
+        showAbout();
+        return;
+    case ui::cmd::START_DOWNLOAD:
+        startDownload();
+        return;
+    default:
+        c->onCommand(id);
+        return;
+    }
+}
+
+void MainWindow::showHelp() {
+    if (!help_) help_ = new HelpWindow(this);
+    help_->show();
+    help_->raise();
+    help_->activateWindow();
+}
+
+void MainWindow::showAbout() {
+    AboutDialog about(this);
+    about.exec();
+}
+
+void MainWindow::startDownload() {
+    ui::MainWindowLogic* c = live();
+    if (!c) return;
+    // The download takes the port over and ends the application on every path.
+    class StopLink final : public download::LinkControl {
+    public:
+        explicit StopLink(ui::MainWindowLogic& core) : core_(core) {}
+        void stopLink() override { core_.stopLinkForDownload(); }
+
+    private:
+        ui::MainWindowLogic& core_;
+    } link(*c);
+    download::PosixByteChannel channel(c->portDevicePath());
+    WidgetDownloadUi ui(*this);
+    download::FirmwareDownload procedure(channel, ui, link);
+    downloading_ = true;
+    procedure.run();
+    downloading_ = false;
+    shutdown();
+    QCoreApplication::exit(0);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // A firmware transfer cannot be interrupted safely; it ends the application itself. While a
+    // message box waits for its answer the window cannot be closed, as a disabled window.
+    if (downloading_ || openMessageBoxes_ > 0) {
+        event->ignore();
+        return;
+    }
+    shutdown();
+    event->accept();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    // As in a dialog: Enter presses the button that has the focus, else the default button
+    // START; Escape closes the window.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        auto* focused = qobject_cast<QPushButton*>(focusWidget());
+        if (focused && focused->isEnabled() && focused->isVisible())
+            focused->click();
+        else if (startButton_->isEnabled())
+            startButton_->click();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+void MainWindow::shutdown() {
+    if (destroyed_) return;
+    pollTimer_.stop();
+    core_->onDestroy();
+    destroyed_ = true;
+    for (auto& [which, dialog] : std::map(modeless_))
+        if (dialog) dialog->dismiss();
+    modeless_.clear();
+    if (help_) help_->close();
+}
+
+// --- view operations ---------------------------------------------------------------------------
+
+QWidget* MainWindow::barControl(int page, int id) const {
+    return bar_ && bar_->page() == page ? bar_->controls().find(id) : nullptr;
+}
+
+void MainWindow::setControlText(QWidget* w, const QString& text) {
+    if (auto* label = qobject_cast<QLabel*>(w))
+        label->setText(text);
+    else if (auto* button = qobject_cast<QAbstractButton*>(w))
+        button->setText(text);
+    else if (auto* frame = qobject_cast<CaptionFrame*>(w))
+        frame->setTitle(text);
+}
+
+void MainWindow::createBar(int page) {
+    if (page < 0 || page >= PAGE_COUNT) return;
+    if (bar_ && bar_->page() == page) {
+        bar_->raise();
+        return;
+    }
+    destroyBar(bar_ ? bar_->page() : -1);
+    bar_ = new PageBar(page, client_, [this](int id) { command(id); });
+    ++barsCreated_;
+    if (page == 0) {
+        // RE-CONNECT needs a link that has been started once.
+        const bool allowed = live() && live()->controller().reconnectAllowed();
+        bar_->controls().find(ids::BAR_BUTTON)->setEnabled(allowed);
+    }
+    bar_->show();
+}
+
+void MainWindow::destroyBar(int page) {
+    if (!bar_ || bar_->page() != page) return;
+    PageBar* old = bar_;
+    bar_ = nullptr;
+    old->hide();
+    old->deleteLater();
+}
+
+ModelessDialog* MainWindow::modeless(Modeless which) const {
+    auto it = modeless_.find(which);
+    if (it == modeless_.end() || !it->second || it->second->finished()) return nullptr;
+    return it->second;
+}
+
+QAction* MainWindow::menuAction(int id) const {
+    auto it = actions_.find(id);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+void MainWindow::openModeless(Modeless which) {
+    ui::MainWindowLogic* c = live();
+    if (!c) return;
+    if (modeless(which)) {
+        activateModeless(which);
+        return;
+    }
+    ModelessDialog* dialog = nullptr;
+    switch (which) {
+    case Modeless::EscrowPrompt:
+        dialog = new EscrowPrompt(this, [this](bool accept) {
+            if (auto* core = live()) core->onEscrowAnswer(accept);
+        });
+        break;
+    case Modeless::LogFile:
+        dialog = new LogFileDialog(this, {
+                                             [this](const LogFileDialog::Choice& ch) {
+                                                 if (auto* core = live())
+                                                     core->onLogDialogOk(ch.statistics, ch.sensors, ch.optics,
+                                                                         ch.video, ch.serialNumber);
+                                             },
+                                             [this] {
+                                                 if (auto* core = live()) core->onLogDialogCancel();
+                                             },
+                                             [this] {
+                                                 if (auto* core = live()) core->onLogVideoBoxClicked();
+                                             },
+                                         });
+        break;
+    case Modeless::Options: {
+        const ui::OptionsState& o = c->options();
+        dialog = new OptionsDialog(this, o.escrowOption, o.dataSavingOption, o.dataFilePath,
+                                   {
+                                       [this](int choice) {
+                                           if (auto* core = live()) core->onOptionsDataSaving(choice);
+                                       },
+                                       [this]() -> std::string {
+                                           auto* core = live();
+                                           if (!core) return {};
+                                           core->onOptionsBrowse();
+                                           return core->options().dataFilePath;
+                                       },
+                                       [this](int escrowChoice) {
+                                           if (auto* core = live()) core->onOptionsOk(escrowChoice);
+                                       },
+                                       [this] {
+                                           if (auto* core = live()) core->onOptionsCancel();
+                                       },
+                                   });
+        break;
+    }
+    case Modeless::Download:
+        dialog = new DownloadProgressDialog(this);
+        break;
+    }
+    if (!dialog) return;
+    dialog->setAttribute(Qt::WA_DeleteOnClose, false);
+    modeless_[which] = dialog;
+    dialog->setOnFinished([this, which, dialog] {
+        auto it = modeless_.find(which);
+        if (it != modeless_.end() && it->second == dialog) modeless_.erase(it);
+    });
+    if (which == Modeless::EscrowPrompt)
+        dialog->move(client_->mapToGlobal(QPoint(duToPxX(ESCROW_PROMPT_X), duToPxY(ESCROW_PROMPT_Y))));
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+}
+
+void MainWindow::activateModeless(Modeless which) {
+    if (ModelessDialog* d = modeless(which)) {
+        d->show();
+        d->raise();
+        d->activateWindow();
+    }
+}
+
+void MainWindow::closeModeless(Modeless which) {
+    auto it = modeless_.find(which);
+    if (it == modeless_.end()) return;
+    QPointer<ModelessDialog> d = it->second;
+    modeless_.erase(it);
+    if (d) d->dismiss();
+}
+
+MsgResult MainWindow::messageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
+                                 MsgIcon icon) {
+    if (messageHook_) return messageHook_(text, caption, buttons, icon);
+    QMessageBox::StandardButtons qtButtons = QMessageBox::Ok;
+    if (buttons == MsgButtons::OkCancel) qtButtons = QMessageBox::Ok | QMessageBox::Cancel;
+    if (buttons == MsgButtons::YesNo) qtButtons = QMessageBox::Yes | QMessageBox::No;
+    QMessageBox box(toQtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text), qtButtons,
+                    this);
+    // Shown without Qt's modality, in a loop of its own; only the main window waits for it.
+    box.setWindowModality(Qt::NonModal);
+    box.setWindowFlags(dialogWindowFlags()); // after the modality, which sets flags of its own
+    // A short message makes a narrow box, whose caption a window manager that keeps its own
+    // buttons (as openbox does) shortens to nothing: leave room for the caption beside them.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        QFont bold = box.font();
+        bold.setBold(true);
+        const int room = QFontMetrics(bold).horizontalAdvance(box.windowTitle()) + CAPTION_DECORATION_PX;
+        grid->addItem(new QSpacerItem(room, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(),
+                      0, 1, grid->columnCount());
+    }
+    const OwnerInputBlock block(this);
+    ++openMessageBoxes_;
+    QEventLoop loop;
+    connect(&box, &QDialog::finished, &loop, &QEventLoop::quit);
+    box.show();
+    box.raise();
+    box.activateWindow();
+    loop.exec();
+    --openMessageBoxes_;
+    switch (box.result()) {
+    case QMessageBox::Cancel:
+        return MsgResult::Cancel;
+    case QMessageBox::Yes:
+        return MsgResult::Yes;
+    case QMessageBox::No:
+        return MsgResult::No;
+    default:
+        break;
+    }
+    return MsgResult::Ok;
+}
+
+bool MainWindow::chooseSaveFile(const std::string& title, const std::string& proposedName,
+                                const std::string& filterLabel, std::string& path) {
+    if (saveFileHook_) {
+        std::optional<std::string> chosen = saveFileHook_(title, proposedName);
+        if (!chosen) return false;
+        path = *chosen;
+        return true;
+    }
+    QFileDialog dialog(this, QString::fromStdString(title));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QString::fromStdString(filterLabel));
+    dialog.setDefaultSuffix(QStringLiteral("TXT"));
+    dialog.selectFile(QString::fromStdString(proposedName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+    path = dialog.selectedFiles().front().toStdString();
+    return true;
+}
+
+} // namespace norvex::qt

@@ -1,0 +1,144 @@
+#pragma once
+// The main window in Qt: template 102 with menu 142, the page bar of the shown page and the
+// modeless windows. Every input goes to the toolkit-free logic (ui::MainWindowLogic); the logic
+// reaches the widgets through WidgetView.
+
+#include "HelpWindow.h"
+#include "ModelessDialog.h"
+#include "PageBar.h"
+#include "PainterSurface.h"
+#include "TemplateBuilder.h"
+#include "WidgetView.h"
+#include "control/View.h"
+#include "link/ComLink.h"
+#include "link/PortMap.h"
+
+#include <QImage>
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QAction;
+class QComboBox;
+class QPushButton;
+class QTabBar;
+class QTreeWidget;
+
+namespace norvex::ui {
+class MainWindowLogic;
+class NotificationBridge;
+} // namespace norvex::ui
+
+namespace norvex::qt {
+
+struct MainWindowSetup {
+    std::string settingsDirectory = "."; // where norvex.ini lives
+    link::PortFactory portFactory;       // unset: real serial ports
+};
+
+class MainWindow final : public QMainWindow {
+    Q_OBJECT
+public:
+    // Answers to the message boxes and file dialogs in place of the operator (automation and
+    // tests). Unset, the real dialogs are shown.
+    using MessageHook = std::function<MsgResult(const std::string& text, const std::string& caption,
+                                                MsgButtons buttons, MsgIcon icon)>;
+    // Returns the chosen path, or nothing for Cancel.
+    using SaveFileHook =
+        std::function<std::optional<std::string>(const std::string& title, const std::string& proposedName)>;
+
+    using Setup = MainWindowSetup;
+
+    explicit MainWindow(link::PortMap& ports, Setup setup = Setup());
+    ~MainWindow() override;
+
+    ui::MainWindowLogic& core() { return *core_; }
+    ui::NotificationBridge& bridge() { return *bridge_; }
+
+    void setMessageHook(MessageHook hook) { messageHook_ = std::move(hook); }
+    void setSaveFileHook(SaveFileHook hook) { saveFileHook_ = std::move(hook); }
+
+    // --- what the window shows (for the view and for tests) -----------------------------------
+    QWidget* clientArea() const { return client_; }
+    QWidget* control(int id) const { return main_.find(id); }
+    PageBar* pageBar() const { return bar_; }
+    // Bars created since the window was built.
+    int barsCreated() const { return barsCreated_; }
+    ModelessDialog* modeless(Modeless which) const;
+    QAction* menuAction(int command) const;
+    const QImage& trafficImage() const { return trafficImage_; }
+    QTimer& pollTimer() { return pollTimer_; }
+    // True once the link has been stopped for good (window closed, or the download ended).
+    bool isShutDown() const { return destroyed_; }
+
+    // A menu command or button, as if the operator chose it.
+    void command(int id);
+    void showHelp();
+    void showAbout();
+    void startDownload();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    friend class WidgetView;
+    friend class WidgetDownloadUi;
+
+    void buildMenu();
+    void buildClientArea();
+    void connectInputs();
+    void paintClient(QPainter& painter);
+    // Stops the link and closes the windows; once.
+    void shutdown();
+    ui::MainWindowLogic* live() { return destroyed_ ? nullptr : core_.get(); }
+
+    // View operations that need more than one line.
+    static void setControlText(QWidget* control, const QString& text);
+    // The control `id` of the bar of `page`; nullptr when another page's bar is shown.
+    QWidget* barControl(int page, int id) const;
+    void createBar(int page);
+    void destroyBar(int page);
+    void openModeless(Modeless which);
+    void activateModeless(Modeless which);
+    void closeModeless(Modeless which);
+    MsgResult messageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
+                         MsgIcon icon);
+    bool chooseSaveFile(const std::string& title, const std::string& proposedName,
+                        const std::string& filterLabel, std::string& path);
+    void showComPortPaths();
+
+    WidgetView view_;
+    QWidget* client_ = nullptr;
+    BuiltControls main_;
+    QTreeWidget* billList_ = nullptr;
+    QTabBar* tabs_ = nullptr;
+    QComboBox* comSelector_ = nullptr;
+    QPushButton* startButton_ = nullptr;
+    std::map<int, QAction*> actions_;
+
+    QImage trafficImage_;
+    std::unique_ptr<ImageSurface> trafficSurface_;
+    QTimer pollTimer_;
+    QPointer<PageBar> bar_;
+    int barsCreated_ = 0;
+    std::map<Modeless, QPointer<ModelessDialog>> modeless_;
+    QPointer<HelpWindow> help_;
+
+    MessageHook messageHook_;
+    SaveFileHook saveFileHook_;
+
+    std::unique_ptr<ui::MainWindowLogic> core_;
+    std::unique_ptr<ui::NotificationBridge> bridge_;
+    bool destroyed_ = false;
+    bool downloading_ = false; // a firmware transfer is running: closing waits for its end
+    int openMessageBoxes_ = 0; // message boxes waiting for an answer
+};
+
+} // namespace norvex::qt
