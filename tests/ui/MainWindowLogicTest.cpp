@@ -29,7 +29,7 @@ std::string readFile(const fs::path& p) {
     return s.str();
 }
 
-class MainDialogTest : public ::testing::Test {
+class MainWindowLogicTest : public ::testing::Test {
 protected:
     fs::path dir =
         fs::temp_directory_path() / ("norvex-main-" + std::to_string(::getpid()) + "-" +
@@ -69,7 +69,7 @@ protected:
 
 } // namespace
 
-TEST_F(MainDialogTest, StartsOnTheFirstPageWithTheStoredPortAndEmptyState) {
+TEST_F(MainWindowLogicTest, StartsOnTheFirstPageWithTheStoredPortAndEmptyState) {
     { std::ofstream(dir / "norvex.ini", std::ios::binary) << "Com_Port_Num:2\r\n"; }
     core->onInitDialog();
     EXPECT_EQ(core->currentPage(), 0);
@@ -89,7 +89,7 @@ TEST_F(MainDialogTest, StartsOnTheFirstPageWithTheStoredPortAndEmptyState) {
     EXPECT_TRUE(s.hasText("CONTROLLER - COMMAND"));
 }
 
-TEST_F(MainDialogTest, EveryPageKeepsExactlyOneBar) {
+TEST_F(MainWindowLogicTest, EveryPageKeepsExactlyOneBar) {
     core->onInitDialog();
     for (int page : {1, 2, 3, 4, 5, 0, 3, 3}) {
         core->onTabChange(page);
@@ -101,7 +101,7 @@ TEST_F(MainDialogTest, EveryPageKeepsExactlyOneBar) {
     EXPECT_GE(view.barsActivated[3], 1);
 }
 
-TEST_F(MainDialogTest, PagesStartAfreshWhenEntered) {
+TEST_F(MainWindowLogicTest, PagesStartAfreshWhenEntered) {
     core->onInitDialog();
     core->onTabChange(1);
     EXPECT_TRUE(core->onCommand(ui::cmd::NEXT_EVENTS));
@@ -127,7 +127,7 @@ TEST_F(MainDialogTest, PagesStartAfreshWhenEntered) {
     EXPECT_FALSE(core->trafficView().trafficStopped());
 }
 
-TEST_F(MainDialogTest, ClearStatsAsksAndOnlyClearsOnYes) {
+TEST_F(MainWindowLogicTest, ClearStatsAsksAndOnlyClearsOnYes) {
     core->onInitDialog();
     core->statistics().billsAccepted[0] = 7;
     view.answers.push_back(MsgResult::No);
@@ -144,7 +144,7 @@ TEST_F(MainDialogTest, ClearStatsAsksAndOnlyClearsOnYes) {
     EXPECT_EQ(core->linkData().state(REQ_CLEAR_STATS), STATE_IDLE);
 }
 
-TEST_F(MainDialogTest, RequestCommandsBeforeStartChangeNothing) {
+TEST_F(MainWindowLogicTest, RequestCommandsBeforeStartChangeNothing) {
     core->onInitDialog();
     for (int id : {ui::cmd::SETUP_REQUEST, ui::cmd::DEVICE_ID_REQUEST, ui::cmd::STATISTICS_REQUEST,
                    ui::cmd::SENSORS_REQUEST, ui::cmd::OPTICS_REQUEST, ui::cmd::VIDEO_REQUEST})
@@ -156,7 +156,7 @@ TEST_F(MainDialogTest, RequestCommandsBeforeStartChangeNothing) {
     EXPECT_EQ(view.opened[Modeless::LogFile], 0);
 }
 
-TEST_F(MainDialogTest, StartShowsHowTheModeBitIsMadeAndHowAnswersAreFramed) {
+TEST_F(MainWindowLogicTest, StartShowsHowTheModeBitIsMadeAndHowAnswersAreFramed) {
     port->markParity = false;
     port->marks = true;
     start();
@@ -168,7 +168,7 @@ TEST_F(MainDialogTest, StartShowsHowTheModeBitIsMadeAndHowAnswersAreFramed) {
               "mode bit: mark parity; marks unreliable, framed by checksum + quiet line");
 }
 
-TEST_F(MainDialogTest, DiagnosticRecordsAreDecodedAndTheirPageRedrawn) {
+TEST_F(MainWindowLogicTest, DiagnosticRecordsAreDecodedAndTheirPageRedrawn) {
     start();
     core->onTabChange(1);
     auto& d = core->linkData();
@@ -187,7 +187,7 @@ TEST_F(MainDialogTest, DiagnosticRecordsAreDecodedAndTheirPageRedrawn) {
     EXPECT_EQ(core->sensors().sensor[0].gain, 0x12C);
 }
 
-TEST_F(MainDialogTest, ReportIsWrittenWhereTheOperatorChoseAndNotOnCancel) {
+TEST_F(MainWindowLogicTest, ReportIsWrittenWhereTheOperatorChoseAndNotOnCancel) {
     start();
     core->createLogFileCommand();
     EXPECT_EQ(view.opened[Modeless::LogFile], 1);
@@ -216,7 +216,7 @@ TEST_F(MainDialogTest, ReportIsWrittenWhereTheOperatorChoseAndNotOnCancel) {
     EXPECT_EQ(fs::file_size(report), 3u);
 }
 
-TEST_F(MainDialogTest, UnwritableReportIsReported) {
+TEST_F(MainWindowLogicTest, UnwritableReportIsReported) {
     start();
     core->createLogFileCommand();
     view.savePaths.push_back((dir / "missing-dir" / "r.TXT").string());
@@ -226,7 +226,7 @@ TEST_F(MainDialogTest, UnwritableReportIsReported) {
     EXPECT_FALSE(core->logDialogOpen());
 }
 
-TEST_F(MainDialogTest, DataFileRecordsEachAnswerAndAFailureStopsRecordingOnce) {
+TEST_F(MainWindowLogicTest, DataFileRecordsEachAnswerAndAFailureStopsRecordingOnce) {
     start();
     core->optionsCommand();
     core->onOptionsDataSaving(1);
@@ -275,7 +275,7 @@ TEST_F(MainDialogTest, DataFileRecordsEachAnswerAndAFailureStopsRecordingOnce) {
     EXPECT_EQ(core->options().appliedDataSaving, 0);
 }
 
-TEST_F(MainDialogTest, ComSelectionIsStoredAndStartIsRefusedOnAMissingPort) {
+TEST_F(MainWindowLogicTest, ComSelectionIsStoredAndStartIsRefusedOnAMissingPort) {
     core->onInitDialog();
     core->onComSelection(2);
     EXPECT_EQ(readFile(dir / "norvex.ini"), "Com_Port_Num:2\r\n");
@@ -287,7 +287,7 @@ TEST_F(MainDialogTest, ComSelectionIsStoredAndStartIsRefusedOnAMissingPort) {
 
 // Both file dialogs offer *.TXT in the same folder: a report aimed at the open recording, by any
 // name, is refused with a message and writes nothing.
-TEST_F(MainDialogTest, ReportOntoTheOpenDataFileIsRefusedHoweverItIsNamed) {
+TEST_F(MainWindowLogicTest, ReportOntoTheOpenDataFileIsRefusedHoweverItIsNamed) {
     start();
     const fs::path traffic = dir / "MDB_DATA.TXT";
     core->optionsCommand();
@@ -324,7 +324,7 @@ TEST_F(MainDialogTest, ReportOntoTheOpenDataFileIsRefusedHoweverItIsNamed) {
     EXPECT_EQ(view.lastMessage()->text, "Log File Created at " + traffic.string() + " ");
 }
 
-TEST_F(MainDialogTest, OptionsShowsNoDataSavingAfterTheDataFileFailedToOpen) {
+TEST_F(MainWindowLogicTest, OptionsShowsNoDataSavingAfterTheDataFileFailedToOpen) {
     start();
     core->optionsCommand();
     core->onOptionsDataSaving(1);
@@ -348,7 +348,7 @@ TEST_F(MainDialogTest, OptionsShowsNoDataSavingAfterTheDataFileFailedToOpen) {
     EXPECT_EQ(core->options().dataSavingOption, 1);
 }
 
-TEST_F(MainDialogTest, ClosingSoundsTheBeepOnceWhenTheWorkerLeavesItsLoop) {
+TEST_F(MainWindowLogicTest, ClosingSoundsTheBeepOnceWhenTheWorkerLeavesItsLoop) {
     core->onInitDialog();
     core->onDestroy();
     EXPECT_EQ(view.beeps, 0) << "no worker ran";
@@ -362,7 +362,7 @@ TEST_F(MainDialogTest, ClosingSoundsTheBeepOnceWhenTheWorkerLeavesItsLoop) {
 
 // "Next 8" pages the statistics page's bill table to types 8 to 15 and "Prev 8" back; the total
 // counts all sixteen either way.
-TEST_F(MainDialogTest, NextEightAndPrevEightPageTheBillTable) {
+TEST_F(MainWindowLogicTest, NextEightAndPrevEightPageTheBillTable) {
     core->onInitDialog();
     core->onTabChange(1);
     for (int t = 0; t < 16; ++t)
@@ -396,7 +396,7 @@ TEST_F(MainDialogTest, NextEightAndPrevEightPageTheBillTable) {
 
 // An optics record redraws the page area on its page and on the traffic page, a video record the
 // data area; on the other pages nothing.
-TEST_F(MainDialogTest, OpticsAndVideoRecordsRedrawTheirAreas) {
+TEST_F(MainWindowLogicTest, OpticsAndVideoRecordsRedrawTheirAreas) {
     start();
     auto& d = core->linkData();
     for (int page = 0; page < 6; ++page) {
