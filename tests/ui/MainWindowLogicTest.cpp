@@ -1,10 +1,10 @@
 // The toolkit-free main window: start-up, pages and bars, commands, notifications, the report
 // and the data file, driven through a recording view and a scripted port.
 
+#include "ui/core/MainWindowLogic.h"
 #include "support/FakePort.h"
 #include "support/RecordingSurface.h"
 #include "support/RecordingView.h"
-#include "ui/core/MainWindowLogic.h"
 #include "ui/core/NotificationBridge.h"
 
 #include <gtest/gtest.h>
@@ -179,7 +179,7 @@ TEST_F(MainWindowLogicTest, DiagnosticRecordsAreDecodedAndTheirPageRedrawn) {
     core->onLinkNotification(RESP_STATS);
     EXPECT_EQ(core->statistics().billsAccepted[0], 4660);
     EXPECT_EQ(d.state(REQ_STATISTICS), STATE_IDLE);
-    EXPECT_TRUE(view.invalidated(areas::data));
+    EXPECT_TRUE(view.invalidated(areas::DATA));
 
     d.record(REQ_SENSORS).data[15] = 0x01;
     d.record(REQ_SENSORS).data[16] = 0x2C;
@@ -387,7 +387,7 @@ TEST_F(MainWindowLogicTest, NextEightAndPrevEightPageTheBillTable) {
     view.invalidations.clear();
     core->onCommand(ui::cmd::NEXT_BILLS);
     EXPECT_EQ((view.barTexts[{1, ids::NEXT_BILLS}]), "Prev 8");
-    EXPECT_TRUE(view.invalidated(areas::data));
+    EXPECT_TRUE(view.invalidated(areas::DATA));
     EXPECT_EQ(shownTypes(), second);
     core->onCommand(ui::cmd::NEXT_BILLS);
     EXPECT_EQ((view.barTexts[{1, ids::NEXT_BILLS}]), "Next 8");
@@ -408,7 +408,7 @@ TEST_F(MainWindowLogicTest, OpticsAndVideoRecordsRedrawTheirAreas) {
         const bool opticsShown = page == 3 || page == 5;
         EXPECT_EQ(view.invalidations.size(), opticsShown ? 1u : 0u) << "optics, page " << page;
         if (opticsShown) {
-            EXPECT_EQ(view.invalidations[0].first, areas::page);
+            EXPECT_EQ(view.invalidations[0].first, areas::PAGE);
             EXPECT_FALSE(view.invalidations[0].second) << "without erasing";
         }
         view.invalidations.clear();
@@ -418,7 +418,7 @@ TEST_F(MainWindowLogicTest, OpticsAndVideoRecordsRedrawTheirAreas) {
         const bool videoShown = page == 4 || page == 5;
         EXPECT_EQ(view.invalidations.size(), videoShown ? 1u : 0u) << "video, page " << page;
         if (videoShown) {
-            EXPECT_EQ(view.invalidations[0].first, areas::data);
+            EXPECT_EQ(view.invalidations[0].first, areas::DATA);
             EXPECT_FALSE(view.invalidations[0].second);
         }
     }

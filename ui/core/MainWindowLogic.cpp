@@ -76,19 +76,19 @@ void MainWindowLogic::onPaint(PaintSurface& surface) {
         controller_.drawCommandHistory(surface);
         break;
     case 1:
-        surface.fillRect(areas::page, colours::black);
+        surface.fillRect(areas::PAGE, colours::BLACK);
         diagnostics::drawStatisticsPage(surface, stats_, billsFirstHalf_, eventsFirstHalf_);
         break;
     case 2:
-        surface.fillRect(areas::page, colours::black);
+        surface.fillRect(areas::PAGE, colours::BLACK);
         diagnostics::drawSensorsPage(surface, sensors_);
         break;
     case 3:
-        surface.fillRect(areas::page, colours::black);
+        surface.fillRect(areas::PAGE, colours::BLACK);
         diagnostics::drawOpticsPage(surface, optics_, optics_.selectedColour);
         break;
     case 4:
-        surface.fillRect(areas::page, colours::black);
+        surface.fillRect(areas::PAGE, colours::BLACK);
         diagnostics::drawVideoTestPage(surface, video_);
         break;
     case 5:
@@ -144,22 +144,22 @@ void MainWindowLogic::onLinkNotification(std::uint8_t code) {
         case RESP_SENSORS:
             diagnostics::decodeSensors(data_.record(REQ_SENSORS).data.data(), sensors_);
             data_.setState(REQ_SENSORS, STATE_IDLE);
-            if (page == 2 || page == 5) view_.invalidate(areas::data, false);
+            if (page == 2 || page == 5) view_.invalidate(areas::DATA, false);
             break;
         case RESP_OPTICS:
             diagnostics::decodeOptics(data_.diag.data(), optics_);
             data_.setState(REQ_OPTICS, STATE_IDLE);
-            if (page == 3 || page == 5) view_.invalidate(areas::page, false);
+            if (page == 3 || page == 5) view_.invalidate(areas::PAGE, false);
             break;
         case RESP_VIDEO:
             diagnostics::decodeVideoTest(data_.diag.data(), video_);
             data_.setState(REQ_VIDEO, STATE_IDLE);
-            if (page == 4 || page == 5) view_.invalidate(areas::data, false);
+            if (page == 4 || page == 5) view_.invalidate(areas::DATA, false);
             break;
         case RESP_STATS:
             diagnostics::decodeStatistics(data_.diag.data(), stats_);
             data_.setState(REQ_STATISTICS, STATE_IDLE);
-            if (page == 1 || page == 5) view_.invalidate(areas::data, false);
+            if (page == 1 || page == 5) view_.invalidate(areas::DATA, false);
             break;
         default:
             break;
@@ -170,7 +170,7 @@ void MainWindowLogic::onLinkNotification(std::uint8_t code) {
     if (comLink_.framing() != shownFraming_ && comLink_.workerRunning()) showLineNote();
     if (trafficImage_ != nullptr && currentPage() == 5 && !traffic_.trafficStopped()) {
         traffic_.appendExchange(*trafficImage_, data_.traffic);
-        view_.invalidate(areas::page, false);
+        view_.invalidate(areas::PAGE, false);
     }
 }
 
@@ -205,7 +205,7 @@ void MainWindowLogic::onTabChange(int index) {
             if (trafficImage_ != nullptr) traffic_.prepareTrafficPage(*trafficImage_);
         }
         controller_.setCurrentPage(index);
-        view_.invalidate(areas::page, true);
+        view_.invalidate(areas::PAGE, true);
     }
     switchPage(currentPage());
 }
@@ -214,7 +214,7 @@ void MainWindowLogic::selectPage(int page) {
     if (page < 0 || page > 5) return;
     view_.selectTab(page);
     controller_.setCurrentPage(page);
-    view_.invalidate(areas::page, true);
+    view_.invalidate(areas::PAGE, true);
     switchPage(page);
 }
 
@@ -399,7 +399,7 @@ void MainWindowLogic::clearStatistics() {
     if (answer == MsgResult::Yes) {
         if (controller_.started()) controller_.request(REQ_CLEAR_STATS);
         diagnostics::resetStatistics(stats_);
-        if (currentPage() == 1) view_.invalidate(areas::data, false);
+        if (currentPage() == 1) view_.invalidate(areas::DATA, false);
         view_.messageBox("Erased", "Info", MsgButtons::Ok, MsgIcon::None);
     } else {
         view_.messageBox("Erase Cancelled", "Info", MsgButtons::Ok, MsgIcon::None);
@@ -409,18 +409,18 @@ void MainWindowLogic::clearStatistics() {
 void MainWindowLogic::toggleEventPage() {
     eventsFirstHalf_ = !eventsFirstHalf_;
     view_.setBarText(1, ids::NEXT_EVENTS, eventsFirstHalf_ ? STOP_TEXT_NEXT_EVENTS : STOP_TEXT_PREV_EVENTS);
-    if (currentPage() == 1) view_.invalidate(areas::data, false);
+    if (currentPage() == 1) view_.invalidate(areas::DATA, false);
 }
 
 void MainWindowLogic::toggleBillPage() {
     billsFirstHalf_ = !billsFirstHalf_;
     view_.setBarText(1, ids::NEXT_BILLS, billsFirstHalf_ ? STOP_TEXT_NEXT_BILLS : STOP_TEXT_PREV_BILLS);
-    if (currentPage() == 1) view_.invalidate(areas::data, false);
+    if (currentPage() == 1) view_.invalidate(areas::DATA, false);
 }
 
 void MainWindowLogic::selectColour(int colour) {
     optics_.selectedColour = colour;
-    if (currentPage() == 3) view_.invalidate(areas::data, false);
+    if (currentPage() == 3) view_.invalidate(areas::DATA, false);
 }
 
 void MainWindowLogic::setTrafficStopped(bool stopped) {
@@ -449,7 +449,7 @@ void MainWindowLogic::onLogDialogOk(bool statistics, bool sensors, bool optics, 
     std::string chosen;
     const bool confirmed = view_.chooseSaveFile("Save Log File As", diagnostics::proposedLogFileName(serial),
                                                 "Log Files(*.TXT)", chosen);
-    view_.invalidate(areas::page, true);
+    view_.invalidate(areas::PAGE, true);
     logDialogOpen_ = false;
     view_.closeModeless(Modeless::LogFile);
     // Cancelling writes nothing, even after an earlier report: writing over that one silently

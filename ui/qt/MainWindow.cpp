@@ -61,7 +61,7 @@ private:
 };
 
 QPoint pageOrigin() {
-    return QPoint(areas::page.left, areas::page.top);
+    return QPoint(areas::PAGE.left, areas::PAGE.top);
 }
 
 // While a message box is up, its owner takes no input, as a disabled owner window would; other
@@ -144,7 +144,7 @@ MainWindow::MainWindow(link::PortMap& ports, Setup setup)
 
     // The "View Data Xfer" page lives in an image of the page area; each exchange is drawn
     // into it once and every paint shows it.
-    trafficImage_ = QImage(areas::page.right - areas::page.left, areas::page.bottom - areas::page.top,
+    trafficImage_ = QImage(areas::PAGE.right - areas::PAGE.left, areas::PAGE.bottom - areas::PAGE.top,
                            QImage::Format_RGB32);
     trafficImage_.fill(Qt::black);
     trafficSurface_ = std::make_unique<ImageSurface>(trafficImage_, pageOrigin());
