@@ -1,8 +1,8 @@
 // How answers are assembled, completed and recorded in the traffic buffer.
 
+#include "link/ResponseAssembler.h"
 #include "link/LinkData.h"
 #include "link/MarkedInput.h"
-#include "link/ResponseAssembler.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# House style over the tracked C++ sources: formatting (.clang-format, clang-format 14) and
+# names (scripts/check_naming.py, the rules of CONTRIBUTING.md). Reads files only; takes
+# seconds. Exits non-zero on the first kind of drift found, listing every drifting file.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+format=$(command -v clang-format-14 || command -v clang-format || true)
+if [ -z "$format" ]; then
+    bash scripts/install-deps.sh clang-format-14
+    format=$(command -v clang-format-14 || command -v clang-format)
+fi
+
+mapfile -t sources < <(git ls-files -- '*.h' '*.cpp')
+
+echo "== Formatting: ${#sources[@]} sources against .clang-format =="
+if ! "$format" --dry-run -Werror "${sources[@]}"; then
+    echo "Formatting drifts; clang-format -i the files above." >&2
+    exit 1
+fi
+
+echo "== Names: the rules of CONTRIBUTING.md =="
+python3 scripts/check_naming.py "${sources[@]}"
