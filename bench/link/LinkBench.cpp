@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +31,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -105,6 +107,8 @@ struct Pty {
     }
 };
 
+// False on time-out and as soon as the other side is gone (end of file, hang-up, EIO): a
+// closed terminal stays readable, so waiting on it would spin until the time-out.
 bool readExact(int fd, std::uint8_t* buf, std::size_t n, int timeoutMs) {
     std::size_t got = 0;
     const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -112,9 +116,16 @@ bool readExact(int fd, std::uint8_t* buf, std::size_t n, int timeoutMs) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
         if (left <= 0) return false;
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+        const int ready = ::poll(&p, 1, static_cast<int>(left));
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready <= 0) continue;
+        if (!(p.revents & POLLIN)) return false; // POLLHUP, POLLERR or POLLNVAL alone
         const ssize_t r = ::read(fd, buf + got, n - got);
-        if (r > 0) got += static_cast<std::size_t>(r);
+        if (r > 0) {
+            got += static_cast<std::size_t>(r);
+        } else if (r == 0 || (errno != EINTR && errno != EAGAIN)) {
+            return false;
+        }
     }
     return true;
 }
@@ -234,9 +245,10 @@ Bytes markedForm(const Bytes& answer, std::size_t i) {
                 std::uint8_t ack = 0xEE;
                 if (readExact(setupPty.master, &ack, 1, 1000) && ack == 0x00) us = microsSince(t0);
             } else if (cmd == 'P') {
-                // POLL every 20 ms: answered with a bare ACK until the parent stops.
+                // POLL every 20 ms: answered with a bare ACK until the parent stops; a failed
+                // read ends the command.
                 std::uint8_t frame[2];
-                if (!readExact(setupPty.master, frame, 2, 5000)) continue;
+                if (!readExact(setupPty.master, frame, 2, 5000)) break;
                 const std::uint8_t ackOnly = 0x00;
                 writeAll(setupPty.master, &ackOnly, 1);
                 continue;
@@ -321,8 +333,11 @@ int main(int argc, char** argv) {
     Pty floorPty, quietPty, markedPty, setupPty, gapPty;
     int control[2], results[2];
     if (::pipe(control) != 0 || ::pipe(results) != 0) return 1;
+    const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child == 0) {
+        // The peer may run at a real-time priority: it must not outlive a killed parent.
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) _exit(1);
         ::close(control[1]);
         ::close(results[0]);
         peer(control[0], results[1], floorPty, quietPty, markedPty, setupPty, gapPty, rtPeer);
