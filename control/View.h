@@ -2,6 +2,7 @@
 // The view operations: the only contact between the toolkit-free logic and the window system.
 // The Qt binding implements them with widgets; tests use a recorder.
 
+#include "ControlIds.h"
 #include "PaintSurface.h"
 
 #include <string>
@@ -11,30 +12,6 @@ namespace norvex {
 enum class MsgButtons { Ok, OkCancel, YesNo };
 enum class MsgIcon { None, Information, Warning, Error };
 enum class MsgResult { Ok, Cancel, Yes, No };
-
-// Control numbers of the main window and its bars.
-namespace ids {
-inline constexpr int PAGE_FRAME = 1000;
-inline constexpr int BILL_LIST = 1001;
-inline constexpr int TABS = 1002;
-inline constexpr int FEATURE_LEVEL = 1003;
-inline constexpr int COUNTRY_CODE = 1004;
-inline constexpr int SCALING_FACTOR = 1005;
-inline constexpr int DECIMAL_PLACES = 1006;
-inline constexpr int STACKER_CAPACITY = 1007;
-inline constexpr int MANUFACTURER = 1008;
-inline constexpr int PROGRAM_REVISION = 1009;
-inline constexpr int CREDIT_DIGIT_0 = 1012; // thousands; 1013..1015 follow
-inline constexpr int START = 1016;
-inline constexpr int BAR_BUTTON = 1017; // RE-CONNECT, Read Stats, Read Sensors, Browse
-inline constexpr int CLEAR_STATS = 1018;
-inline constexpr int TRAFFIC_STOP = 1027;
-inline constexpr int NEXT_EVENTS = 1028;
-inline constexpr int NEXT_BILLS = 1029;
-inline constexpr int COM_SELECTOR = 1048;
-inline constexpr int LINE_NOTE = 1049; // how the port puts the mode bit on the line
-inline constexpr int EXIT = 2;
-} // namespace ids
 
 // Modeless windows that the logic opens and the binding shows.
 enum class Modeless { EscrowPrompt, LogFile, Options, Download };

@@ -17,9 +17,6 @@ inline constexpr const char* DOWNLOAD_COMPLETE =
     "DOWNLOAD complete.Set DIP Switch back to normal and RE-START Validator";
 
 // The progress window (template 152) and its group box caption.
-inline constexpr int PROGRESS_TEMPLATE = 152;
-inline constexpr int PROGRESS_GROUP_ID = 1037;
-inline constexpr int PROGRESS_BAR_ID = 1036;
 inline constexpr const char* PROGRESS_TITLE = "Download in progress";
 inline constexpr const char* PROGRESS_TEXT = "Please wait until download process is finished....";
 inline constexpr const char* PROGRESS_INITIAL_CAPTION = "file name:";

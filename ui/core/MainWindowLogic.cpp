@@ -339,7 +339,7 @@ bool MainWindowLogic::onCommand(int id) {
         optionsCommand();
         return true;
     // Bar buttons: what 1017 means depends on the page whose bar is shown.
-    case cmd::BAR_BUTTON:
+    case ids::BAR_BUTTON:
         switch (currentPage()) {
         case 0:
             controller_.reconnect();
@@ -354,25 +354,25 @@ bool MainWindowLogic::onCommand(int id) {
             break;
         }
         return true;
-    case cmd::READ_OPTICS:
+    case ids::OK:
         controller_.request(REQ_OPTICS);
         return true;
-    case cmd::CLEAR_STATS:
+    case ids::CLEAR_STATS:
         clearStatistics();
         return true;
-    case cmd::NEXT_EVENTS:
+    case ids::NEXT_EVENTS:
         toggleEventPage();
         return true;
-    case cmd::NEXT_BILLS:
+    case ids::NEXT_BILLS:
         toggleBillPage();
         return true;
-    case cmd::COLOUR_RED:
-    case cmd::COLOUR_RED + 1:
-    case cmd::COLOUR_RED + 2:
-    case cmd::COLOUR_RED + 3:
-        selectColour(id - cmd::COLOUR_RED);
+    case ids::OPTICS_RED:
+    case ids::OPTICS_RED + 1:
+    case ids::OPTICS_RED + 2:
+    case ids::OPTICS_RED + 3:
+        selectColour(id - ids::OPTICS_RED);
         return true;
-    case cmd::TRAFFIC_STOP:
+    case ids::TRAFFIC_STOP:
         setTrafficStopped(!traffic_.trafficStopped());
         return true;
     default:

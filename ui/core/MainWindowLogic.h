@@ -21,45 +21,6 @@
 
 namespace norvex::ui {
 
-// Menu command numbers.
-namespace cmd {
-inline constexpr int RESET = 32771;
-inline constexpr int SETUP_REQUEST = 32772;
-inline constexpr int SECURITY_SET = 32773;
-inline constexpr int STATUS_REQUEST = 32774;
-inline constexpr int UNUSED_32775 = 32775;
-inline constexpr int CASS_INFO_REQUEST = 32778;
-inline constexpr int POLL_20 = 32781;
-inline constexpr int POLL_50 = 32782;
-inline constexpr int POLL_100 = 32783;
-inline constexpr int POLL_150 = 32784;
-inline constexpr int POLL_200 = 32785;
-inline constexpr int CREATE_LOG_FILE = 32789;
-inline constexpr int ENABLE_ALL_BILLS = 32790;
-inline constexpr int DISABLE_ALL_BILLS = 32791;
-inline constexpr int ENABLE_ALL_ESCROW = 32792;
-inline constexpr int DISABLE_ALL_ESCROW = 32793;
-inline constexpr int ACCEPT_ESCROW = 32794;
-inline constexpr int REJECT_ESCROW = 32795;
-inline constexpr int DEVICE_ID_REQUEST = 32796;
-inline constexpr int STATISTICS_REQUEST = 32797;
-inline constexpr int SENSORS_REQUEST = 32798;
-inline constexpr int OPTICS_REQUEST = 32799;
-inline constexpr int VIDEO_REQUEST = 32800;
-inline constexpr int START_DOWNLOAD = 32801;
-inline constexpr int OPTIONS = 32803;
-inline constexpr int HELP_TOPICS = 57668;
-inline constexpr int ABOUT = 16;
-// Bar buttons.
-inline constexpr int READ_OPTICS = 1;   // the optics bar's default button
-inline constexpr int BAR_BUTTON = 1017; // RE-CONNECT / Read Stats / Read Sensors
-inline constexpr int CLEAR_STATS = 1018;
-inline constexpr int COLOUR_RED = 1023; // .. 1026 i.red
-inline constexpr int TRAFFIC_STOP = 1027;
-inline constexpr int NEXT_EVENTS = 1028;
-inline constexpr int NEXT_BILLS = 1029;
-} // namespace cmd
-
 inline constexpr const char* WINDOW_TITLE = "Tavik MDB test program [ rev 6 ]";
 inline constexpr const char* TEMPLATE_TITLE = "Tavik (mdb) Diagnostics ";
 

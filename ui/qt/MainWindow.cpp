@@ -225,7 +225,7 @@ void MainWindow::connectInputs() {
         if (auto* c = live()) c->onTimer();
     });
     connect(startButton_, &QPushButton::clicked, this, [this] { command(ids::START); });
-    connect(main_.get<QPushButton>(ids::EXIT), &QPushButton::clicked, this, [this] { close(); });
+    connect(main_.get<QPushButton>(ids::CANCEL), &QPushButton::clicked, this, [this] { close(); });
     connect(tabs_, &QTabBar::currentChanged, this, [this](int index) {
         if (auto* c = live()) c->onTabChange(index);
     });
@@ -269,19 +269,19 @@ void MainWindow::command(int id) {
         bridge_->reset();
         c->onStart(*bridge_);
         return;
-    case ui::cmd::CREATE_LOG_FILE:
+    case cmd::CREATE_LOG_FILE:
         c->createLogFileCommand();
         return;
-    case ui::cmd::OPTIONS:
+    case cmd::OPTIONS:
         c->optionsCommand();
         return;
-    case ui::cmd::HELP_TOPICS:
+    case cmd::HELP_TOPICS:
         showHelp();
         return;
-    case ui::cmd::ABOUT:
+    case cmd::ABOUT:
         showAbout();
         return;
-    case ui::cmd::START_DOWNLOAD:
+    case cmd::START_DOWNLOAD:
         startDownload();
         return;
     default:

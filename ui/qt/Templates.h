@@ -2,6 +2,8 @@
 // The window templates as data: every control of a window with its id, kind, text and
 // rectangle in dialog units. buildTemplate() (TemplateBuilder.h) turns a table into widgets.
 
+#include "control/ControlIds.h"
+
 #include <span>
 
 namespace norvex::qt {
@@ -78,29 +80,6 @@ const Template* barTemplate(int page);
 inline constexpr int BAR_SLOT_X = 10, BAR_SLOT_Y = 232, BAR_SLOT_W = 210, BAR_SLOT_H = 18;
 // Where the escrow prompt opens, relative to the main window's client area, in dialog units.
 inline constexpr int ESCROW_PROMPT_X = 185, ESCROW_PROMPT_Y = 8;
-
-// Ids of controls that only the binding knows.
-namespace ctl {
-inline constexpr int OK = 1;
-inline constexpr int CANCEL = 2;
-inline constexpr int PAGE_BAR_SLOT = 1099;
-inline constexpr int LOG_STATISTICS = 1030;
-inline constexpr int LOG_SENSORS = 1031;
-inline constexpr int LOG_OPTICS = 1032;
-inline constexpr int LOG_VIDEO = 1033;
-inline constexpr int LOG_SERIAL = 1034;
-inline constexpr int PROGRESS = 1036;
-inline constexpr int PROGRESS_GROUP = 1037;
-inline constexpr int ESCROW_MANUAL = 1042;
-inline constexpr int ESCROW_AUTO_RETURN = 1043;
-inline constexpr int ESCROW_AUTO_STACK = 1044;
-inline constexpr int NO_SAVING = 1045;
-inline constexpr int SAVING = 1046;
-inline constexpr int BROWSE = 1017;
-inline constexpr int DATA_PATH = 1047;
-inline constexpr int COLOUR_RED = 1023;
-inline constexpr int COLOUR_IRED = 1026;
-} // namespace ctl
 
 // Menu 142: top-level menus, their items and sub-menus, in order.
 enum class MenuKind { Menu, SubMenu, EndMenu, Item, DisabledItem, Separator };
