@@ -11,6 +11,7 @@
 #include <sys/resource.h>
 #include <thread>
 
+using namespace norvex::batch;
 using namespace norvex::ui;
 using namespace batchtest;
 using namespace std::chrono_literals;
