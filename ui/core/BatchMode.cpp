@@ -2,6 +2,7 @@
 
 #include "BatchOptions.h"
 #include "BatchRunner.h"
+#include "link/PortAssignments.h"
 
 #include <cstring>
 
@@ -91,7 +92,9 @@ int runBatch(int argc, char** argv) {
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i)
         if (argv[i]) args.emplace_back(argv[i]);
-    return runBatch(args, BatchEnvironment{});
+    BatchEnvironment env;
+    env.portsFile = link::PortAssignments::defaultFile();
+    return runBatch(args, env);
 }
 
 } // namespace norvex::ui

@@ -4,6 +4,7 @@
 #include "control/Format.h"
 #include "download/FirmwareDownload.h"
 #include "download/PosixByteChannel.h"
+#include "link/PortAssignments.h"
 
 #include <algorithm>
 #include <atomic>
@@ -145,7 +146,14 @@ std::chrono::milliseconds BatchRunner::reportTimeout(unsigned pollMs) {
 }
 
 int BatchRunner::run() {
-    // Ports: the defaults, then the environment, then the command line.
+    // Ports: the defaults, then the ports dialog's assignments, then the environment, then the
+    // command line.
+    if (!env_.portsFile.empty()) {
+        link::PortAssignments assignments;
+        std::string warning;
+        if (!assignments.load(env_.portsFile, warning)) view_.report("norvex", warning);
+        assignments.applyTo(ports_);
+    }
     ports_.loadEnvironment();
     for (const std::string& assignment : options_.portOverrides) {
         std::string error;

@@ -145,6 +145,7 @@ constexpr MenuEntry MENU_142[] = {
     {M::Menu, "Log File", 0},
     {M::Item, "Create Log File", 32789},
     {M::Item, "Options", 32803},
+    {M::Item, "Serial Ports...", 32804},
     {M::EndMenu, nullptr, 0},
     {M::Menu, "Commands", 0},
     {M::Item, "RESET", 32771},
