@@ -68,11 +68,14 @@ std::string PortDiscovery::resolve(const std::string& path) const {
 std::optional<SerialDevice> PortDiscovery::fromSysfs(const std::string& name) const {
     const fs::path classDir = fs::path(inRoot("/sys/class/tty")) / name;
     const fs::path deviceLink = classDir / "device";
+    // Consoles and pseudo-terminals have no device behind them; a UART name the kernel reserved
+    // without finding a chip has type 0 (unknown). Both are told apart before any link is
+    // followed: most of the names in /sys/class/tty are of these kinds.
+    if (!present(deviceLink)) return std::nullopt;
+    if (attribute(classDir / "type") == "0") return std::nullopt;
     std::error_code ec;
     const fs::path device = fs::canonical(deviceLink, ec);
-    if (ec) return std::nullopt; // consoles, pseudo-terminals: no device behind them
-    // A UART name the kernel reserved without finding a chip: type 0 (unknown).
-    if (present(classDir / "type") && attribute(classDir / "type") == "0") return std::nullopt;
+    if (ec) return std::nullopt;
 
     SerialDevice d;
     d.name = name;
