@@ -91,7 +91,9 @@ std::vector<PortHolder> PortDiagnosis::holders(const std::string& path) const {
     const pid_t self = ::getpid();
     for (const auto& proc : fs::directory_iterator(inRoot("/proc"), ec)) {
         const std::string pidText = proc.path().filename().string();
-        if (pidText.empty() || !std::all_of(pidText.begin(), pidText.end(), ::isdigit)) continue;
+        if (pidText.empty() ||
+            !std::all_of(pidText.begin(), pidText.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
         const int pid = std::atoi(pidText.c_str());
         if (pid == self) continue;
         std::error_code fdEc;
