@@ -51,7 +51,10 @@ trap 'rm -rf "$root"' EXIT
 dpkg -x "$deb" "$root"
 version=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/norvex" --version)
 [ "$version" = "norvex $(dpkg-deb -f "$deb" Version)" ] || { echo "norvex --version said: $version" >&2; exit 1; }
-env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/norvex" --help | grep -q -- '--batch'
-"$root/usr/bin/norvex-sim" --help | grep -q -- '--link'
+# Read whole before searching: grep -q would stop reading early and the writer end on SIGPIPE.
+help=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/norvex" --help)
+grep -q -- '--batch' <<<"$help" || { echo "norvex --help lacks the batch mode" >&2; exit 1; }
+simHelp=$("$root/usr/bin/norvex-sim" --help)
+grep -q -- '--link' <<<"$simHelp" || { echo "norvex-sim --help lacks --link" >&2; exit 1; }
 echo "packaged: $version"
 echo "package stage: $((($(date +%s%N) - start) / 1000000)) ms"
