@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QTableWidget>
 #include <QTest>
