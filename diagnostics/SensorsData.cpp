@@ -2,7 +2,7 @@
 
 namespace norvex::diagnostics {
 
-const std::array<std::string_view, 5> sensorName{"Sidelook", "Chan. Open", "Front right", "Front left",
+const std::array<std::string_view, 5> SENSOR_NAME{"Sidelook", "Chan. Open", "Front right", "Front left",
                                                  "Rear exit"};
 
 void decodeSensors(const std::uint8_t* bytes, SensorsData& data) {

@@ -155,7 +155,7 @@ TEST_F(PortsDialogTest, TheSelectorsTooltipNamesTheDeviceBehindEachEntryAndTheMe
               "COM 2 = /dev/ttyUSB1 (default)\nnot present");
     EXPECT_EQ(box->toolTip(), box->itemData(0, Qt::ToolTipRole).toString());
 
-    QAction* menu = w.menuAction(ui::cmd::SERIAL_PORTS);
+    QAction* menu = w.menuAction(cmd::SERIAL_PORTS);
     ASSERT_NE(menu, nullptr);
     menu->trigger();
     settle();
