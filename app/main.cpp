@@ -1,5 +1,7 @@
 // norvex: service and diagnostics tool for the Tavik MDB bill validator.
 
+#include "link/PortAssignments.h"
+#include "link/PortListing.h"
 #include "link/PortMap.h"
 #include "ui/batch/BatchMode.h"
 #include "ui/qt/Application.h"
@@ -27,13 +29,28 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    // COM 1..COM 4: defaults, then the environment, then the command line.
+    // COM 1..COM 4: defaults, then the ports dialog's assignments, then the environment, then
+    // the command line.
     link::PortMap ports;
+    link::PortAssignments assignments;
+    const std::string portsFile = link::PortAssignments::defaultFile();
+    std::string warning;
+    if (!portsFile.empty() && !assignments.load(portsFile, warning))
+        std::fprintf(stderr, "norvex: %s\n", warning.c_str());
+    assignments.applyTo(ports);
     ports.loadEnvironment();
     std::string error;
     if (!qt::applyPortOverrides(cl, ports, error)) {
         std::fprintf(stderr, "norvex: %s\n", error.c_str());
         return 2;
+    }
+    if (cl.version) {
+        std::puts("norvex " NORVEX_VERSION);
+        return 0;
+    }
+    if (cl.listPorts) {
+        std::fputs(link::portListing(link::PortDiscovery(), ports).c_str(), stdout);
+        return 0;
     }
     if (cl.help) {
         std::fputs(qt::usageText(ports).c_str(), stdout);
@@ -51,5 +68,5 @@ int main(int argc, char** argv) {
     }
 
     qt::Application app(argc, argv);
-    return app.run(ports);
+    return app.run(ports, portsFile);
 }

@@ -89,6 +89,7 @@ inline constexpr int OPTICS_REQUEST = 32799;
 inline constexpr int VIDEO_REQUEST = 32800;
 inline constexpr int START_DOWNLOAD = 32801;
 inline constexpr int OPTIONS = 32803;
+inline constexpr int SERIAL_PORTS = 32804; // the ports dialog
 inline constexpr int HELP_TOPICS = 57668;
 } // namespace cmd
 

@@ -94,6 +94,11 @@ public:
     void shutdown(link::ComLink& comLink);
     // The firmware download takes the port: stop the timer, started = 0, close the port.
     void stopForDownload(link::ComLink& comLink);
+    // The link worker stopped on a fault (an adapter pulled): the timer stops, the escrow prompt
+    // closes (nothing can reach the validator now), the port is closed, every request is
+    // dropped, and START and the port selector are usable again; the next START runs the
+    // start-up sequence afresh.
+    void linkLost(link::ComLink& comLink);
 
     // --- request raising ----------------------------------------------------------------------
     // Sets the kind to requested while started; does nothing otherwise.

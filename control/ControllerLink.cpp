@@ -2,6 +2,8 @@
 
 #include "Controller.h"
 
+#include "link/PortDiagnosis.h"
+
 #include <chrono>
 #include <thread>
 
@@ -29,7 +31,14 @@ constexpr std::chrono::milliseconds ANSWER_WAIT{50};
 bool Controller::start(link::ComLink& comLink, link::LinkNotifier& owner) {
     if (started_) return true;
     if (comLink.openPort(true, 3, 9600) == 0) {
-        view_.messageBox("No Connection", "Info", MsgButtons::Ok, MsgIcon::None);
+        // "No Connection" first, then why, where the system shows it.
+        std::string text = "No Connection";
+        const std::string path = comLink.ports().devicePath(comLink.portNumber());
+        if (!path.empty()) {
+            const link::PortExplanation why = link::PortDiagnosis().explain(path, comLink.lastOpenErrno());
+            if (!why.text.empty()) text += "\n" + why.text;
+        }
+        view_.messageBox(text, "Info", MsgButtons::Ok, MsgIcon::None);
         return false;
     }
     if (!comLink.workerRunning()) {
@@ -76,6 +85,27 @@ void Controller::stopForDownload(link::ComLink& comLink) {
     view_.stopPollTimer();
     started_ = false;
     closeLink(comLink);
+}
+
+void Controller::linkLost(link::ComLink& comLink) {
+    view_.stopPollTimer();
+    started_ = false;
+    if (escrowPromptOpen_) {
+        escrowPromptOpen_ = false;
+        view_.closeModeless(Modeless::EscrowPrompt);
+    }
+    // The worker has left its loop already; closing joins it and releases the port.
+    comLink.closePort();
+    portOpen_ = false;
+    owner_ = nullptr;
+    for (int k = 0; k < link::REQ_COUNT; ++k)
+        data_.setState(static_cast<link::RequestKind>(k), link::STATE_IDLE);
+    reconnect(); // the next START runs the start-up sequence afresh
+    logCountdown_ = 0;
+    reconnectAllowed_ = false;
+    view_.enableBarControl(0, ids::BAR_BUTTON, false);
+    view_.enableControl(ids::START, true);
+    view_.enableControl(ids::COM_SELECTOR, true);
 }
 
 void Controller::closeLink(link::ComLink& comLink) {

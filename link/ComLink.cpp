@@ -85,6 +85,7 @@ ComLink::~ComLink() {
 int ComLink::openPort(bool /*asynchronous*/, int parity, std::uint32_t baud) {
     closePort();
     lastError_.clear();
+    lastOpenErrno_ = 0;
     const std::string path = ports_.devicePath(portNumber_);
     if (path.empty()) {
         lastError_ = "no serial port " + std::to_string(portNumber_);
@@ -99,7 +100,11 @@ int ComLink::openPort(bool /*asynchronous*/, int parity, std::uint32_t baud) {
     LineSettings settings;
     settings.baud = baud;
     settings.parity = static_cast<Parity>(parity >= 0 && parity <= 4 ? parity : 0);
-    if (!record->portHandle->open(path, settings, lastError_)) return 0;
+    errno = 0;
+    if (!record->portHandle->open(path, settings, lastError_)) {
+        lastOpenErrno_ = errno; // what the failed open left, for PortDiagnosis
+        return 0;
+    }
     record->connected = 1;
     info_ = std::move(record);
     return 1;
@@ -205,7 +210,7 @@ void ComLink::workerMain() {
             owner->linkFailed(text, "COM Error!");
     };
     const std::string portGone = "The serial port " + ports_.devicePath(portNumber_) +
-                                 " stopped working (adapter unplugged?). Restart Norvex when it is back.";
+                                 " stopped working (adapter unplugged?). Plug it back in and press START.";
     // The acknowledge goes at once: MDB gives the controller 5 ms, whatever the window is busy
     // with. False when the window's wait was cancelled because the link is closing.
     auto deliver = [&](const Completion& done) {

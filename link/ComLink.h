@@ -71,6 +71,8 @@ public:
     void setPortNumber(int n) { portNumber_ = n; }
 
     const std::string& lastError() const { return lastError_; }
+    // The error number the last failed open left (0 when none was left).
+    int lastOpenErrno() const { return lastOpenErrno_; }
     // False when the driver could not give mark parity and the port runs with two stop bits.
     bool markParity() const;
     // How the worker frames short answers on the open port; it may change while the link runs
@@ -90,6 +92,7 @@ private:
     int wakeFd_ = -1;
     int portNumber_ = 0;
     std::string lastError_;
+    int lastOpenErrno_ = 0;
 };
 
 // Returns once a monotonic millisecond clock has advanced by at least ms.

@@ -20,7 +20,8 @@ std::string PortMap::defaultPath(int portNumber) {
 void PortMap::loadEnvironment() {
     for (int i = 0; i < PORT_COUNT; ++i) {
         const std::string name = "NORVEX_" + portName(i);
-        if (const char* value = std::getenv(name.c_str()); value != nullptr && *value != '\0') set(i, value);
+        if (const char* value = std::getenv(name.c_str()); value != nullptr && *value != '\0')
+            set(i, value, PortOrigin::Environment);
     }
 }
 
@@ -41,8 +42,27 @@ bool PortMap::parseOverride(const std::string& assignment, std::string& error) {
     return true;
 }
 
-void PortMap::set(int portNumber, const std::string& path) {
-    if (portNumber >= 0 && portNumber < PORT_COUNT) paths_[static_cast<std::size_t>(portNumber)] = path;
+void PortMap::set(int portNumber, const std::string& path, PortOrigin origin) {
+    if (portNumber < 0 || portNumber >= PORT_COUNT) return;
+    paths_[static_cast<std::size_t>(portNumber)] = path;
+    origins_[static_cast<std::size_t>(portNumber)] = origin;
+}
+
+bool PortMap::assign(int portNumber, const std::string& path) {
+    const PortOrigin now = origin(portNumber);
+    if (portNumber < 0 || portNumber >= PORT_COUNT || now == PortOrigin::Environment ||
+        now == PortOrigin::CommandLine)
+        return false;
+    if (path.empty())
+        set(portNumber, defaultPath(portNumber), PortOrigin::Default);
+    else
+        set(portNumber, path, PortOrigin::Assigned);
+    return true;
+}
+
+PortOrigin PortMap::origin(int portNumber) const {
+    if (portNumber < 0 || portNumber >= PORT_COUNT) return PortOrigin::Default;
+    return origins_[static_cast<std::size_t>(portNumber)];
 }
 
 std::string PortMap::devicePath(int portNumber) const {

@@ -60,7 +60,7 @@ class Canvas:
                 elif area < 0 and e0 <= 0 and e1 <= 0 and e2 <= 0:
                     self.set(x, y, c)
 
-    def save(self, name):
+    def save(self, name, folder=None):
         raw = b"".join(b"\x00" + b"".join(struct.pack("BBBB", *p) for p in row) for row in self.px)
 
         def chunk(tag, data):
@@ -71,7 +71,9 @@ class Canvas:
         png += chunk(b"IHDR", struct.pack(">IIBBBBB", self.w, self.h, 8, 6, 0, 0, 0))
         png += chunk(b"IDAT", zlib.compress(raw, 9))
         png += chunk(b"IEND", b"")
-        with open(os.path.join(OUT, name), "wb") as f:
+        folder = folder or OUT
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, name), "wb") as f:
             f.write(png)
 
 
@@ -146,6 +148,40 @@ def icon():
     c.save("norvex.png")
 
 
+# The application icon for the desktop's icon theme, in the theme's fixed sizes: the drawing of
+# icon() on a 32-unit grid, scaled, with lines at least one pixel wide. (The scalable version is
+# resources/icons/hicolor/scalable/apps/norvex.svg, written by hand after the same grid.)
+ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
+
+
+def theme_icon(size):
+    s = size / 32.0
+    c = Canvas(size, size)
+    note = (96, 168, 96, 255)
+    dark = (24, 80, 24, 255)
+    line = max(1, round(s))
+
+    def box(x0, y0, x1, y1, colour):
+        c.rect(round(x0 * s), round(y0 * s), round(x1 * s), round(y1 * s), colour)
+
+    def outline(x0, y0, x1, y1, colour):
+        X0, Y0, X1, Y1 = round(x0 * s), round(y0 * s), round(x1 * s), round(y1 * s)
+        c.rect(X0, Y0, X1, Y0 + line, colour)
+        c.rect(X0, Y1 - line, X1, Y1, colour)
+        c.rect(X0, Y0, X0 + line, Y1, colour)
+        c.rect(X1 - line, Y0, X1, Y1, colour)
+
+    box(3, 6, 29, 22, note)
+    outline(3, 6, 29, 22, dark)
+    outline(5, 8, 27, 20, dark)
+    box(13, 11, 19, 17, (200, 230, 200, 255))
+    outline(13, 11, 19, 17, dark)
+    box(1, 25, 31, 29, (48, 48, 48, 255))
+    box(4, 26, 28, 28, BLACK)
+    c.triangle([(16 * s, 31.5 * s), (11 * s, 23 * s), (21 * s, 23 * s)], (200, 40, 40, 255))
+    c.save("norvex.png", os.path.join(HERE, "icons", "hicolor", "%dx%d" % (size, size), "apps"))
+
+
 if __name__ == "__main__":
     os.makedirs(OUT, exist_ok=True)
     for n in range(10):
@@ -153,3 +189,5 @@ if __name__ == "__main__":
     boxes()
     arrows()
     icon()
+    for size in ICON_SIZES:
+        theme_icon(size)

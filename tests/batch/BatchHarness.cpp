@@ -136,6 +136,8 @@ DirectRun::DirectRun(const Args& args, const TempDir& dir) {
     env.out = open_memstream(&outBuf, &outSize);
     env.err = open_memstream(&errBuf, &errSize);
     env.settingsDir = dir.path.string();
+    // The ports dialog's assignments, where a test wrote them.
+    if (fs::exists(dir / "ports.conf")) env.portsFile = (dir / "ports.conf").string();
     env.clock = [] {
         std::tm t{};
         t.tm_year = 126;

@@ -297,7 +297,8 @@ TEST_F(MainWindowTest, StartReportsAPortThatWillNotOpenThenEnablesReconnectAndCl
     // A port that cannot be opened: told, and START can be pressed again.
     port->failOpen = true;
     ctl<QPushButton>(ids::START)->click();
-    ASSERT_EQ(messages, std::vector<std::string>{"Info: No Connection"});
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].substr(0, messages[0].find('\n')), "Info: No Connection");
     EXPECT_TRUE(ctl<QPushButton>(ids::START)->isEnabled());
     EXPECT_FALSE(barButton(ids::BAR_BUTTON)->isEnabled());
     port->failOpen = false;

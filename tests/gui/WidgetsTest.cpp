@@ -228,5 +228,34 @@ TEST(ProgramTest, WithoutADisplayExplainsAndExitsWithStatusOne) {
     EXPECT_NE(help.find("NORVEX_COM1"), std::string::npos);
 }
 
+// --version, --list-ports and --help answer before anything needs a display.
+TEST(ProgramTest, VersionPortListAndHelpNeedNoDisplay) {
+    const char* bin = std::getenv("NORVEX_BIN");
+#ifdef NORVEX_BIN_DIR
+    if (!bin) bin = NORVEX_BIN_DIR;
+#endif
+    if (!bin) GTEST_SKIP() << "NORVEX_BIN not set";
+    auto run = [&](const std::string& args, int& status) {
+        const std::string cmd =
+            "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM NORVEX_COM2=/dev/null " + std::string(bin) +
+            "/norvex " + args + " 2>&1";
+        FILE* out = ::popen(cmd.c_str(), "r");
+        std::string text;
+        char buf[256];
+        while (out && std::fgets(buf, sizeof buf, out))
+            text += buf;
+        status = out ? ::pclose(out) : -1;
+        return text;
+    };
+    int status = -1;
+    EXPECT_EQ(run("--version", status), "norvex " NORVEX_VERSION_TEXT "\n");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const std::string ports = run("--list-ports", status);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ports;
+    EXPECT_NE(ports.find("COM2  /dev/null (NORVEX_COM2)"), std::string::npos) << ports;
+    EXPECT_NE(run("--help", status).find("--list-ports"), std::string::npos);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 } // namespace
 } // namespace norvex::test

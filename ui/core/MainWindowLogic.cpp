@@ -188,8 +188,11 @@ void MainWindowLogic::recordTraffic() {
 void MainWindowLogic::onLinkFailed(const std::string& text, const std::string& caption) {
     if (linkFailureReported_) return;
     linkFailureReported_ = true;
-    // The worker has left its loop on the fault.
+    // The worker has left its loop on the fault. The window shows the true state before the
+    // message waits for its OK: no port open, START and the port selector usable.
     view_.beep();
+    controller_.linkLost(comLink_);
+    view_.setFieldText(ids::LINE_NOTE, "");
     view_.messageBox(text, caption, MsgButtons::Ok, MsgIcon::Warning);
 }
 

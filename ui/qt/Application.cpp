@@ -23,8 +23,10 @@ void Application::applyLook() {
     QApplication::setFont(font);
 }
 
-int Application::run(link::PortMap& ports) {
-    MainWindow window(ports);
+int Application::run(link::PortMap& ports, const std::string& portsFile) {
+    MainWindowSetup setup;
+    setup.portsFile = portsFile;
+    MainWindow window(ports, setup);
     window.show();
     return exec();
 }

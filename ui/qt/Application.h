@@ -15,7 +15,8 @@ public:
 
     // Shows the main window and returns the exit status once it has closed (or once the
     // firmware download ended the application).
-    int run(link::PortMap& ports);
+    // `portsFile` keeps the ports dialog's assignments (none kept when empty).
+    int run(link::PortMap& ports, const std::string& portsFile = {});
 
     // Icon and dialog font of every Norvex window (also for a QApplication made elsewhere).
     static void applyLook();

@@ -10,6 +10,10 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         const std::string arg = argv[i] ? argv[i] : "";
         if (arg == "--help" || arg == "-h") {
             cl.help = true;
+        } else if (arg == "--version") {
+            cl.version = true;
+        } else if (arg == "--list-ports") {
+            cl.listPorts = true;
         } else if (arg == "--port") {
             if (i + 1 >= argc) {
                 cl.error = "--port needs a value: --port COMn=PATH";
@@ -39,26 +43,32 @@ bool applyPortOverrides(const CommandLine& cl, link::PortMap& ports, std::string
 
 std::string usageText(const link::PortMap& ports) {
     std::string text =
-        "Usage: norvex [--port COMn=PATH]... [--help]\n"
+        "Usage: norvex [--port COMn=PATH]... [--list-ports] [--help] [--version]\n"
         "\n"
         "Service and diagnostics tool for the Tavik MDB bill validator.\n"
         "\n"
         "Options:\n"
         "  --port COMn=PATH  let the selector entry \"COM n\" (n = 1..4) open the serial device PATH;\n"
         "                    may be given once per port; wins over the environment\n"
+        "  --list-ports      list the serial devices present (stable name, driver, USB vendor,\n"
+        "                    product and serial number, COM entry, access) and exit\n"
         "  -h, --help        show this text and exit\n"
+        "  --version         show the program's version and exit\n"
         "\n"
         "Serial ports: the selector's entries COM 1..COM 4 open these devices:\n";
     for (int i = 0; i < link::PortMap::PORT_COUNT; ++i)
         text += "  " + link::PortMap::portName(i) + "  " + ports.devicePath(i) + "   (default " +
                 link::PortMap::defaultPath(i) + ")\n";
-    text += "The environment variables NORVEX_COM1..NORVEX_COM4 replace the defaults; --port replaces both.\n"
+    text += "A device assigned in the ports dialog (Log File > Serial Ports) replaces a default; the\n"
+            "environment variables NORVEX_COM1..NORVEX_COM4 replace both; --port replaces everything.\n"
             "\n"
-            "Files: norvex.ini (the selected port) in the current directory; the traffic record\n"
-            "(MDB_DATA.TXT in the home directory unless chosen in Options); diagnostics reports\n"
-            "Tavik_<serial>.TXT where chosen.\n"
+            "Files: norvex.ini (the selected port) in the current directory; the ports dialog's\n"
+            "assignments in ~/.config/norvex/ports.conf ($XDG_CONFIG_HOME/norvex/); the traffic\n"
+            "record (MDB_DATA.TXT in the home directory unless chosen in Options); diagnostics\n"
+            "reports Tavik_<serial>.TXT where chosen.\n"
             "\n"
-            "The program needs a graphical display (DISPLAY or WAYLAND_DISPLAY, or QT_QPA_PLATFORM).\n";
+            "The window needs a graphical display (DISPLAY or WAYLAND_DISPLAY, or QT_QPA_PLATFORM);\n"
+            "--list-ports, --version, --help and the batch mode need none.\n";
     return text;
 }
 

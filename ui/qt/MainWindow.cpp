@@ -11,6 +11,7 @@
 #include "WidgetDownloadUi.h"
 #include "download/FirmwareDownload.h"
 #include "download/PosixByteChannel.h"
+#include "link/PortListing.h"
 #include "ui/core/MainWindowLogic.h"
 #include "ui/core/NotificationBridge.h"
 
@@ -33,6 +34,8 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTreeWidget>
+
+#include <algorithm>
 
 namespace norvex::qt {
 
@@ -101,6 +104,23 @@ private:
     QWidget* owner_;
 };
 
+// Calls `before` when a widget is about to show its tooltip: the port selector's tooltip names
+// the device behind the entry as it is at that moment (adapters come and go).
+class BeforeToolTip final : public QObject {
+public:
+    BeforeToolTip(QObject* parent, std::function<void()> before)
+        : QObject(parent), before_(std::move(before)) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::ToolTip) before_();
+        return false;
+    }
+
+private:
+    std::function<void()> before_;
+};
+
 QMessageBox::Icon toQtIcon(MsgIcon icon) {
     switch (icon) {
     case MsgIcon::Information:
@@ -119,6 +139,8 @@ QMessageBox::Icon toQtIcon(MsgIcon icon) {
 
 MainWindow::MainWindow(link::PortMap& ports, Setup setup)
     : QMainWindow(nullptr, mainWindowFlags()), view_(*this) {
+    portsFile_ = setup.portsFile;
+    deviceRoot_ = setup.deviceRoot;
     initResources();
     setWindowIcon(QIcon(QStringLiteral(":/norvex/images/norvex.png")));
     setWindowTitle(QString::fromUtf8(findTemplate(templates::MAIN)->title));
@@ -233,6 +255,9 @@ void MainWindow::connectInputs() {
         comSelector_->setToolTip(comSelector_->itemData(index, Qt::ToolTipRole).toString());
         if (auto* c = live()) c->onComSelection(index);
     });
+    comSelector_->installEventFilter(new BeforeToolTip(comSelector_, [this] {
+        if (live()) showComPortPaths();
+    }));
     connect(billList_, &QTreeWidget::clicked, this, [this] {
         if (auto* c = live()) c->onBillListClick();
     });
@@ -243,11 +268,25 @@ void MainWindow::connectInputs() {
 
 void MainWindow::showComPortPaths() {
     link::PortMap& ports = core_->comLink().ports();
+    const link::PortDiscovery discovery(deviceRoot_);
+    const std::vector<link::SerialDevice> present = discovery.scan();
     for (int i = 0; i < comSelector_->count(); ++i) {
-        const QString path = QString::fromStdString(ports.devicePath(i));
-        comSelector_->setItemData(i, path, Qt::UserRole);
-        comSelector_->setItemData(i, QStringLiteral("%1 = %2").arg(comSelector_->itemText(i), path),
-                                  Qt::ToolTipRole);
+        const std::string path = ports.devicePath(i);
+        comSelector_->setItemData(i, QString::fromStdString(path), Qt::UserRole);
+        // "COM 1 = /dev/serial/by-id/... (assigned)", then the device behind it.
+        std::string tip = comSelector_->itemText(i).toStdString() + " = " + path + " (" +
+                          link::originText(ports, i) + ")\n";
+        const std::string target = discovery.resolve(path);
+        const auto found = std::find_if(present.begin(), present.end(),
+                                        [&](const link::SerialDevice& d) { return d.path == target; });
+        if (found != present.end())
+            tip += link::PortDiscovery::summary(*found) +
+                   (found->accessible ? "" : "\nthis user may not open it");
+        else if (!target.empty())
+            tip += target;
+        else
+            tip += "not present";
+        comSelector_->setItemData(i, QString::fromStdString(tip), Qt::ToolTipRole);
     }
     comSelector_->setToolTip(
         comSelector_->itemData(comSelector_->currentIndex(), Qt::ToolTipRole).toString());
@@ -275,6 +314,9 @@ void MainWindow::command(int id) {
     case cmd::OPTIONS:
         c->optionsCommand();
         return;
+    case cmd::SERIAL_PORTS:
+        showPorts();
+        return;
     case cmd::HELP_TOPICS:
         showHelp();
         return;
@@ -295,6 +337,17 @@ void MainWindow::showHelp() {
     help_->show();
     help_->raise();
     help_->activateWindow();
+}
+
+void MainWindow::showPorts() {
+    if (!portsDialog_) {
+        portsDialog_ = new PortsDialog(this, core_->comLink().ports(), portsFile_, deviceRoot_,
+                                       [this] { showComPortPaths(); });
+        portsDialog_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    portsDialog_->show();
+    portsDialog_->raise();
+    portsDialog_->activateWindow();
 }
 
 void MainWindow::showAbout() {
@@ -362,6 +415,7 @@ void MainWindow::shutdown() {
         if (dialog) dialog->dismiss();
     modeless_.clear();
     if (help_) help_->close();
+    if (portsDialog_) portsDialog_->close();
 }
 
 // --- view operations ---------------------------------------------------------------------------

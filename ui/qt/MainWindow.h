@@ -7,6 +7,7 @@
 #include "ModelessDialog.h"
 #include "PageBar.h"
 #include "PainterSurface.h"
+#include "PortsDialog.h"
 #include "TemplateBuilder.h"
 #include "WidgetView.h"
 #include "control/View.h"
@@ -40,6 +41,8 @@ namespace norvex::qt {
 struct MainWindowSetup {
     std::string settingsDirectory = "."; // where norvex.ini lives
     link::PortFactory portFactory;       // unset: real serial ports
+    std::string portsFile = {};          // the ports dialog's assignments; empty: not kept
+    std::string deviceRoot = "/";        // where the ports dialog looks for devices
 };
 
 class MainWindow final : public QMainWindow {
@@ -81,6 +84,11 @@ public:
     void command(int id);
     void showHelp();
     void showAbout();
+    // The ports dialog (Log File > Serial Ports...), opened or brought up.
+    void showPorts();
+    PortsDialog* portsDialog() const { return portsDialog_; }
+    // Shows each COM entry's device in the selector's tooltips, as things are now.
+    void showComPortPaths();
     void startDownload();
 
 protected:
@@ -112,7 +120,6 @@ private:
                          MsgIcon icon);
     bool chooseSaveFile(const std::string& title, const std::string& proposedName,
                         const std::string& filterLabel, std::string& path);
-    void showComPortPaths();
 
     WidgetView view_;
     QWidget* client_ = nullptr;
@@ -130,6 +137,9 @@ private:
     int barsCreated_ = 0;
     std::map<Modeless, QPointer<ModelessDialog>> modeless_;
     QPointer<HelpWindow> help_;
+    QPointer<PortsDialog> portsDialog_;
+    std::string portsFile_;
+    std::string deviceRoot_;
 
     MessageHook messageHook_;
     SaveFileHook saveFileHook_;

@@ -145,6 +145,7 @@ constexpr MenuEntry MENU_142[] = {
     {M::Menu, "Log File", 0},
     {M::Item, "Create Log File", cmd::CREATE_LOG_FILE},
     {M::Item, "Options", cmd::OPTIONS},
+    {M::Item, "Serial Ports...", cmd::SERIAL_PORTS},
     {M::EndMenu, nullptr, 0},
     {M::Menu, "Commands", 0},
     {M::Item, "RESET", cmd::RESET},

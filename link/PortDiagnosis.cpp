@@ -1,0 +1,180 @@
+#include "PortDiagnosis.h"
+
+#include "PortDiscovery.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace norvex::link {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// "crw-rw----"
+std::string modeText(mode_t mode) {
+    std::string s = S_ISCHR(mode) ? "c" : S_ISDIR(mode) ? "d" : S_ISBLK(mode) ? "b" : "-";
+    const char* rwx = "rwxrwxrwx";
+    for (int i = 0; i < 9; ++i)
+        s += (mode & (0400u >> i)) ? rwx[i] : '-';
+    return s;
+}
+
+std::string userName(uid_t uid) {
+    if (const passwd* pw = ::getpwuid(uid)) return pw->pw_name;
+    return std::to_string(uid);
+}
+
+bool sessionHasGroup(gid_t gid) {
+    if (::getegid() == gid) return true;
+    const int n = ::getgroups(0, nullptr);
+    if (n <= 0) return false;
+    std::vector<gid_t> groups(static_cast<std::size_t>(n));
+    const int got = ::getgroups(n, groups.data());
+    return got > 0 && std::find(groups.begin(), groups.begin() + got, gid) != groups.begin() + got;
+}
+
+// True when the account is in the group by the group database, whether or not this session
+// (started before the account joined) has it.
+bool accountInGroup(gid_t gid) {
+    const passwd* pw = ::getpwuid(::geteuid());
+    if (!pw) return false;
+    if (pw->pw_gid == gid) return true;
+    const std::string me = pw->pw_name;
+    const group* gr = ::getgrgid(gid);
+    if (!gr) return false;
+    for (char** m = gr->gr_mem; m && *m; ++m)
+        if (me == *m) return true;
+    return false;
+}
+
+std::string presentDevices(const std::string& root) {
+    std::string list;
+    for (const SerialDevice& d : PortDiscovery(root).scan()) {
+        if (!d.usb) continue;
+        list += (list.empty() ? "" : ", ") + d.path;
+    }
+    return list.empty() ? "No USB serial adapter is plugged in."
+                        : "USB serial adapters present: " + list + ".";
+}
+
+} // namespace
+
+PortDiagnosis::PortDiagnosis(std::string root) : root_(std::move(root)) {
+    if (root_.empty()) root_ = "/";
+}
+
+std::string PortDiagnosis::inRoot(const std::string& path) const {
+    if (root_ == "/") return path;
+    return root_ + path;
+}
+
+std::string PortDiagnosis::groupName(unsigned gid) {
+    if (const group* gr = ::getgrgid(static_cast<gid_t>(gid))) return gr->gr_name;
+    return std::to_string(gid);
+}
+
+std::vector<PortHolder> PortDiagnosis::holders(const std::string& path) const {
+    std::vector<PortHolder> found;
+    const std::string target = PortDiscovery(root_).resolve(path);
+    if (target.empty()) return found;
+    std::error_code ec;
+    const pid_t self = ::getpid();
+    for (const auto& proc : fs::directory_iterator(inRoot("/proc"), ec)) {
+        const std::string pidText = proc.path().filename().string();
+        if (pidText.empty() ||
+            !std::all_of(pidText.begin(), pidText.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        const int pid = std::atoi(pidText.c_str());
+        if (pid == self) continue;
+        std::error_code fdEc;
+        for (const auto& fd : fs::directory_iterator(proc.path() / "fd", fdEc)) {
+            std::error_code linkEc;
+            const fs::path to = fs::read_symlink(fd.path(), linkEc);
+            if (linkEc || to.string() != target) continue;
+            PortHolder h;
+            h.pid = pid;
+            std::ifstream comm(proc.path() / "comm");
+            std::getline(comm, h.program);
+            if (h.program.empty()) h.program = "process " + pidText;
+            found.push_back(h);
+            break;
+        }
+    }
+    return found;
+}
+
+PortExplanation PortDiagnosis::explain(const std::string& path, int openErrno) const {
+    PortExplanation out;
+    const std::string where = inRoot(path);
+    struct stat lst {};
+    const bool named = ::lstat(where.c_str(), &lst) == 0;
+    struct stat st {};
+    if (::stat(where.c_str(), &st) != 0) {
+        out.problem = PortProblem::Missing;
+        if (named && S_ISLNK(lst.st_mode))
+            out.text = path + " leads to no device: the adapter it names is not plugged in. ";
+        else
+            out.text = path + " is not there: is the adapter plugged in? ";
+        out.text += presentDevices(root_);
+        return out;
+    }
+    if (!S_ISCHR(st.st_mode) || openErrno == ENOTTY) {
+        out.problem = PortProblem::NotSerial;
+        out.text = path + " is not a serial port.";
+        return out;
+    }
+    if (::faccessat(AT_FDCWD, where.c_str(), R_OK | W_OK, AT_EACCESS) != 0 || openErrno == EACCES ||
+        openErrno == EPERM) {
+        out.problem = PortProblem::NoPermission;
+        const std::string group = groupName(st.st_gid);
+        const std::string user = userName(::geteuid());
+        out.text = "User " + user + " may not open " + path + " (" + modeText(st.st_mode) + ", owner " +
+                   userName(st.st_uid) + ", group " + group + "). ";
+        if ((st.st_mode & S_IRGRP) == 0 || (st.st_mode & S_IWGRP) == 0 || st.st_gid == 0) {
+            out.text += "Its group may not use it either: the system's device rules must give it to a "
+                        "group such as dialout first.";
+        } else if (accountInGroup(st.st_gid) && !sessionHasGroup(st.st_gid)) {
+            out.text += "User " + user + " is in the group " + group +
+                        " already, but this session began before joining it: log out and in again.";
+        } else {
+            out.text += "Join the group " + group + " with:  sudo usermod -aG " + group +
+                        " $USER  then log out and in again.";
+        }
+        return out;
+    }
+    const std::vector<PortHolder> held = holders(path);
+    const bool busy = openErrno == EBUSY || openErrno == EWOULDBLOCK;
+    if (!held.empty() && (busy || openErrno == 0)) {
+        out.problem = PortProblem::HeldElsewhere;
+        out.text = "Another program holds " + path + ": ";
+        for (std::size_t i = 0; i < held.size(); ++i)
+            out.text += (i ? ", " : "") + held[i].program + " (process " + std::to_string(held[i].pid) + ")";
+        out.text += ". Close it and START again.";
+        return out;
+    }
+    if (busy) {
+        out.problem = PortProblem::HeldElsewhere;
+        out.text = "Another program holds " + path +
+                   " (the system does not show this user which one). Close it and START again.";
+        return out;
+    }
+    if (openErrno == ENXIO || openErrno == ENODEV || openErrno == EIO || openErrno == ENOENT) {
+        out.problem = PortProblem::Missing;
+        out.text = path + " does not answer: the adapter may have been pulled out. " + presentDevices(root_);
+        return out;
+    }
+    if (openErrno != 0) out.text = path + ": " + std::strerror(openErrno) + ".";
+    return out;
+}
+
+} // namespace norvex::link

@@ -1,0 +1,52 @@
+#pragma once
+// Why a serial port did not open, in words for the technician: the device is missing; this user
+// may not open it (the group that owns it, and how to join that group); another program holds
+// it (which one, where the system shows it); it is not a serial port. Reads the file system
+// below a root folder ("/" for the real system) and never opens the device itself: opening a
+// serial port raises its modem lines.
+
+#include <string>
+#include <vector>
+
+namespace norvex::link {
+
+enum class PortProblem {
+    None,          // nothing found wrong (the open failed for another reason)
+    Missing,       // no such device: not plugged in, or a stable name left from an earlier one
+    NoPermission,  // this user may not read and write it
+    HeldElsewhere, // another program has it open for exclusive use
+    NotSerial,     // it exists but is no serial port
+};
+
+struct PortHolder {
+    int pid = 0;
+    std::string program; // from /proc/PID/comm
+};
+
+struct PortExplanation {
+    PortProblem problem = PortProblem::None;
+    std::string text; // one or more sentences; empty for None without an error number
+};
+
+class PortDiagnosis {
+public:
+    explicit PortDiagnosis(std::string root = "/");
+
+    // `path` is the device the port was to open; `openErrno` the error number the failed open
+    // left (0 when unknown).
+    PortExplanation explain(const std::string& path, int openErrno) const;
+
+    // The processes that have `path` open, as far as /proc shows them (other users' processes
+    // are visible to root only); never the calling process.
+    std::vector<PortHolder> holders(const std::string& path) const;
+
+    // The name of group `gid`, or its number when it has no name.
+    static std::string groupName(unsigned gid);
+
+private:
+    std::string inRoot(const std::string& path) const;
+
+    std::string root_;
+};
+
+} // namespace norvex::link
