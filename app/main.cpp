@@ -1,7 +1,9 @@
 // norvex: service and diagnostics tool for the Tavik MDB bill validator.
 
+#include "history/History.h"
 #include "link/PortMap.h"
 #include "ui/core/BatchMode.h"
+#include "ui/core/HistoryCommand.h"
 #include "ui/qt/Application.h"
 #include "ui/qt/CommandLine.h"
 
@@ -18,6 +20,7 @@ int main(int argc, char** argv) {
 
     // The batch mode runs without a window: it branches off before the window's command line
     // is read and before a display is needed.
+    if (ui::historyCsvRequested(argc, argv)) return ui::runHistoryCsv(argc, argv);
     if (ui::batchRequested(argc, argv)) return ui::runBatch(argc, argv);
 
     const qt::CommandLine cl = qt::parseCommandLine(argc, argv);
@@ -50,6 +53,12 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // The service history: --history, else the one chosen in the History window, else the
+    // embedded default; none with --no-history.
+    const std::string historyUrl = cl.noHistory             ? std::string()
+                                   : !cl.historyUrl.empty() ? cl.historyUrl
+                                                            : history::configuredHistoryUrl();
+
     qt::Application app(argc, argv);
-    return app.run(ports);
+    return app.run(ports, historyUrl);
 }

@@ -1,6 +1,10 @@
 #include "history/History.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 
 namespace norvex::history {
 
@@ -55,6 +59,37 @@ std::string defaultHistoryUrl() {
     return "sqlite:" + dataFolder() + "/history.sqlite";
 }
 
+std::string historySettingsPath() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && *xdg == '/') return std::string(xdg) + "/norvex/history.conf";
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : ".") + "/.config/norvex/history.conf";
+}
+
+std::string configuredHistoryUrl() {
+    std::ifstream in(historySettingsPath());
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("url=", 0) == 0 && line.size() > 4) return line.substr(4);
+    }
+    return defaultHistoryUrl();
+}
+
+bool saveHistoryUrl(const std::string& url, std::string& error) {
+    const std::string path = historySettingsPath();
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << "url=" << url << "\n";
+    out.close();
+    if (!out) {
+        error = "Cannot write " + path + ": " + std::strerror(errno ? errno : EIO);
+        return false;
+    }
+    return true;
+}
+
 std::unique_ptr<HistoryStore> openStore(const std::string& url, Fault& fault) {
     HistoryUrl parsed;
     std::string error;
@@ -74,6 +109,12 @@ History::History(std::string url, std::string outboxPath)
       outboxPath_(outboxPath.empty() ? dataFolder() + "/outbox.sqlite" : std::move(outboxPath)) {}
 
 History::~History() = default;
+
+void History::reopen(const std::string& url) {
+    url_ = url;
+    store_.reset();
+    troubleTold_ = false;
+}
 
 HistoryStore* History::store(Fault& fault) {
     fault = {};

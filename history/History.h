@@ -28,6 +28,14 @@ std::string dataFolder();
 // "sqlite:" + dataFolder() + "/history.sqlite".
 std::string defaultHistoryUrl();
 
+// The history setting of its own (norvex.ini stays as it is): $XDG_CONFIG_HOME/norvex/history.conf,
+// else ~/.config/norvex/history.conf, one line "url=URL".
+std::string historySettingsPath();
+// The URL chosen there; defaultHistoryUrl() when none is.
+std::string configuredHistoryUrl();
+// Writes the choice; false with the reason when the file cannot be written.
+[[nodiscard]] bool saveHistoryUrl(const std::string& url, std::string& error);
+
 // Opens the store named by the URL. Null with the fault when it cannot be used now.
 std::unique_ptr<HistoryStore> openStore(const std::string& url, Fault& fault);
 
@@ -53,6 +61,8 @@ public:
     History& operator=(const History&) = delete;
 
     const std::string& url() const { return url_; }
+    // Another history from now on; what waits in the outbox goes there.
+    void reopen(const std::string& url);
 
     // Sends what waits in the outbox, then stores the reading.
     StoreReport store(const Reading& reading);

@@ -133,6 +133,11 @@ BatchRunner::BatchRunner(BatchOptions options, BatchEnvironment env)
       core_(view_, ports_, env_.portFactory ? env_.portFactory : termiosPortFactory()) {
     core_.setSettingsDirectory(env_.settingsDir);
     if (env_.clock) core_.setClock(env_.clock);
+    if (!options_.noHistory && options_.downloadImage.empty()) {
+        history_ = std::make_unique<history::History>(
+            options_.historyUrl.empty() ? history::configuredHistoryUrl() : options_.historyUrl);
+        core_.setHistory(history_.get());
+    }
 }
 
 BatchRunner::~BatchRunner() {

@@ -10,6 +10,7 @@
 #include "MainWindowLogic.h"
 #include "NotificationBridge.h"
 #include "control/Controller.h"
+#include "history/History.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -62,6 +63,8 @@ private:
     BatchEnvironment env_;
     BatchView view_;
     link::PortMap ports_;
+    // The history outlives the logic, which stores into it until its end.
+    std::unique_ptr<history::History> history_;
     // The bridge outlives the logic: closing the port at the logic's end still cancels its waits.
     NotificationBridge bridge_;
     MainWindowLogic core_;

@@ -6,6 +6,8 @@
 
 #include <QApplication>
 
+#include <string>
+
 namespace norvex::qt {
 
 class Application final : public QApplication {
@@ -15,7 +17,8 @@ public:
 
     // Shows the main window and returns the exit status once it has closed (or once the
     // firmware download ended the application).
-    int run(link::PortMap& ports);
+    // historyUrl: where the readings are kept; empty: not kept.
+    int run(link::PortMap& ports, const std::string& historyUrl = {});
 
     // Icon and dialog font of every Norvex window (also for a QApplication made elsewhere).
     static void applyLook();

@@ -11,10 +11,13 @@ namespace norvex::qt {
 struct CommandLine {
     bool help = false;
     std::vector<std::string> portOverrides; // "COMn=PATH", in the order given
+    std::string historyUrl;                 // --history URL; empty: the configured one
+    bool noHistory = false;                 // --no-history
     std::string error;                      // set when the line cannot be used
 };
 
-// Reads argv[1..]: --port COMn=PATH (also --port=COMn=PATH, repeatable), --help / -h.
+// Reads argv[1..]: --port COMn=PATH (also --port=COMn=PATH, repeatable), --history URL,
+// --no-history, --help / -h.
 CommandLine parseCommandLine(int argc, const char* const* argv);
 
 // Applies the port overrides on top of the map (after its defaults and the environment).

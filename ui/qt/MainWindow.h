@@ -30,6 +30,10 @@ class QPushButton;
 class QTabBar;
 class QTreeWidget;
 
+namespace norvex::history {
+class History;
+}
+
 namespace norvex::ui {
 class MainWindowLogic;
 class NotificationBridge;
@@ -37,9 +41,12 @@ class NotificationBridge;
 
 namespace norvex::qt {
 
+class HistoryWindow;
+
 struct MainWindowSetup {
     std::string settingsDirectory = "."; // where norvex.ini lives
     link::PortFactory portFactory;       // unset: real serial ports
+    history::History* history = nullptr; // where readings are kept; none: not kept
 };
 
 class MainWindow final : public QMainWindow {
@@ -82,6 +89,9 @@ public:
     void showHelp();
     void showAbout();
     void startDownload();
+    // The service history window (menu "History"); none without a history.
+    void showHistory();
+    HistoryWindow* historyWindow() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -130,6 +140,8 @@ private:
     int barsCreated_ = 0;
     std::map<Modeless, QPointer<ModelessDialog>> modeless_;
     QPointer<HelpWindow> help_;
+    history::History* history_ = nullptr;
+    QPointer<HistoryWindow> historyWindow_;
 
     MessageHook messageHook_;
     SaveFileHook saveFileHook_;
