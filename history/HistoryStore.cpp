@@ -143,9 +143,11 @@ bool HistoryStore::prepare(Fault& fault) {
             if (!db_->exec(tableExistsSql(db_->dialect()), {std::string("history_schema")}, &rows, f))
                 return false;
             if (rows.empty() || cellInt(rows[0][0]) == 0) {
-                for (const char* sql : {CREATE_SCHEMA_TABLE, CREATE_UNITS, CREATE_READINGS,
-                                        CREATE_READINGS_INDEX, CREATE_VALUES})
+                for (const char* sql :
+                     {CREATE_SCHEMA_TABLE, CREATE_UNITS, CREATE_READINGS, CREATE_READINGS_INDEX})
                     if (!db_->exec(sql, f)) return false;
+                if (!db_->exec(std::string(CREATE_VALUES) + keyedTableSuffix(db_->dialect()), f))
+                    return false;
                 return db_->exec("INSERT INTO history_schema (version) VALUES ($1)",
                                  {static_cast<std::int64_t>(schemaVersion)}, nullptr, f);
             }
@@ -167,7 +169,7 @@ bool HistoryStore::migrate(int from, Fault& fault) {
     if (from < 2) {
         // Version 2 keeps the decoded values beside the records: they are decoded now from the
         // raw records stored so far.
-        if (!db_->exec(CREATE_VALUES, fault)) return false;
+        if (!db_->exec(std::string(CREATE_VALUES) + keyedTableSuffix(db_->dialect()), fault)) return false;
         std::vector<Row> rows;
         if (!db_->exec(std::string("SELECT ") + READING_COLUMNS + " FROM readings", {}, &rows, fault))
             return false;

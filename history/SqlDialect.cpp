@@ -33,6 +33,10 @@ const char* tableExistsSql(Dialect dialect) {
                  "AND table_name = $1";
 }
 
+const char* keyedTableSuffix(Dialect dialect) {
+    return dialect == Dialect::Sqlite ? " WITHOUT ROWID" : "";
+}
+
 const char* beginSql(Dialect dialect) {
     return dialect == Dialect::Sqlite ? "BEGIN IMMEDIATE" : "BEGIN";
 }

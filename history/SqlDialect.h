@@ -18,6 +18,9 @@ namespace norvex::history {
 
 // Counts the tables of the given name ($1) in the database's current schema.
 const char* tableExistsSql(Dialect dialect);
+// Ends the CREATE TABLE of a table keyed by its primary key alone: SQLite then keeps the rows
+// in that key's order (WITHOUT ROWID), which halves the time to look a unit's values up.
+const char* keyedTableSuffix(Dialect dialect);
 // Starts a write transaction (SQLite takes the write lock at once, so two writers never
 // deadlock upgrading a read lock).
 const char* beginSql(Dialect dialect);

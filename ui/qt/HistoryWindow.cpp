@@ -80,6 +80,11 @@ HistoryWindow::HistoryWindow(history::History& history, QWidget* parent)
                               QStringLiteral("Report parts")});
     visits_->setRootIsDecorated(false);
     visits_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // Fixed widths: measuring a thousand visits' texts would take longer than reading them.
+    const QFontMetrics metrics(visits_->font());
+    visits_->setColumnWidth(0, metrics.horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 24);
+    visits_->setColumnWidth(1, metrics.horizontalAdvance(QStringLiteral("workshop-computer")) + 16);
+    visits_->setColumnWidth(2, metrics.horizontalAdvance(QStringLiteral("BV0.00-0")) + 24);
     visitsLayout->addWidget(visits_);
     auto* buttons = new QHBoxLayout();
     auto* showReport = new QPushButton(QStringLiteral("Show Report"), visitsPage);
@@ -200,8 +205,6 @@ bool HistoryWindow::selectUnit(const std::string& serial) {
         item->setText(3, partsText(it->parts));
         item->setData(0, Qt::UserRole, text(it->id));
     }
-    for (int c = 0; c < visits_->columnCount(); ++c)
-        visits_->resizeColumnToContents(c);
     fillCharts(visits);
     status_->setText(QStringLiteral("Unit %1: %2 visit(s)").arg(text(serial)).arg(visits.size()));
     return true;

@@ -72,7 +72,11 @@ QChart* makeTrendChart(const history::Chart& chart) {
 
 QChartView* makeTrendChartView(const history::Chart& chart, QWidget* parent) {
     auto* view = new QChartView(makeTrendChart(chart), parent);
-    view->setRenderHint(QPainter::Antialiasing);
+    // Smooth lines while they are few; hundreds of visits draw much faster without.
+    std::size_t points = 0;
+    for (const auto& s : chart.series)
+        points += s.x.size();
+    view->setRenderHint(QPainter::Antialiasing, points < 2000);
     view->setMinimumSize(420, 260);
     return view;
 }
