@@ -144,8 +144,10 @@ std::string historyCsv(const std::string& serial, const std::vector<VisitSummary
     for (const std::string& n : valueNames())
         if (n != "bills_accepted" && n != "acceptance_rate") rest.push_back(n);
     std::string out = "time,serial,program_revision,bills_accepted,acceptance_rate";
-    for (const std::string& n : rest)
-        out += "," + n;
+    for (const std::string& n : rest) {
+        out += ',';
+        out += n;
+    }
     out += "\r\n";
     auto value = [](const VisitSummary& v, const std::string& name) {
         const auto it = v.values.find(name);
@@ -154,8 +156,12 @@ std::string historyCsv(const std::string& serial, const std::vector<VisitSummary
     for (const VisitSummary& v : visits) {
         out += csvField(v.localTime) + "," + csvField(serial) + "," + csvField(v.program) + "," +
                value(v, "bills_accepted") + "," + value(v, "acceptance_rate");
-        for (const std::string& n : rest)
-            out += "," + value(v, n);
+        for (const std::string& n : rest) {
+            // Appended piece by piece: GCC 12 at -O3 takes "," + std::string for an overlapping
+            // copy (a false -Wrestrict).
+            out += ',';
+            out += value(v, n);
+        }
         out += "\r\n";
     }
     return out;
