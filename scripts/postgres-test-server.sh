@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Starts a private PostgreSQL server for the history tests in a fresh folder, on a port of its
-# own (NORVEX_TEST_PG_PORT, default 54329), with a role and a database for the tests, and
+# own (NORVEX_TEST_PG_PORT, default 54329, or the next free one), with a role and a database for the tests, and
 # prints the two variables the tests read:
 #   NORVEX_TEST_PG_URL  the database's URL
 #   NORVEX_TEST_PG_CTL  a pg_ctl command line that stops ("stop") and starts ("start") it
@@ -10,6 +10,11 @@ set -euo pipefail
 bindir=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
 [ -x "$bindir/initdb" ] || { echo "PostgreSQL server programs not found (Debian package postgresql)" >&2; exit 1; }
 port=${NORVEX_TEST_PG_PORT:-54329}
+# Another server (another run's) may hold the port: the next free one is taken.
+for _ in $(seq 1 50); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
+    port=$((port + 1))
+done
 dir=$(mktemp -d /tmp/norvex-pg-XXXXXX)
 as=()
 if [ "$(id -u)" -eq 0 ]; then
