@@ -2,7 +2,7 @@
 
 #include "history/History.h"
 #include "link/PortMap.h"
-#include "ui/core/BatchMode.h"
+#include "ui/batch/BatchMode.h"
 #include "ui/core/HistoryCommand.h"
 #include "ui/qt/Application.h"
 #include "ui/qt/CommandLine.h"
@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     // The batch mode runs without a window: it branches off before the window's command line
     // is read and before a display is needed.
     if (ui::historyCsvRequested(argc, argv)) return ui::runHistoryCsv(argc, argv);
-    if (ui::batchRequested(argc, argv)) return ui::runBatch(argc, argv);
+    if (batch::batchRequested(argc, argv)) return batch::runBatch(argc, argv);
 
     const qt::CommandLine cl = qt::parseCommandLine(argc, argv);
 
@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     if (cl.help) {
         std::fputs(qt::usageText(ports).c_str(), stdout);
         std::fputs("\n", stdout);
-        std::fputs(ui::batchUsage(), stdout);
+        std::fputs(batch::batchUsage(), stdout);
         return 0;
     }
 

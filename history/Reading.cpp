@@ -48,10 +48,10 @@ struct Decoded {
 // A record too short for its layout counts as not read.
 Decoded decode(const Reading& r) {
     Decoded d;
-    if (r.statistics.size() >= dg::statisticsDataBytes) dg::decodeStatistics(r.statistics.data(), d.stats);
-    if (r.sensors.size() >= dg::sensorsDataBytes) dg::decodeSensors(r.sensors.data(), d.sensors);
-    if (r.optics.size() >= dg::opticsDataBytes) dg::decodeOptics(r.optics.data(), d.optics);
-    if (r.video.size() >= dg::videoTestDataBytes) dg::decodeVideoTest(r.video.data(), d.video);
+    if (r.statistics.size() >= dg::STATISTICS_DATA_BYTES) dg::decodeStatistics(r.statistics.data(), d.stats);
+    if (r.sensors.size() >= dg::SENSORS_DATA_BYTES) dg::decodeSensors(r.sensors.data(), d.sensors);
+    if (r.optics.size() >= dg::OPTICS_DATA_BYTES) dg::decodeOptics(r.optics.data(), d.optics);
+    if (r.video.size() >= dg::VIDEO_TEST_DATA_BYTES) dg::decodeVideoTest(r.video.data(), d.video);
     return d;
 }
 
@@ -78,9 +78,9 @@ template <typename F> void eachName(F&& f) {
     }
     for (const char* table : {"white", "black", "gain", "emitter"}) {
         for (int c = 0; c < 4; ++c) {
-            for (int ch : dg::transmissiveOrder)
+            for (int ch : dg::TRANSMISSIVE_ORDER)
                 f(std::string("trans_") + table + "_ch" + std::to_string(ch) + "_" + colourName[c]);
-            for (int ch : dg::reflectiveOrder)
+            for (int ch : dg::REFLECTIVE_ORDER)
                 f(std::string("refl_") + table + "_ch" + std::to_string(ch) + "_" + colourName[c]);
         }
     }
@@ -89,22 +89,22 @@ template <typename F> void eachName(F&& f) {
         f(std::string("video_refl_") + colourName[c]);
     }
     for (int c = 0; c < 4; ++c) {
-        for (int ch : dg::transmissiveOrder)
+        for (int ch : dg::TRANSMISSIVE_ORDER)
             f(std::string("video_trans_ch") + std::to_string(ch) + "_" + colourName[c]);
-        for (int ch : dg::reflectiveOrder)
+        for (int ch : dg::REFLECTIVE_ORDER)
             f(std::string("video_refl_ch") + std::to_string(ch) + "_" + colourName[c]);
     }
 }
 
 template <typename T> double transMean(const dg::OpticTable<T>& t, int colour) {
     double sum = 0;
-    for (int ch : dg::transmissiveOrder)
+    for (int ch : dg::TRANSMISSIVE_ORDER)
         sum += t[ch][colour];
     return sum / 5.0;
 }
 template <typename T> double reflMean(const dg::OpticTable<T>& t, int colour) {
     double sum = 0;
-    for (int ch : dg::reflectiveOrder)
+    for (int ch : dg::REFLECTIVE_ORDER)
         sum += t[ch][colour];
     return sum / 3.0;
 }
@@ -125,13 +125,13 @@ std::vector<std::pair<std::string, double>> decodedValues(const Reading& r) {
     std::vector<std::pair<std::string, double>> out;
     auto put = [&](std::string name, double v) { out.emplace_back(std::move(name), v); };
 
-    if (r.statistics.size() >= dg::statisticsDataBytes) {
+    if (r.statistics.size() >= dg::STATISTICS_DATA_BYTES) {
         put("bills_accepted", dg::totalAccepted(d.stats));
         put("acceptance_rate", dg::acceptanceRate(d.stats));
         for (int e : usedEvents)
             put(std::string("event_") + (e < 10 ? "0" : "") + std::to_string(e), d.stats.eventCount[e - 1]);
     }
-    if (r.sensors.size() >= dg::sensorsDataBytes) {
+    if (r.sensors.size() >= dg::SENSORS_DATA_BYTES) {
         for (int i = 0; i < 5; ++i) {
             const auto& s = d.sensors.sensor[i];
             put(std::string(sensorSlug[i]) + "_gain", s.gain);
@@ -142,7 +142,7 @@ std::vector<std::pair<std::string, double>> decodedValues(const Reading& r) {
         put("temperature_current", d.sensors.tempCurrent);
         put("temperature_at_vla", d.sensors.tempAtVla);
     }
-    if (r.optics.size() >= dg::opticsDataBytes) {
+    if (r.optics.size() >= dg::OPTICS_DATA_BYTES) {
         const auto& o = d.optics;
         auto means = [&](const char* table, const auto& trans, const auto& refl) {
             for (int c = 0; c < 4; ++c) {
@@ -156,10 +156,10 @@ std::vector<std::pair<std::string, double>> decodedValues(const Reading& r) {
         means("emitter", o.transEmitter, o.reflEmitter);
         auto each = [&](const char* table, const auto& trans, const auto& refl) {
             for (int c = 0; c < 4; ++c) {
-                for (int ch : dg::transmissiveOrder)
+                for (int ch : dg::TRANSMISSIVE_ORDER)
                     put(std::string("trans_") + table + "_ch" + std::to_string(ch) + "_" + colourName[c],
                         trans[ch][c]);
-                for (int ch : dg::reflectiveOrder)
+                for (int ch : dg::REFLECTIVE_ORDER)
                     put(std::string("refl_") + table + "_ch" + std::to_string(ch) + "_" + colourName[c],
                         refl[ch][c]);
             }
@@ -169,22 +169,22 @@ std::vector<std::pair<std::string, double>> decodedValues(const Reading& r) {
         each("gain", o.transGain, o.reflGain);
         each("emitter", o.transEmitter, o.reflEmitter);
     }
-    if (r.video.size() >= dg::videoTestDataBytes) {
+    if (r.video.size() >= dg::VIDEO_TEST_DATA_BYTES) {
         const auto& v = d.video;
         for (int c = 0; c < 4; ++c) {
             double t = 0, f = 0;
-            for (int ch : dg::transmissiveOrder)
+            for (int ch : dg::TRANSMISSIVE_ORDER)
                 t += v.videoTrans[ch][c][0];
-            for (int ch : dg::reflectiveOrder)
+            for (int ch : dg::REFLECTIVE_ORDER)
                 f += v.videoRefl[ch][c][0];
             put(std::string("video_trans_") + colourName[c], t / 5.0);
             put(std::string("video_refl_") + colourName[c], f / 3.0);
         }
         for (int c = 0; c < 4; ++c) {
-            for (int ch : dg::transmissiveOrder)
+            for (int ch : dg::TRANSMISSIVE_ORDER)
                 put(std::string("video_trans_ch") + std::to_string(ch) + "_" + colourName[c],
                     v.videoTrans[ch][c][0]);
-            for (int ch : dg::reflectiveOrder)
+            for (int ch : dg::REFLECTIVE_ORDER)
                 put(std::string("video_refl_ch") + std::to_string(ch) + "_" + colourName[c],
                     v.videoRefl[ch][c][0]);
         }

@@ -75,7 +75,7 @@ std::vector<Chart> trendCharts(const std::vector<VisitSummary>& visits) {
     Chart events{"Rejections and faults (event counts)", "count", {}};
     for (int e : usedEvents) {
         Series s = seriesOf(visits, eventKey(e),
-                            std::to_string(e) + " " + trimmed(diagnostics::eventDescription[e - 1]));
+                            std::to_string(e) + " " + trimmed(diagnostics::EVENT_DESCRIPTION[e - 1]));
         bool occurred = false;
         for (double y : s.y)
             occurred = occurred || y != 0;
@@ -86,7 +86,7 @@ std::vector<Chart> trendCharts(const std::vector<VisitSummary>& visits) {
     Chart gains{"Sensor gains", "gain", {}};
     for (int i = 0; i < 5; ++i)
         gains.series.push_back(
-            seriesOf(visits, std::string(sensorKey[i]) + "_gain", std::string(diagnostics::sensorName[i])));
+            seriesOf(visits, std::string(sensorKey[i]) + "_gain", std::string(diagnostics::SENSOR_NAME[i])));
     charts.push_back(std::move(gains));
 
     Chart transWhite{"Optics white levels, transmissive (mean of channels)", "level", {}};

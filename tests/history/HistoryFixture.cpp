@@ -40,16 +40,16 @@ Reading knownReading(const std::string& serial, std::int64_t takenAt, int seed, 
     r.setup = fill(27, 2);
     for (int i = 0; i < 16; ++i)
         r.billCredit[i] = r.setup[11 + i];
-    r.statistics = std::vector<std::uint8_t>(diagnostics::statisticsDataBytes, 0);
+    r.statistics = std::vector<std::uint8_t>(diagnostics::STATISTICS_DATA_BYTES, 0);
     const int accepted = 100 + seed, optical = seed;
     r.statistics[0] = static_cast<std::uint8_t>(accepted & 0xFF);
     r.statistics[1] = static_cast<std::uint8_t>(accepted >> 8);
     r.statistics[34] = static_cast<std::uint8_t>(optical & 0xFF); // event 2
     r.statistics[35] = static_cast<std::uint8_t>(optical >> 8);
     r.statistics[32 + 2 * 14] = static_cast<std::uint8_t>(seed % 5); // event 15
-    r.sensors = fill(diagnostics::sensorsDataBytes, 3);
-    r.optics = fill(diagnostics::opticsDataBytes, 4);
-    r.video = fill(diagnostics::videoTestDataBytes, 5);
+    r.sensors = fill(diagnostics::SENSORS_DATA_BYTES, 3);
+    r.optics = fill(diagnostics::OPTICS_DATA_BYTES, 4);
+    r.video = fill(diagnostics::VIDEO_TEST_DATA_BYTES, 5);
     return r;
 }
 

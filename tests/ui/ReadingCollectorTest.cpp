@@ -47,7 +47,7 @@ TEST(ReadingCollector, KeepsTheLatestRecordOfEachKindAndForgetsErasedStatistics)
     c.received(Record::Setup, setup.data(), setup.size());
     EXPECT_FALSE(c.unsaved()) << "setup and identification alone are no diagnostics reading";
 
-    std::vector<std::uint8_t> stats(diagnostics::statisticsDataBytes, 0);
+    std::vector<std::uint8_t> stats(diagnostics::STATISTICS_DATA_BYTES, 0);
     stats[0] = 9;
     c.received(Record::Statistics, stats.data(), stats.size());
     stats[0] = 7;
@@ -56,7 +56,7 @@ TEST(ReadingCollector, KeepsTheLatestRecordOfEachKindAndForgetsErasedStatistics)
     std::tm t{};
     auto r = c.take(history::partStatistics, "X", {}, {}, t, 1);
     EXPECT_FALSE(c.unsaved());
-    ASSERT_EQ(r.statistics.size(), diagnostics::statisticsDataBytes);
+    ASSERT_EQ(r.statistics.size(), diagnostics::STATISTICS_DATA_BYTES);
     EXPECT_EQ(r.statistics[0], 7);
     EXPECT_EQ(r.setup, setup);
 
