@@ -1,9 +1,11 @@
 // norvex: service and diagnostics tool for the Tavik MDB bill validator.
 
+#include "history/History.h"
 #include "link/PortAssignments.h"
 #include "link/PortListing.h"
 #include "link/PortMap.h"
 #include "ui/batch/BatchMode.h"
+#include "ui/core/HistoryCommand.h"
 #include "ui/qt/Application.h"
 #include "ui/qt/CommandLine.h"
 
@@ -20,6 +22,7 @@ int main(int argc, char** argv) {
 
     // The batch mode runs without a window: it branches off before the window's command line
     // is read and before a display is needed.
+    if (ui::historyCsvRequested(argc, argv)) return ui::runHistoryCsv(argc, argv);
     if (batch::batchRequested(argc, argv)) return batch::runBatch(argc, argv);
 
     const qt::CommandLine cl = qt::parseCommandLine(argc, argv);
@@ -67,6 +70,12 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // The service history: --history, else the one chosen in the History window, else the
+    // embedded default; none with --no-history.
+    const std::string historyUrl = cl.noHistory             ? std::string()
+                                   : !cl.historyUrl.empty() ? cl.historyUrl
+                                                            : history::configuredHistoryUrl();
+
     qt::Application app(argc, argv);
-    return app.run(ports, portsFile);
+    return app.run(ports, portsFile, historyUrl);
 }

@@ -3,7 +3,8 @@
 # With arguments, installs just those packages (if missing) instead.
 set -euo pipefail
 pkgs=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
-      xvfb xauth openbox xdotool wmctrl imagemagick fonts-dejavu-core)
+      xvfb xauth openbox xdotool wmctrl imagemagick fonts-dejavu-core
+      libsqlite3-dev libpq-dev qt6-charts-dev libqt6opengl6-dev postgresql)
 [ $# -gt 0 ] && pkgs=("$@")
 missing=()
 for p in "${pkgs[@]}"; do

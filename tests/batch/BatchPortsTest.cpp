@@ -7,6 +7,7 @@
 
 #include <fstream>
 
+using namespace norvex::batch;
 using namespace norvex::ui;
 using namespace batchtest;
 

@@ -321,29 +321,29 @@ class PortAssignmentsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         char name[] = "/tmp/norvex-config-XXXXXX";
-        dir_ = ::mkdtemp(name);
-        file_ = dir_ + "/norvex/ports.conf";
+        dir = ::mkdtemp(name);
+        file = dir + "/norvex/ports.conf";
     }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string dir_, file_;
+    void TearDown() override { fs::remove_all(dir); }
+    std::string dir, file;
 };
 
 TEST_F(PortAssignmentsTest, AssignmentsSurviveTheRoundTripAndOnlyDefaultsGiveWay) {
     PortAssignments a;
     std::string why;
-    EXPECT_TRUE(a.load(file_, why)); // no file yet: nothing assigned
+    EXPECT_TRUE(a.load(file, why)); // no file yet: nothing assigned
     a.assign(0, std::string("/dev/serial/by-id/") + FTDI_ID);
     a.assign(2, "/dev/ttyACM0");
     a.assign(3, "relative/path");      // not kept
     a.assign(1, "/dev/with\nnewline"); // not kept
-    ASSERT_TRUE(a.save(file_, why)) << why;
-    EXPECT_EQ(slurp(file_), "# Norvex: the serial device behind each COM entry, by stable name.\n"
-                            "COM1=/dev/serial/by-id/" +
-                                std::string(FTDI_ID) + "\nCOM3=/dev/ttyACM0\n");
-    EXPECT_FALSE(fs::exists(file_ + ".new"));
+    ASSERT_TRUE(a.save(file, why)) << why;
+    EXPECT_EQ(slurp(file), "# Norvex: the serial device behind each COM entry, by stable name.\n"
+                           "COM1=/dev/serial/by-id/" +
+                               std::string(FTDI_ID) + "\nCOM3=/dev/ttyACM0\n");
+    EXPECT_FALSE(fs::exists(file + ".new"));
 
     PortAssignments b;
-    ASSERT_TRUE(b.load(file_, why)) << why;
+    ASSERT_TRUE(b.load(file, why)) << why;
     for (int i = 0; i < PortMap::PORT_COUNT; ++i)
         EXPECT_EQ(b.assigned(i), a.assigned(i)) << i;
 
@@ -366,9 +366,9 @@ TEST_F(PortAssignmentsTest, AssignmentsSurviveTheRoundTripAndOnlyDefaultsGiveWay
     // Clearing every entry leaves a file with its comment alone.
     for (int i = 0; i < PortMap::PORT_COUNT; ++i)
         b.assign(i, "");
-    ASSERT_TRUE(b.save(file_, why));
+    ASSERT_TRUE(b.save(file, why));
     PortAssignments c;
-    ASSERT_TRUE(c.load(file_, why));
+    ASSERT_TRUE(c.load(file, why));
     EXPECT_EQ(c.assigned(0), "");
 }
 
@@ -384,30 +384,30 @@ TEST_F(PortAssignmentsTest, ADamagedFileIsReportedAndIgnoredWhole) {
         {"oversized", good + std::string(70 * 1024, '#')},
     };
     for (const auto& [what, text] : cases) {
-        writeTreeFile(file_, text);
+        writeTreeFile(file, text);
         PortAssignments a;
         a.assign(3, "/dev/ttyUSB9");
         std::string warning;
-        EXPECT_FALSE(a.load(file_, warning)) << what;
-        EXPECT_NE(warning.find(file_), std::string::npos) << what << ": " << warning;
+        EXPECT_FALSE(a.load(file, warning)) << what;
+        EXPECT_NE(warning.find(file), std::string::npos) << what << ": " << warning;
         EXPECT_NE(warning.find("ignored"), std::string::npos) << what << ": " << warning;
         for (int i = 0; i < PortMap::PORT_COUNT; ++i)
             EXPECT_EQ(a.assigned(i), "") << what;
     }
-    writeTreeFile(file_, "# comment\r\n\r\nCOM2=/dev/ttyUSB1\r\n");
+    writeTreeFile(file, "# comment\r\n\r\nCOM2=/dev/ttyUSB1\r\n");
     PortAssignments crlf;
     std::string warning;
-    EXPECT_TRUE(crlf.load(file_, warning)) << warning;
+    EXPECT_TRUE(crlf.load(file, warning)) << warning;
     EXPECT_EQ(crlf.assigned(1), "/dev/ttyUSB1");
 
     // A folder where the file should be: reading says so, writing fails with a reason.
-    fs::remove(file_);
-    fs::create_directories(file_);
+    fs::remove(file);
+    fs::create_directories(file);
     PortAssignments d;
-    EXPECT_TRUE(d.load(file_, warning) || !warning.empty());
+    EXPECT_TRUE(d.load(file, warning) || !warning.empty());
     d.assign(0, "/dev/ttyUSB0");
     std::string error;
-    EXPECT_FALSE(d.save(file_, error));
+    EXPECT_FALSE(d.save(file, error));
     EXPECT_FALSE(error.empty());
 }
 

@@ -2,6 +2,7 @@
 
 #include "BatchOptions.h"
 #include "BatchRunner.h"
+#include "link/PortAssignments.h"
 
 #include <cstring>
 
@@ -29,6 +30,10 @@ const char* batchUsage() {
            "  --download IMAGE      download the firmware image IMAGE (.TVK) without prompts; the\n"
            "                        validator must already be in loader mode (DIP switches down,\n"
            "                        power restarted); runs alone\n"
+           "  --history URL         keep the run's readings in this service history: sqlite:PATH or\n"
+           "                        postgresql://USER@HOST/DB (default: the one chosen in the\n"
+           "                        window, else sqlite:~/.local/share/norvex/history.sqlite)\n"
+           "  --no-history          keep no readings of this run\n"
            "  Without --report, --seconds or --download the run polls until SIGINT or SIGTERM.\n"
            "  SIGINT and SIGTERM end any polling run cleanly, as closing the window does.\n"
            "\n"
@@ -57,7 +62,13 @@ const char* batchUsage() {
            "    12  the loader refused the image header\n"
            "    13  the loader refused an image record\n"
            "    14  the loader sent no check value\n"
-           "    15  the loader's check value differs from the image's (\"CRC Test failure\")\n";
+           "    15  the loader's check value differs from the image's (\"CRC Test failure\")\n"
+           "\n"
+           "History export (no window, no port): norvex [--history URL] --history-csv SERIAL\n"
+           "  Prints the unit's history as CSV: a header line, then one line per visit (time,\n"
+           "  serial, program revision, bills accepted, acceptance rate, then the sensor and\n"
+           "  optics values by name). Exit status: 0 printed, 2 unknown unit or bad arguments,\n"
+           "  1 the history cannot be read.\n";
 }
 
 bool batchRequested(int argc, const char* const* argv) {
@@ -91,7 +102,9 @@ int runBatch(int argc, char** argv) {
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i)
         if (argv[i]) args.emplace_back(argv[i]);
-    return runBatch(args, BatchEnvironment{});
+    BatchEnvironment env;
+    env.portsFile = link::PortAssignments::defaultFile();
+    return runBatch(args, env);
 }
 
 } // namespace norvex::batch

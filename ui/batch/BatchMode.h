@@ -33,6 +33,7 @@ struct BatchEnvironment {
     std::function<std::tm()> clock; // date and time printed in the report; local time when empty
     bool catchSignals = true;       // SIGINT and SIGTERM end the run as closing the window does
     link::PortFactory portFactory;  // termios ports when empty
+    std::string portsFile = {};     // the ports dialog's assignments; none read when empty
 };
 
 // The same with the arguments after the program name.

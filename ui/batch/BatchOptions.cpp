@@ -1,5 +1,6 @@
 #include "BatchOptions.h"
 
+#include "history/History.h"
 #include "link/PortMap.h"
 
 #include <algorithm>
@@ -84,8 +85,13 @@ bool parseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
             o.help = true;
             continue;
         }
-        static const char* const VALUED[] = {"--port",   "--com",    "--poll-ms", "--escrow",  "--record",
-                                             "--report", "--serial", "--parts",   "--seconds", "--download"};
+        if (name == "--no-history" && !inlineValue) {
+            o.noHistory = true;
+            continue;
+        }
+        static const char* const VALUED[] = {"--port",    "--com",      "--poll-ms", "--escrow",
+                                             "--record",  "--report",   "--serial",  "--parts",
+                                             "--seconds", "--download", "--history"};
         bool known = false;
         for (const char* v : VALUED)
             known = known || name == v;
@@ -153,6 +159,10 @@ bool parseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
         } else if (name == "--parts") {
             if (!parseReportParts(value, o.parts, error)) return false;
             partsGiven = true;
+        } else if (name == "--history") {
+            history::HistoryUrl parsed;
+            if (!history::parseHistoryUrl(value, parsed, error)) return false;
+            o.historyUrl = value;
         } else if (name == "--seconds") {
             if (!parseNumber(value, MAX_SECONDS, n) || n < 1) {
                 error = "--seconds: expected a whole number from 1 to " + std::to_string(MAX_SECONDS) +
@@ -171,6 +181,10 @@ bool parseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
     // what it asked for.
     if (!o.downloadImage.empty() && (!o.reportPath.empty() || !o.recordPath.empty() || o.seconds != 0)) {
         error = "--download runs alone: it cannot be combined with --report, --record or --seconds";
+        return false;
+    }
+    if (o.noHistory && !o.historyUrl.empty()) {
+        error = "--history and --no-history contradict each other";
         return false;
     }
     if (o.reportPath.empty() && (serialGiven || partsGiven)) {

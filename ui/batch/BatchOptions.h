@@ -44,6 +44,8 @@ struct BatchOptions {
     ReportParts parts;
     int seconds = 0; // 0: no time limit
     std::string downloadImage;
+    std::string historyUrl; // empty: the configured history (history.conf, else the default)
+    bool noHistory = false; // --no-history: the run's readings are not kept
     bool help = false;
 };
 

@@ -4,6 +4,7 @@
 #include "control/Format.h"
 #include "download/FirmwareDownload.h"
 #include "download/PosixByteChannel.h"
+#include "link/PortAssignments.h"
 
 #include <algorithm>
 #include <atomic>
@@ -133,6 +134,11 @@ BatchRunner::BatchRunner(BatchOptions options, BatchEnvironment env)
       core_(view_, ports_, env_.portFactory ? env_.portFactory : termiosPortFactory()) {
     core_.setSettingsDirectory(env_.settingsDir);
     if (env_.clock) core_.setClock(env_.clock);
+    if (!options_.noHistory && options_.downloadImage.empty()) {
+        history_ = std::make_unique<history::History>(
+            options_.historyUrl.empty() ? history::configuredHistoryUrl() : options_.historyUrl);
+        core_.setHistory(history_.get());
+    }
 }
 
 BatchRunner::~BatchRunner() {
@@ -145,7 +151,14 @@ std::chrono::milliseconds BatchRunner::reportTimeout(unsigned pollMs) {
 }
 
 int BatchRunner::run() {
-    // Ports: the defaults, then the environment, then the command line.
+    // Ports: the defaults, then the ports dialog's assignments, then the environment, then the
+    // command line.
+    if (!env_.portsFile.empty()) {
+        link::PortAssignments assignments;
+        std::string warning;
+        if (!assignments.load(env_.portsFile, warning)) view_.report("norvex", warning);
+        assignments.applyTo(ports_);
+    }
     ports_.loadEnvironment();
     for (const std::string& assignment : options_.portOverrides) {
         std::string error;

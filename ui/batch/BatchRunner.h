@@ -8,6 +8,7 @@
 #include "BatchOptions.h"
 #include "BatchView.h"
 #include "control/Controller.h"
+#include "history/History.h"
 #include "ui/core/MainWindowLogic.h"
 #include "ui/core/NotificationBridge.h"
 
@@ -62,6 +63,8 @@ private:
     BatchEnvironment env_;
     BatchView view_;
     link::PortMap ports_;
+    // The history outlives the logic, which stores into it until its end.
+    std::unique_ptr<history::History> history_;
     // The bridge outlives the logic: closing the port at the logic's end still cancels its waits.
     ui::NotificationBridge bridge_;
     ui::MainWindowLogic core_;

@@ -1,5 +1,7 @@
 #include "MainWindowLogic.h"
 
+#include "history/History.h"
+
 #include <cstdio>
 #include <ctime>
 
@@ -64,6 +66,8 @@ void MainWindowLogic::onInitDialog() {
 void MainWindowLogic::onDestroy() {
     controller_.shutdown(comLink_);
     closeDataFile();
+    // Records read since the last report are kept too (without a report of their own).
+    if (readings_.unsaved()) storeVisit(0, logSerialNumber_, clock_());
 }
 
 // --- paint ----------------------------------------------------------------------------------------
@@ -138,6 +142,31 @@ void MainWindowLogic::onTimer() {
 }
 
 void MainWindowLogic::onLinkNotification(std::uint8_t code) {
+    // The records as they arrived, for the service history (the worker waits meanwhile).
+    using Record = ReadingCollector::Record;
+    switch (code) {
+    case RESP_IDENT:
+        readings_.received(Record::Ident, data_.record(REQ_DEVICE_ID).data.data(), 29);
+        break;
+    case RESP_SETUP:
+        readings_.received(Record::Setup, data_.record(REQ_SETUP).data.data(), 27);
+        break;
+    case RESP_SENSORS:
+        readings_.received(Record::Sensors, data_.record(REQ_SENSORS).data.data(),
+                           diagnostics::SENSORS_DATA_BYTES);
+        break;
+    case RESP_OPTICS:
+        readings_.received(Record::Optics, data_.diag.data(), diagnostics::OPTICS_DATA_BYTES);
+        break;
+    case RESP_VIDEO:
+        readings_.received(Record::Video, data_.diag.data(), diagnostics::VIDEO_TEST_DATA_BYTES);
+        break;
+    case RESP_STATS:
+        readings_.received(Record::Statistics, data_.diag.data(), diagnostics::STATISTICS_DATA_BYTES);
+        break;
+    default:
+        break;
+    }
     if (!controller_.interpretStandard(code)) {
         const int page = currentPage();
         switch (code) {
@@ -402,6 +431,7 @@ void MainWindowLogic::clearStatistics() {
     if (answer == MsgResult::Yes) {
         if (controller_.started()) controller_.request(REQ_CLEAR_STATS);
         diagnostics::resetStatistics(stats_);
+        readings_.statisticsCleared();
         if (currentPage() == 1) view_.invalidate(areas::DATA, false);
         view_.messageBox("Erased", "Info", MsgButtons::Ok, MsgIcon::None);
     } else {
@@ -489,7 +519,31 @@ bool MainWindowLogic::writeReport(const std::string& path, bool statistics, bool
     ctx.serialNumber = serial;
     ctx.localTime = clock_();
     const std::string content = diagnostics::buildReport(ctx, statistics, sensors, optics, video);
-    return diagnostics::writeReportFile(path, content, error);
+    if (!diagnostics::writeReportFile(path, content, error)) return false;
+    storeVisit((statistics ? history::PART_STATISTICS : 0) | (sensors ? history::PART_SENSORS : 0) |
+                   (optics ? history::PART_OPTICS : 0) | (video ? history::PART_VIDEO : 0),
+               serial, ctx.localTime);
+    return true;
+}
+
+void MainWindowLogic::storeVisit(int parts, const std::string& serial, const std::tm& localTime) {
+    if (history_ == nullptr) return;
+    const auto& v = controller_.validator();
+    const history::Reading reading =
+        readings_.take(parts, serial, v.billCredit, v.programRevision, localTime, std::time(nullptr));
+    // A unit without a serial number (none identified, none typed) cannot be found again.
+    if (reading.serial.empty()) return;
+    const history::StoreReport report = history_->store(reading);
+    if (!report.tell) return;
+    const std::string where = history::displayUrl(history_->url());
+    if (report.outcome == history::StoreOutcome::KeptLocally)
+        view_.messageBox("The service history at " + where + " cannot be reached: " + report.fault.detail +
+                             ". Readings are kept on this computer and sent when it is back.",
+                         "History", MsgButtons::Ok, MsgIcon::Warning);
+    else if (report.outcome == history::StoreOutcome::Failed)
+        view_.messageBox("The service history at " + where +
+                             " did not take the reading: " + report.fault.detail,
+                         "History", MsgButtons::Ok, MsgIcon::Warning);
 }
 
 void MainWindowLogic::onLogDialogCancel() {

@@ -4,6 +4,7 @@
 // the part that handles it. The Qt binding (ui/qt) forwards inputs here and implements View.
 
 #include "DataRecorder.h"
+#include "ReadingCollector.h"
 #include "Settings.h"
 #include "TrafficView.h"
 #include "control/Controller.h"
@@ -18,6 +19,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+
+namespace norvex::history {
+class History;
+}
 
 namespace norvex::ui {
 
@@ -112,6 +117,13 @@ public:
     bool writeReport(const std::string& path, bool statistics, bool sensors, bool optics, bool video,
                      const std::string& serial, std::string& error);
 
+    // --- service history ------------------------------------------------------------------------
+    // Where the visit's readings are kept (none: not kept). A written report stores the reading
+    // it was made from; closing stores records read since then. Trouble with the history is
+    // told once, under the caption "History", and the program goes on.
+    void setHistory(history::History* history) { history_ = history; }
+    ReadingCollector& readings() { return readings_; }
+
 private:
     void showLineNote();
     void requestStatistics();
@@ -121,6 +133,7 @@ private:
     void selectColour(int colour);
     void setPollPeriodCommand(unsigned ms);
     void recordTraffic();
+    void storeVisit(int parts, const std::string& serial, const std::tm& localTime);
 
     View& view_;
     link::LinkData data_;
@@ -148,6 +161,8 @@ private:
     std::string logFilePath_;
     std::string logSerialNumber_;
     std::string lastFileError_;
+    ReadingCollector readings_;
+    history::History* history_ = nullptr;
 };
 
 } // namespace norvex::ui

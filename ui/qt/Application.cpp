@@ -2,6 +2,7 @@
 
 #include "MainWindow.h"
 #include "TemplateBuilder.h"
+#include "history/History.h"
 
 #include <QFont>
 #include <QIcon>
@@ -23,9 +24,14 @@ void Application::applyLook() {
     QApplication::setFont(font);
 }
 
-int Application::run(link::PortMap& ports, const std::string& portsFile) {
+int Application::run(link::PortMap& ports, const std::string& portsFile, const std::string& historyUrl) {
+    std::unique_ptr<history::History> history;
     MainWindowSetup setup;
     setup.portsFile = portsFile;
+    if (!historyUrl.empty()) {
+        history = std::make_unique<history::History>(historyUrl);
+        setup.history = history.get();
+    }
     MainWindow window(ports, setup);
     window.show();
     return exec();

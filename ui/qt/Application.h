@@ -6,6 +6,8 @@
 
 #include <QApplication>
 
+#include <string>
+
 namespace norvex::qt {
 
 class Application final : public QApplication {
@@ -15,8 +17,9 @@ public:
 
     // Shows the main window and returns the exit status once it has closed (or once the
     // firmware download ended the application).
-    // `portsFile` keeps the ports dialog's assignments (none kept when empty).
-    int run(link::PortMap& ports, const std::string& portsFile = {});
+    // `portsFile` keeps the ports dialog's assignments (none kept when empty); `historyUrl`: where
+    // the readings are kept (none kept when empty).
+    int run(link::PortMap& ports, const std::string& portsFile = {}, const std::string& historyUrl = {});
 
     // Icon and dialog font of every Norvex window (also for a QApplication made elsewhere).
     static void applyLook();

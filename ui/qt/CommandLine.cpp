@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include "history/History.h"
+
 #include <cstdlib>
 
 namespace norvex::qt {
@@ -22,11 +24,22 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
             cl.portOverrides.emplace_back(argv[++i]);
         } else if (arg.rfind("--port=", 0) == 0) {
             cl.portOverrides.push_back(arg.substr(7));
+        } else if (arg == "--history" || arg.rfind("--history=", 0) == 0) {
+            if (arg == "--history" && i + 1 >= argc) {
+                cl.error = "--history needs a value: --history sqlite:PATH or postgresql://USER@HOST/DB";
+                return cl;
+            }
+            cl.historyUrl = arg == "--history" ? std::string(argv[++i] ? argv[i] : "") : arg.substr(10);
+            history::HistoryUrl parsed;
+            if (!history::parseHistoryUrl(cl.historyUrl, parsed, cl.error)) return cl;
+        } else if (arg == "--no-history") {
+            cl.noHistory = true;
         } else {
             cl.error = "unknown argument: " + arg;
             return cl;
         }
     }
+    if (cl.noHistory && !cl.historyUrl.empty()) cl.error = "--history and --no-history contradict each other";
     return cl;
 }
 
@@ -43,7 +56,8 @@ bool applyPortOverrides(const CommandLine& cl, link::PortMap& ports, std::string
 
 std::string usageText(const link::PortMap& ports) {
     std::string text =
-        "Usage: norvex [--port COMn=PATH]... [--list-ports] [--help] [--version]\n"
+        "Usage: norvex [--port COMn=PATH]... [--history URL | --no-history] [--list-ports] [--help]\n"
+        "              [--version]\n"
         "\n"
         "Service and diagnostics tool for the Tavik MDB bill validator.\n"
         "\n"
@@ -52,6 +66,11 @@ std::string usageText(const link::PortMap& ports) {
         "                    may be given once per port; wins over the environment\n"
         "  --list-ports      list the serial devices present (stable name, driver, USB vendor,\n"
         "                    product and serial number, COM entry, access) and exit\n"
+        "  --history URL     keep the readings in this service history: sqlite:PATH, or\n"
+        "                    postgresql://USER@HOST/DB for a history a workshop shares (default: the\n"
+        "                    one chosen in the History window, else\n"
+        "                    sqlite:~/.local/share/norvex/history.sqlite)\n"
+        "  --no-history      keep no readings in this run\n"
         "  -h, --help        show this text and exit\n"
         "  --version         show the program's version and exit\n"
         "\n"

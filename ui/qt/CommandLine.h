@@ -13,11 +13,13 @@ struct CommandLine {
     bool version = false;
     bool listPorts = false;
     std::vector<std::string> portOverrides; // "COMn=PATH", in the order given
+    std::string historyUrl;                 // --history URL; empty: the configured one
+    bool noHistory = false;                 // --no-history
     std::string error;                      // set when the line cannot be used
 };
 
-// Reads argv[1..]: --port COMn=PATH (also --port=COMn=PATH, repeatable), --help / -h,
-// --version, --list-ports.
+// Reads argv[1..]: --port COMn=PATH (also --port=COMn=PATH, repeatable), --history URL,
+// --no-history, --help / -h, --version, --list-ports.
 CommandLine parseCommandLine(int argc, const char* const* argv);
 
 // Applies the port overrides on top of the map (after its defaults and the environment).

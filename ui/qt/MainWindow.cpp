@@ -15,6 +15,7 @@
 #include "ui/core/MainWindowLogic.h"
 #include "ui/core/NotificationBridge.h"
 
+#include "HistoryWindow.h"
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -27,6 +28,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
+
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -146,11 +148,22 @@ MainWindow::MainWindow(link::PortMap& ports, Setup setup)
     setWindowTitle(QString::fromUtf8(findTemplate(templates::MAIN)->title));
 
     buildMenu();
+    history_ = setup.history;
+    if (history_) {
+        // A menu of its own beside the others, which keep their items.
+        QMenu* menu = new QMenu(QStringLiteral("History"), this);
+        QAction* open = menu->addAction(QStringLiteral("Service History..."));
+        open->setObjectName(QStringLiteral("serviceHistoryAction"));
+        connect(open, &QAction::triggered, this, [this] { showHistory(); });
+        const QList<QAction*> menus = menuBar()->actions();
+        menuBar()->insertMenu(menus.isEmpty() ? nullptr : menus.back(), menu); // before Help
+    }
     buildClientArea();
 
     core_ = setup.portFactory ? std::make_unique<ui::MainWindowLogic>(view_, ports, setup.portFactory)
                               : std::make_unique<ui::MainWindowLogic>(view_, ports);
     core_->setSettingsDirectory(setup.settingsDirectory);
+    core_->setHistory(history_);
     bridge_ = std::make_unique<ui::NotificationBridge>(
         [this] {
             // Called by the link worker; the code is handled on the window's thread.
@@ -181,6 +194,23 @@ MainWindow::MainWindow(link::PortMap& ports, Setup setup)
 MainWindow::~MainWindow() {
     shutdown();
     delete bar_.data();
+}
+
+HistoryWindow* MainWindow::historyWindow() const {
+    return historyWindow_.data();
+}
+
+void MainWindow::showHistory() {
+    if (!history_) return;
+    if (!historyWindow_) {
+        historyWindow_ = new HistoryWindow(*history_, this);
+        historyWindow_->setAttribute(Qt::WA_DeleteOnClose);
+    } else {
+        historyWindow_->refresh();
+    }
+    historyWindow_->show();
+    historyWindow_->raise();
+    historyWindow_->activateWindow();
 }
 
 void MainWindow::buildMenu() {

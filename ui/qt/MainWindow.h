@@ -31,6 +31,10 @@ class QPushButton;
 class QTabBar;
 class QTreeWidget;
 
+namespace norvex::history {
+class History;
+}
+
 namespace norvex::ui {
 class MainWindowLogic;
 class NotificationBridge;
@@ -38,11 +42,14 @@ class NotificationBridge;
 
 namespace norvex::qt {
 
+class HistoryWindow;
+
 struct MainWindowSetup {
     std::string settingsDirectory = "."; // where norvex.ini lives
     link::PortFactory portFactory;       // unset: real serial ports
     std::string portsFile = {};          // the ports dialog's assignments; empty: not kept
     std::string deviceRoot = "/";        // where the ports dialog looks for devices
+    history::History* history = nullptr; // where readings are kept; none: not kept
 };
 
 class MainWindow final : public QMainWindow {
@@ -90,6 +97,9 @@ public:
     // Shows each COM entry's device in the selector's tooltips, as things are now.
     void showComPortPaths();
     void startDownload();
+    // The service history window (menu "History"); none without a history.
+    void showHistory();
+    HistoryWindow* historyWindow() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -140,6 +150,8 @@ private:
     QPointer<PortsDialog> portsDialog_;
     std::string portsFile_;
     std::string deviceRoot_;
+    history::History* history_ = nullptr;
+    QPointer<HistoryWindow> historyWindow_;
 
     MessageHook messageHook_;
     SaveFileHook saveFileHook_;
