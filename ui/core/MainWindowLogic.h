@@ -3,10 +3,12 @@
 // scheduler, decoded diagnostics, traffic view, settings and files) and routes every input to
 // the part that handles it. The Qt binding (ui/qt) forwards inputs here and implements View.
 
+#include "BusLog.h"
 #include "DataRecorder.h"
 #include "Settings.h"
 #include "TrafficView.h"
 #include "control/Controller.h"
+#include "control/TypedFrame.h"
 #include "control/View.h"
 #include "diagnostics/Diagnostics.h"
 #include "link/ComLink.h"
@@ -130,6 +132,14 @@ public:
     void stopLinkForDownload();
     std::string portDevicePath() const;
 
+    // --- bus monitor ----------------------------------------------------------------------------
+    // Every exchange on the bus, taken from the link at each tick and notification.
+    BusLog& busLog() { return busLog_; }
+    // A frame typed by the technician: checked now, sent through the transmit slot at the first
+    // tick that finds the link idle. "" when accepted; otherwise why it is refused.
+    std::string sendTypedFrame(const std::string& text);
+    bool typedFramePending() const { return typedPending_; }
+
     // --- state for the binding and tests --------------------------------------------------------
     control::Controller& controller() { return controller_; }
     link::LinkData& linkData() { return data_; }
@@ -162,6 +172,7 @@ private:
     void recordTraffic();
 
     View& view_;
+    BusLog busLog_; // outlives the link worker that records into it
     link::LinkData data_;
     link::PortMap& ports_;
     link::ComLink comLink_;
@@ -187,6 +198,13 @@ private:
     std::string logFilePath_;
     std::string logSerialNumber_;
     std::string lastFileError_;
+
+    // Bus monitor.
+    std::string typedRefusal() const;
+    void sendTypedIfIdle();
+    control::TypedFrame typed_;
+    bool typedPending_ = false;
+    bool downloading_ = false;
 };
 
 } // namespace norvex::ui
