@@ -3,6 +3,7 @@
 // modeless windows. Every input goes to the toolkit-free logic (ui::MainWindowLogic); the logic
 // reaches the widgets through WidgetView.
 
+#include "BusMonitorWindow.h"
 #include "HelpWindow.h"
 #include "ModelessDialog.h"
 #include "PageBar.h"
@@ -82,6 +83,10 @@ public:
     void showHelp();
     void showAbout();
     void startDownload();
+    // The bus monitor (opened or brought to the front) and "Save Bus Capture…".
+    BusMonitorWindow* showBusMonitor();
+    BusMonitorWindow* busMonitor() const { return busMonitor_; }
+    void saveBusCapture();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -92,6 +97,7 @@ private:
     friend class WidgetDownloadUi;
 
     void buildMenu();
+    void buildBusMenu(); // the bus monitor's menu, after the described ones
     void buildClientArea();
     void connectInputs();
     void paintClient(QPainter& painter);
@@ -130,6 +136,7 @@ private:
     int barsCreated_ = 0;
     std::map<Modeless, QPointer<ModelessDialog>> modeless_;
     QPointer<HelpWindow> help_;
+    QPointer<BusMonitorWindow> busMonitor_;
 
     MessageHook messageHook_;
     SaveFileHook saveFileHook_;
