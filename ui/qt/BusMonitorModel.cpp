@@ -2,6 +2,8 @@
 
 #include <QBrush>
 #include <QColor>
+#include <QPainter>
+#include <QStyle>
 
 namespace norvex::qt {
 
@@ -57,6 +59,19 @@ QVariant BusMonitorModel::data(const QModelIndex& index, int role) const {
 QVariant BusMonitorModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole || orientation != Qt::Horizontal) return {};
     return QString::fromUtf8(ui::BusMonitor::columnTitle(section));
+}
+
+void PlainTextDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const {
+    const bool selected = option.state & QStyle::State_Selected;
+    if (selected) painter->fillRect(option.rect, option.palette.highlight());
+    const QVariant foreground = index.data(Qt::ForegroundRole);
+    painter->setPen(selected                          ? option.palette.highlightedText().color()
+                    : foreground.canConvert<QBrush>() ? foreground.value<QBrush>().color()
+                                                      : option.palette.text().color());
+    painter->drawText(option.rect.adjusted(4, 0, -4, 0),
+                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                      index.data(Qt::DisplayRole).toString());
 }
 
 } // namespace norvex::qt

@@ -5,6 +5,7 @@
 #include "ui/core/BusMonitor.h"
 
 #include <QAbstractTableModel>
+#include <QStyledItemDelegate>
 
 namespace norvex::qt {
 
@@ -25,6 +26,16 @@ public:
 
 private:
     ui::BusMonitor monitor_;
+};
+
+// Draws a cell's text in one call, clipped to the cell: the monitor's cells are single lines, and
+// the general delegate's layout of every cell is most of a paint's time.
+class PlainTextDelegate final : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
 };
 
 } // namespace norvex::qt

@@ -80,6 +80,7 @@ BusMonitorWindow::BusMonitorWindow(ui::MainWindowLogic& core, QWidget* parent)
 
     table_ = new QTableView(this);
     table_->setModel(&model_);
+    table_->setItemDelegate(new PlainTextDelegate(table_));
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table_->setWordWrap(false);
