@@ -52,9 +52,6 @@ std::size_t commandLength(const std::vector<std::uint8_t>& b, std::string& name)
         case 0x01:
             name = "EXPANSION feature enable";
             return 6;
-        case 0x02:
-            name = "EXPANSION identification with option bits";
-            return 2;
         case 0xFF:
             name = "DIAGNOSTICS";
             return 7;
@@ -100,8 +97,20 @@ bool parseTypedFrame(const std::string& text, TypedFrame& frame, std::string& re
     std::string name;
     const std::size_t length = commandLength(bytes, name);
     if (length == 0) {
-        reason = format("37 %02X is not a bill-validator EXPANSION command", unsigned{bytes[1]});
+        // 37 02 exists, but the link does not assemble its answer: unacknowledged, the validator
+        // would send it again at the next POLL, where it would read as events.
+        reason = bytes[1] == 0x02
+                     ? "37 02 is answered with data the link does not take"
+                     : format("37 %02X is not a bill-validator EXPANSION command", unsigned{bytes[1]});
         return false;
+    }
+    if (bytes[0] == 0x37 && bytes[1] == 0xFF && bytes.size() >= 7) {
+        const std::uint8_t f = bytes[6];
+        if (f != DIAG_SENSORS && f != DIAG_OPTICS && f != DIAG_VIDEO && f != DIAG_STATISTICS &&
+            f != DIAG_ERASE_STATISTICS) {
+            reason = format("diagnostics function %02X: the link does not take its answer", unsigned{f});
+            return false;
+        }
     }
     if (bytes.size() == length) {
         bytes.push_back(frameChecksum(bytes.data(), length));

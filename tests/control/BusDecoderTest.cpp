@@ -127,6 +127,12 @@ TEST(TypedFrame, AnythingElseIsRefusedWithAReason) {
     EXPECT_EQ(typed("33 33 33", &why), "refused");
     EXPECT_EQ(typed("37 05", &why), "refused");
     EXPECT_EQ(why, "37 05 is not a bill-validator EXPANSION command");
+    // Bill-validator commands whose data answers the link does not take: left unacknowledged,
+    // the validator would repeat them into the next POLL.
+    EXPECT_EQ(typed("37 02", &why), "refused");
+    EXPECT_EQ(why, "37 02 is answered with data the link does not take");
+    EXPECT_EQ(typed("37 FF 56 4E 54 00 AA", &why), "refused");
+    EXPECT_EQ(why, "diagnostics function AA: the link does not take its answer");
     EXPECT_EQ(typed("3", &why), "refused");
     EXPECT_EQ(typed("33 3G", &why), "refused");
     EXPECT_EQ(typed("30 30 30 30 30 30 30 30 30 30 30 30 30 30 30 30 30", &why), "refused");
