@@ -16,14 +16,6 @@ using norvex::ui::batch_status::OK;
 
 namespace {
 
-// The value of "key":"..." in a JSON log line; empty when absent.
-std::string jsonText(const std::string& line, const std::string& key) {
-    const std::string head = "\"" + key + "\":\"";
-    const auto at = line.find(head);
-    if (at == std::string::npos) return {};
-    return line.substr(at + head.size(), line.find('"', at + head.size()) - at - head.size());
-}
-
 std::string hex(const std::vector<std::uint8_t>& b) {
     static const char DIGITS[] = "0123456789ABCDEF";
     std::string s;
