@@ -8,7 +8,7 @@
 // into a fixed ring of records. The ring keeps the newest records: when the reader falls more
 // than a ring behind, the oldest ones are overwritten and counted as lost. Each slot carries a
 // sequence number, written before and after its contents, so the reader can tell a record that
-// was overwritten while it copied it; the contents are copied as relaxed atomic words, so the two
+// was overwritten while it copied it; the contents are copied as atomic words, so the two
 // threads never touch the same memory without an atomic.
 
 #include "LinkTypes.h"
