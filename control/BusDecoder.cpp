@@ -43,8 +43,11 @@ std::string text(const std::uint8_t* b, std::size_t n) {
 // Bill types whose bit is set in a 16-bit mask (bit i = type i).
 std::string typeList(unsigned mask) {
     std::string s;
-    for (int i = 0; i < 16; ++i)
-        if (mask & (1u << i)) s += (s.empty() ? "" : " ") + std::to_string(i);
+    for (int i = 0; i < 16; ++i) {
+        if (!(mask & (1u << i))) continue;
+        if (!s.empty()) s += ' ';
+        s += std::to_string(i);
+    }
     return s.empty() ? "none" : s;
 }
 
@@ -71,8 +74,13 @@ std::string eventsText(const std::uint8_t* a, std::size_t statusBytes, const Bus
         const std::uint8_t b = a[i];
         const std::uint8_t credit = setup.credits[b & 0x0F];
         std::string event = Controller::eventText(b, credit);
-        if ((b & 0x80) && setup.known) event += " (" + billValue(credit, setup) + ")";
-        s += (s.empty() ? "" : "; ") + event;
+        if ((b & 0x80) && setup.known) {
+            event += " (";
+            event += billValue(credit, setup);
+            event += ')';
+        }
+        if (!s.empty()) s += "; ";
+        s += event;
     }
     return s;
 }
@@ -100,7 +108,10 @@ std::string commandLabel(const std::uint8_t* f, std::size_t n) {
     if (n == 1 && f[0] == ACK) return "ACK";
     if (isDiagnostics(f, n)) {
         const char* record = diagnosticsRecord(f[6]);
-        return std::string(commandName(0x38)) + " " + (record ? record : format("%02X", unsigned{f[6]}));
+        std::string label(commandName(0x38));
+        label += ' ';
+        label += record ? std::string(record) : format("%02X", unsigned{f[6]});
+        return label;
     }
     if (f[0] == 0x37 && n >= 2 && f[1] != 0x00) return format("EXPANSION %02X", unsigned{f[1]});
     const std::string_view name = commandName(f[0]);
@@ -110,8 +121,8 @@ std::string commandLabel(const std::uint8_t* f, std::size_t n) {
 
 std::string frameMeaning(const std::uint8_t* f, std::size_t n) {
     if (n >= 5 && f[0] == 0x34)
-        return "enabled: " + typeList(static_cast<unsigned>(f[1] << 8 | f[2])) +
-               "; escrow: " + typeList(static_cast<unsigned>(f[3] << 8 | f[4]));
+        return format("enabled: %s; escrow: %s", typeList(static_cast<unsigned>(f[1] << 8 | f[2])).c_str(),
+                      typeList(static_cast<unsigned>(f[3] << 8 | f[4])).c_str());
     if (n >= 2 && f[0] == 0x35) return f[1] ? "stack the bill" : "return the bill";
     return {};
 }

@@ -36,8 +36,10 @@ std::string typed(const std::string& text, std::string* reason = nullptr) {
         return "refused";
     }
     std::string s;
-    for (std::size_t i = 0; i < f.length; ++i)
-        s += (i ? " " : "") + std::to_string(f.bytes[i]);
+    for (std::size_t i = 0; i < f.length; ++i) {
+        if (i) s += ' ';
+        s += std::to_string(f.bytes[i]);
+    }
     return s;
 }
 

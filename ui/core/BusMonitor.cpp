@@ -186,8 +186,9 @@ std::string BusMonitor::cell(std::size_t row, int column) const {
         if (!w.answer)
             return r.received == 0 ? std::string("no answer (") + link::exchangeEndName(r.end) + ")" : "";
         std::string note = link::exchangeEndName(r.end);
-        if (r.end == ExchangeEnd::AckSent) note += " " + millis(r.ackUs - r.lastUs) + " after the last byte";
-        if (r.lastUs > r.firstUs) note += ", answer took " + millis(r.lastUs - r.firstUs);
+        if (r.end == ExchangeEnd::AckSent)
+            note += format(" %s after the last byte", millis(r.ackUs - r.lastUs).c_str());
+        if (r.lastUs > r.firstUs) note += format(", answer took %s", millis(r.lastUs - r.firstUs).c_str());
         if (r.repeat) note += ", repeat of the unacknowledged answer";
         return note;
     }
@@ -209,13 +210,17 @@ long BusMonitor::find(const std::string& needle, std::size_t from) const {
 
 std::string BusMonitor::csv(const std::vector<std::size_t>& rows) const {
     std::string out;
-    for (int c = 0; c < COLUMN_COUNT; ++c)
-        out += (c ? "," : "") + csvField(lower(TITLES[c]));
+    for (int c = 0; c < COLUMN_COUNT; ++c) {
+        if (c) out += ',';
+        out += csvField(lower(TITLES[c]));
+    }
     out += "\r\n";
     for (std::size_t row : rows) {
         if (row >= rows_.size()) continue;
-        for (int c = 0; c < COLUMN_COUNT; ++c)
-            out += (c ? "," : "") + csvField(cell(row, c));
+        for (int c = 0; c < COLUMN_COUNT; ++c) {
+            if (c) out += ',';
+            out += csvField(cell(row, c));
+        }
         out += "\r\n";
     }
     return out;
@@ -232,8 +237,10 @@ std::string BusMonitor::tabText(const std::vector<std::size_t>& rows) const {
     std::string out;
     for (std::size_t row : rows) {
         if (row >= rows_.size()) continue;
-        for (int c = 0; c < COLUMN_COUNT; ++c)
-            out += (c ? "\t" : "") + cell(row, c);
+        for (int c = 0; c < COLUMN_COUNT; ++c) {
+            if (c) out += '\t';
+            out += cell(row, c);
+        }
         out += "\n";
     }
     return out;

@@ -1,5 +1,6 @@
 #include "MainWindowLogic.h"
 
+#include "control/Format.h"
 #include "control/RequestFrames.h"
 
 #include <cstdio>
@@ -601,8 +602,9 @@ std::string MainWindowLogic::typedRefusal() const {
         const auto kind = static_cast<RequestKind>(k);
         const std::uint8_t state = data_.state(kind);
         if (state == STATE_AWAITING)
-            return "an awaited request is in progress (" +
-                   std::string(control::commandName(control::requestInfo(kind).historyCode)) + ")";
+            return control::format(
+                "an awaited request is in progress (%s)",
+                std::string(control::commandName(control::requestInfo(kind).historyCode)).c_str());
         if (state == STATE_REQUESTED) return "a request is waiting to be sent";
     }
     return {};
