@@ -88,8 +88,12 @@ TEST(BatchCapture, EveryFrameAndAnswerOfTheValidatorsLogIsInTheCaptureInOrder) {
     if (found < logged.size()) {
         EXPECT_EQ(logged[found].substr(0, 4), "FE30");
     }
-    // ... and the capture holds nothing the validator did not see or send.
-    EXPECT_LE(captured.size(), logged.size());
+    // ... and the capture holds nothing the validator did not see or send, but for a frame
+    // written as the run closed the port: the close purges output the validator had not read.
+    EXPECT_LE(captured.size(), logged.size() + 1);
+    if (captured.size() > logged.size()) {
+        EXPECT_EQ(captured.back().substr(0, 3), "FF ");
+    }
 }
 
 TEST(BatchCapture, ACaptureThatCannotBeWrittenEndsTheRunWithStatusFive) {
