@@ -1,7 +1,7 @@
 // norvex: service and diagnostics tool for the Tavik MDB bill validator.
 
 #include "link/PortMap.h"
-#include "ui/core/BatchMode.h"
+#include "ui/batch/BatchMode.h"
 #include "ui/qt/Application.h"
 #include "ui/qt/CommandLine.h"
 
@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
 
     // The batch mode runs without a window: it branches off before the window's command line
     // is read and before a display is needed.
-    if (ui::batchRequested(argc, argv)) return ui::runBatch(argc, argv);
+    if (batch::batchRequested(argc, argv)) return batch::runBatch(argc, argv);
 
     const qt::CommandLine cl = qt::parseCommandLine(argc, argv);
 
@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     if (cl.help) {
         std::fputs(qt::usageText(ports).c_str(), stdout);
         std::fputs("\n", stdout);
-        std::fputs(ui::batchUsage(), stdout);
+        std::fputs(batch::batchUsage(), stdout);
         return 0;
     }
 

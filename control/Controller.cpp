@@ -62,23 +62,23 @@ struct HistoryGeometry {
     const char* title;
     int frameLeft, frameRight;
 };
-constexpr HistoryGeometry EVENT_GEOMETRY{areas::eventHistory, 290, "VALIDATOR - STATUS", 276, 502};
-constexpr HistoryGeometry COMMAND_GEOMETRY{areas::commandHistory, 60, "CONTROLLER - COMMAND", 48, 266};
+constexpr HistoryGeometry EVENT_GEOMETRY{areas::EVENT_HISTORY, 290, "VALIDATOR - STATUS", 276, 502};
+constexpr HistoryGeometry COMMAND_GEOMETRY{areas::COMMAND_HISTORY, 60, "CONTROLLER - COMMAND", 48, 266};
 
 void drawHistory(PaintSurface& s, const HistoryList& h, const HistoryGeometry& g) {
-    s.fillRect(g.area, colours::black);
-    s.drawText(g.x, g.area.top + 12, g.title, colours::grey, colours::black);
+    s.fillRect(g.area, colours::BLACK);
+    s.drawText(g.x, g.area.top + 12, g.title, colours::GREY, colours::BLACK);
     for (int k = 0; k < HistoryList::SIZE && h.codes[k] != 0; ++k) {
         const int y = g.area.top + 34 + 15 * k;
-        s.drawText(g.x, y, format("(%02Xh)", static_cast<unsigned>(h.codes[k])), colours::grey,
-                   colours::black);
-        s.drawText(g.x + 40, y, h.texts[k], colours::green, colours::black);
+        s.drawText(g.x, y, format("(%02Xh)", static_cast<unsigned>(h.codes[k])), colours::GREY,
+                   colours::BLACK);
+        s.drawText(g.x + 40, y, h.texts[k], colours::GREEN, colours::BLACK);
     }
     const int top = g.area.top + 10, rule = g.area.top + 30, bottom = g.area.bottom - 10;
-    s.drawLine(g.frameLeft, top, g.frameLeft, bottom, colours::teal, 1);
-    s.drawLine(g.frameRight, top, g.frameRight, bottom, colours::teal, 1);
+    s.drawLine(g.frameLeft, top, g.frameLeft, bottom, colours::TEAL, 1);
+    s.drawLine(g.frameRight, top, g.frameRight, bottom, colours::TEAL, 1);
     for (int y : {top, rule, bottom})
-        s.drawLine(g.frameLeft, y, g.frameRight, y, colours::teal, 1);
+        s.drawLine(g.frameLeft, y, g.frameRight, y, colours::TEAL, 1);
 }
 
 } // namespace
@@ -213,7 +213,7 @@ void Controller::send(RequestKind kind) {
 void Controller::addCommand(std::uint8_t code) {
     const std::string text = commandText(code);
     commands_.add(code, text);
-    if (currentPage_ == 0) view_.invalidate(areas::commandHistory, false);
+    if (currentPage_ == 0) view_.invalidate(areas::COMMAND_HISTORY, false);
     if (observer_) observer_->commandAdded(runClockMs_, code, text);
 }
 
@@ -331,7 +331,7 @@ void Controller::interpretSetup() {
         showBillRow(i);
     }
     setupSeen_ = true;
-    if (currentPage_ == 5) view_.invalidate(areas::page, false);
+    if (currentPage_ == 5) view_.invalidate(areas::PAGE, false);
     if (observer_) observer_->setupReceived();
 }
 
@@ -350,14 +350,14 @@ void Controller::interpretIdentification() {
         v_.programRevision[i] = static_cast<char>(d[15 + i]);
     view_.setFieldText(ids::MANUFACTURER, printable(&d[0], 3));
     view_.setFieldText(ids::PROGRAM_REVISION, printable(&d[15], 8));
-    if (currentPage_ == 5) view_.invalidate(areas::page, false);
+    if (currentPage_ == 5) view_.invalidate(areas::PAGE, false);
     if (observer_) observer_->identificationReceived();
 }
 
 void Controller::interpretStacker() {
     const auto& d = data_.record(REQ_CASS_INFO).data;
     v_.stackerStatus = static_cast<std::uint16_t>(d[0] << 8 | d[1]);
-    if (currentPage_ == 5) view_.invalidate(areas::page, false);
+    if (currentPage_ == 5) view_.invalidate(areas::PAGE, false);
 }
 
 void Controller::interpretPoll() {
@@ -374,8 +374,8 @@ void Controller::interpretPoll() {
         }
         showLastCredit();
     }
-    if (currentPage_ == 0 && anything) view_.invalidate(areas::eventHistory, false);
-    if (currentPage_ == 5) view_.invalidate(areas::page, false);
+    if (currentPage_ == 0 && anything) view_.invalidate(areas::EVENT_HISTORY, false);
+    if (currentPage_ == 5) view_.invalidate(areas::PAGE, false);
 }
 
 void Controller::appendEvent(std::uint8_t b) {

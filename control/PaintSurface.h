@@ -20,23 +20,23 @@ struct Rect {
 };
 
 namespace colours {
-inline constexpr Rgb black{0, 0, 0};
-inline constexpr Rgb grey{204, 204, 204};
-inline constexpr Rgb midGrey{153, 153, 153};
-inline constexpr Rgb green{0, 255, 0};
-inline constexpr Rgb red{255, 0, 0};
-inline constexpr Rgb blue{0, 119, 255};
-inline constexpr Rgb yellow{255, 255, 0};
-inline constexpr Rgb teal{0, 159, 159};
-inline constexpr Rgb cyan{0, 255, 255};
-inline constexpr Rgb stripeGreen{0, 204, 0};
+inline constexpr Rgb BLACK{0, 0, 0};
+inline constexpr Rgb GREY{204, 204, 204};
+inline constexpr Rgb MID_GREY{153, 153, 153};
+inline constexpr Rgb GREEN{0, 255, 0};
+inline constexpr Rgb RED{255, 0, 0};
+inline constexpr Rgb BLUE{0, 119, 255};
+inline constexpr Rgb YELLOW{255, 255, 0};
+inline constexpr Rgb TEAL{0, 159, 159};
+inline constexpr Rgb CYAN{0, 255, 255};
+inline constexpr Rgb STRIPE_GREEN{0, 204, 0};
 } // namespace colours
 
 namespace areas {
-inline constexpr Rect page{18, 194, 542, 366};
-inline constexpr Rect data{30, 198, 530, 362};
-inline constexpr Rect eventHistory{276, 194, 542, 366};
-inline constexpr Rect commandHistory{18, 194, 276, 366};
+inline constexpr Rect PAGE{18, 194, 542, 366};
+inline constexpr Rect DATA{30, 198, 530, 362};
+inline constexpr Rect EVENT_HISTORY{276, 194, 542, 366};
+inline constexpr Rect COMMAND_HISTORY{18, 194, 276, 366};
 } // namespace areas
 
 class PaintSurface {

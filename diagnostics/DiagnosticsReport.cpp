@@ -9,13 +9,13 @@ namespace norvex::diagnostics {
 
 namespace {
 
-constexpr std::string_view crlf = "\r\n";
-constexpr std::string_view starRule = "**************************************************************\r\n";
-constexpr std::string_view dashRule = "--------------------------------------------------------------\r\n";
-constexpr std::string_view columnHeader =
+constexpr std::string_view CRLF = "\r\n";
+constexpr std::string_view STAR_RULE = "**************************************************************\r\n";
+constexpr std::string_view DASH_RULE = "--------------------------------------------------------------\r\n";
+constexpr std::string_view COLUMN_HEADER =
     " Color   Ch3   Ch1   Ch0   Ch2   Ch4   ;    Ch1   Ch0   Ch2\r\n\r\n";
 // Row labels of the optics and video tables, by optic colour, up to the first value.
-constexpr std::string_view colourLabel[opticColours] = {" Red     ", " Green   ", " Blue    ", " I.Red   "};
+constexpr std::string_view COLOUR_LABEL[OPTIC_COLOURS] = {" Red     ", " Green   ", " Blue    ", " I.Red   "};
 
 std::string signedDecimal(int value) {
     return std::to_string(value);
@@ -29,41 +29,41 @@ std::string tableCell(unsigned value, bool hex) {
 // channels 1, 0, 2. trans(ch) and refl(ch) give the values.
 template <typename Trans, typename Refl>
 void appendRow(std::string& out, int colour, Trans trans, Refl refl, bool hex, bool blankLineAfter) {
-    out += colourLabel[colour];
+    out += COLOUR_LABEL[colour];
     const char* separator = "";
-    for (int ch : transmissiveOrder) {
+    for (int ch : TRANSMISSIVE_ORDER) {
         out += separator;
         out += tableCell(trans(ch), hex);
         separator = "   ";
     }
     out += "   ;";
     separator = "    ";
-    for (int ch : reflectiveOrder) {
+    for (int ch : REFLECTIVE_ORDER) {
         out += separator;
         out += tableCell(refl(ch), hex);
         separator = "   ";
     }
-    out += crlf;
-    if (blankLineAfter) out += crlf;
+    out += CRLF;
+    if (blankLineAfter) out += CRLF;
 }
 
 template <typename T>
 void appendTable(std::string& out, std::string_view title, const OpticTable<T>& trans,
                  const OpticTable<T>& refl, bool hex, bool blankLineAfter) {
-    out += dashRule;
+    out += DASH_RULE;
     out += title;
-    out += dashRule;
-    out += columnHeader;
-    for (int col = 0; col < opticColours; ++col)
+    out += DASH_RULE;
+    out += COLUMN_HEADER;
+    for (int col = 0; col < OPTIC_COLOURS; ++col)
         appendRow(
             out, col, [&](int ch) { return unsigned{trans[ch][col]}; },
-            [&](int ch) { return unsigned{refl[ch][col]}; }, hex, blankLineAfter && col == colourInfrared);
+            [&](int ch) { return unsigned{refl[ch][col]}; }, hex, blankLineAfter && col == COLOUR_INFRARED);
 }
 
 void appendPartTitle(std::string& out, std::string_view title) {
-    out += starRule;
+    out += STAR_RULE;
     out += title;
-    out += starRule;
+    out += STAR_RULE;
 }
 
 } // namespace
@@ -74,9 +74,9 @@ std::string statisticsPart(const ReportContext& ctx) {
     const std::tm& t = ctx.localTime;
 
     std::string out;
-    out += starRule;
+    out += STAR_RULE;
     out += "****************** Tavik diagnostics file **********************\r\n";
-    out += starRule;
+    out += STAR_RULE;
     const std::string serial(ctx.serialNumber.c_str()); // as printed text: up to a NUL
     out += "\r\n          Unit Ser. Num.: " + serial + "\r\n";
     // The revision comes from the validator: up to its first NUL, at most 8 characters, and a
@@ -87,33 +87,33 @@ std::string statisticsPart(const ReportContext& ctx) {
         const char c = ctx.programRevision[i];
         out += (c >= 0x20 && c <= 0x7E) ? c : '?';
     }
-    out += crlf;
+    out += CRLF;
     out += "          Date..........: " + signedDecimal(t.tm_mon + 1) + "-" + signedDecimal(t.tm_mday) + "-" +
            signedDecimal(t.tm_year + 1900) + ".\r\n";
     out += "          Time..........: " + signedDecimal(t.tm_hour) + ":" + signedDecimal(t.tm_min) + ":" +
            signedDecimal(t.tm_sec) + ".\r\n\r\n";
 
     appendPartTitle(out, "  PART I - STATISTICAL DATA \r\n");
-    out += dashRule;
+    out += DASH_RULE;
     out += "Number  Event Description               Count\r\n";
-    out += dashRule;
+    out += DASH_RULE;
     for (std::size_t i = 0; i < stats.eventCount.size(); ++i) {
         out += ' ' + decimal(i + 1, 2) + "     ";
-        out += eventDescription[i];
+        out += EVENT_DESCRIPTION[i];
         out += "   " + decimal(stats.eventCount[i]) + "\r\n";
     }
-    out += dashRule;
+    out += DASH_RULE;
     out += " Accepted Bills:\r\n";
-    out += dashRule;
+    out += DASH_RULE;
     out += " Type  Val   Count\r\n\r\n";
     for (std::size_t type = 0; type < stats.billsAccepted.size(); ++type)
         out += ' ' + decimal(type, 2) + "    " + decimal(ctx.billCredit[type], 3) + "   " +
                decimal(stats.billsAccepted[type]) + "\r\n";
     out += " Total     : " + decimal(totalAccepted(stats)) + "\r\n";
-    out += dashRule;
+    out += DASH_RULE;
     // Nothing counted at all prints 0.00, as the statistics page shows.
     out += " Acceptance Rate : " + fixedTwo(acceptanceRate(stats), 5) + " %\r\n";
-    out += dashRule;
+    out += DASH_RULE;
     return out;
 }
 
@@ -123,20 +123,20 @@ std::string sensorsPart(const ReportContext& ctx) {
 
     std::string out;
     appendPartTitle(out, "  PART II - SENSORS DATA\r\n");
-    out += dashRule;
+    out += DASH_RULE;
     out += " Sensor:\t Gain(h)  Target   Reading  Status\r\n";
-    out += dashRule;
+    out += DASH_RULE;
     for (std::size_t i = 0; i < data.sensor.size(); ++i) {
         const SensorReading& s = data.sensor[i];
         out += ' ';
-        out += sensorName[i];
+        out += SENSOR_NAME[i];
         out += "\t " + hexUpper(s.gain, 3) + "      " + decimal(s.target, 3) + "      " +
                decimal(s.reading, 3) + "      " + (s.status == 1 ? "open" : "closed") + "\r\n";
     }
-    out += dashRule;
+    out += DASH_RULE;
     out += " Temperature:\t  Current " + decimal(data.tempCurrent) + " ;  At Vla " + decimal(data.tempAtVla) +
            " \r\n";
-    out += dashRule;
+    out += DASH_RULE;
     return out;
 }
 
@@ -163,16 +163,16 @@ std::string videoPart(const ReportContext& ctx) {
 
     std::string out;
     appendPartTitle(out, "  PART IV - WHITE PAPER VIDEO TEST RESULTS\r\n");
-    out += dashRule;
+    out += DASH_RULE;
     out += "         Transmissive Video Levels          Reflective Video L.\r\n";
-    out += dashRule;
-    out += columnHeader;
-    for (int col = 0; col < opticColours; ++col)
+    out += DASH_RULE;
+    out += COLUMN_HEADER;
+    for (int col = 0; col < OPTIC_COLOURS; ++col)
         appendRow(
             out, col, [&](int ch) { return unsigned{data.videoTrans[ch][col][0]}; },
-            [&](int ch) { return unsigned{data.videoRefl[ch][col][0]}; }, false, col == colourInfrared);
-    out += dashRule;
-    out += starRule;
+            [&](int ch) { return unsigned{data.videoRefl[ch][col][0]}; }, false, col == COLOUR_INFRARED);
+    out += DASH_RULE;
+    out += STAR_RULE;
     return out;
 }
 
@@ -195,12 +195,12 @@ std::string sanitizeSerial(const std::string& serial) {
 }
 
 std::string proposedLogFileName(const std::string& serial) {
-    constexpr std::string_view prefix = "Tavik_", suffix = ".TXT";
-    constexpr std::size_t maxName = 255; // longest file name on the common Linux file systems
+    constexpr std::string_view PREFIX = "Tavik_", SUFFIX = ".TXT";
+    constexpr std::size_t MAX_NAME = 255; // longest file name on the common Linux file systems
     std::string safe = sanitizeSerial(serial);
-    if (safe.size() > maxName - prefix.size() - suffix.size())
-        safe.resize(maxName - prefix.size() - suffix.size());
-    return std::string(prefix) + safe + std::string(suffix);
+    if (safe.size() > MAX_NAME - PREFIX.size() - SUFFIX.size())
+        safe.resize(MAX_NAME - PREFIX.size() - SUFFIX.size());
+    return std::string(PREFIX) + safe + std::string(SUFFIX);
 }
 
 } // namespace norvex::diagnostics

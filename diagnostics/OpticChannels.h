@@ -9,26 +9,26 @@
 
 namespace norvex::diagnostics {
 
-inline constexpr int opticChannels = 7; // kept per record; only the first five / three are shown
-inline constexpr int opticColours = 4;
+inline constexpr int OPTIC_CHANNELS = 7; // kept per record; only the first five / three are shown
+inline constexpr int OPTIC_COLOURS = 4;
 
-enum OpticColour : int { colourRed = 0, colourGreen = 1, colourBlue = 2, colourInfrared = 3 };
+enum OpticColour : int { COLOUR_RED = 0, COLOUR_GREEN = 1, COLOUR_BLUE = 2, COLOUR_INFRARED = 3 };
 
-inline constexpr std::array<int, 5> transmissiveOrder{3, 1, 0, 2, 4};
-inline constexpr std::array<int, 3> reflectiveOrder{1, 0, 2};
+inline constexpr std::array<int, 5> TRANSMISSIVE_ORDER{3, 1, 0, 2, 4};
+inline constexpr std::array<int, 3> REFLECTIVE_ORDER{1, 0, 2};
 
 // The colour values and marks of an optic colour are drawn in; infrared is shown in yellow.
 // An index outside 0..3 is shown as red.
 constexpr Rgb opticColourRgb(int colour) {
     switch (colour) {
-    case colourGreen:
-        return colours::green;
-    case colourBlue:
-        return colours::blue;
-    case colourInfrared:
-        return colours::yellow;
+    case COLOUR_GREEN:
+        return colours::GREEN;
+    case COLOUR_BLUE:
+        return colours::BLUE;
+    case COLOUR_INFRARED:
+        return colours::YELLOW;
     default:
-        return colours::red;
+        return colours::RED;
     }
 }
 

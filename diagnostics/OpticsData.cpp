@@ -3,8 +3,8 @@
 namespace norvex::diagnostics {
 
 void decodeOptics(const std::uint8_t* bytes, OpticsData& data) {
-    for (int ch = 0; ch < opticChannels; ++ch) {
-        for (int col = 0; col < opticColours; ++col) {
+    for (int ch = 0; ch < OPTIC_CHANNELS; ++ch) {
+        for (int col = 0; col < OPTIC_COLOURS; ++col) {
             const int k = 4 * ch + col;
             data.reflWhite[ch][col] = bytes[k];
             data.transWhite[ch][col] = bytes[28 + k];

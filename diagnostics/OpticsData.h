@@ -10,15 +10,15 @@
 
 namespace norvex::diagnostics {
 
-inline constexpr std::size_t opticsDataBytes = 336;
+inline constexpr std::size_t OPTICS_DATA_BYTES = 336;
 
-template <typename T> using OpticTable = std::array<std::array<T, opticColours>, opticChannels>;
+template <typename T> using OpticTable = std::array<std::array<T, OPTIC_COLOURS>, OPTIC_CHANNELS>;
 
 struct OpticsData {
     OpticTable<std::uint8_t> reflWhite{}, transWhite{}, reflBlack{}, transBlack{};
     OpticTable<std::uint16_t> transGain{}, reflGain{};
     OpticTable<std::uint8_t> transEmitter{}, reflEmitter{};
-    int selectedColour = colourRed; // the colour the page shows
+    int selectedColour = COLOUR_RED; // the colour the page shows
 };
 
 // Eight blocks of 28 items, item 4 x channel + colour: reflective and transmissive white, then

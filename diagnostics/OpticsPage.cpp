@@ -7,20 +7,20 @@ namespace norvex::diagnostics {
 
 void drawOpticsPage(PaintSurface& surface, const OpticsData& data, int colour) {
     // The colour indexes the tables: never let an unexpected value reach past them.
-    const int col = (colour >= 0 && colour < opticColours) ? colour : colourRed;
+    const int col = (colour >= 0 && colour < OPTIC_COLOURS) ? colour : COLOUR_RED;
     const Rgb value = opticColourRgb(col);
 
     for (int ch = 0; ch < 5; ++ch)
-        pageText(surface, opticsChannelX(ch) - 6, 200, "Chan " + decimal(ch), colours::grey);
-    pageText(surface, 45, 200, "Optics Settings", colours::grey);
-    pageText(surface, 45, 220, "Transm. white levels", colours::grey);
-    pageText(surface, 45, 235, "Transm. black levels", colours::grey);
-    pageText(surface, 45, 250, "Transm. emitters", colours::grey);
-    pageText(surface, 45, 265, "Transm. gains (hex)", colours::grey);
-    pageText(surface, 45, 290, "Refl. white levels", colours::grey);
-    pageText(surface, 45, 305, "Refl. black levels", colours::grey);
-    pageText(surface, 45, 320, "Refl. emitters", colours::grey);
-    pageText(surface, 45, 335, "Refl. gains (hex)", colours::grey);
+        pageText(surface, opticsChannelX(ch) - 6, 200, "Chan " + decimal(ch), colours::GREY);
+    pageText(surface, 45, 200, "Optics Settings", colours::GREY);
+    pageText(surface, 45, 220, "Transm. white levels", colours::GREY);
+    pageText(surface, 45, 235, "Transm. black levels", colours::GREY);
+    pageText(surface, 45, 250, "Transm. emitters", colours::GREY);
+    pageText(surface, 45, 265, "Transm. gains (hex)", colours::GREY);
+    pageText(surface, 45, 290, "Refl. white levels", colours::GREY);
+    pageText(surface, 45, 305, "Refl. black levels", colours::GREY);
+    pageText(surface, 45, 320, "Refl. emitters", colours::GREY);
+    pageText(surface, 45, 335, "Refl. gains (hex)", colours::GREY);
 
     for (int ch = 0; ch < 5; ++ch) {
         const int x = opticsChannelX(ch);

@@ -9,8 +9,8 @@ namespace norvex::diagnostics {
 
 // Left edge of a channel's values; columns show channels 3, 1, 0, 2, 4 from left to right.
 constexpr int opticsChannelX(int channel) {
-    constexpr int x[5] = {335, 275, 395, 215, 455};
-    return x[channel];
+    constexpr int CHANNEL_LEFT[5] = {335, 275, 395, 215, 455};
+    return CHANNEL_LEFT[channel];
 }
 
 // colour: 0 red, 1 green, 2 blue, 3 infrared; any other value is shown as red.

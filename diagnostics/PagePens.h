@@ -8,12 +8,12 @@
 namespace norvex::diagnostics {
 
 inline void pageText(PaintSurface& s, int x, int y, std::string_view text, Rgb colour) {
-    s.drawText(x, y, text, colour, colours::black);
+    s.drawText(x, y, text, colour, colours::BLACK);
 }
 
 // Solid, 1 pixel, teal.
 inline void gridLine(PaintSurface& s, int x1, int y1, int x2, int y2) {
-    s.drawLine(x1, y1, x2, y2, colours::teal, 1);
+    s.drawLine(x1, y1, x2, y2, colours::TEAL, 1);
 }
 
 } // namespace norvex::diagnostics

@@ -2,8 +2,8 @@
 
 namespace norvex::diagnostics {
 
-const std::array<std::string_view, 5> sensorName{"Sidelook", "Chan. Open", "Front right", "Front left",
-                                                 "Rear exit"};
+const std::array<std::string_view, 5> SENSOR_NAME{"Sidelook", "Chan. Open", "Front right", "Front left",
+                                                  "Rear exit"};
 
 void decodeSensors(const std::uint8_t* bytes, SensorsData& data) {
     for (int group = 0; group < 5; ++group) {

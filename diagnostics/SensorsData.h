@@ -9,7 +9,7 @@
 
 namespace norvex::diagnostics {
 
-inline constexpr std::size_t sensorsDataBytes = 27;
+inline constexpr std::size_t SENSORS_DATA_BYTES = 27;
 
 struct SensorReading {
     std::uint16_t gain = 0;
@@ -25,7 +25,7 @@ struct SensorsData {
     std::uint8_t tempCurrent = 0; // present temperature
 };
 
-extern const std::array<std::string_view, 5> sensorName;
+extern const std::array<std::string_view, 5> SENSOR_NAME;
 
 // The record carries the sensors in the order Front right, Front left, Rear exit, Sidelook,
 // Chan. Open, five bytes each (big-endian gain, target, reading, status), then the temperature

@@ -4,7 +4,7 @@
 
 namespace norvex::diagnostics {
 
-const std::array<std::string_view, 20> eventDescription{
+const std::array<std::string_view, 20> EVENT_DESCRIPTION{
     "Return Before Evaluation     ", "Did Not Pass Optical Test    ", "Disabled Bill Entry          ",
     "Did Not Pass Security Test   ", "Tailgating Detected          ", "Did Not Pass Correlation Test",
     "Did Not Pass Magnetic Test   ", "Not Used                     ", "Stringing Attempt            ",

@@ -10,7 +10,7 @@
 namespace norvex::diagnostics {
 
 // Data bytes of the statistics record (the checksum that follows is not part of them).
-inline constexpr std::size_t statisticsDataBytes = 72;
+inline constexpr std::size_t STATISTICS_DATA_BYTES = 72;
 
 struct StatisticsData {
     std::array<std::uint16_t, 16> billsAccepted{}; // by bill type 0..15
@@ -18,7 +18,7 @@ struct StatisticsData {
 };
 
 // Event texts, index = event number - 1; each exactly 29 characters, padded with blanks.
-extern const std::array<std::string_view, 20> eventDescription;
+extern const std::array<std::string_view, 20> EVENT_DESCRIPTION;
 
 // Counters are little-endian 16-bit values: 16 bill counts, then 20 event counts.
 void decodeStatistics(const std::uint8_t* bytes, StatisticsData& data);

@@ -6,8 +6,8 @@
 
 namespace norvex::diagnostics {
 
-inline constexpr int statisticsRowY0 = 224; // first table row
-inline constexpr int statisticsRowStep = 14;
+inline constexpr int STATISTICS_ROW_Y0 = 224; // first table row
+inline constexpr int STATISTICS_ROW_STEP = 14;
 
 // Left edge of an event number: two-digit numbers start 6 pixels left of one-digit ones.
 constexpr int eventNumberX(int eventNumber) {

@@ -23,11 +23,11 @@ std::string decimal(std::uint64_t value, int minDigits) {
 }
 
 std::string hexUpper(std::uint64_t value, int minDigits) {
-    static constexpr char digits[] = "0123456789ABCDEF";
+    static constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
     char buf[16];
     char* p = buf + sizeof buf;
     do {
-        *--p = digits[value & 0xF];
+        *--p = HEX_DIGITS[value & 0xF];
         value >>= 4;
     } while (value != 0);
     return padded(p, buf + sizeof buf, minDigits, '0');

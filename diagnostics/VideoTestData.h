@@ -11,11 +11,11 @@
 
 namespace norvex::diagnostics {
 
-inline constexpr std::size_t videoTestDataBytes = 280;
-inline constexpr int videoSamples = 5;
+inline constexpr std::size_t VIDEO_TEST_DATA_BYTES = 280;
+inline constexpr int VIDEO_SAMPLES = 5;
 
 using VideoTable =
-    std::array<std::array<std::array<std::uint8_t, videoSamples>, opticColours>, opticChannels>;
+    std::array<std::array<std::array<std::uint8_t, VIDEO_SAMPLES>, OPTIC_COLOURS>, OPTIC_CHANNELS>;
 
 struct VideoTestData {
     VideoTable videoRefl{};

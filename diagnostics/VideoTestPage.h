@@ -14,19 +14,19 @@ struct VideoGraph {
     int x0; // left edge; every graph spans y 220 to 340
 };
 
-inline constexpr std::array<VideoGraph, 5> transmissiveGraphs{
+inline constexpr std::array<VideoGraph, 5> TRANSMISSIVE_GRAPHS{
     {{3, 60}, {1, 115}, {0, 170}, {2, 225}, {4, 280}}};
-inline constexpr std::array<VideoGraph, 3> reflectiveGraphs{{{1, 370}, {0, 425}, {2, 480}}};
+inline constexpr std::array<VideoGraph, 3> REFLECTIVE_GRAPHS{{{1, 370}, {0, 425}, {2, 480}}};
 
-inline constexpr int videoGraphTop = 220;
-inline constexpr int videoGraphBottom = 340;
+inline constexpr int VIDEO_GRAPH_TOP = 220;
+inline constexpr int VIDEO_GRAPH_BOTTOM = 340;
 
 // Height of a level mark. A level above the scale is drawn 3 pixels above the top line (217),
 // one below it 3 pixels below the bottom line (343).
 constexpr int videoMarkY(int level, bool reflective) {
     const int y = (reflective ? 720 : 440) - 2 * level;
-    if (y > videoGraphBottom) return videoGraphBottom + 3;
-    if (y < videoGraphTop) return videoGraphTop - 3;
+    if (y > VIDEO_GRAPH_BOTTOM) return VIDEO_GRAPH_BOTTOM + 3;
+    if (y < VIDEO_GRAPH_TOP) return VIDEO_GRAPH_TOP - 3;
     return y;
 }
 

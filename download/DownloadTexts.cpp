@@ -26,14 +26,14 @@ size_t tailCut(const std::string& s, size_t pos) {
 
 std::string progressCaption(const std::string& fileName) {
     const std::string prefix = "file name: ";
-    const size_t room = kCaptionCapacity - 1 - prefix.size();
+    const size_t room = CAPTION_CAPACITY - 1 - prefix.size();
     if (fileName.size() <= room) return prefix + fileName;
 
     const std::string ellipsis = "...";
-    constexpr size_t kTailBytes = 16;
-    const size_t headRoom = room - ellipsis.size() - kTailBytes;
+    constexpr size_t TAIL_BYTES = 16;
+    const size_t headRoom = room - ellipsis.size() - TAIL_BYTES;
     const size_t head = headCut(fileName, headRoom);
-    const size_t tail = tailCut(fileName, fileName.size() - kTailBytes);
+    const size_t tail = tailCut(fileName, fileName.size() - TAIL_BYTES);
     return prefix + fileName.substr(0, head) + ellipsis + fileName.substr(tail);
 }
 

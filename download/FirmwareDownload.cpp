@@ -39,16 +39,16 @@ DownloadOutcome FirmwareDownload::finish(DownloadOutcome outcome, const char* te
     }
     channel_.close();
     report_.outcome = outcome;
-    ui_.message(text, kInfoCaption, MessageButtons::Ok, icon);
+    ui_.message(text, INFO_CAPTION, MessageButtons::Ok, icon);
     return outcome;
 }
 
 std::optional<std::string> FirmwareDownload::chooseImage() {
     if (options_.imagePath) return options_.imagePath;
     ImageFileRequest request;
-    request.defaultExtension = kImageExtension;
-    request.initialName = kImageInitialName;
-    request.filter = kImageFilter;
+    request.defaultExtension = IMAGE_EXTENSION;
+    request.initialName = IMAGE_INITIAL_NAME;
+    request.filter = IMAGE_FILTER;
     return ui_.chooseImageFile(request);
 }
 
@@ -58,17 +58,17 @@ DownloadOutcome FirmwareDownload::run() {
     // Polling stops and the link lets go of the port for good.
     link_.stopLink();
 
-    if (options_.confirmDipSwitches && ui_.message(kDipSwitchPrompt, kInfoCaption, MessageButtons::OkCancel,
+    if (options_.confirmDipSwitches && ui_.message(DIP_SWITCH_PROMPT, INFO_CAPTION, MessageButtons::OkCancel,
                                                    MessageIcon::None) != MessageResult::Ok)
-        return finish(DownloadOutcome::Aborted, kDownloadAborted, MessageIcon::None);
+        return finish(DownloadOutcome::Aborted, DOWNLOAD_ABORTED_TEXT, MessageIcon::None);
 
     // A port that does not open is reported and the procedure goes on: the handshake then fails.
-    report_.portOpenedAt9600 = channel_.reopen(kLoaderBaud);
+    report_.portOpenedAt9600 = channel_.reopen(LOADER_BAUD);
     if (!report_.portOpenedAt9600)
-        ui_.message(kPortFailed, kInfoCaption, MessageButtons::Ok, MessageIcon::None);
+        ui_.message(PORT_FAILED, INFO_CAPTION, MessageButtons::Ok, MessageIcon::None);
 
     const auto path = chooseImage();
-    if (!path) return finish(DownloadOutcome::Aborted, kDownloadAborted, MessageIcon::None);
+    if (!path) return finish(DownloadOutcome::Aborted, DOWNLOAD_ABORTED_TEXT, MessageIcon::None);
     report_.imagePath = *path;
     const std::string fileName = std::filesystem::path(*path).filename().string();
     ui_.invalidateMainWindow();
@@ -77,7 +77,7 @@ DownloadOutcome FirmwareDownload::run() {
     // loader acts on it, so a missing or short image must never get that far.
     FirmwareImage image;
     if (image.load(*path) != FirmwareImage::Status::Ok)
-        return finish(DownloadOutcome::ImageUnusable, kDownloadAborted, MessageIcon::Error);
+        return finish(DownloadOutcome::ImageUnusable, DOWNLOAD_ABORTED_TEXT, MessageIcon::Error);
     report_.groups = image.groups();
     report_.records = image.recordCount();
     report_.expectedCheckValue = image.expectedCheckValue();
@@ -91,7 +91,7 @@ DownloadOutcome FirmwareDownload::run() {
         return finish(outcome, text, icon);
     };
 
-    if (!loader.handshake()) return done(DownloadOutcome::NoConnection, kLoaderSilent, MessageIcon::None);
+    if (!loader.handshake()) return done(DownloadOutcome::NoConnection, LOADER_SILENT, MessageIcon::None);
 
     // A failed reopen is not reported here; the line then refuses everything and the header fails.
     report_.portOpenedAt38400 = loader.changeSpeed();
@@ -100,7 +100,8 @@ DownloadOutcome FirmwareDownload::run() {
     const ExchangeResult header = loader.sendHeader(image.header());
     report_.lastAttempts = header.attempts;
     ui_.pumpEvents();
-    if (!header.accepted) return done(DownloadOutcome::HeaderFailed, kDownloadAborted, MessageIcon::Error);
+    if (!header.accepted)
+        return done(DownloadOutcome::HeaderFailed, DOWNLOAD_ABORTED_TEXT, MessageIcon::Error);
 
     ui_.setProgressCaption(progressCaption(fileName));
     ui_.setProgressRange(1, image.recordCount() + 1);
@@ -111,7 +112,7 @@ DownloadOutcome FirmwareDownload::run() {
         report_.lastAttempts = record.attempts;
         if (!record.accepted) {
             report_.failedRecord = i;
-            return done(DownloadOutcome::RecordFailed, kDownloadAborted, MessageIcon::Error);
+            return done(DownloadOutcome::RecordFailed, DOWNLOAD_ABORTED_TEXT, MessageIcon::Error);
         }
         ++report_.recordsSent;
         ui_.stepProgress();
@@ -121,10 +122,10 @@ DownloadOutcome FirmwareDownload::run() {
     report_.checkValue = loader.requestCheckValue();
     // A missing check value cannot confirm the transfer: it is a failed check, not a stale comparison.
     if (!report_.checkValue)
-        return done(DownloadOutcome::NoCheckValue, kCheckValueFailed, MessageIcon::Error);
+        return done(DownloadOutcome::NoCheckValue, CHECK_VALUE_FAILED, MessageIcon::Error);
     if (*report_.checkValue != image.expectedCheckValue())
-        return done(DownloadOutcome::CrcMismatch, kCheckValueFailed, MessageIcon::Error);
-    return done(DownloadOutcome::Success, kDownloadComplete, MessageIcon::Information);
+        return done(DownloadOutcome::CrcMismatch, CHECK_VALUE_FAILED, MessageIcon::Error);
+    return done(DownloadOutcome::Success, DOWNLOAD_COMPLETE, MessageIcon::Information);
 }
 
 } // namespace norvex::download

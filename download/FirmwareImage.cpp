@@ -8,17 +8,17 @@
 namespace norvex::download {
 
 int groupCount(const ImageHeader& header) {
-    const auto first = header.begin() + kGroupTableOffset;
-    const auto last = first + kGroupTableSize;
+    const auto first = header.begin() + GROUP_TABLE_OFFSET;
+    const auto last = first + GROUP_TABLE_SIZE;
     return static_cast<int>(std::find(first, last, uint8_t{0xFF}) - first);
 }
 
 uint16_t expectedCheckValue(const ImageHeader& header) {
-    return static_cast<uint16_t>(header[kCheckValueOffset] << 8 | header[kCheckValueOffset + 1]);
+    return static_cast<uint16_t>(header[CHECK_VALUE_OFFSET] << 8 | header[CHECK_VALUE_OFFSET + 1]);
 }
 
 size_t requiredImageSize(int groups) {
-    return kHeaderSize + kRecordSize * static_cast<size_t>(groups) * kRecordsPerGroup;
+    return HEADER_SIZE + RECORD_SIZE * static_cast<size_t>(groups) * RECORDS_PER_GROUP;
 }
 
 void FirmwareImage::clear() {
@@ -29,14 +29,14 @@ void FirmwareImage::clear() {
 
 FirmwareImage::Status FirmwareImage::assign(std::span<const uint8_t> bytes) {
     clear();
-    if (bytes.size() < kHeaderSize) return Status::TooShort;
+    if (bytes.size() < HEADER_SIZE) return Status::TooShort;
     ImageHeader header;
-    std::copy_n(bytes.begin(), kHeaderSize, header.begin());
+    std::copy_n(bytes.begin(), HEADER_SIZE, header.begin());
     const int groups = groupCount(header);
     if (bytes.size() < requiredImageSize(groups)) return Status::TooShort;
     header_ = header;
     groups_ = groups;
-    records_.assign(bytes.begin() + kHeaderSize, bytes.begin() + requiredImageSize(groups));
+    records_.assign(bytes.begin() + HEADER_SIZE, bytes.begin() + requiredImageSize(groups));
     return Status::Ok;
 }
 
@@ -49,7 +49,7 @@ FirmwareImage::Status FirmwareImage::load(const std::string& path) {
     if (!file) return Status::CannotOpen;
 
     // Never more than the largest image the header can describe; the rest of a file is ignored.
-    std::vector<uint8_t> bytes(requiredImageSize(static_cast<int>(kGroupTableSize)));
+    std::vector<uint8_t> bytes(requiredImageSize(static_cast<int>(GROUP_TABLE_SIZE)));
     size_t got = 0;
     while (got < bytes.size()) {
         const size_t n = std::fread(bytes.data() + got, 1, bytes.size() - got, file.get());
@@ -62,11 +62,11 @@ FirmwareImage::Status FirmwareImage::load(const std::string& path) {
 }
 
 std::span<const uint8_t, 3> FirmwareImage::recordAddress(int i) const {
-    return std::span<const uint8_t, 3>(records_.data() + static_cast<size_t>(i) * kRecordSize + 1, 3);
+    return std::span<const uint8_t, 3>(records_.data() + static_cast<size_t>(i) * RECORD_SIZE + 1, 3);
 }
 
 std::span<const uint8_t, 128> FirmwareImage::recordData(int i) const {
-    return std::span<const uint8_t, 128>(records_.data() + static_cast<size_t>(i) * kRecordSize + 4, 128);
+    return std::span<const uint8_t, 128>(records_.data() + static_cast<size_t>(i) * RECORD_SIZE + 4, 128);
 }
 
 } // namespace norvex::download

@@ -9,14 +9,14 @@
 
 namespace norvex::download {
 
-inline constexpr size_t kHeaderSize = 128;
-inline constexpr size_t kRecordSize = 133;
-inline constexpr size_t kGroupTableOffset = 34;
-inline constexpr size_t kGroupTableSize = 55;
-inline constexpr size_t kCheckValueOffset = 126;
-inline constexpr int kRecordsPerGroup = 32;
+inline constexpr size_t HEADER_SIZE = 128;
+inline constexpr size_t RECORD_SIZE = 133;
+inline constexpr size_t GROUP_TABLE_OFFSET = 34;
+inline constexpr size_t GROUP_TABLE_SIZE = 55;
+inline constexpr size_t CHECK_VALUE_OFFSET = 126;
+inline constexpr int RECORDS_PER_GROUP = 32;
 
-using ImageHeader = std::array<uint8_t, kHeaderSize>;
+using ImageHeader = std::array<uint8_t, HEADER_SIZE>;
 
 // Number of groups: the bytes of the group table before its first 0xFF (55 when there is none).
 int groupCount(const ImageHeader& header);
@@ -40,7 +40,7 @@ public:
 
     const ImageHeader& header() const { return header_; }
     int groups() const { return groups_; }
-    int recordCount() const { return groups_ * kRecordsPerGroup; }
+    int recordCount() const { return groups_ * RECORDS_PER_GROUP; }
     uint16_t expectedCheckValue() const { return download::expectedCheckValue(header_); }
 
     // Record i (0-based): its three address bytes and its 128 data bytes.

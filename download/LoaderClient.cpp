@@ -40,7 +40,7 @@ void LoaderClient::discardInput() {
 
 void LoaderClient::wait(int ms) {
     while (ms > 0) {
-        const int slice = std::min(ms, kWaitSliceMs);
+        const int slice = std::min(ms, WAIT_SLICE_MS);
         channel_.delayMs(slice);
         ms -= slice;
         if (idle_) idle_();
@@ -55,11 +55,11 @@ bool LoaderClient::handshake() {
 
 bool LoaderClient::changeSpeed() {
     const auto frame = commandFrame(LoaderCommand::SetSpeed);
-    const std::array<uint8_t, 1> speed{kSpeedByte38400};
+    const std::array<uint8_t, 1> speed{SPEED_BYTE_38400};
     send(frame);
     send(speed);
     wait(timing_.speedChangeDelayMs);
-    return channel_.reopen(kTransferBaud);
+    return channel_.reopen(TRANSFER_BAUD);
 }
 
 void LoaderClient::speedCheck() {
@@ -71,25 +71,25 @@ void LoaderClient::speedCheck() {
 }
 
 ExchangeResult LoaderClient::sendHeader(const ImageHeader& header) {
-    return exchangeBlock(LoaderCommand::Header, {}, std::span<const uint8_t, 128>(header), kHeaderAttempts);
+    return exchangeBlock(LoaderCommand::Header, {}, std::span<const uint8_t, 128>(header), HEADER_ATTEMPTS);
 }
 
 ExchangeResult LoaderClient::sendRecord(std::span<const uint8_t, 3> address,
                                         std::span<const uint8_t, 128> data) {
-    return exchangeBlock(LoaderCommand::Record, address, data, kRecordAttempts);
+    return exchangeBlock(LoaderCommand::Record, address, data, RECORD_ATTEMPTS);
 }
 
 ExchangeResult LoaderClient::exchangeBlock(LoaderCommand command, std::span<const uint8_t> prefix,
                                            std::span<const uint8_t, 128> block, int maxAttempts) {
     // The frame and the address bytes that follow it go out in one write.
-    std::array<uint8_t, 4 + kAddressSize> opening{};
+    std::array<uint8_t, 4 + ADDRESS_SIZE> opening{};
     const auto frame = commandFrame(command);
     std::copy(frame.begin(), frame.end(), opening.begin());
     std::copy(prefix.begin(), prefix.end(), opening.begin() + frame.size());
     const std::span<const uint8_t> openingBytes(opening.data(), frame.size() + prefix.size());
 
     ExchangeResult result;
-    std::array<uint8_t, kBlockSize> returned{};
+    std::array<uint8_t, BLOCK_SIZE> returned{};
     while (result.attempts < maxAttempts) {
         ++result.attempts;
         discardInput();
@@ -100,7 +100,7 @@ ExchangeResult LoaderClient::exchangeBlock(LoaderCommand command, std::span<cons
         }
         if (!send(block)) continue;
         receive(returned.data(), returned.size(), timing_.blockTimeoutMs); // not examined
-        if (!send(kAck)) continue;
+        if (!send(LOADER_ACK)) continue;
         if (receiveAck(timing_.blockAckTimeoutMs)) {
             result.accepted = true;
             return result;

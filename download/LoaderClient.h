@@ -51,7 +51,7 @@ public:
 
     const LoaderTraffic& traffic() const { return traffic_; }
 
-    static constexpr int kWaitSliceMs = 20;
+    static constexpr int WAIT_SLICE_MS = 20;
 
 private:
     ExchangeResult exchangeBlock(LoaderCommand command, std::span<const uint8_t> prefix,

@@ -16,16 +16,16 @@ enum class LoaderCommand : uint8_t {
     CheckValue = 0x84, // asks for the 16-bit check value of what was received, high byte first
 };
 
-inline constexpr uint8_t kSpeedByte38400 = 0x02; // the byte after SetSpeed
-inline constexpr int kLoaderBaud = 9600;
-inline constexpr int kTransferBaud = 38400;
+inline constexpr uint8_t SPEED_BYTE_38400 = 0x02; // the byte after SetSpeed
+inline constexpr int LOADER_BAUD = 9600;
+inline constexpr int TRANSFER_BAUD = 38400;
 
-inline constexpr size_t kBlockSize = 128;
-inline constexpr size_t kAddressSize = 3;
-inline constexpr int kHeaderAttempts = 100;
-inline constexpr int kRecordAttempts = 101; // a record gets one attempt more than the header
+inline constexpr size_t BLOCK_SIZE = 128;
+inline constexpr size_t ADDRESS_SIZE = 3;
+inline constexpr int HEADER_ATTEMPTS = 100;
+inline constexpr int RECORD_ATTEMPTS = 101; // a record gets one attempt more than the header
 
-inline constexpr std::array<uint8_t, 2> kAck{'#', 'A'};
+inline constexpr std::array<uint8_t, 2> LOADER_ACK{'#', 'A'};
 
 constexpr std::array<uint8_t, 4> commandFrame(LoaderCommand command) {
     const auto code = static_cast<uint8_t>(command);
@@ -34,7 +34,7 @@ constexpr std::array<uint8_t, 4> commandFrame(LoaderCommand command) {
 
 // True only for exactly the two bytes "#A".
 constexpr bool isAck(const uint8_t* bytes, size_t count) {
-    return count == kAck.size() && bytes[0] == kAck[0] && bytes[1] == kAck[1];
+    return count == LOADER_ACK.size() && bytes[0] == LOADER_ACK[0] && bytes[1] == LOADER_ACK[1];
 }
 
 // Waits and read time-outs of the loader dialogue. The waits are the loader's; the time-outs are

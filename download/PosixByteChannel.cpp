@@ -99,12 +99,12 @@ bool PosixByteChannel::loaderLine(termios& tio, speed_t speed) {
 bool PosixByteChannel::write(const uint8_t* data, size_t length) {
     if (fd_ < 0) return false;
     size_t done = 0;
-    auto stallDeadline = Clock::now() + std::chrono::milliseconds(kWriteStallMs);
+    auto stallDeadline = Clock::now() + std::chrono::milliseconds(WRITE_STALL_MS);
     while (done < length) {
         const ssize_t n = ::write(fd_, data + done, length - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
-            stallDeadline = Clock::now() + std::chrono::milliseconds(kWriteStallMs);
+            stallDeadline = Clock::now() + std::chrono::milliseconds(WRITE_STALL_MS);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;

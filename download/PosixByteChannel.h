@@ -28,7 +28,7 @@ public:
     const std::string& devicePath() const { return path_; }
 
     // A write gives up when the device takes no byte for this long (a stuck line).
-    static constexpr int kWriteStallMs = 2000;
+    static constexpr int WRITE_STALL_MS = 2000;
 
     // The loader's line, made from the settings found on the terminal: raw, 8 data bits, one stop
     // bit, no parity, no flow control, at `speed` both ways. False for a speed termios refuses.

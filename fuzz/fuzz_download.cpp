@@ -52,16 +52,16 @@ std::vector<std::uint8_t> makeImage(norvex::fuzz::ByteScript& s, bool raw) {
         file.resize(s.take(file.data(), file.size()));
         return file;
     }
-    file.resize(kHeaderSize);
-    s.take(file.data(), kHeaderSize);
+    file.resize(HEADER_SIZE);
+    s.take(file.data(), HEADER_SIZE);
     const int groups = s.byte() % 3;
     for (int g = 0; g < groups; ++g)
-        if (file[kGroupTableOffset + g] == 0xFF) file[kGroupTableOffset + g] = 0xFE;
-    file[kGroupTableOffset + groups] = 0xFF;
+        if (file[GROUP_TABLE_OFFSET + g] == 0xFF) file[GROUP_TABLE_OFFSET + g] = 0xFE;
+    file[GROUP_TABLE_OFFSET + groups] = 0xFF;
     const std::uint8_t seed = s.byte();
-    const std::size_t records = static_cast<std::size_t>(groups) * kRecordsPerGroup;
-    for (std::size_t i = 0; i < records * kRecordSize; ++i)
-        file.push_back(static_cast<std::uint8_t>(seed + i * 7 + i / kRecordSize));
+    const std::size_t records = static_cast<std::size_t>(groups) * RECORDS_PER_GROUP;
+    for (std::size_t i = 0; i < records * RECORD_SIZE; ++i)
+        file.push_back(static_cast<std::uint8_t>(seed + i * 7 + i / RECORD_SIZE));
     const std::uint8_t change = s.byte();
     if (change & 0x80)
         file.resize(file.size() - std::min<std::size_t>(file.size(), change & 0x7F));
@@ -94,7 +94,7 @@ public:
         return got;
     }
     bool reopen(int baud) override {
-        if (baud != kLoaderBaud && baud != kTransferBaud) broken("reopened at an unknown speed", baud);
+        if (baud != LOADER_BAUD && baud != TRANSFER_BAUD) broken("reopened at an unknown speed", baud);
         open_ = s_.flag();
         return open_;
     }
@@ -118,21 +118,21 @@ private:
         const auto record = commandFrame(LoaderCommand::Record);
         if (length == 4 && std::equal(header.begin(), header.end(), data)) {
             block_ = Block::Header;
-        } else if (length == 4 + kAddressSize && std::equal(record.begin(), record.end(), data)) {
+        } else if (length == 4 + ADDRESS_SIZE && std::equal(record.begin(), record.end(), data)) {
             block_ = Block::Record;
-            const std::size_t at = kHeaderSize + static_cast<std::size_t>(recordsAccepted) * kRecordSize + 1;
-            if (at + kAddressSize + kBlockSize > file_.size())
+            const std::size_t at = HEADER_SIZE + static_cast<std::size_t>(recordsAccepted) * RECORD_SIZE + 1;
+            if (at + ADDRESS_SIZE + BLOCK_SIZE > file_.size())
                 broken("record sent beyond the image", recordsAccepted);
-            if (!std::equal(data + 4, data + 4 + kAddressSize, file_.begin() + at))
+            if (!std::equal(data + 4, data + 4 + ADDRESS_SIZE, file_.begin() + at))
                 broken("address of the wrong record", recordsAccepted);
-        } else if (length == kBlockSize) {
+        } else if (length == BLOCK_SIZE) {
             if (block_ == Block::Header) {
-                if (file_.size() < kHeaderSize || !std::equal(data, data + kBlockSize, file_.begin()))
+                if (file_.size() < HEADER_SIZE || !std::equal(data, data + BLOCK_SIZE, file_.begin()))
                     broken("header block is not the image's header", 0);
             } else if (block_ == Block::Record) {
                 const std::size_t at =
-                    kHeaderSize + static_cast<std::size_t>(recordsAccepted) * kRecordSize + 4;
-                if (!std::equal(data, data + kBlockSize, file_.begin() + at))
+                    HEADER_SIZE + static_cast<std::size_t>(recordsAccepted) * RECORD_SIZE + 4;
+                if (!std::equal(data, data + BLOCK_SIZE, file_.begin() + at))
                     broken("data of the wrong record", recordsAccepted);
             } else {
                 broken("block without an opening", 0);
@@ -193,7 +193,7 @@ public:
     }
     void setProgressCaption(const std::string& caption) override {
         needProgress();
-        if (caption.size() > kCaptionCapacity - 1 || caption.compare(0, 11, "file name: ") != 0)
+        if (caption.size() > CAPTION_CAPACITY - 1 || caption.compare(0, 11, "file name: ") != 0)
             broken("progress caption", static_cast<long>(caption.size()));
         // A shortened name keeps its end, and a cut never splits a UTF-8 sequence.
         if (validUtf8(fileName)) {
@@ -308,9 +308,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Expected outcome up to the loader dialogue, from the choices and the file alone.
     bool imageOk = false;
     int groups = 0;
-    if (fileKind <= 1 && file.size() >= kHeaderSize) {
+    if (fileKind <= 1 && file.size() >= HEADER_SIZE) {
         ImageHeader header;
-        std::copy_n(file.begin(), kHeaderSize, header.begin());
+        std::copy_n(file.begin(), HEADER_SIZE, header.begin());
         groups = groupCount(header);
         imageOk = file.size() >= requiredImageSize(groups);
     }
@@ -334,7 +334,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
 
-    if (report.groups != groups || report.records != groups * kRecordsPerGroup)
+    if (report.groups != groups || report.records != groups * RECORDS_PER_GROUP)
         broken("image size", report.groups);
     if (report.recordsSent != line.recordsAccepted) broken("records sent", report.recordsSent);
     if (ui.steps != report.recordsSent) broken("progress steps", ui.steps);

@@ -72,35 +72,35 @@ constexpr std::uint8_t CODES[] = {RESP_POLL,  RESP_SETUP,  RESP_STACKER, RESP_SE
                                   RESP_IDENT, RESP_OPTICS, RESP_VIDEO,   RESP_STATS};
 
 constexpr int COMMANDS[] = {
-    ui::cmd::RESET,
-    ui::cmd::SETUP_REQUEST,
-    ui::cmd::STATUS_REQUEST,
-    ui::cmd::CASS_INFO_REQUEST,
-    ui::cmd::POLL_20,
-    ui::cmd::POLL_200,
-    ui::cmd::ENABLE_ALL_BILLS,
-    ui::cmd::DISABLE_ALL_BILLS,
-    ui::cmd::ENABLE_ALL_ESCROW,
-    ui::cmd::DISABLE_ALL_ESCROW,
-    ui::cmd::ACCEPT_ESCROW,
-    ui::cmd::REJECT_ESCROW,
-    ui::cmd::DEVICE_ID_REQUEST,
-    ui::cmd::STATISTICS_REQUEST,
-    ui::cmd::SENSORS_REQUEST,
-    ui::cmd::OPTICS_REQUEST,
-    ui::cmd::VIDEO_REQUEST,
-    ui::cmd::CREATE_LOG_FILE,
-    ui::cmd::OPTIONS,
-    ui::cmd::BAR_BUTTON,
-    ui::cmd::READ_OPTICS,
-    ui::cmd::CLEAR_STATS,
-    ui::cmd::NEXT_EVENTS,
-    ui::cmd::NEXT_BILLS,
-    ui::cmd::COLOUR_RED,
-    ui::cmd::COLOUR_RED + 1,
-    ui::cmd::COLOUR_RED + 2,
-    ui::cmd::COLOUR_RED + 3,
-    ui::cmd::TRAFFIC_STOP,
+    cmd::RESET,
+    cmd::SETUP_REQUEST,
+    cmd::STATUS_REQUEST,
+    cmd::CASS_INFO_REQUEST,
+    cmd::POLL_20,
+    cmd::POLL_200,
+    cmd::ENABLE_ALL_BILLS,
+    cmd::DISABLE_ALL_BILLS,
+    cmd::ENABLE_ALL_ESCROW,
+    cmd::DISABLE_ALL_ESCROW,
+    cmd::ACCEPT_ESCROW,
+    cmd::REJECT_ESCROW,
+    cmd::DEVICE_ID_REQUEST,
+    cmd::STATISTICS_REQUEST,
+    cmd::SENSORS_REQUEST,
+    cmd::OPTICS_REQUEST,
+    cmd::VIDEO_REQUEST,
+    cmd::CREATE_LOG_FILE,
+    cmd::OPTIONS,
+    ids::BAR_BUTTON,
+    ids::OK,
+    ids::CLEAR_STATS,
+    ids::NEXT_EVENTS,
+    ids::NEXT_BILLS,
+    ids::OPTICS_RED,
+    ids::OPTICS_RED + 1,
+    ids::OPTICS_RED + 2,
+    ids::OPTICS_RED + 3,
+    ids::TRAFFIC_STOP,
 };
 
 [[noreturn]] void broken(const char* what, long value) {
@@ -224,7 +224,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         case 8:
-            core.onCommand(ui::cmd::RESET);
+            core.onCommand(cmd::RESET);
             break;
         case 9: // START pressed, without a port: the senders fill the slot from here on
             if (!core.controller().started()) core.controller().beginRunning();

@@ -66,8 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < serial.size() && i < 10; ++i)
         ctx.serialNumber.push_back(static_cast<char>(0x20 + static_cast<std::uint8_t>(serial[i]) % 95));
 
-    std::vector<std::uint8_t> record(statisticsDataBytes + sensorsDataBytes + opticsDataBytes +
-                                     videoTestDataBytes);
+    std::vector<std::uint8_t> record(STATISTICS_DATA_BYTES + SENSORS_DATA_BYTES + OPTICS_DATA_BYTES +
+                                     VIDEO_TEST_DATA_BYTES);
     s.take(record.data(), record.size());
     const std::uint8_t* bytes = record.data();
 
@@ -76,27 +76,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     OpticsData optics;
     VideoTestData video;
     decodeStatistics(bytes, stats);
-    bytes += statisticsDataBytes;
+    bytes += STATISTICS_DATA_BYTES;
     decodeSensors(bytes, sensors);
-    bytes += sensorsDataBytes;
+    bytes += SENSORS_DATA_BYTES;
     decodeOptics(bytes, optics);
-    bytes += opticsDataBytes;
+    bytes += OPTICS_DATA_BYTES;
     decodeVideoTest(bytes, video);
 
     // Sample 0 of the video test becomes the average of the five samples, which must not wrap
     // in 8 bits; samples 1..4 stay as received. Sample k of channel c, colour o is at
     // 56 k + 2 (4 c + o), reflective first.
-    for (int c = 0; c < opticChannels; ++c)
-        for (int o = 0; o < opticColours; ++o)
+    for (int c = 0; c < OPTIC_CHANNELS; ++c)
+        for (int o = 0; o < OPTIC_COLOURS; ++o)
             for (int t = 0; t < 2; ++t) {
                 const auto& samples = (t == 0 ? video.videoRefl : video.videoTrans)[c][o];
                 unsigned sum = 0;
-                for (int k = 0; k < videoSamples; ++k) {
+                for (int k = 0; k < VIDEO_SAMPLES; ++k) {
                     const std::uint8_t raw = bytes[56 * k + 2 * (4 * c + o) + t];
                     sum += raw;
                     if (k > 0 && samples[k] != raw) broken("video sample changed", k);
                 }
-                if (samples[0] != sum / videoSamples) broken("video average", samples[0]);
+                if (samples[0] != sum / VIDEO_SAMPLES) broken("video average", samples[0]);
             }
 
     const std::string rate = acceptanceRateText(stats);

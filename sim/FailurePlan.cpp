@@ -9,7 +9,7 @@ struct ModeName {
     FailMode mode;
     const char* name;
 };
-const ModeName kModeNames[] = {
+const ModeName MODE_NAMES[] = {
     {FailMode::Silent, "silent"}, {FailMode::BadSum, "badsum"},   {FailMode::Nak, "nak"},
     {FailMode::Split, "split"},   {FailMode::Garbage, "garbage"}, {FailMode::Slow, "slow"},
     {FailMode::Vanish, "vanish"}, {FailMode::Noise, "noise"},
@@ -17,13 +17,13 @@ const ModeName kModeNames[] = {
 } // namespace
 
 const char* failModeName(FailMode mode) {
-    for (const auto& m : kModeNames)
+    for (const auto& m : MODE_NAMES)
         if (m.mode == mode) return m.name;
     return "none";
 }
 
 std::optional<FailMode> failModeFromName(const std::string& name) {
-    for (const auto& m : kModeNames)
+    for (const auto& m : MODE_NAMES)
         if (name == m.name) return m.mode;
     if (name == "refuse") return FailMode::Nak;
     if (name == "wrong") return FailMode::BadSum;

@@ -52,7 +52,7 @@ struct Transmission {
 // Failure modes chosen per command name ("poll", "setup", ... or "any") and count.
 class FailurePlan {
 public:
-    static constexpr int kAlways = -1;
+    static constexpr int ALWAYS = -1;
 
     void add(const std::string& target, const Failure& failure, int count);
     void clear() { rules_.clear(); }

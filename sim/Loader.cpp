@@ -3,8 +3,8 @@
 namespace norvex::sim {
 
 namespace {
-const Bytes kAck{'#', 'A'};
-const Bytes kRefusal{'#', 'N'};
+const Bytes LOADER_ACK{'#', 'A'};
+const Bytes LOADER_REFUSAL{'#', 'N'};
 
 const char* codeName(std::uint8_t code) {
     switch (code) {
@@ -85,7 +85,7 @@ void Loader::answer(const std::string& kind, Bytes bytes, std::vector<Transmissi
         if (auto f = failures_.take(target)) {
             log("\"event\":\"fail\",\"mode\":\"" + std::string(failModeName(f->mode)) + "\",\"kind\":\"" +
                 kind + "\"");
-            failures_.apply(tx, *f, kRefusal);
+            failures_.apply(tx, *f, LOADER_REFUSAL);
         }
     }
     out.push_back(std::move(tx));
@@ -134,12 +134,12 @@ void Loader::onByte(std::uint8_t b, std::int64_t nowUs, std::vector<Transmission
             log("\"dir\":\"rx\",\"address\":\"" + toHex(block_) + "\"");
             block_.clear();
             state_ = State::Block;
-            answer("record", kAck, out);
+            answer("record", LOADER_ACK, out);
         }
         break;
     case State::Block:
         block_.push_back(b);
-        if (block_.size() == kBlockSize) {
+        if (block_.size() == BLOCK_SIZE) {
             log("\"dir\":\"rx\",\"block\":\"" + std::string(blockIsHeader_ ? "header" : "record") +
                 "\",\"bytes\":\"" + toHex(block_) + "\"");
             state_ = State::FinalAck;
@@ -150,7 +150,7 @@ void Loader::onByte(std::uint8_t b, std::int64_t nowUs, std::vector<Transmission
     case State::FinalAck:
         frame_.push_back(b);
         if (frame_.size() < 2) break;
-        if (frame_ != kAck) {
+        if (frame_ != LOADER_ACK) {
             log("\"dir\":\"rx\",\"bad\":\"acknowledge\",\"bytes\":\"" + toHex(frame_) + "\"");
             Bytes again;
             again.swap(frame_);
@@ -162,8 +162,8 @@ void Loader::onByte(std::uint8_t b, std::int64_t nowUs, std::vector<Transmission
         log("\"dir\":\"rx\",\"frame\":\"23 41\",\"kind\":\"ack\"");
         frame_.clear();
         state_ = State::Frame;
-        answer(blockIsHeader_ ? "header_ack" : "record_ack", kAck, out);
-        if (out.back().bytes != kAck) break; // refused: the tool repeats the exchange
+        answer(blockIsHeader_ ? "header_ack" : "record_ack", LOADER_ACK, out);
+        if (out.back().bytes != LOADER_ACK) break; // refused: the tool repeats the exchange
         if (blockIsHeader_) {
             header_ = block_;
             haveHeader_ = true;
@@ -180,7 +180,7 @@ void Loader::onByte(std::uint8_t b, std::int64_t nowUs, std::vector<Transmission
 void Loader::onFrame(std::uint8_t code, std::vector<Transmission>& out) {
     switch (code) {
     case 0x08:
-        answer("hello", kAck, out);
+        answer("hello", LOADER_ACK, out);
         break;
     case 0x83:
         state_ = State::SpeedByte;
@@ -192,7 +192,7 @@ void Loader::onFrame(std::uint8_t code, std::vector<Transmission>& out) {
         blockIsHeader_ = true;
         block_.clear();
         state_ = State::Block;
-        answer("header", kAck, out);
+        answer("header", LOADER_ACK, out);
         break;
     case 0x0C:
         blockIsHeader_ = false;

@@ -34,7 +34,7 @@ public:
         Bytes data; // 128 bytes
     };
 
-    static constexpr std::size_t kBlockSize = 128;
+    static constexpr std::size_t BLOCK_SIZE = 128;
 
     explicit Loader(Config config);
     Loader() : Loader(Config{}) {}

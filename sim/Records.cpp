@@ -12,7 +12,7 @@ void put16be(Bytes& b, std::size_t at, unsigned v) {
 }
 
 Bytes defaultSetup() {
-    Bytes b(Records::kSetupSize, 0);
+    Bytes b(Records::SETUP_SIZE, 0);
     b[0] = 0x01;           // feature level 1
     put16be(b, 1, 0x1978); // country code: 1 followed by the currency number 978
     put16be(b, 3, 100);    // scaling factor
@@ -20,7 +20,7 @@ Bytes defaultSetup() {
     put16be(b, 6, 400);    // stacker capacity
     put16be(b, 8, 0x000C); // bill security levels: high security for types 2 and 3
     b[10] = 0xFF;          // escrow capability
-    const std::uint8_t credits[Records::kBillTypes] = {1, 2, 5, 10, 20, 50, 100, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const std::uint8_t credits[Records::BILL_TYPES] = {1, 2, 5, 10, 20, 50, 100, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     std::memcpy(&b[11], credits, sizeof credits);
     return b;
 }
@@ -39,7 +39,7 @@ Bytes defaultIdent() {
 }
 
 Bytes defaultSensors() {
-    Bytes b(Records::kSensorsSize, 0);
+    Bytes b(Records::SENSORS_SIZE, 0);
     for (unsigned g = 0; g < 5; ++g) {
         put16be(b, 5 * g, 0x0123 + 0x0111 * g);                      // gain
         b[5 * g + 2] = static_cast<std::uint8_t>(100 + 11 * g);      // target
@@ -52,7 +52,7 @@ Bytes defaultSensors() {
 }
 
 Bytes defaultOptics() {
-    Bytes b(Records::kOpticsSize, 0);
+    Bytes b(Records::OPTICS_SIZE, 0);
     for (unsigned k = 0; k < 28; ++k) {
         b[k] = static_cast<std::uint8_t>(100 + k);                // reflective white
         b[28 + k] = static_cast<std::uint8_t>(130 + k);           // transmissive white
@@ -71,7 +71,7 @@ Bytes defaultOptics() {
 Bytes defaultVideo() {
     // Five samples, each by channel, colour, then the reflective and transmissive level; the
     // averages land on the page's scales (reflective 190-250, transmissive 50-110).
-    Bytes b(Records::kVideoSize, 0);
+    Bytes b(Records::VIDEO_SIZE, 0);
     for (unsigned s = 0; s < 5; ++s)
         for (unsigned ch = 0; ch < 7; ++ch)
             for (unsigned col = 0; col < 4; ++col) {
@@ -110,9 +110,9 @@ bool Records::restoreDefault(const std::string& name) {
     if (all || name == "optics") optics_ = defaultOptics();
     if (all || name == "video") video_ = defaultVideo();
     if (all || name == "stats") {
-        for (std::size_t t = 0; t < kBillTypes; ++t)
+        for (std::size_t t = 0; t < BILL_TYPES; ++t)
             billsAccepted[t] = static_cast<std::uint16_t>(0x0102 + 0x0123 * t);
-        for (std::size_t e = 0; e < kEventKinds; ++e)
+        for (std::size_t e = 0; e < EVENT_KINDS; ++e)
             eventCount[e] = static_cast<std::uint16_t>(0x0201 + 0x0035 * e);
         stackerCount = 66;
         stackerFull = false;
@@ -143,9 +143,9 @@ bool Records::patch(const std::string& name, std::size_t offset, const Bytes& by
     }
     std::copy(bytes.begin(), bytes.end(), current.begin() + static_cast<std::ptrdiff_t>(offset));
     if (name == "stats") {
-        for (std::size_t i = 0; i < kBillTypes; ++i)
+        for (std::size_t i = 0; i < BILL_TYPES; ++i)
             billsAccepted[i] = static_cast<std::uint16_t>(current[2 * i] | current[2 * i + 1] << 8);
-        for (std::size_t i = 0; i < kEventKinds; ++i)
+        for (std::size_t i = 0; i < EVENT_KINDS; ++i)
             eventCount[i] = static_cast<std::uint16_t>(current[32 + 2 * i] | current[33 + 2 * i] << 8);
     } else {
         *buffer(name) = current;

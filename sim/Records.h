@@ -14,19 +14,19 @@ namespace norvex::sim {
 // from its neighbours, so that a decoder reading the wrong offset or byte order shows it.
 class Records {
 public:
-    static constexpr std::size_t kSetupSize = 27;
-    static constexpr std::size_t kIdentSize = 29;
-    static constexpr std::size_t kSensorsSize = 27;
-    static constexpr std::size_t kOpticsSize = 336;
-    static constexpr std::size_t kVideoSize = 280;
-    static constexpr std::size_t kStatsSize = 72;
-    static constexpr std::size_t kBillTypes = 16;
-    static constexpr std::size_t kEventKinds = 20;
+    static constexpr std::size_t SETUP_SIZE = 27;
+    static constexpr std::size_t IDENT_SIZE = 29;
+    static constexpr std::size_t SENSORS_SIZE = 27;
+    static constexpr std::size_t OPTICS_SIZE = 336;
+    static constexpr std::size_t VIDEO_SIZE = 280;
+    static constexpr std::size_t STATS_SIZE = 72;
+    static constexpr std::size_t BILL_TYPES = 16;
+    static constexpr std::size_t EVENT_KINDS = 20;
 
     // Statistics event numbers (1-based) the validator counts itself.
-    static constexpr int kEventOpticalTest = 2;  // a coupon or white paper is refused
-    static constexpr int kEventDisabledBill = 3; // a bill of a disabled type
-    static constexpr int kEventReturnedByController = 18;
+    static constexpr int EVENT_OPTICAL_TEST = 2;  // a coupon or white paper is refused
+    static constexpr int EVENT_DISABLED_BILL = 3; // a bill of a disabled type
+    static constexpr int EVENT_RETURNED_BY_CONTROLLER = 18;
 
     Records() { restoreDefault("all"); }
 
@@ -44,8 +44,8 @@ public:
 
     std::uint8_t billCredit(int type) const { return setup_[11 + static_cast<std::size_t>(type)]; }
 
-    std::array<std::uint16_t, kBillTypes> billsAccepted{};
-    std::array<std::uint16_t, kEventKinds> eventCount{};
+    std::array<std::uint16_t, BILL_TYPES> billsAccepted{};
+    std::array<std::uint16_t, EVENT_KINDS> eventCount{};
     std::uint16_t stackerCount = 0; // bills in the cash box; bit 15 of the answer flags "full"
     bool stackerFull = false;
 

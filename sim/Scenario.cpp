@@ -9,7 +9,7 @@ namespace norvex::sim {
 
 namespace {
 
-const char* const kFailTargets[] = {"any",     "reset", "setup",   "security", "poll",   "billtype", "escrow",
+const char* const FAIL_TARGETS[] = {"any",     "reset", "setup",   "security", "poll",   "billtype", "escrow",
                                     "stacker", "ident", "sensors", "optics",   "video",  "stats",    "erase",
                                     "hello",   "speed", "query",   "header",   "record", "check"};
 
@@ -40,7 +40,7 @@ bool parseBytes(const std::vector<std::string>& words, std::size_t from, Bytes& 
 } // namespace
 
 bool isFailTarget(const std::string& name) {
-    return std::find(std::begin(kFailTargets), std::end(kFailTargets), name) != std::end(kFailTargets);
+    return std::find(std::begin(FAIL_TARGETS), std::end(FAIL_TARGETS), name) != std::end(FAIL_TARGETS);
 }
 
 ParseResult parseCommand(std::string_view line) {
@@ -103,7 +103,7 @@ ParseResult parseCommand(std::string_view line) {
             if (eq == std::string::npos) {
                 if (i != 3) return fail("unexpected word: " + w);
                 if (w == "always")
-                    c.count = FailurePlan::kAlways;
+                    c.count = FailurePlan::ALWAYS;
                 else if (toInt(w, n) && n > 0 && n < 1000000)
                     c.count = static_cast<int>(n);
                 else

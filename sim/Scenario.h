@@ -27,7 +27,7 @@ struct Command {
     Bytes bytes;        // Status: bytes to queue; Record Set: bytes to write
     std::string target; // Fail: command name; Record: record name
     Failure failure;
-    int count = 1; // Fail: how many answers; FailurePlan::kAlways for all
+    int count = 1; // Fail: how many answers; FailurePlan::ALWAYS for all
     RecordOp recordOp = RecordOp::Default;
     std::size_t offset = 0; // Record Set
     int stackerCount = -1;  // Stacker: new count, or -1 to keep

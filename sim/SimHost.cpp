@@ -18,8 +18,8 @@ volatile std::sig_atomic_t SimHost::stopSignal = 0;
 
 namespace {
 
-constexpr std::int64_t kHangupRetryUs = 20000; // how often a closed slave side is looked at again
-constexpr std::int64_t kIdleWakeUs = 1000000;
+constexpr std::int64_t HANGUP_RETRY_US = 20000; // how often a closed slave side is looked at again
+constexpr std::int64_t IDLE_WAKE_US = 1000000;
 
 std::int64_t monotonicNs() {
     timespec ts{};
@@ -36,12 +36,12 @@ bool stopPending() {
 // Sleeps until the absolute monotonic time `ns`, in steps short enough that a stop signal
 // (held back while sending) ends a long wait. False when a stop signal is waiting.
 bool sleepUntilNs(std::int64_t ns) {
-    constexpr std::int64_t kStepNs = 50'000'000;
+    constexpr std::int64_t STEP_NS = 50'000'000;
     for (;;) {
         if (stopPending()) return false;
         const std::int64_t now = monotonicNs();
         if (now >= ns) return true;
-        const std::int64_t until = std::min(ns, now + kStepNs);
+        const std::int64_t until = std::min(ns, now + STEP_NS);
         timespec ts{};
         ts.tv_sec = static_cast<time_t>(until / 1000000000);
         ts.tv_nsec = static_cast<long>(until % 1000000000);
@@ -184,7 +184,7 @@ int SimHost::run() {
             execute(scenario_[nextStep_++].command, "scenario");
         if (!running_) break;
 
-        std::int64_t wake = now + kIdleWakeUs;
+        std::int64_t wake = now + IDLE_WAKE_US;
         auto consider = [&](std::optional<std::int64_t> t) {
             if (t && *t < wake) wake = *t;
         };
@@ -192,8 +192,8 @@ int SimHost::run() {
         consider(parser_.deadline());
         consider(validator_->deadline());
         consider(loader_->deadline());
-        const bool watchMaster = pty_.isOpen() && (!clientGone_ || now - hangupSinceUs_ >= kHangupRetryUs);
-        if (pty_.isOpen() && clientGone_ && !watchMaster) consider(hangupSinceUs_ + kHangupRetryUs);
+        const bool watchMaster = pty_.isOpen() && (!clientGone_ || now - hangupSinceUs_ >= HANGUP_RETRY_US);
+        if (pty_.isOpen() && clientGone_ && !watchMaster) consider(hangupSinceUs_ + HANGUP_RETRY_US);
 
         pollfd fds[2];
         nfds_t count = 0;

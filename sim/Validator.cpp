@@ -40,7 +40,7 @@ std::vector<std::string> Validator::takeLog() {
 }
 
 void Validator::push(std::uint8_t status) {
-    if (queue_.size() >= kMaxQueue) {
+    if (queue_.size() >= MAX_QUEUE) {
         log("\"event\":\"queue_full\",\"dropped\":\"" + toHex(std::span<const std::uint8_t>(&status, 1)) +
             "\"");
         return;
@@ -134,7 +134,7 @@ std::optional<std::int64_t> Validator::deadline() const {
 }
 
 std::size_t Validator::batchSize() const {
-    const std::size_t most = std::min(kMaxPerPoll, queue_.size());
+    const std::size_t most = std::min(MAX_PER_POLL, queue_.size());
     if (most == 0) return 0;
     if (config_.batch == PollBatch::One) return 1;
     if (config_.batch == PollBatch::Max) return most;
@@ -208,7 +208,7 @@ Transmission Validator::answerFor(const ParsedItem& frame, std::string& kind) {
             stackEscrowed();
         } else if (f[1] == 0x00 && escrowed_ >= 0) {
             push(static_cast<std::uint8_t>(0xA0 | escrowed_));
-            records_.countEvent(Records::kEventReturnedByController);
+            records_.countEvent(Records::EVENT_RETURNED_BY_CONTROLLER);
             escrowed_ = -1;
         } else {
             push(0x0A); // invalid escrow request: nothing held, or an unknown choice
@@ -274,7 +274,7 @@ std::string Validator::insertBill(int type, EscrowChoice escrow) {
     std::string result;
     if (!(mask_ & (1u << (16 + type)))) {
         push(static_cast<std::uint8_t>(0xC0 | type));
-        records_.countEvent(Records::kEventDisabledBill);
+        records_.countEvent(Records::EVENT_DISABLED_BILL);
         result = "disabled";
     } else if (escrow == EscrowChoice::Escrow || (escrow == EscrowChoice::ByMask && (mask_ & (1u << type)))) {
         push(static_cast<std::uint8_t>(0x90 | type));
@@ -291,7 +291,7 @@ std::string Validator::insertBill(int type, EscrowChoice escrow) {
 
 void Validator::insertCoupon() {
     push(0x0B);
-    records_.countEvent(Records::kEventOpticalTest);
+    records_.countEvent(Records::EVENT_OPTICAL_TEST);
     log("\"event\":\"coupon\"");
 }
 

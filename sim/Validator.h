@@ -58,8 +58,8 @@ public:
     std::uint32_t billMask() const { return mask_; }
     int escrowedType() const { return escrowed_; }
 
-    static constexpr std::size_t kMaxQueue = 256;
-    static constexpr std::size_t kMaxPerPoll = 16;
+    static constexpr std::size_t MAX_QUEUE = 256;
+    static constexpr std::size_t MAX_PER_POLL = 16;
 
 private:
     Transmission answerFor(const ParsedItem& frame, std::string& kind);

@@ -21,7 +21,7 @@ using namespace norvex::download::testing;
 
 namespace {
 
-constexpr double kCharBits = 10.0;
+constexpr double CHAR_BITS = 10.0;
 
 struct Wire {
     double sequentialS = 0; // every byte waits for the answer before it
@@ -30,11 +30,11 @@ struct Wire {
 
 // 9600 baud: the handshake (4 out, 2 in) and the speed change (5 out). Everything else at 38400.
 Wire wireTime(size_t toLoader, size_t fromLoader, int records) {
-    const double slow = (4 + 2 + 5) * kCharBits / 9600.0;
-    const double outFast = static_cast<double>(toLoader - 9) * kCharBits / 38400.0;
-    const double inFast = static_cast<double>(fromLoader - 2) * kCharBits / 38400.0;
+    const double slow = (4 + 2 + 5) * CHAR_BITS / 9600.0;
+    const double outFast = static_cast<double>(toLoader - 9) * CHAR_BITS / 38400.0;
+    const double inFast = static_cast<double>(fromLoader - 2) * CHAR_BITS / 38400.0;
     const double echoed =
-        static_cast<double>(records + 1) * 127 * kCharBits / 38400.0; // all but the last echo byte
+        static_cast<double>(records + 1) * 127 * CHAR_BITS / 38400.0; // all but the last echo byte
     return {slow + outFast + inFast, slow + outFast + inFast - echoed};
 }
 

@@ -109,8 +109,7 @@ int main(int argc, char** argv) {
 
     w.core().onStart(w.bridge());
     spin(1500); // start-up sequence: every page has data to draw
-    for (int id : {ui::cmd::STATISTICS_REQUEST, ui::cmd::SENSORS_REQUEST, ui::cmd::OPTICS_REQUEST,
-                   ui::cmd::VIDEO_REQUEST})
+    for (int id : {cmd::STATISTICS_REQUEST, cmd::SENSORS_REQUEST, cmd::OPTICS_REQUEST, cmd::VIDEO_REQUEST})
         w.command(id);
     spin(1500);
 
@@ -132,14 +131,14 @@ int main(int argc, char** argv) {
     }
     w.core().selectPage(0);
 
-    for (int id : {ui::cmd::POLL_20, ui::cmd::POLL_100}) {
+    for (int id : {cmd::POLL_20, cmd::POLL_100}) {
         w.command(id);
         spin(300);
         const long from = static_cast<long>(clock.elapsed()); // sim and bench started together (+- a few ms)
         spin(seconds * 1000);
         const auto d = pollIntervals(log, from + 50);
-        report(id == ui::cmd::POLL_20 ? "POLL at 20 ms as the validator sees it"
-                                      : "POLL at 100 ms as the validator sees it",
+        report(id == cmd::POLL_20 ? "POLL at 20 ms as the validator sees it"
+                                  : "POLL at 100 ms as the validator sees it",
                d);
     }
     w.close();

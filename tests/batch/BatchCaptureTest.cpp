@@ -11,8 +11,8 @@
 
 using namespace batchtest;
 using namespace std::chrono_literals;
-using norvex::ui::batch_status::FILE_FAILED;
-using norvex::ui::batch_status::OK;
+using norvex::batch::batch_status::FILE_FAILED;
+using norvex::batch::batch_status::OK;
 
 namespace {
 

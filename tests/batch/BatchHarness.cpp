@@ -131,15 +131,15 @@ bool SimProcess::command(const std::string& line) {
 }
 
 DirectRun::DirectRun(const Args& args, const TempDir& dir) {
-    norvex::ui::BatchOptions options;
+    norvex::batch::BatchOptions options;
     std::string error;
-    if (!norvex::ui::parseBatchArguments(args, options, error)) {
+    if (!norvex::batch::parseBatchArguments(args, options, error)) {
         err = error;
         return;
     }
     char *outBuf = nullptr, *errBuf = nullptr;
     std::size_t outSize = 0, errSize = 0;
-    norvex::ui::BatchEnvironment env;
+    norvex::batch::BatchEnvironment env;
     env.out = open_memstream(&outBuf, &outSize);
     env.err = open_memstream(&errBuf, &errSize);
     env.settingsDir = dir.path.string();
@@ -153,7 +153,7 @@ DirectRun::DirectRun(const Args& args, const TempDir& dir) {
         t.tm_sec = 3;
         return t;
     };
-    runner = std::make_unique<norvex::ui::BatchRunner>(options, env);
+    runner = std::make_unique<norvex::batch::BatchRunner>(options, env);
     status = runner->run();
     std::fclose(env.out);
     std::fclose(env.err);

@@ -3,7 +3,7 @@
 // process (its pseudo-terminal path on its first output line, commands on its standard input)
 // and a run whose output streams are kept in memory.
 
-#include "ui/core/BatchRunner.h"
+#include "ui/batch/BatchRunner.h"
 
 #include <filesystem>
 #include <memory>
@@ -50,7 +50,7 @@ private:
 // One batch run on the calling thread; the report's clock stands at 6 December 2026 09:05:03.
 struct DirectRun {
     DirectRun(const Args& args, const TempDir& dir);
-    std::unique_ptr<norvex::ui::BatchRunner> runner;
+    std::unique_ptr<norvex::batch::BatchRunner> runner;
     int status = -1;
     std::string out, err;
 };

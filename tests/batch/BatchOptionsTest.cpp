@@ -1,8 +1,8 @@
 // The batch command line: what it accepts, what it refuses, and that a refusal ends the run
 // with status 2 before anything is touched.
 
-#include "ui/core/BatchOptions.h"
-#include "ui/core/BatchMode.h"
+#include "ui/batch/BatchOptions.h"
+#include "ui/batch/BatchMode.h"
 
 #include <gtest/gtest.h>
 

@@ -86,7 +86,7 @@ TEST(FileSizeLimit, BatchReportPastTheLimitEndsWithItsStatusAndKeepsTheEarlierRe
     args = args + sim.port() + Args{"--poll-ms", "20", "--report", report, "--serial", "SN1"};
     const Finished run = runLimited(args, dir.path, 2048);
     ASSERT_TRUE(run.exited) << "ended by signal " << run.status << "\n" << run.err;
-    EXPECT_EQ(run.status, norvex::ui::batch_status::FILE_FAILED) << run.err;
+    EXPECT_EQ(run.status, norvex::batch::batch_status::FILE_FAILED) << run.err;
     EXPECT_TRUE(contains(run.err, "Log File Location: Cannot write " + report + ": File too large"))
         << run.err;
     EXPECT_EQ(readFile(report), "earlier report\r\n");

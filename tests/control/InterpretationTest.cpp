@@ -42,7 +42,7 @@ TEST_F(Interpretation, StatusBytesEndAtTheChecksumAndScroll) {
     EXPECT_TRUE(view.invalidations.empty());
     answerPoll({0x06, 0x06});
     EXPECT_EQ(events().texts[0], "validator reset");
-    EXPECT_TRUE(view.invalidated(areas::eventHistory));
+    EXPECT_TRUE(view.invalidated(areas::EVENT_HISTORY));
     for (std::uint8_t b : {0x0B, 0x0C, 0x45, 0x0D, 0x06, 0x06, 0x06, 0x06})
         answerPoll({b, b});
     EXPECT_EQ(events().texts[0], "bill rejected");
@@ -194,10 +194,10 @@ TEST_F(Interpretation, HistoriesAreDrawnInTheirFrames) {
     answerPoll({0x86, 0x03, 0x89});
     RecordingSurface s;
     ctl.drawEventHistory(s);
-    EXPECT_EQ(s.fills.at(0).r, areas::eventHistory);
+    EXPECT_EQ(s.fills.at(0).r, areas::EVENT_HISTORY);
     EXPECT_EQ(s.textAt(290, 228)->text, "(86h)");
     EXPECT_EQ(s.textAt(330, 243)->text, "validator busy");
-    EXPECT_EQ(s.textAt(330, 243)->colour, colours::green);
+    EXPECT_EQ(s.textAt(330, 243)->colour, colours::GREEN);
     EXPECT_EQ(s.texts.size(), 5u); // stops at the first empty slot
     EXPECT_TRUE(s.hasLine(276, 224, 502, 224) && s.hasLine(502, 204, 502, 356));
     ctl.drawCommandHistory(s);

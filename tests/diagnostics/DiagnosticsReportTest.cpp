@@ -20,7 +20,7 @@ struct KnownUnit {
     ReportContext ctx;
 
     KnownUnit() {
-        std::array<std::uint8_t, statisticsDataBytes> s{};
+        std::array<std::uint8_t, STATISTICS_DATA_BYTES> s{};
         s[0] = 0x02;                // bill type 0: 2
         s[10] = 0x03, s[11] = 0x01; // bill type 5: 259
         s[30] = 0x01;               // bill type 15: 1
@@ -30,16 +30,16 @@ struct KnownUnit {
         s[70] = 0xFF, s[71] = 0xFF; // event 20: 65535
         decodeStatistics(s.data(), stats);
 
-        std::array<std::uint8_t, sensorsDataBytes> n{0x01, 0x2C, 7,   100, 1, // Front right
-                                                     0x00, 0x0A, 0,   255, 2, // Front left
-                                                     0x12, 0x34, 128, 127, 0, // Rear exit
-                                                     0x00, 0xFF, 1,   2,   1, // Sidelook
-                                                     0x00, 0x00, 0,   0,   0, // Chan. Open
-                                                     31,                      // at vla
-                                                     5};                      // current
+        std::array<std::uint8_t, SENSORS_DATA_BYTES> n{0x01, 0x2C, 7,   100, 1, // Front right
+                                                       0x00, 0x0A, 0,   255, 2, // Front left
+                                                       0x12, 0x34, 128, 127, 0, // Rear exit
+                                                       0x00, 0xFF, 1,   2,   1, // Sidelook
+                                                       0x00, 0x00, 0,   0,   0, // Chan. Open
+                                                       31,                      // at vla
+                                                       5};                      // current
         decodeSensors(n.data(), sensors);
 
-        std::array<std::uint8_t, opticsDataBytes> o{};
+        std::array<std::uint8_t, OPTICS_DATA_BYTES> o{};
         o[6] = 180;                   // reflWhite [1][2]
         o[37] = 250;                  // transWhite [2][1]
         o[52] = 99;                   // transWhite [6][0], never shown
@@ -54,7 +54,7 @@ struct KnownUnit {
         o[286] = 0x77, o[287] = 200;  // reflEmitter [0][3]
         decodeOptics(o.data(), optics);
 
-        std::array<std::uint8_t, videoTestDataBytes> v{};
+        std::array<std::uint8_t, VIDEO_TEST_DATA_BYTES> v{};
         const std::uint8_t infrared[5] = {80, 80, 80, 80, 84};
         for (int i = 0; i < 5; ++i) {
             v[56 * i] = 0x10;             // channel 0 red, reflective
@@ -86,7 +86,7 @@ struct KnownUnit {
 #define DASHES "--------------------------------------------------------------\r\n"
 #define COLUMNS " Color   Ch3   Ch1   Ch0   Ch2   Ch4   ;    Ch1   Ch0   Ch2\r\n\r\n"
 
-const std::string expectedStatistics =
+const std::string EXPECTED_STATISTICS =
     STARS
     "****************** Tavik diagnostics file **********************\r\n"
     STARS
@@ -148,7 +148,7 @@ const std::string expectedStatistics =
     " Acceptance Rate : 50.58 %\r\n" // 26200 / 518 = 50.579..., rounded here
     DASHES;
 
-const std::string expectedSensors =
+const std::string EXPECTED_SENSORS =
     STARS
     "  PART II - SENSORS DATA\r\n"
     STARS
@@ -164,7 +164,7 @@ const std::string expectedSensors =
     " Temperature:\t  Current 5 ;  At Vla 31 \r\n"
     DASHES;
 
-const std::string expectedOptics =
+const std::string EXPECTED_OPTICS =
     STARS
     "  PART III - MAIN OPTICS PARAMETERS\r\n"
     STARS
@@ -202,7 +202,7 @@ const std::string expectedOptics =
     " I.Red   000   000   000   000   000   ;    000   000   017\r\n"
     "\r\n";
 
-const std::string expectedVideo =
+const std::string EXPECTED_VIDEO =
     STARS
     "  PART IV - WHITE PAPER VIDEO TEST RESULTS\r\n"
     STARS
@@ -237,7 +237,7 @@ std::string firstDifference(const std::string& got, const std::string& want) {
 
 TEST(DiagnosticsReport, CompleteReportOfAKnownUnitMatchesByteForByte) {
     const KnownUnit unit;
-    const std::string want = expectedStatistics + expectedSensors + expectedOptics + expectedVideo;
+    const std::string want = EXPECTED_STATISTICS + EXPECTED_SENSORS + EXPECTED_OPTICS + EXPECTED_VIDEO;
     const std::string got = buildReport(unit.ctx, true, true, true, true);
     EXPECT_EQ(got, want) << firstDifference(got, want);
 }
@@ -246,10 +246,10 @@ TEST(DiagnosticsReport, PartsFollowInFixedOrderAndOnlyWhenChosen) {
     const KnownUnit unit;
     EXPECT_EQ(buildReport(unit.ctx, false, false, false, false), "");
     const std::string sensorsOnly = buildReport(unit.ctx, false, true, false, false);
-    EXPECT_EQ(sensorsOnly, expectedSensors);
+    EXPECT_EQ(sensorsOnly, EXPECTED_SENSORS);
     EXPECT_EQ(sensorsOnly.rfind(STARS "  PART II - SENSORS DATA\r\n", 0), 0u);
-    EXPECT_EQ(buildReport(unit.ctx, false, true, false, true), expectedSensors + expectedVideo);
-    EXPECT_EQ(buildReport(unit.ctx, true, false, true, false), expectedStatistics + expectedOptics);
+    EXPECT_EQ(buildReport(unit.ctx, false, true, false, true), EXPECTED_SENSORS + EXPECTED_VIDEO);
+    EXPECT_EQ(buildReport(unit.ctx, true, false, true, false), EXPECTED_STATISTICS + EXPECTED_OPTICS);
 }
 
 TEST(DiagnosticsReport, IdentificationPrintsShortRevisionAndDateWithoutLeadingZeros) {

@@ -18,7 +18,7 @@ std::string textAt(const RecordingSurface& s, int x, int y) {
 } // namespace
 
 TEST(OpticsRecord, BlocksAreChannelMajorGainsBigEndianEmittersSecondByte) {
-    std::array<std::uint8_t, opticsDataBytes> rec{};
+    std::array<std::uint8_t, OPTICS_DATA_BYTES> rec{};
     rec[0] = 1;                       // reflWhite [0][0]
     rec[28 + 4 * 3 + 1] = 200;        // transWhite [3][1]
     rec[56 + 27] = 3;                 // reflBlack [6][3]
@@ -28,7 +28,7 @@ TEST(OpticsRecord, BlocksAreChannelMajorGainsBigEndianEmittersSecondByte) {
     rec[234] = 0xEE, rec[235] = 55;   // transEmitter [1][1]
     rec[334] = 0xEE, rec[335] = 66;   // reflEmitter [6][3], the last data byte
     OpticsData d;
-    d.selectedColour = colourBlue;
+    d.selectedColour = COLOUR_BLUE;
     decodeOptics(rec.data(), d);
 
     EXPECT_EQ(d.reflWhite[0][0], 1);
@@ -40,10 +40,10 @@ TEST(OpticsRecord, BlocksAreChannelMajorGainsBigEndianEmittersSecondByte) {
     EXPECT_EQ(d.transEmitter[1][1], 55);
     EXPECT_EQ(d.transEmitter[1][0], 0); // the dropped first byte of the pair
     EXPECT_EQ(d.reflEmitter[6][3], 66);
-    EXPECT_EQ(d.selectedColour, colourBlue); // a new record keeps the colour shown
+    EXPECT_EQ(d.selectedColour, COLOUR_BLUE); // a new record keeps the colour shown
 
     resetOptics(d);
-    EXPECT_EQ(d.selectedColour, colourRed);
+    EXPECT_EQ(d.selectedColour, COLOUR_RED);
     EXPECT_EQ(d.reflGain[6][3], 0);
 }
 
@@ -56,22 +56,22 @@ TEST(OpticsPage, SelectedColourInChannelOrder31024WithHexGains) {
     d.transGain[2][0] = 10;
     d.reflGain[2][0] = 0xFFFF;
     RecordingSurface green, red;
-    drawOpticsPage(green, d, colourGreen);
-    drawOpticsPage(red, d, colourRed);
+    drawOpticsPage(green, d, COLOUR_GREEN);
+    drawOpticsPage(red, d, COLOUR_RED);
 
     EXPECT_EQ(textAt(green, 215, 220), "200");
-    EXPECT_EQ(green.textAt(215, 220)->colour, colours::green);
+    EXPECT_EQ(green.textAt(215, 220)->colour, colours::GREEN);
     EXPECT_EQ(textAt(green, 455, 220), "044");
     EXPECT_EQ(textAt(red, 215, 220), "000");
     EXPECT_FALSE(red.hasText("200"));
 
     EXPECT_EQ(textAt(red, 335, 265), "123");
-    EXPECT_EQ(red.textAt(335, 265)->colour, colours::red);
+    EXPECT_EQ(red.textAt(335, 265)->colour, colours::RED);
     EXPECT_EQ(textAt(red, 275, 265), "1234");
     EXPECT_EQ(textAt(red, 395, 265), "00A");
     EXPECT_EQ(textAt(red, 395, 335), "FFFF");
     EXPECT_EQ(textAt(red, 209, 200), "Chan 3");
-    EXPECT_EQ(red.textAt(209, 200)->colour, colours::grey);
+    EXPECT_EQ(red.textAt(209, 200)->colour, colours::GREY);
 }
 
 TEST(OpticsPage, ReflectiveBandLeavesChannels3And4EmptyAndInfraredIsYellow) {
@@ -79,13 +79,13 @@ TEST(OpticsPage, ReflectiveBandLeavesChannels3And4EmptyAndInfraredIsYellow) {
     for (auto& ch : d.reflWhite)
         ch.fill(9);
     RecordingSurface s;
-    drawOpticsPage(s, d, colourInfrared);
+    drawOpticsPage(s, d, COLOUR_INFRARED);
     for (int y : {290, 305, 320, 335}) {
         EXPECT_EQ(s.textAt(215, y), nullptr) << y;
         EXPECT_EQ(s.textAt(455, y), nullptr) << y;
     }
     EXPECT_EQ(textAt(s, 335, 290), "009");
-    EXPECT_EQ(s.textAt(335, 290)->colour, colours::yellow);
+    EXPECT_EQ(s.textAt(335, 290)->colour, colours::YELLOW);
     EXPECT_EQ(s.lines.size(), 11u);
     EXPECT_TRUE(s.hasLine(200, 198, 200, 355));
     EXPECT_TRUE(s.hasLine(35, 285, 500, 285));
@@ -98,6 +98,6 @@ TEST(OpticsPage, ColourOutsideTheFourIsShownAsRedWithoutReadingPastTheTables) {
         RecordingSurface s;
         drawOpticsPage(s, d, colour);
         EXPECT_EQ(textAt(s, 335, 220), "077") << colour;
-        EXPECT_EQ(s.textAt(335, 220)->colour, colours::red) << colour;
+        EXPECT_EQ(s.textAt(335, 220)->colour, colours::RED) << colour;
     }
 }

@@ -9,7 +9,7 @@ using namespace norvex::diagnostics;
 using norvex::test::RecordingSurface;
 
 TEST(SensorsRecord, GroupsArriveFrontRightFirstWithBigEndianGains) {
-    std::array<std::uint8_t, sensorsDataBytes> rec{};
+    std::array<std::uint8_t, SENSORS_DATA_BYTES> rec{};
     for (int g = 0; g < 5; ++g) { // group g: gain (g+1)*256 + 0x2C, target 10+g, reading 20+g, status g
         rec[5 * g] = static_cast<std::uint8_t>(g + 1);
         rec[5 * g + 1] = 0x2C;
@@ -53,18 +53,18 @@ TEST(SensorsPage, RowsShowPaddedValuesAndAnyNonZeroStatusAsOpen) {
     EXPECT_EQ(at(340, 230), "100");
     EXPECT_EQ(at(180, 248), "00FF");
     EXPECT_EQ(at(180, 302), "ABCD");
-    EXPECT_EQ(s.textAt(180, 230)->colour, colours::green);
+    EXPECT_EQ(s.textAt(180, 230)->colour, colours::GREEN);
 
     EXPECT_EQ(at(420, 230), "closed");
-    EXPECT_EQ(s.textAt(420, 230)->colour, colours::red);
+    EXPECT_EQ(s.textAt(420, 230)->colour, colours::RED);
     EXPECT_EQ(at(420, 248), "open");
-    EXPECT_EQ(s.textAt(420, 248)->colour, colours::grey);
+    EXPECT_EQ(s.textAt(420, 248)->colour, colours::GREY);
     EXPECT_EQ(at(420, 302), "open");
 
     EXPECT_EQ(at(180, 330), "Current :  05");
     EXPECT_EQ(at(340, 330), "At vla  :  105");
     for (const auto& t : s.texts)
-        EXPECT_EQ(t.background, colours::black) << t.text;
+        EXPECT_EQ(t.background, colours::BLACK) << t.text;
 
     EXPECT_EQ(s.lines.size(), 10u);
     EXPECT_TRUE(s.hasLine(325, 203, 325, 350));

@@ -25,7 +25,7 @@ std::string textAt(const RecordingSurface& s, int x, int y) {
 } // namespace
 
 TEST(StatisticsRecord, CountersAreLittleEndianBillsThenEvents) {
-    std::array<std::uint8_t, statisticsDataBytes> rec{};
+    std::array<std::uint8_t, STATISTICS_DATA_BYTES> rec{};
     rec[0] = 0x34, rec[1] = 0x12;   // bill type 0
     rec[30] = 1;                    // bill type 15
     rec[33] = 1;                    // event 1, high byte
@@ -89,11 +89,11 @@ TEST(StatisticsPage, HalvesShowTheirRowsWithTwoDigitEventsSixPixelsLeft) {
     EXPECT_EQ(textAt(second, 470, 342), "63.21 %");
 
     const auto* number = first.textAt(40, 224);
-    EXPECT_EQ(number->colour, colours::grey);
-    EXPECT_EQ(first.textAt(75, 224)->colour, colours::cyan);
-    EXPECT_EQ(first.textAt(235, 224)->colour, colours::midGrey);
+    EXPECT_EQ(number->colour, colours::GREY);
+    EXPECT_EQ(first.textAt(75, 224)->colour, colours::CYAN);
+    EXPECT_EQ(first.textAt(235, 224)->colour, colours::MID_GREY);
     for (const auto& t : first.texts)
-        EXPECT_EQ(t.background, colours::black) << t.text;
+        EXPECT_EQ(t.background, colours::BLACK) << t.text;
 }
 
 TEST(StatisticsPage, GridHasThreeColumnsHeadingRowAndTotalRules) {
@@ -102,7 +102,7 @@ TEST(StatisticsPage, GridHasThreeColumnsHeadingRowAndTotalRules) {
     EXPECT_EQ(textAt(s, 470, 342), "0.00 %");
     ASSERT_EQ(s.lines.size(), 9u);
     for (const auto& l : s.lines)
-        EXPECT_TRUE(l.colour == colours::teal && l.width == 1);
+        EXPECT_TRUE(l.colour == colours::TEAL && l.width == 1);
     for (int x : {30, 128, 440, 528})
         EXPECT_TRUE(s.hasLine(x, 198, x, 361)) << x;
     for (int y : {198, 218, 361})

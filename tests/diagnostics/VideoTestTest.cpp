@@ -25,25 +25,25 @@ bool hasMark(const RecordingSurface& s, int x1, int x2, int y, Rgb colour) {
 } // namespace
 
 TEST(VideoTestRecord, SamplesAreStoredAndSampleZeroBecomesTheTruncatedAverage) {
-    std::array<std::uint8_t, videoTestDataBytes> rec{};
+    std::array<std::uint8_t, VIDEO_TEST_DATA_BYTES> rec{};
     const std::uint8_t infrared[5] = {80, 80, 80, 80, 84};
     for (int s = 0; s < 5; ++s) {
-        rec[pairOffset(s, 0, colourRed)] = 0x10;
-        rec[pairOffset(s, 0, colourRed) + 1] = 0x60;
-        rec[pairOffset(s, 3, colourInfrared) + 1] = infrared[s];
-        rec[pairOffset(s, 1, colourGreen)] = 255; // five times 255 overflows a byte
+        rec[pairOffset(s, 0, COLOUR_RED)] = 0x10;
+        rec[pairOffset(s, 0, COLOUR_RED) + 1] = 0x60;
+        rec[pairOffset(s, 3, COLOUR_INFRARED) + 1] = infrared[s];
+        rec[pairOffset(s, 1, COLOUR_GREEN)] = 255; // five times 255 overflows a byte
     }
     rec[278] = 7, rec[279] = 8; // sample 4, channel 6, infrared: the last pair
     VideoTestData d;
     decodeVideoTest(rec.data(), d);
 
-    EXPECT_EQ(d.videoRefl[0][colourRed][0], 16);
-    EXPECT_EQ(d.videoTrans[0][colourRed][0], 96);
-    EXPECT_EQ(d.videoTrans[3][colourInfrared][0], 80); // 404 / 5
-    EXPECT_EQ(d.videoTrans[3][colourInfrared][4], 84); // samples 1-4 stay as received
-    EXPECT_EQ(d.videoRefl[1][colourGreen][0], 255);
-    EXPECT_EQ(d.videoRefl[6][colourInfrared][4], 7);
-    EXPECT_EQ(d.videoTrans[6][colourInfrared][0], 1); // 8 / 5
+    EXPECT_EQ(d.videoRefl[0][COLOUR_RED][0], 16);
+    EXPECT_EQ(d.videoTrans[0][COLOUR_RED][0], 96);
+    EXPECT_EQ(d.videoTrans[3][COLOUR_INFRARED][0], 80); // 404 / 5
+    EXPECT_EQ(d.videoTrans[3][COLOUR_INFRARED][4], 84); // samples 1-4 stay as received
+    EXPECT_EQ(d.videoRefl[1][COLOUR_GREEN][0], 255);
+    EXPECT_EQ(d.videoRefl[6][COLOUR_INFRARED][4], 7);
+    EXPECT_EQ(d.videoTrans[6][COLOUR_INFRARED][0], 1); // 8 / 5
 }
 
 TEST(VideoMark, TwoPixelsPerLevelClampedJustOutsideTheGraph) {
@@ -62,19 +62,19 @@ TEST(VideoMark, TwoPixelsPerLevelClampedJustOutsideTheGraph) {
 
 TEST(VideoTestPage, MarksSitInTheirChannelsGraphAndColourCell) {
     VideoTestData d;
-    d.videoTrans[0][colourRed][0] = 96;      // middle transmissive graph, x0 170
-    d.videoRefl[0][colourRed][0] = 16;       // middle reflective graph, x0 425
-    d.videoRefl[2][colourInfrared][0] = 242; // rightmost reflective graph, x0 480
-    d.videoTrans[3][colourGreen][0] = 110;   // leftmost transmissive graph, x0 60
-    d.videoTrans[0][colourRed][1] = 200;     // samples other than 0 are not shown
+    d.videoTrans[0][COLOUR_RED][0] = 96;      // middle transmissive graph, x0 170
+    d.videoRefl[0][COLOUR_RED][0] = 16;       // middle reflective graph, x0 425
+    d.videoRefl[2][COLOUR_INFRARED][0] = 242; // rightmost reflective graph, x0 480
+    d.videoTrans[3][COLOUR_GREEN][0] = 110;   // leftmost transmissive graph, x0 60
+    d.videoTrans[0][COLOUR_RED][1] = 200;     // samples other than 0 are not shown
     RecordingSurface s;
     drawVideoTestPage(s, d);
 
-    EXPECT_TRUE(hasMark(s, 171, 181, 248, colours::red));
-    EXPECT_TRUE(hasMark(s, 426, 436, 343, colours::red));
-    EXPECT_TRUE(hasMark(s, 517, 527, 236, colours::yellow));
-    EXPECT_TRUE(hasMark(s, 73, 83, 220, colours::green));
-    EXPECT_TRUE(hasMark(s, 195, 205, 343, colours::blue)); // zero lies below the graph
+    EXPECT_TRUE(hasMark(s, 171, 181, 248, colours::RED));
+    EXPECT_TRUE(hasMark(s, 426, 436, 343, colours::RED));
+    EXPECT_TRUE(hasMark(s, 517, 527, 236, colours::YELLOW));
+    EXPECT_TRUE(hasMark(s, 73, 83, 220, colours::GREEN));
+    EXPECT_TRUE(hasMark(s, 195, 205, 343, colours::BLUE)); // zero lies below the graph
     int marks = 0;
     for (const auto& l : s.lines)
         marks += l.width == 2;
@@ -101,5 +101,5 @@ TEST(VideoTestPage, GridsReferenceLinesAndScale) {
     EXPECT_EQ(at(340, 213), "250");
     EXPECT_EQ(at(60, 345), "transmissive");
     for (const auto& t : s.texts)
-        EXPECT_TRUE(t.colour == colours::teal && t.background == colours::black);
+        EXPECT_TRUE(t.colour == colours::TEAL && t.background == colours::BLACK);
 }

@@ -80,7 +80,7 @@ TEST_F(Download, FullTransferFollowsTheStepsInOrder) {
 
     // The loader's waits, cut into slices with the windows repainted in between.
     EXPECT_EQ(channel->totalDelay(), 200 + 10 + 2000);
-    EXPECT_LE(*std::max_element(channel->delays.begin(), channel->delays.end()), LoaderClient::kWaitSliceMs);
+    EXPECT_LE(*std::max_element(channel->delays.begin(), channel->delays.end()), LoaderClient::WAIT_SLICE_MS);
     EXPECT_GE(ui.pumps, static_cast<int>(channel->delays.size()) + 32);
 }
 

@@ -69,7 +69,7 @@ TEST_F(CoreWithSim, TypedFramesGoOutWhenTheLinkIsIdleAndAreRefusedOtherwise) {
     EXPECT_FALSE(test::logLines(log, {"\"frame\":\"36 36\""}).empty()) << "the validator got it";
 
     // An awaited request holds typed frames back.
-    core->onCommand(ui::cmd::STATISTICS_REQUEST);
+    core->onCommand(cmd::STATISTICS_REQUEST);
     EXPECT_EQ(core->sendTypedFrame("33"), "a request is waiting to be sent");
     ASSERT_TRUE(loop->runUntil([&] { return core->linkData().state(REQ_STATISTICS) == STATE_AWAITING; }, 2s));
     EXPECT_EQ(core->sendTypedFrame("33"), "an awaited request is in progress (DIAGNOSTICS req.)");

@@ -113,8 +113,7 @@ TEST_F(CoreWithSim, TwoBillsStackedBetweenPollsAreTwoEvents) {
 TEST_F(CoreWithSim, EachDiagnosticsRecordArrivesOnItsFirstRequestAtTwentyMilliseconds) {
     ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
     ASSERT_NO_FATAL_FAILURE(runStartup());
-    for (int id : {ui::cmd::STATISTICS_REQUEST, ui::cmd::SENSORS_REQUEST, ui::cmd::OPTICS_REQUEST,
-                   ui::cmd::VIDEO_REQUEST}) {
+    for (int id : {cmd::STATISTICS_REQUEST, cmd::SENSORS_REQUEST, cmd::OPTICS_REQUEST, cmd::VIDEO_REQUEST}) {
         core->onCommand(id);
     }
     auto& d = core->linkData();

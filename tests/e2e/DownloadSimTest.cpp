@@ -64,7 +64,7 @@ TEST(DownloadWithSim, ImageArrivesByteForByteAndTheCheckValueMatches) {
 
     const LoaderRun r = download(sim, imagePath);
     EXPECT_EQ(r.outcome, DownloadOutcome::Success);
-    EXPECT_TRUE(saw(r.events, kDownloadComplete));
+    EXPECT_TRUE(saw(r.events, DOWNLOAD_COMPLETE));
 
     // The loader kept the header and, per record, its address and data: bytes 1..131 of each
     // 133-byte record.
@@ -86,7 +86,7 @@ TEST(DownloadWithSim, WrongCheckValueIsACrcFailure) {
     ASSERT_TRUE(sim.running());
     const LoaderRun r = download(sim, imagePath);
     EXPECT_EQ(r.outcome, DownloadOutcome::CrcMismatch);
-    EXPECT_TRUE(saw(r.events, kCheckValueFailed));
+    EXPECT_TRUE(saw(r.events, CHECK_VALUE_FAILED));
 }
 
 TEST(DownloadWithSim, RefusedFirstHandshakeEndsWithNoConnection) {

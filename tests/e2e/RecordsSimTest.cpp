@@ -52,7 +52,7 @@ TEST_F(CoreWithSim, DataFileHoldsEveryAnswerOfTwoBytesOrMoreInOrder) {
     for (const char* c : {"insert 0", "insert 3 escrow", "coupon"})
         ASSERT_EQ(sim->command(c), "ok");
     ASSERT_TRUE(loop->runUntil([&] { return eventsWithCode(0x83) == 1; }, 5s));
-    core->onCommand(ui::cmd::STATISTICS_REQUEST);
+    core->onCommand(cmd::STATISTICS_REQUEST);
     ASSERT_TRUE(loop->runUntil([&] { return core->linkData().state(REQ_STATISTICS) == STATE_IDLE; }, 5s));
     loop->runFor(100ms);
     core->onDestroy();

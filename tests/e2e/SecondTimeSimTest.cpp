@@ -72,11 +72,11 @@ TEST_F(CoreWithSim, SecondRequestOfEachAwaitedKindIsSentOnceAndAnsweredOnce) {
         std::size_t answerBytes;
     };
     const Kind kinds[] = {
-        {ui::cmd::STATISTICS_REQUEST, REQ_STATISTICS, "37 FF 56 4E 54 00 DD 0B", "stats", 73},
-        {ui::cmd::SENSORS_REQUEST, REQ_SENSORS, "37 FF 56 4E 54 00 E9 17", "sensors", 28},
-        {ui::cmd::OPTICS_REQUEST, REQ_OPTICS, "37 FF 56 4E 54 00 E8 16", "optics", 337},
-        {ui::cmd::VIDEO_REQUEST, REQ_VIDEO, "37 FF 56 4E 54 00 E7 15", "video", 281},
-        {ui::cmd::DEVICE_ID_REQUEST, REQ_DEVICE_ID, "37 00 37", "ident", 30},
+        {cmd::STATISTICS_REQUEST, REQ_STATISTICS, "37 FF 56 4E 54 00 DD 0B", "stats", 73},
+        {cmd::SENSORS_REQUEST, REQ_SENSORS, "37 FF 56 4E 54 00 E9 17", "sensors", 28},
+        {cmd::OPTICS_REQUEST, REQ_OPTICS, "37 FF 56 4E 54 00 E8 16", "optics", 337},
+        {cmd::VIDEO_REQUEST, REQ_VIDEO, "37 FF 56 4E 54 00 E7 15", "video", 281},
+        {cmd::DEVICE_ID_REQUEST, REQ_DEVICE_ID, "37 00 37", "ident", 30},
     };
     auto& d = core->linkData();
     for (int round = 1; round <= 2; ++round) {

@@ -227,7 +227,7 @@ TEST_F(MainWindowTest, TrafficPageShowsItsImageAndTheStopButtonFollowsTheLogic) 
 TEST_F(MainWindowTest, OptionsOkTakesEachEscrowChoice) {
     MainWindow& w = open();
     for (int choice : {1, 2, 0}) {
-        w.menuAction(ui::cmd::OPTIONS)->trigger();
+        w.menuAction(cmd::OPTIONS)->trigger();
         auto* dlg = qobject_cast<qt::OptionsDialog*>(w.modeless(Modeless::Options));
         ASSERT_NE(dlg, nullptr);
         EXPECT_EQ(dlg->escrowChoice(), w.core().controller().escrowOption()) << "shows the option in force";
@@ -243,9 +243,9 @@ TEST_F(MainWindowTest, OptionsOkTakesEachEscrowChoice) {
 
 TEST_F(MainWindowTest, OptionsTwiceActivatesTheOpenDialogAndCancelKeepsTheEscrowOption) {
     MainWindow& w = open();
-    w.menuAction(ui::cmd::OPTIONS)->trigger();
+    w.menuAction(cmd::OPTIONS)->trigger();
     auto* first = w.modeless(Modeless::Options);
-    w.menuAction(ui::cmd::OPTIONS)->trigger();
+    w.menuAction(cmd::OPTIONS)->trigger();
     EXPECT_EQ(w.modeless(Modeless::Options), first);
     EXPECT_EQ(w.findChildren<qt::OptionsDialog*>().size(), 1);
 
@@ -312,7 +312,7 @@ TEST_F(MainWindowTest, StartReportsAPortThatWillNotOpenThenEnablesReconnectAndCl
     EXPECT_EQ(w.pollTimer().interval(), 100);
     EXPECT_EQ(ctl<qt::CaptionFrame>(ids::PAGE_FRAME)->title(), "activity monitor - poll timer 100 ms");
     // Another period while running: the timer ticks at it.
-    w.menuAction(ui::cmd::POLL_20)->trigger();
+    w.menuAction(cmd::POLL_20)->trigger();
     EXPECT_TRUE(w.pollTimer().isActive());
     EXPECT_EQ(w.pollTimer().interval(), 20);
     EXPECT_EQ(ctl<qt::CaptionFrame>(ids::PAGE_FRAME)->title(), "activity monitor - poll timer 20 ms");
@@ -399,13 +399,13 @@ TEST_F(MainWindowTest, LogFileDialogWritesTheReportWhereTheOperatorChose) {
         return report;
     });
 
-    w.menuAction(ui::cmd::CREATE_LOG_FILE)->trigger();
+    w.menuAction(cmd::CREATE_LOG_FILE)->trigger();
     EXPECT_EQ(w.modeless(Modeless::LogFile), nullptr) << "needs a started link";
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(), "Info: Connection with validator required");
 
     ctl<QPushButton>(ids::START)->click();
-    w.menuAction(ui::cmd::CREATE_LOG_FILE)->trigger();
+    w.menuAction(cmd::CREATE_LOG_FILE)->trigger();
     auto* dlg = w.modeless(Modeless::LogFile);
     ASSERT_NE(dlg, nullptr);
     QTest::keyClicks(dlg->controls().find(1034), "SN42");
@@ -437,7 +437,7 @@ TEST_F(MainWindowTest, LogFileDialogsCheckBoxesReachTheReportAsThePartsTheyName)
                          {1031, "Sensors Data", "  PART II - SENSORS DATA\r\n"},
                          {1032, "Main Optics Parameters", "  PART III - MAIN OPTICS PARAMETERS\r\n"}};
     for (const Box& only : boxes) {
-        w.menuAction(ui::cmd::CREATE_LOG_FILE)->trigger();
+        w.menuAction(cmd::CREATE_LOG_FILE)->trigger();
         auto* dlg = w.modeless(Modeless::LogFile);
         ASSERT_NE(dlg, nullptr);
         for (const Box& b : boxes) {
@@ -467,7 +467,7 @@ TEST_F(MainWindowTest, DownloadCancelledAtTheFirstQuestionStillEndsTheRun) {
             messages.push_back(caption + ": " + text);
             return buttons == MsgButtons::OkCancel ? MsgResult::Cancel : MsgResult::Ok;
         });
-    w.menuAction(ui::cmd::START_DOWNLOAD)->trigger();
+    w.menuAction(cmd::START_DOWNLOAD)->trigger();
     settle();
     ASSERT_FALSE(messages.empty());
     EXPECT_NE(messages.front().find("DIP"), std::string::npos) << messages.front();
@@ -490,7 +490,7 @@ TEST_F(MainWindowTest, ClosingTheWindowDuringTheDownloadWaitsForItsEnd) {
         }
         return MsgResult::Ok;
     });
-    w.menuAction(ui::cmd::START_DOWNLOAD)->trigger();
+    w.menuAction(cmd::START_DOWNLOAD)->trigger();
     settle();
     EXPECT_FALSE(closedEarly);
     EXPECT_TRUE(w.isShutDown()); // the download's own end
@@ -504,7 +504,7 @@ TEST_F(MainWindowTest, EveryCaptionFitsIncludingTheOnesTheLogicSets) {
     MainWindow& w = open(fakePortFactory(port));
     ctl<QPushButton>(ids::START)->click();
     ASSERT_TRUE(w.core().controller().started());
-    w.menuAction(ui::cmd::POLL_200)->trigger();
+    w.menuAction(cmd::POLL_200)->trigger();
     auto checkAll = [&](const char* when) {
         for (QWidget* c : w.clientArea()->findChildren<QWidget*>())
             EXPECT_EQ(captionOverflow(c), "") << when << ": " << c->objectName().toStdString();
@@ -532,7 +532,7 @@ TEST_F(MainWindowTest, EveryCaptionFitsIncludingTheOnesTheLogicSets) {
 TEST_F(MainWindowTest, StartEnablesReconnectOnItsBarAndNothingInAnotherWindow) {
     auto port = std::make_shared<FakePortState>();
     MainWindow& w = open(fakePortFactory(port));
-    w.menuAction(ui::cmd::OPTIONS)->trigger();
+    w.menuAction(cmd::OPTIONS)->trigger();
     auto* options = qobject_cast<qt::OptionsDialog*>(w.modeless(Modeless::Options));
     ASSERT_NE(options, nullptr);
     QWidget* browse = options->controls().find(1017);
@@ -560,7 +560,7 @@ TEST_F(MainWindowTest, DialogsOfferOnlyACloseBoxAndTheMainWindowNoMaximise) {
     EXPECT_FALSE(w.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
     EXPECT_TRUE(w.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     w.core().controller().appendEvent(0x90); // a bill in escrow: the prompt
-    w.menuAction(ui::cmd::OPTIONS)->trigger();
+    w.menuAction(cmd::OPTIONS)->trigger();
     for (Modeless m : {Modeless::EscrowPrompt, Modeless::Options}) {
         ASSERT_NE(w.modeless(m), nullptr);
         EXPECT_TRUE(offersOnlyClose(w.modeless(m))) << static_cast<int>(m);
@@ -602,7 +602,7 @@ TEST_F(MainWindowTest, AMessageBoxLeavesTheEscrowPromptUsable) {
     auto* prompt = qobject_cast<qt::EscrowPrompt*>(w.modeless(Modeless::EscrowPrompt));
     ASSERT_NE(prompt, nullptr);
     QPointer<QPushButton> accept = prompt->controls().get<QPushButton>(1);
-    auto* exitButton = ctl<QPushButton>(ids::EXIT);
+    auto* exitButton = ctl<QPushButton>(ids::CANCEL);
     w.setMessageHook(nullptr);
     bool duringBox = false;
     // Clicks go through the window system's path, where a modal window blocks the others.

@@ -45,9 +45,9 @@ TEST_F(WidgetsTest, SurfaceFillsExcludeRightAndBottomAndLinesLeaveOutTheirEndPoi
     {
         QPainter p(&img);
         qt::PainterSurface s(p);
-        s.fillRect({10, 10, 20, 15}, colours::red);
-        s.drawLine(0, 30, 10, 30, colours::teal, 1);
-        s.fillRect({30, 5, 30, 9}, colours::blue); // empty: nothing drawn
+        s.fillRect({10, 10, 20, 15}, colours::RED);
+        s.drawLine(0, 30, 10, 30, colours::TEAL, 1);
+        s.fillRect({30, 5, 30, 9}, colours::BLUE); // empty: nothing drawn
     }
     EXPECT_EQ(img.pixelColor(10, 10), QColor(255, 0, 0));
     EXPECT_EQ(img.pixelColor(19, 14), QColor(255, 0, 0));
@@ -63,7 +63,7 @@ TEST_F(WidgetsTest, SurfaceTextIsOpaqueFromItsTopLeftAndFitsTheDrawingsRows) {
     QImage img = blankImage(QSize(80, 40));
     {
         QPainter p(&img);
-        qt::PainterSurface(p).drawText(5, 5, "ff", colours::green, colours::stripeGreen);
+        qt::PainterSurface(p).drawText(5, 5, "ff", colours::GREEN, colours::STRIPE_GREEN);
     }
     EXPECT_EQ(img.pixelColor(5, 5), QColor(0, 204, 0)) << "background from the top-left corner";
     EXPECT_EQ(img.pixelColor(4, 5), QColor(Qt::white));
@@ -77,7 +77,7 @@ TEST_F(WidgetsTest, SurfaceTextIsOpaqueFromItsTopLeftAndFitsTheDrawingsRows) {
 TEST_F(WidgetsTest, ImageSurfaceTakesClientCoordinates) {
     QImage img = blankImage(QSize(524, 172));
     qt::ImageSurface s(img, QPoint(18, 194));
-    s.fillRect({30, 198, 530, 214}, colours::black);
+    s.fillRect({30, 198, 530, 214}, colours::BLACK);
     EXPECT_EQ(img.pixelColor(12, 4), QColor(0, 0, 0));
     EXPECT_EQ(img.pixelColor(11, 4), QColor(Qt::white));
     EXPECT_EQ(img.pixelColor(12, 20), QColor(Qt::white));

@@ -9,7 +9,7 @@ namespace {
 Bytes frame(std::uint8_t code) {
     return {'#', 'C', code, static_cast<std::uint8_t>(~code)};
 }
-const Bytes kAck{'#', 'A'};
+const Bytes LOADER_ACK{'#', 'A'};
 
 class Tool {
 public:
@@ -27,9 +27,9 @@ public:
     bool exchange(std::uint8_t code, const Bytes& address, const Bytes& block) {
         Bytes start = frame(code);
         start.insert(start.end(), address.begin(), address.end());
-        EXPECT_EQ(send(start), kAck);
+        EXPECT_EQ(send(start), LOADER_ACK);
         EXPECT_EQ(send(block), block);
-        return send(kAck) == kAck;
+        return send(LOADER_ACK) == LOADER_ACK;
     }
 
     Loader loader;
@@ -47,7 +47,7 @@ Bytes block(std::uint8_t seed) {
 
 TEST(SimLoader, CompleteDialogueKeepsHeaderAndRecordsAndAnswersTheirCheckValue) {
     Tool tool;
-    EXPECT_EQ(tool.send(frame(0x08)), kAck);
+    EXPECT_EQ(tool.send(frame(0x08)), LOADER_ACK);
     Bytes speed = frame(0x83);
     speed.push_back(0x02);
     EXPECT_TRUE(tool.send(speed).empty());
@@ -83,7 +83,7 @@ TEST(SimLoader, BytesArrivingOneByOneAndStrayBytesDoNotDisturbTheDialogue) {
         const Bytes a = tool.send({b});
         answers.insert(answers.end(), a.begin(), a.end());
     }
-    EXPECT_EQ(answers, kAck); // only the header frame was answered
+    EXPECT_EQ(answers, LOADER_ACK); // only the header frame was answered
     const Bytes header = block(0x40);
     answers.clear();
     for (auto b : header) {
@@ -92,7 +92,7 @@ TEST(SimLoader, BytesArrivingOneByOneAndStrayBytesDoNotDisturbTheDialogue) {
     }
     EXPECT_EQ(answers, header);
     EXPECT_EQ(tool.send({'#'}), Bytes{});
-    EXPECT_EQ(tool.send({'A'}), kAck);
+    EXPECT_EQ(tool.send({'A'}), LOADER_ACK);
     EXPECT_TRUE(tool.loader.hasHeader());
 }
 
@@ -102,7 +102,7 @@ TEST(SimLoader, FailureModesRefuseHandshakesAndBlocksAndSpoilTheCheckValue) {
     refuse.mode = FailMode::Nak;
     tool.loader.failures().add("hello", refuse, 1);
     EXPECT_EQ(tool.send(frame(0x08)), (Bytes{'#', 'N'}));
-    EXPECT_EQ(tool.send(frame(0x08)), kAck);
+    EXPECT_EQ(tool.send(frame(0x08)), LOADER_ACK);
 
     tool.loader.failures().add("record", refuse, 2);
     EXPECT_TRUE(tool.exchange(0x20, {}, block(1)));
@@ -132,7 +132,7 @@ TEST(SimLoader, AStalledExchangeIsAbandonedAndANewHeaderStartsANewImage) {
     EXPECT_EQ(tool.send(frame(0x0C)), Bytes{});
     tool.loader.tick(tool.t + 3'000'000);
     // Back to frame search: the bytes of a half-sent record are not taken for its address.
-    EXPECT_EQ(tool.send(frame(0x08)), kAck);
+    EXPECT_EQ(tool.send(frame(0x08)), LOADER_ACK);
     EXPECT_TRUE(tool.exchange(0x20, {}, block(9)));
     EXPECT_TRUE(tool.loader.records().empty());
     EXPECT_EQ(tool.loader.headersAccepted(), 2u);

@@ -42,7 +42,7 @@ TEST(SimScenario, NamesTheLineOfAnError) {
 TEST(SimScenario, CommandsTakeTheirOptionsAndRefuseNonsense) {
     auto r = parseCommand("fail optics split always parts=4 gap=30");
     ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(r.command.count, FailurePlan::kAlways);
+    EXPECT_EQ(r.command.count, FailurePlan::ALWAYS);
     EXPECT_EQ(r.command.failure.parts, 4);
     EXPECT_EQ(r.command.failure.gapMs, 30);
 

@@ -17,8 +17,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const Bytes kPoll{0x33, 0x33};
-const Bytes kAck{0x00};
+const Bytes POLL_FRAME{0x33, 0x33};
+const Bytes ACK_BYTE{0x00};
 
 std::string scratchDir() {
     std::string dir = ::testing::TempDir() + "norvex-sim-XXXXXX";
@@ -50,10 +50,10 @@ bool inOrder(const std::string& text, const std::vector<std::string>& needles) {
 
 // Brings the validator through RESET, the reset report and enabling every type with escrow.
 void startUp(SerialPeer& peer) {
-    ASSERT_EQ(peer.transact({0x30, 0x30}, 1), kAck);
-    ASSERT_EQ(peer.transact(kPoll, 2), (Bytes{0x06, 0x06}));
-    peer.write(kAck);
-    ASSERT_EQ(peer.transact(withSum({0x34, 0xFF, 0xFF, 0xFF, 0xFF}), 1), kAck);
+    ASSERT_EQ(peer.transact({0x30, 0x30}, 1), ACK_BYTE);
+    ASSERT_EQ(peer.transact(POLL_FRAME, 2), (Bytes{0x06, 0x06}));
+    peer.write(ACK_BYTE);
+    ASSERT_EQ(peer.transact(withSum({0x34, 0xFF, 0xFF, 0xFF, 0xFF}), 1), ACK_BYTE);
 }
 
 } // namespace
@@ -65,9 +65,9 @@ TEST(SimEndToEnd, StartUpExchangeIsAnsweredAtWireSpeedAndLogged) {
     SerialPeer peer;
     ASSERT_TRUE(peer.open(sim.path()));
 
-    EXPECT_EQ(peer.transact({0x30, 0x30}, 1), kAck);
-    EXPECT_EQ(peer.transact(kPoll, 2), (Bytes{0x06, 0x06}));
-    peer.write(kAck);
+    EXPECT_EQ(peer.transact({0x30, 0x30}, 1), ACK_BYTE);
+    EXPECT_EQ(peer.transact(POLL_FRAME, 2), (Bytes{0x06, 0x06}));
+    peer.write(ACK_BYTE);
 
     const auto start = std::chrono::steady_clock::now();
     const Bytes setup = peer.transact({0x31, 0x31}, 28);
@@ -76,16 +76,16 @@ TEST(SimEndToEnd, StartUpExchangeIsAnsweredAtWireSpeedAndLogged) {
     EXPECT_EQ(setup[27], sum8(setup, 27));
     EXPECT_EQ(setup[0], 0x01);
     EXPECT_GE(took, 27 * 1100us); // one 11-bit character time per byte at 9600 baud
-    peer.write(kAck);
+    peer.write(ACK_BYTE);
 
     const Bytes ident = peer.transact({0x37, 0x00, 0x37}, 30);
     ASSERT_EQ(ident.size(), 30u);
     EXPECT_EQ(ident[29], sum8(ident, 29));
     EXPECT_EQ(std::string(ident.begin(), ident.begin() + 3), "VNT");
-    peer.write(kAck);
+    peer.write(ACK_BYTE);
 
-    EXPECT_EQ(peer.transact(withSum({0x34, 0x00, 0x7F, 0x00, 0x7F}), 1), kAck);
-    EXPECT_EQ(peer.transact(kPoll, 1), kAck);
+    EXPECT_EQ(peer.transact(withSum({0x34, 0x00, 0x7F, 0x00, 0x7F}), 1), ACK_BYTE);
+    EXPECT_EQ(peer.transact(POLL_FRAME, 1), ACK_BYTE);
     EXPECT_TRUE(peer.readUntilQuiet(50).empty());
 
     EXPECT_EQ(sim.terminate(), 0);
@@ -102,20 +102,20 @@ TEST(SimEndToEnd, MarkedAnswersAreWhatADriverReportingErrorsPerByteDelivers) {
     SimProcess sim({"--ack-timeout-ms", "300", "--marked"});
     SerialPeer peer;
     ASSERT_TRUE(peer.open(sim.path(), INPCK | PARMRK));
-    EXPECT_EQ(peer.transact({0x30, 0x30}, 1), kAck); // one byte: its own last
-    EXPECT_EQ(peer.transact(kPoll, 4), (Bytes{0xFF, 0x00, 0x06, 0x06}));
-    peer.write(kAck);
+    EXPECT_EQ(peer.transact({0x30, 0x30}, 1), ACK_BYTE); // one byte: its own last
+    EXPECT_EQ(peer.transact(POLL_FRAME, 4), (Bytes{0xFF, 0x00, 0x06, 0x06}));
+    peer.write(ACK_BYTE);
     ASSERT_EQ(sim.command("status F5 0A"), "ok");
-    EXPECT_EQ(peer.transact(kPoll, 8), (Bytes{0xFF, 0x00, 0xF5, 0xFF, 0x00, 0x0A, 0xFF, 0xFF}));
-    peer.write(kAck);
+    EXPECT_EQ(peer.transact(POLL_FRAME, 8), (Bytes{0xFF, 0x00, 0xF5, 0xFF, 0x00, 0x0A, 0xFF, 0xFF}));
+    peer.write(ACK_BYTE);
     EXPECT_TRUE(peer.readUntilQuiet(50).empty());
 
     // A client that asks for no marking gets the bytes as they are.
     peer.close();
     ASSERT_TRUE(peer.open(sim.path()));
     ASSERT_EQ(sim.command("status 80 80"), "ok");
-    EXPECT_EQ(peer.transact(kPoll, 3), (Bytes{0x80, 0x80, 0x00}));
-    peer.write(kAck);
+    EXPECT_EQ(peer.transact(POLL_FRAME, 3), (Bytes{0x80, 0x80, 0x00}));
+    peer.write(ACK_BYTE);
     EXPECT_TRUE(peer.readUntilQuiet(50).empty());
     EXPECT_EQ(sim.terminate(), 0);
 }
@@ -127,19 +127,19 @@ TEST(SimEndToEnd, EscrowedBillsAreStackedOrReturnedOnCommand) {
     startUp(peer);
 
     EXPECT_EQ(sim.command("insert 1"), "ok");
-    EXPECT_EQ(peer.transact(kPoll, 2), (Bytes{0x91, 0x91}));
-    peer.write(kAck);
-    EXPECT_EQ(peer.transact({0x35, 0x01, 0x36}, 1), kAck);
-    EXPECT_EQ(peer.transact(kPoll, 2), (Bytes{0x81, 0x81}));
-    peer.write(kAck);
+    EXPECT_EQ(peer.transact(POLL_FRAME, 2), (Bytes{0x91, 0x91}));
+    peer.write(ACK_BYTE);
+    EXPECT_EQ(peer.transact({0x35, 0x01, 0x36}, 1), ACK_BYTE);
+    EXPECT_EQ(peer.transact(POLL_FRAME, 2), (Bytes{0x81, 0x81}));
+    peer.write(ACK_BYTE);
 
     EXPECT_EQ(sim.command("insert 2 escrow"), "ok");
-    EXPECT_EQ(peer.transact(kPoll, 2), (Bytes{0x92, 0x92}));
-    peer.write(kAck);
-    EXPECT_EQ(peer.transact({0x35, 0x00, 0x35}, 1), kAck);
-    EXPECT_EQ(peer.transact(kPoll, 2), (Bytes{0xA2, 0xA2}));
-    peer.write(kAck);
-    EXPECT_EQ(peer.transact(kPoll, 1), kAck);
+    EXPECT_EQ(peer.transact(POLL_FRAME, 2), (Bytes{0x92, 0x92}));
+    peer.write(ACK_BYTE);
+    EXPECT_EQ(peer.transact({0x35, 0x00, 0x35}, 1), ACK_BYTE);
+    EXPECT_EQ(peer.transact(POLL_FRAME, 2), (Bytes{0xA2, 0xA2}));
+    peer.write(ACK_BYTE);
+    EXPECT_EQ(peer.transact(POLL_FRAME, 1), ACK_BYTE);
     EXPECT_EQ(sim.command("insert 16").rfind("error:", 0), 0u);
 }
 
@@ -153,14 +153,14 @@ TEST(SimEndToEnd, DiagnosticsRecordsHaveTheirLengthsAndChecksumsAndEraseZeroesSt
         ASSERT_EQ(answer.size(), length) << std::hex << int(fn);
         EXPECT_EQ(answer.back(), sum8(answer, length - 1)) << std::hex << int(fn);
         EXPECT_TRUE(peer.readUntilQuiet(30).empty()) << std::hex << int(fn);
-        peer.write(kAck);
+        peer.write(ACK_BYTE);
     }
     const Bytes stacker = peer.transact({0x36, 0x36}, 3);
     ASSERT_EQ(stacker.size(), 3u);
     EXPECT_EQ(stacker[2], sum8(stacker, 2));
-    peer.write(kAck);
+    peer.write(ACK_BYTE);
 
-    EXPECT_EQ(peer.transact(diagnostics(0x32), 1), kAck);
+    EXPECT_EQ(peer.transact(diagnostics(0x32), 1), ACK_BYTE);
     EXPECT_EQ(peer.transact(diagnostics(0xDD), 73, 3000), Bytes(73, 0x00));
 }
 
@@ -169,15 +169,15 @@ TEST(SimEndToEnd, UnacknowledgedPollAnswerIsSentAgainAtTheNextPoll) {
     SimProcess sim({"--ack-timeout-ms", "100", "--log", log});
     SerialPeer peer;
     ASSERT_TRUE(peer.open(sim.path()));
-    EXPECT_EQ(peer.transact(kPoll, 2), (Bytes{0x06, 0x06}));
-    peer.write(kAck);
+    EXPECT_EQ(peer.transact(POLL_FRAME, 2), (Bytes{0x06, 0x06}));
+    peer.write(ACK_BYTE);
     EXPECT_EQ(sim.command("status 03"), "ok");
 
-    EXPECT_EQ(peer.transact(kPoll, 2), (Bytes{0x03, 0x03}));
+    EXPECT_EQ(peer.transact(POLL_FRAME, 2), (Bytes{0x03, 0x03}));
     std::this_thread::sleep_for(300ms); // no acknowledge
-    EXPECT_EQ(peer.transact(kPoll, 2), (Bytes{0x03, 0x03}));
-    peer.write(kAck);
-    EXPECT_EQ(peer.transact(kPoll, 1), kAck);
+    EXPECT_EQ(peer.transact(POLL_FRAME, 2), (Bytes{0x03, 0x03}));
+    peer.write(ACK_BYTE);
+    EXPECT_EQ(peer.transact(POLL_FRAME, 1), ACK_BYTE);
 
     EXPECT_EQ(sim.terminate(), 0);
     const std::string text = readText(log);
@@ -192,12 +192,12 @@ TEST(SimEndToEnd, BrokenFramesAndStrayBytesGetNoAnswerAndTheLineResynchronises) 
     ASSERT_TRUE(peer.open(sim.path()));
     peer.write({0xE5, 0x34, 0x00, 0xFF, 0x00, 0xFF, 0x33});
     EXPECT_TRUE(peer.readUntilQuiet(100).empty());
-    EXPECT_EQ(peer.transact({0x5A, 0x30, 0x30}, 1), kAck);
+    EXPECT_EQ(peer.transact({0x5A, 0x30, 0x30}, 1), ACK_BYTE);
 
     // A failure mode set on the control channel: garbage in front of the next RESET answer.
     EXPECT_EQ(sim.command("fail reset garbage n=2"), "ok");
     EXPECT_EQ(peer.transact({0x30, 0x30}, 3), (Bytes{0xE5, 0x5E, 0x00}));
-    EXPECT_EQ(peer.transact({0x30, 0x30}, 1), kAck);
+    EXPECT_EQ(peer.transact({0x30, 0x30}, 1), ACK_BYTE);
 }
 
 TEST(SimEndToEnd, SplitAndSlowAnswersArriveInPiecesAndAStopSignalCutsThemShort) {
@@ -213,7 +213,7 @@ TEST(SimEndToEnd, SplitAndSlowAnswersArriveInPiecesAndAStopSignalCutsThemShort) 
     answer.insert(answer.end(), rest.begin(), rest.end());
     ASSERT_EQ(answer.size(), 28u);
     EXPECT_EQ(answer[27], sum8(answer, 27));
-    peer.write(kAck);
+    peer.write(ACK_BYTE);
 
     EXPECT_EQ(sim.command("fail optics slow gap=1000"), "ok");
     peer.write(diagnostics(0xE8));
@@ -229,13 +229,13 @@ TEST(SimEndToEnd, ClientsMayCloseAndReopenThroughTheLinkAndTheLinkGoesAtExit) {
     {
         SerialPeer peer;
         ASSERT_TRUE(peer.open(link));
-        EXPECT_EQ(peer.transact({0x30, 0x30}, 1), kAck);
+        EXPECT_EQ(peer.transact({0x30, 0x30}, 1), ACK_BYTE);
     }
     std::this_thread::sleep_for(100ms); // the simulator sees no client for a while
     SerialPeer again;
     ASSERT_TRUE(again.open(link));
-    EXPECT_EQ(again.transact({0x30, 0x30}, 1), kAck);
-    EXPECT_EQ(again.transact(kPoll, 2), (Bytes{0x06, 0x06}));
+    EXPECT_EQ(again.transact({0x30, 0x30}, 1), ACK_BYTE);
+    EXPECT_EQ(again.transact(POLL_FRAME, 2), (Bytes{0x06, 0x06}));
     EXPECT_EQ(sim.terminate(), 0);
     struct stat st {};
     EXPECT_NE(::lstat(link.c_str(), &st), 0);
@@ -247,7 +247,7 @@ TEST(SimEndToEnd, VanishingAdapterClosesTheTerminalAndEnds) {
     SerialPeer peer;
     ASSERT_TRUE(peer.open(sim.path()));
     EXPECT_EQ(sim.command("fail poll vanish"), "ok");
-    peer.write(kPoll);
+    peer.write(POLL_FRAME);
     EXPECT_TRUE(peer.read(1, 500).empty());
     EXPECT_EQ(sim.waitExit(2000), 0);
     struct stat st {};
@@ -261,7 +261,7 @@ TEST(SimEndToEnd, ScenarioQueuesEventsAndEndsTheRun) {
     SerialPeer peer;
     ASSERT_TRUE(peer.open(sim.path()));
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(peer.transact(kPoll, 3), (Bytes{0x06, 0x0B, 0x11}));
+    EXPECT_EQ(peer.transact(POLL_FRAME, 3), (Bytes{0x06, 0x0B, 0x11}));
     EXPECT_EQ(sim.waitExit(4000), 0);
 }
 
@@ -272,7 +272,7 @@ namespace {
 Bytes loaderFrame(std::uint8_t code) {
     return {'#', 'C', code, static_cast<std::uint8_t>(~code)};
 }
-const Bytes kHashA{'#', 'A'};
+const Bytes LOADER_ACK_BYTES{'#', 'A'};
 
 std::uint16_t crcCcitt(std::uint16_t crc, const std::uint8_t* data, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
@@ -321,9 +321,9 @@ Image makeImage() {
 Bytes blockExchange(SerialPeer& peer, std::uint8_t code, const Bytes& address, const Bytes& block) {
     Bytes start = loaderFrame(code);
     start.insert(start.end(), address.begin(), address.end());
-    EXPECT_EQ(peer.transact(start, 2), kHashA);
+    EXPECT_EQ(peer.transact(start, 2), LOADER_ACK_BYTES);
     EXPECT_EQ(peer.transact(block, 128, 3000), block);
-    return peer.transact(kHashA, 2);
+    return peer.transact(LOADER_ACK_BYTES, 2);
 }
 
 } // namespace
@@ -335,18 +335,18 @@ TEST(SimEndToEnd, LoaderDialogueReceivesTheImageByteForByte) {
     ASSERT_TRUE(peer.open(sim.path()));
     const Image img = makeImage();
 
-    EXPECT_EQ(peer.transact(loaderFrame(0x08), 2), kHashA);
+    EXPECT_EQ(peer.transact(loaderFrame(0x08), 2), LOADER_ACK_BYTES);
     Bytes speed = loaderFrame(0x83);
     speed.push_back(0x02);
     peer.write(speed);
     EXPECT_TRUE(peer.readUntilQuiet(200).empty());
     EXPECT_EQ(peer.transact(loaderFrame(0x75), 2).size(), 2u);
 
-    EXPECT_EQ(blockExchange(peer, 0x20, {}, img.header), kHashA);
+    EXPECT_EQ(blockExchange(peer, 0x20, {}, img.header), LOADER_ACK_BYTES);
     for (const auto& rec : img.records) {
         const Bytes address(rec.begin() + 1, rec.begin() + 4);
         const Bytes data(rec.begin() + 4, rec.begin() + 132);
-        ASSERT_EQ(blockExchange(peer, 0x0C, address, data), kHashA);
+        ASSERT_EQ(blockExchange(peer, 0x0C, address, data), LOADER_ACK_BYTES);
     }
     EXPECT_EQ(peer.transact(loaderFrame(0x84), 2), Bytes(img.header.begin() + 126, img.header.end()));
     EXPECT_EQ(sim.terminate(), 0);
@@ -368,14 +368,14 @@ TEST(SimEndToEnd, LoaderFailureModesMakeTheToolRepeatAndSpoilTheCheck) {
     EXPECT_EQ(sim.command("insert 1").rfind("error:", 0), 0u);
 
     EXPECT_EQ(peer.transact(loaderFrame(0x08), 2), (Bytes{'#', 'N'}));
-    EXPECT_EQ(peer.transact(loaderFrame(0x08), 2), kHashA);
+    EXPECT_EQ(peer.transact(loaderFrame(0x08), 2), LOADER_ACK_BYTES);
     const Image img = makeImage();
-    EXPECT_EQ(blockExchange(peer, 0x20, {}, img.header), kHashA);
+    EXPECT_EQ(blockExchange(peer, 0x20, {}, img.header), LOADER_ACK_BYTES);
     const Bytes address(img.records[0].begin() + 1, img.records[0].begin() + 4);
     const Bytes data(img.records[0].begin() + 4, img.records[0].begin() + 132);
     EXPECT_EQ(blockExchange(peer, 0x0C, address, data), (Bytes{'#', 'N'}));
     EXPECT_EQ(blockExchange(peer, 0x0C, address, data), (Bytes{'#', 'N'}));
-    EXPECT_EQ(blockExchange(peer, 0x0C, address, data), kHashA);
+    EXPECT_EQ(blockExchange(peer, 0x0C, address, data), LOADER_ACK_BYTES);
     EXPECT_EQ(peer.transact(loaderFrame(0x84), 2), (Bytes{0x12, 0x34}));
     EXPECT_EQ(sim.command("fail check wrong"), "ok");
     EXPECT_EQ(peer.transact(loaderFrame(0x84), 2), (Bytes{0x12, 0x35}));

@@ -265,7 +265,7 @@ TEST(SimValidator, FailureModesChangeTheNamedAnswersTheGivenNumberOfTimes) {
 
     Failure bad;
     bad.mode = FailMode::BadSum;
-    c.v.failures().add("setup", bad, FailurePlan::kAlways);
+    c.v.failures().add("setup", bad, FailurePlan::ALWAYS);
     for (int i = 0; i < 2; ++i) {
         const Bytes setup = c.send({0x31, 0x31});
         ASSERT_EQ(setup.size(), 28u);

@@ -1,10 +1,10 @@
 // The toolkit-free main window: start-up, pages and bars, commands, notifications, the report
 // and the data file, driven through a recording view and a scripted port.
 
+#include "ui/core/MainWindowLogic.h"
 #include "support/FakePort.h"
 #include "support/RecordingSurface.h"
 #include "support/RecordingView.h"
-#include "ui/core/MainWindowLogic.h"
 #include "ui/core/NotificationBridge.h"
 
 #include <gtest/gtest.h>
@@ -104,7 +104,7 @@ TEST_F(MainWindowLogicTest, EveryPageKeepsExactlyOneBar) {
 TEST_F(MainWindowLogicTest, PagesStartAfreshWhenEntered) {
     core->onInitDialog();
     core->onTabChange(1);
-    EXPECT_TRUE(core->onCommand(ui::cmd::NEXT_EVENTS));
+    EXPECT_TRUE(core->onCommand(ids::NEXT_EVENTS));
     EXPECT_EQ((view.barTexts[{1, ids::NEXT_EVENTS}]), "Prev 9");
     EXPECT_FALSE(core->eventsFirstHalf());
     core->onTabChange(0);
@@ -112,14 +112,14 @@ TEST_F(MainWindowLogicTest, PagesStartAfreshWhenEntered) {
     EXPECT_TRUE(core->eventsFirstHalf());
 
     core->onTabChange(3);
-    core->onCommand(ui::cmd::COLOUR_RED + 2);
+    core->onCommand(ids::OPTICS_RED + 2);
     EXPECT_EQ(core->optics().selectedColour, 2);
     core->onTabChange(2);
     core->onTabChange(3);
     EXPECT_EQ(core->optics().selectedColour, 0);
 
     core->onTabChange(5);
-    core->onCommand(ui::cmd::TRAFFIC_STOP);
+    core->onCommand(ids::TRAFFIC_STOP);
     EXPECT_EQ((view.barTexts[{5, ids::TRAFFIC_STOP}]), "Resume Display");
     EXPECT_TRUE(core->trafficView().trafficStopped());
     core->onTabChange(0);
@@ -131,13 +131,13 @@ TEST_F(MainWindowLogicTest, ClearStatsAsksAndOnlyClearsOnYes) {
     core->onInitDialog();
     core->statistics().billsAccepted[0] = 7;
     view.answers.push_back(MsgResult::No);
-    core->onCommand(ui::cmd::CLEAR_STATS);
+    core->onCommand(ids::CLEAR_STATS);
     EXPECT_EQ(view.messages[0].caption, "Warning");
     EXPECT_EQ(view.lastMessage()->text, "Erase Cancelled");
     EXPECT_EQ(core->statistics().billsAccepted[0], 7);
 
     view.answers.push_back(MsgResult::Yes);
-    core->onCommand(ui::cmd::CLEAR_STATS);
+    core->onCommand(ids::CLEAR_STATS);
     EXPECT_EQ(view.lastMessage()->text, "Erased");
     EXPECT_EQ(core->statistics().billsAccepted[0], 0);
     // Not started: nothing goes to the validator.
@@ -146,8 +146,8 @@ TEST_F(MainWindowLogicTest, ClearStatsAsksAndOnlyClearsOnYes) {
 
 TEST_F(MainWindowLogicTest, RequestCommandsBeforeStartChangeNothing) {
     core->onInitDialog();
-    for (int id : {ui::cmd::SETUP_REQUEST, ui::cmd::DEVICE_ID_REQUEST, ui::cmd::STATISTICS_REQUEST,
-                   ui::cmd::SENSORS_REQUEST, ui::cmd::OPTICS_REQUEST, ui::cmd::VIDEO_REQUEST})
+    for (int id : {cmd::SETUP_REQUEST, cmd::DEVICE_ID_REQUEST, cmd::STATISTICS_REQUEST, cmd::SENSORS_REQUEST,
+                   cmd::OPTICS_REQUEST, cmd::VIDEO_REQUEST})
         EXPECT_TRUE(core->onCommand(id));
     for (int k = 0; k < REQ_COUNT; ++k)
         EXPECT_EQ(core->linkData().state(static_cast<RequestKind>(k)), STATE_IDLE) << k;
@@ -179,7 +179,7 @@ TEST_F(MainWindowLogicTest, DiagnosticRecordsAreDecodedAndTheirPageRedrawn) {
     core->onLinkNotification(RESP_STATS);
     EXPECT_EQ(core->statistics().billsAccepted[0], 4660);
     EXPECT_EQ(d.state(REQ_STATISTICS), STATE_IDLE);
-    EXPECT_TRUE(view.invalidated(areas::data));
+    EXPECT_TRUE(view.invalidated(areas::DATA));
 
     d.record(REQ_SENSORS).data[15] = 0x01;
     d.record(REQ_SENSORS).data[16] = 0x2C;
@@ -385,11 +385,11 @@ TEST_F(MainWindowLogicTest, NextEightAndPrevEightPageTheBillTable) {
                                           "12=112", "13=113", "14=114", "15=115"};
     EXPECT_EQ(shownTypes(), first);
     view.invalidations.clear();
-    core->onCommand(ui::cmd::NEXT_BILLS);
+    core->onCommand(ids::NEXT_BILLS);
     EXPECT_EQ((view.barTexts[{1, ids::NEXT_BILLS}]), "Prev 8");
-    EXPECT_TRUE(view.invalidated(areas::data));
+    EXPECT_TRUE(view.invalidated(areas::DATA));
     EXPECT_EQ(shownTypes(), second);
-    core->onCommand(ui::cmd::NEXT_BILLS);
+    core->onCommand(ids::NEXT_BILLS);
     EXPECT_EQ((view.barTexts[{1, ids::NEXT_BILLS}]), "Next 8");
     EXPECT_EQ(shownTypes(), first);
 }
@@ -408,7 +408,7 @@ TEST_F(MainWindowLogicTest, OpticsAndVideoRecordsRedrawTheirAreas) {
         const bool opticsShown = page == 3 || page == 5;
         EXPECT_EQ(view.invalidations.size(), opticsShown ? 1u : 0u) << "optics, page " << page;
         if (opticsShown) {
-            EXPECT_EQ(view.invalidations[0].first, areas::page);
+            EXPECT_EQ(view.invalidations[0].first, areas::PAGE);
             EXPECT_FALSE(view.invalidations[0].second) << "without erasing";
         }
         view.invalidations.clear();
@@ -418,7 +418,7 @@ TEST_F(MainWindowLogicTest, OpticsAndVideoRecordsRedrawTheirAreas) {
         const bool videoShown = page == 4 || page == 5;
         EXPECT_EQ(view.invalidations.size(), videoShown ? 1u : 0u) << "video, page " << page;
         if (videoShown) {
-            EXPECT_EQ(view.invalidations[0].first, areas::data);
+            EXPECT_EQ(view.invalidations[0].first, areas::DATA);
             EXPECT_FALSE(view.invalidations[0].second);
         }
     }

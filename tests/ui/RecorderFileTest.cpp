@@ -12,14 +12,14 @@
 
 using norvex::ui::DataRecorder;
 using Result = DataRecorder::WriteResult;
-static const std::string record = "time: 000000100  vmc: 33 val: 03 03 \r\n"; // 38 bytes
+static const std::string RECORD_LINE = "time: 000000100  vmc: 33 val: 03 03 \r\n"; // 38 bytes
 
 TEST(Recorder, FailedWriteIsReportedOnceAndStopsRecording) {
     DataRecorder r;
     if (!r.open("/dev/full")) GTEST_SKIP() << r.lastError();
-    EXPECT_EQ(r.write(record), Result::Failed);
+    EXPECT_EQ(r.write(RECORD_LINE), Result::Failed);
     EXPECT_EQ(r.lastError(), "Recording stopped: cannot write /dev/full: No space left on device");
-    EXPECT_EQ(r.write(record), Result::Closed);
+    EXPECT_EQ(r.write(RECORD_LINE), Result::Closed);
     EXPECT_FALSE(r.open("/nonexistent/x"));
     EXPECT_EQ(r.lastError(), "Cannot create the data file /nonexistent/x: No such file or directory");
 }
@@ -35,7 +35,7 @@ TEST(Recorder, FileIsCreatedAnewAndAFullFileKeepsOnlyWholeRecords) {
         DataRecorder r;
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0 || !r.open(path)) ::_exit(90);
         int written = 0;
-        while (written < 10 && r.write(record) == Result::Ok)
+        while (written < 10 && r.write(RECORD_LINE) == Result::Ok)
             ++written;
         ::_exit(r.isOpen() ? 91 : written);
     }
@@ -44,6 +44,6 @@ TEST(Recorder, FileIsCreatedAnewAndAFullFileKeepsOnlyWholeRecords) {
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 2);
     std::ostringstream file;
     file << std::ifstream(path).rdbuf();
-    EXPECT_EQ(file.str(), record + record);
+    EXPECT_EQ(file.str(), RECORD_LINE + RECORD_LINE);
     std::filesystem::remove(path);
 }

@@ -32,8 +32,8 @@ TEST(TrafficView, PollShowsAnswerOneColumnAfterRequestAndAckAfterAnswer) {
         const auto* c = s.textAt(x, y);
         ASSERT_NE(c, nullptr) << x << "," << y;
         EXPECT_EQ(c->text, text);
-        EXPECT_EQ(c->colour, y == 198 ? colours::green : colours::black);
-        EXPECT_EQ(c->background, y == 198 ? colours::black : colours::stripeGreen);
+        EXPECT_EQ(c->colour, y == 198 ? colours::GREEN : colours::BLACK);
+        EXPECT_EQ(c->background, y == 198 ? colours::BLACK : colours::STRIPE_GREEN);
     }
 
     view.setTrafficStopped(true); // frozen: nothing drawn, the cursor stays

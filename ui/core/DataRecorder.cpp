@@ -42,11 +42,11 @@ std::optional<std::string> formatTrafficRecord(std::uint32_t runClockMs, const l
     std::string line;
     line.reserve(static_cast<std::size_t>(headLength) + 3 * count + 3);
     line.append(head, static_cast<std::size_t>(headLength));
-    static constexpr char hex[] = "0123456789ABCDEF";
+    static constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
     for (std::size_t k = 0; k < count; ++k) {
         line += ' ';
-        line += hex[answer[k] >> 4];
-        line += hex[answer[k] & 0x0F];
+        line += HEX_DIGITS[answer[k] >> 4];
+        line += HEX_DIGITS[answer[k] & 0x0F];
     }
     line += " \r\n";
     return line;

@@ -83,19 +83,19 @@ void MainWindowLogic::onPaint(PaintSurface& surface) {
         controller_.drawCommandHistory(surface);
         break;
     case 1:
-        surface.fillRect(areas::page, colours::black);
+        surface.fillRect(areas::PAGE, colours::BLACK);
         diagnostics::drawStatisticsPage(surface, stats_, billsFirstHalf_, eventsFirstHalf_);
         break;
     case 2:
-        surface.fillRect(areas::page, colours::black);
+        surface.fillRect(areas::PAGE, colours::BLACK);
         diagnostics::drawSensorsPage(surface, sensors_);
         break;
     case 3:
-        surface.fillRect(areas::page, colours::black);
+        surface.fillRect(areas::PAGE, colours::BLACK);
         diagnostics::drawOpticsPage(surface, optics_, optics_.selectedColour);
         break;
     case 4:
-        surface.fillRect(areas::page, colours::black);
+        surface.fillRect(areas::PAGE, colours::BLACK);
         diagnostics::drawVideoTestPage(surface, video_);
         break;
     case 5:
@@ -154,22 +154,22 @@ void MainWindowLogic::onLinkNotification(std::uint8_t code) {
         case RESP_SENSORS:
             diagnostics::decodeSensors(data_.record(REQ_SENSORS).data.data(), sensors_);
             data_.setState(REQ_SENSORS, STATE_IDLE);
-            if (page == 2 || page == 5) view_.invalidate(areas::data, false);
+            if (page == 2 || page == 5) view_.invalidate(areas::DATA, false);
             break;
         case RESP_OPTICS:
             diagnostics::decodeOptics(data_.diag.data(), optics_);
             data_.setState(REQ_OPTICS, STATE_IDLE);
-            if (page == 3 || page == 5) view_.invalidate(areas::page, false);
+            if (page == 3 || page == 5) view_.invalidate(areas::PAGE, false);
             break;
         case RESP_VIDEO:
             diagnostics::decodeVideoTest(data_.diag.data(), video_);
             data_.setState(REQ_VIDEO, STATE_IDLE);
-            if (page == 4 || page == 5) view_.invalidate(areas::data, false);
+            if (page == 4 || page == 5) view_.invalidate(areas::DATA, false);
             break;
         case RESP_STATS:
             diagnostics::decodeStatistics(data_.diag.data(), stats_);
             data_.setState(REQ_STATISTICS, STATE_IDLE);
-            if (page == 1 || page == 5) view_.invalidate(areas::data, false);
+            if (page == 1 || page == 5) view_.invalidate(areas::DATA, false);
             break;
         default:
             break;
@@ -180,7 +180,7 @@ void MainWindowLogic::onLinkNotification(std::uint8_t code) {
     if (comLink_.framing() != shownFraming_ && comLink_.workerRunning()) showLineNote();
     if (trafficImage_ != nullptr && currentPage() == 5 && !traffic_.trafficStopped()) {
         traffic_.appendExchange(*trafficImage_, data_.traffic);
-        view_.invalidate(areas::page, false);
+        view_.invalidate(areas::PAGE, false);
     }
 }
 
@@ -215,7 +215,7 @@ void MainWindowLogic::onTabChange(int index) {
             if (trafficImage_ != nullptr) traffic_.prepareTrafficPage(*trafficImage_);
         }
         controller_.setCurrentPage(index);
-        view_.invalidate(areas::page, true);
+        view_.invalidate(areas::PAGE, true);
     }
     switchPage(currentPage());
 }
@@ -224,7 +224,7 @@ void MainWindowLogic::selectPage(int page) {
     if (page < 0 || page > 5) return;
     view_.selectTab(page);
     controller_.setCurrentPage(page);
-    view_.invalidate(areas::page, true);
+    view_.invalidate(areas::PAGE, true);
     switchPage(page);
 }
 
@@ -349,7 +349,7 @@ bool MainWindowLogic::onCommand(int id) {
         optionsCommand();
         return true;
     // Bar buttons: what 1017 means depends on the page whose bar is shown.
-    case cmd::BAR_BUTTON:
+    case ids::BAR_BUTTON:
         switch (currentPage()) {
         case 0:
             controller_.reconnect();
@@ -364,25 +364,25 @@ bool MainWindowLogic::onCommand(int id) {
             break;
         }
         return true;
-    case cmd::READ_OPTICS:
+    case ids::OK:
         controller_.request(REQ_OPTICS);
         return true;
-    case cmd::CLEAR_STATS:
+    case ids::CLEAR_STATS:
         clearStatistics();
         return true;
-    case cmd::NEXT_EVENTS:
+    case ids::NEXT_EVENTS:
         toggleEventPage();
         return true;
-    case cmd::NEXT_BILLS:
+    case ids::NEXT_BILLS:
         toggleBillPage();
         return true;
-    case cmd::COLOUR_RED:
-    case cmd::COLOUR_RED + 1:
-    case cmd::COLOUR_RED + 2:
-    case cmd::COLOUR_RED + 3:
-        selectColour(id - cmd::COLOUR_RED);
+    case ids::OPTICS_RED:
+    case ids::OPTICS_RED + 1:
+    case ids::OPTICS_RED + 2:
+    case ids::OPTICS_RED + 3:
+        selectColour(id - ids::OPTICS_RED);
         return true;
-    case cmd::TRAFFIC_STOP:
+    case ids::TRAFFIC_STOP:
         setTrafficStopped(!traffic_.trafficStopped());
         return true;
     default:
@@ -409,7 +409,7 @@ void MainWindowLogic::clearStatistics() {
     if (answer == MsgResult::Yes) {
         if (controller_.started()) controller_.request(REQ_CLEAR_STATS);
         diagnostics::resetStatistics(stats_);
-        if (currentPage() == 1) view_.invalidate(areas::data, false);
+        if (currentPage() == 1) view_.invalidate(areas::DATA, false);
         view_.messageBox("Erased", "Info", MsgButtons::Ok, MsgIcon::None);
     } else {
         view_.messageBox("Erase Cancelled", "Info", MsgButtons::Ok, MsgIcon::None);
@@ -419,18 +419,18 @@ void MainWindowLogic::clearStatistics() {
 void MainWindowLogic::toggleEventPage() {
     eventsFirstHalf_ = !eventsFirstHalf_;
     view_.setBarText(1, ids::NEXT_EVENTS, eventsFirstHalf_ ? STOP_TEXT_NEXT_EVENTS : STOP_TEXT_PREV_EVENTS);
-    if (currentPage() == 1) view_.invalidate(areas::data, false);
+    if (currentPage() == 1) view_.invalidate(areas::DATA, false);
 }
 
 void MainWindowLogic::toggleBillPage() {
     billsFirstHalf_ = !billsFirstHalf_;
     view_.setBarText(1, ids::NEXT_BILLS, billsFirstHalf_ ? STOP_TEXT_NEXT_BILLS : STOP_TEXT_PREV_BILLS);
-    if (currentPage() == 1) view_.invalidate(areas::data, false);
+    if (currentPage() == 1) view_.invalidate(areas::DATA, false);
 }
 
 void MainWindowLogic::selectColour(int colour) {
     optics_.selectedColour = colour;
-    if (currentPage() == 3) view_.invalidate(areas::data, false);
+    if (currentPage() == 3) view_.invalidate(areas::DATA, false);
 }
 
 void MainWindowLogic::setTrafficStopped(bool stopped) {
@@ -459,7 +459,7 @@ void MainWindowLogic::onLogDialogOk(bool statistics, bool sensors, bool optics, 
     std::string chosen;
     const bool confirmed = view_.chooseSaveFile("Save Log File As", diagnostics::proposedLogFileName(serial),
                                                 "Log Files(*.TXT)", chosen);
-    view_.invalidate(areas::page, true);
+    view_.invalidate(areas::PAGE, true);
     logDialogOpen_ = false;
     view_.closeModeless(Modeless::LogFile);
     // Cancelling writes nothing, even after an earlier report: writing over that one silently

@@ -115,12 +115,12 @@ bool saveSettings(const std::string& dir, int portNumber, std::string& error) {
 }
 
 std::string defaultDataFilePath() {
-    static constexpr const char* name = "MDB_DATA.TXT";
+    static constexpr const char* DEFAULT_NAME = "MDB_DATA.TXT";
     const char* home = std::getenv("HOME");
-    if (!home || !*home) return name;
+    if (!home || !*home) return DEFAULT_NAME;
     std::string path(home);
     if (path.back() != '/') path += '/';
-    return path + name;
+    return path + DEFAULT_NAME;
 }
 
 } // namespace norvex::ui

@@ -67,7 +67,7 @@ void TrafficView::drawTraffic(PaintSurface& surface, const link::TrafficBuffer& 
 
 void TrafficView::prepareTrafficPage(PaintSurface& image) {
     if (!trafficViewReset_) return;
-    image.fillRect(areas::page, PAGE_BACKGROUND);
+    image.fillRect(areas::PAGE, PAGE_BACKGROUND);
     drawTrafficStripes(image);
     trafficViewReset_ = false;
 }

@@ -22,11 +22,11 @@ public:
     static constexpr int LINE_COUNT = 5;   // lines at 198, 230, 262, 294, 326
     static constexpr int WRAP_Y = 346;     // a line starting at or below this goes back to TOP
 
-    static constexpr Rgb SENT_TEXT = colours::green;
-    static constexpr Rgb SENT_BACKGROUND = colours::black;
-    static constexpr Rgb RECEIVED_TEXT = colours::black;
-    static constexpr Rgb RECEIVED_BACKGROUND = colours::stripeGreen;
-    static constexpr Rgb PAGE_BACKGROUND = colours::black;
+    static constexpr Rgb SENT_TEXT = colours::GREEN;
+    static constexpr Rgb SENT_BACKGROUND = colours::BLACK;
+    static constexpr Rgb RECEIVED_TEXT = colours::BLACK;
+    static constexpr Rgb RECEIVED_BACKGROUND = colours::STRIPE_GREEN;
+    static constexpr Rgb PAGE_BACKGROUND = colours::BLACK;
 
     TrafficView() = default;
 

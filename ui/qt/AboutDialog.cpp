@@ -11,7 +11,7 @@ AboutDialog::AboutDialog(QWidget* owner) : QDialog(owner, dialogWindowFlags()) {
     setWindowTitle(QString::fromUtf8(t.title));
     const BuiltControls c = buildTemplate(t, this);
     setFixedSize(templateSize(t));
-    auto* ok = c.get<QPushButton>(ctl::OK);
+    auto* ok = c.get<QPushButton>(ids::OK);
     ok->setAutoDefault(true);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);

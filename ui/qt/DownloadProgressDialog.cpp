@@ -14,11 +14,11 @@ DownloadProgressDialog::DownloadProgressDialog(QWidget* owner)
 }
 
 QProgressBar* DownloadProgressDialog::progressBar() const {
-    return controls().get<QProgressBar>(ctl::PROGRESS);
+    return controls().get<QProgressBar>(ids::PROGRESS);
 }
 
 void DownloadProgressDialog::setCaption(const std::string& caption) {
-    controls().get<CaptionFrame>(ctl::PROGRESS_GROUP)->setTitle(QString::fromStdString(caption));
+    controls().get<CaptionFrame>(ids::PROGRESS_GROUP)->setTitle(QString::fromStdString(caption));
 }
 
 void DownloadProgressDialog::setRange(int lower, int upper) {

@@ -6,11 +6,11 @@ namespace norvex::qt {
 
 EscrowPrompt::EscrowPrompt(QWidget* owner, std::function<void(bool)> answer)
     : ModelessDialog(*findTemplate(templates::ESCROW), owner), answer_(std::move(answer)) {
-    auto* acceptButton = controls().get<QPushButton>(ctl::OK);
+    auto* acceptButton = controls().get<QPushButton>(ids::OK);
     acceptButton->setAutoDefault(true);
     acceptButton->setDefault(true);
     connect(acceptButton, &QPushButton::clicked, this, [this] { answerWith(true); });
-    connect(controls().get<QPushButton>(ctl::CANCEL), &QPushButton::clicked, this,
+    connect(controls().get<QPushButton>(ids::CANCEL), &QPushButton::clicked, this,
             [this] { answerWith(false); });
 }
 

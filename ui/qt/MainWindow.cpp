@@ -61,7 +61,7 @@ private:
 };
 
 QPoint pageOrigin() {
-    return QPoint(areas::page.left, areas::page.top);
+    return QPoint(areas::PAGE.left, areas::PAGE.top);
 }
 
 // While a message box is up, its owner takes no input, as a disabled owner window would; other
@@ -145,7 +145,7 @@ MainWindow::MainWindow(link::PortMap& ports, Setup setup)
 
     // The "View Data Xfer" page lives in an image of the page area; each exchange is drawn
     // into it once and every paint shows it.
-    trafficImage_ = QImage(areas::page.right - areas::page.left, areas::page.bottom - areas::page.top,
+    trafficImage_ = QImage(areas::PAGE.right - areas::PAGE.left, areas::PAGE.bottom - areas::PAGE.top,
                            QImage::Format_RGB32);
     trafficImage_.fill(Qt::black);
     trafficSurface_ = std::make_unique<ImageSurface>(trafficImage_, pageOrigin());
@@ -227,7 +227,7 @@ void MainWindow::connectInputs() {
         if (auto* c = live()) c->onTimer();
     });
     connect(startButton_, &QPushButton::clicked, this, [this] { command(ids::START); });
-    connect(main_.get<QPushButton>(ids::EXIT), &QPushButton::clicked, this, [this] { close(); });
+    connect(main_.get<QPushButton>(ids::CANCEL), &QPushButton::clicked, this, [this] { close(); });
     connect(tabs_, &QTabBar::currentChanged, this, [this](int index) {
         if (auto* c = live()) c->onTabChange(index);
     });
@@ -271,19 +271,19 @@ void MainWindow::command(int id) {
         bridge_->reset();
         c->onStart(*bridge_);
         return;
-    case ui::cmd::CREATE_LOG_FILE:
+    case cmd::CREATE_LOG_FILE:
         c->createLogFileCommand();
         return;
-    case ui::cmd::OPTIONS:
+    case cmd::OPTIONS:
         c->optionsCommand();
         return;
-    case ui::cmd::HELP_TOPICS:
+    case cmd::HELP_TOPICS:
         showHelp();
         return;
-    case ui::cmd::ABOUT:
+    case cmd::ABOUT:
         showAbout();
         return;
-    case ui::cmd::START_DOWNLOAD:
+    case cmd::START_DOWNLOAD:
         startDownload();
         return;
     default:

@@ -13,31 +13,31 @@ OptionsDialog::OptionsDialog(QWidget* owner, int escrowChoice, int savingChoice,
     : ModelessDialog(*findTemplate(templates::OPTIONS), owner), h_(std::move(handlers)) {
     const BuiltControls& c = controls();
     if (escrowChoice < 0 || escrowChoice > 2) escrowChoice = 0;
-    c.get<QRadioButton>(ctl::ESCROW_MANUAL + escrowChoice)->setChecked(true);
-    c.get<QRadioButton>(savingChoice == 1 ? ctl::SAVING : ctl::NO_SAVING)->setChecked(true);
-    c.get<QLabel>(ctl::DATA_PATH)->setText(QString::fromStdString(dataFilePath));
+    c.get<QRadioButton>(ids::ESCROW_MANUAL + escrowChoice)->setChecked(true);
+    c.get<QRadioButton>(savingChoice == 1 ? ids::SAVING : ids::NO_SAVING)->setChecked(true);
+    c.get<QLabel>(ids::DATA_PATH)->setText(QString::fromStdString(dataFilePath));
     setSavingControls(savingChoice == 1);
 
-    connect(c.get<QRadioButton>(ctl::NO_SAVING), &QRadioButton::clicked, this, [this] {
+    connect(c.get<QRadioButton>(ids::NO_SAVING), &QRadioButton::clicked, this, [this] {
         if (h_.dataSaving) h_.dataSaving(0);
         setSavingControls(false);
     });
-    connect(c.get<QRadioButton>(ctl::SAVING), &QRadioButton::clicked, this, [this] {
+    connect(c.get<QRadioButton>(ids::SAVING), &QRadioButton::clicked, this, [this] {
         if (h_.dataSaving) h_.dataSaving(1);
         setSavingControls(true);
     });
-    connect(c.get<QPushButton>(ctl::BROWSE), &QPushButton::clicked, this, [this] {
+    connect(c.get<QPushButton>(ids::BAR_BUTTON), &QPushButton::clicked, this, [this] {
         if (!h_.browse) return;
         const std::string path = h_.browse();
-        if (!finished()) controls().get<QLabel>(ctl::DATA_PATH)->setText(QString::fromStdString(path));
+        if (!finished()) controls().get<QLabel>(ids::DATA_PATH)->setText(QString::fromStdString(path));
     });
-    connect(c.get<QPushButton>(ctl::OK), &QPushButton::clicked, this, [this] { accept(); });
-    connect(c.get<QPushButton>(ctl::CANCEL), &QPushButton::clicked, this, [this] { onCancel(); });
+    connect(c.get<QPushButton>(ids::OK), &QPushButton::clicked, this, [this] { accept(); });
+    connect(c.get<QPushButton>(ids::CANCEL), &QPushButton::clicked, this, [this] { onCancel(); });
 }
 
 int OptionsDialog::escrowChoice() const {
     for (int i = 0; i < 3; ++i)
-        if (controls().get<QRadioButton>(ctl::ESCROW_MANUAL + i)->isChecked()) return i;
+        if (controls().get<QRadioButton>(ids::ESCROW_MANUAL + i)->isChecked()) return i;
     return 0;
 }
 
@@ -55,8 +55,8 @@ void OptionsDialog::onCancel() {
 }
 
 void OptionsDialog::setSavingControls(bool on) {
-    controls().find(ctl::BROWSE)->setEnabled(on);
-    controls().find(ctl::DATA_PATH)->setEnabled(on);
+    controls().find(ids::BAR_BUTTON)->setEnabled(on);
+    controls().find(ids::DATA_PATH)->setEnabled(on);
 }
 
 } // namespace norvex::qt

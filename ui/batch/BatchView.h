@@ -11,7 +11,7 @@
 #include <map>
 #include <string>
 
-namespace norvex::ui {
+namespace norvex::batch {
 
 class BatchView : public View {
 public:
@@ -63,4 +63,4 @@ private:
     std::uint32_t timerGeneration_ = 0;
 };
 
-} // namespace norvex::ui
+} // namespace norvex::batch

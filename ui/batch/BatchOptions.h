@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace norvex::ui {
+namespace norvex::batch {
 
 // Exit statuses of a batch run.
 namespace batch_status {
@@ -56,4 +56,4 @@ bool parseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
 // "statistics,sensors,optics,video" (any non-empty selection, in any order).
 bool parseReportParts(const std::string& list, ReportParts& parts, std::string& error);
 
-} // namespace norvex::ui
+} // namespace norvex::batch

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace norvex::ui {
+namespace norvex::batch {
 
 // The help text of the batch options and exit statuses, ending with a newline.
 const char* batchUsage();
@@ -38,4 +38,4 @@ struct BatchEnvironment {
 // The same with the arguments after the program name.
 int runBatch(const std::vector<std::string>& args, const BatchEnvironment& env);
 
-} // namespace norvex::ui
+} // namespace norvex::batch

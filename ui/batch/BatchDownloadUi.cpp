@@ -1,6 +1,6 @@
 #include "BatchDownloadUi.h"
 
-namespace norvex::ui {
+namespace norvex::batch {
 
 download::MessageResult BatchDownloadUi::message(const std::string& text, const std::string& caption,
                                                  download::MessageButtons buttons, download::MessageIcon) {
@@ -32,4 +32,4 @@ void BatchDownloadUi::print(const std::string& text) {
     std::fflush(out_);
 }
 
-} // namespace norvex::ui
+} // namespace norvex::batch

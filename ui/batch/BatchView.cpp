@@ -1,6 +1,6 @@
 #include "BatchView.h"
 
-namespace norvex::ui {
+namespace norvex::batch {
 
 MsgResult BatchView::messageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
                                 MsgIcon) {
@@ -40,4 +40,4 @@ void BatchView::report(const std::string& caption, const std::string& text) {
     std::fflush(err_);
 }
 
-} // namespace norvex::ui
+} // namespace norvex::batch

@@ -10,7 +10,7 @@
 #include <csignal>
 #include <pthread.h>
 
-namespace norvex::ui {
+namespace norvex::batch {
 
 using namespace norvex::link;
 using control::format;
@@ -92,11 +92,11 @@ constexpr std::chrono::seconds REPORT_GRACE{5};
 
 class DownloadLinkControl : public download::LinkControl {
 public:
-    explicit DownloadLinkControl(MainWindowLogic& core) : core_(core) {}
+    explicit DownloadLinkControl(ui::MainWindowLogic& core) : core_(core) {}
     void stopLink() override { core_.stopLinkForDownload(); }
 
 private:
-    MainWindowLogic& core_;
+    ui::MainWindowLogic& core_;
 };
 
 int downloadStatus(download::DownloadOutcome outcome) {
@@ -433,4 +433,4 @@ int BatchRunner::runDownload() {
     return downloadStatus(outcome);
 }
 
-} // namespace norvex::ui
+} // namespace norvex::batch

@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-namespace norvex::ui {
+namespace norvex::batch {
 
 class BatchDownloadUi : public download::DownloadUi {
 public:
@@ -39,4 +39,4 @@ private:
     int percent_ = -1;
 };
 
-} // namespace norvex::ui
+} // namespace norvex::batch

@@ -7,16 +7,16 @@
 #include "BatchMode.h"
 #include "BatchOptions.h"
 #include "BatchView.h"
-#include "MainWindowLogic.h"
-#include "NotificationBridge.h"
 #include "control/Controller.h"
+#include "ui/core/MainWindowLogic.h"
+#include "ui/core/NotificationBridge.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
 
-namespace norvex::ui {
+namespace norvex::batch {
 
 class BatchRunner : private control::ControllerObserver {
 public:
@@ -29,7 +29,7 @@ public:
     int run();
 
     // After run(): the logic as the run left it (tests compare the report with it).
-    MainWindowLogic& core() { return core_; }
+    ui::MainWindowLogic& core() { return core_; }
     unsigned ticks() const { return ticks_; }
 
     // A report waits this long after the log sequence starts for its records to come in.
@@ -64,8 +64,8 @@ private:
     BatchView view_;
     link::PortMap ports_;
     // The bridge outlives the logic: closing the port at the logic's end still cancels its waits.
-    NotificationBridge bridge_;
-    MainWindowLogic core_;
+    ui::NotificationBridge bridge_;
+    ui::MainWindowLogic core_;
 
     std::mutex m_;
     std::condition_variable cv_;
@@ -84,4 +84,4 @@ private:
     bool captureFailureReported_ = false;
 };
 
-} // namespace norvex::ui
+} // namespace norvex::batch

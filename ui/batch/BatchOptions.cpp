@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-namespace norvex::ui {
+namespace norvex::batch {
 
 namespace {
 
@@ -205,4 +205,4 @@ bool parseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
     return true;
 }
 
-} // namespace norvex::ui
+} // namespace norvex::batch

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-namespace norvex::ui {
+namespace norvex::batch {
 
 const char* batchUsage() {
     return "Batch mode (no window): norvex --batch [options]\n"
@@ -96,4 +96,4 @@ int runBatch(int argc, char** argv) {
     return runBatch(args, BatchEnvironment{});
 }
 
-} // namespace norvex::ui
+} // namespace norvex::batch
