@@ -203,6 +203,7 @@ void ComLink::workerMain() {
     Clock::time_point heldSince = NEVER;  // the slot's frame has been waiting since
     Clock::time_point quietUntil = NEVER; // a checksum match ends the answer if nothing comes before
     const std::uint8_t ack = 0x00;
+    ExchangeRecorder* const recorder = recorder_.load();
     raiseWorkerPriority();
 
     auto fail = [&](const std::string& text) {
@@ -217,6 +218,7 @@ void ComLink::workerMain() {
         framing_ = assembler.framing();
         if (!done.complete) return true;
         if (done.ack) port.write(&ack, 1);
+        if (recorder) recorder->answerCompleted(done.code, done.ack, Clock::now());
         if (LinkNotifier* owner = info.ownerWindow.load()) return owner->notify(done.code);
         return true;
     };
@@ -275,7 +277,9 @@ void ComLink::workerMain() {
                 }
                 if (!assembler.awaitingQuiet()) quietUntil = NEVER;
                 port.write(frame.data(), n);
-                if (n > 1) lastSent = Clock::now();
+                const auto leftAt = Clock::now();
+                if (n > 1) lastSent = leftAt;
+                if (recorder) recorder->frameSent(frame.data(), n, leftAt);
                 heldSince = NEVER;
                 data_.release();
             }
@@ -328,12 +332,14 @@ void ComLink::workerMain() {
                     hand[i] = {chunk[i], false};
             }
             Completion done;
+            std::size_t used = 0; // bytes fed: those after a completing byte are dropped
             {
                 std::lock_guard<std::mutex> guard(data_.lock);
-                for (std::size_t i = 0; i < n && !done.complete; ++i)
-                    done = assembler.feed(hand[i].value, hand[i].marked);
+                for (; used < n && !done.complete; ++used)
+                    done = assembler.feed(hand[used].value, hand[used].marked);
                 if (!done.complete) done = assembler.endOfRead();
             }
+            if (recorder) recorder->received(hand.data(), n, used, lastReceived);
             // The quiet window runs from the last byte that arrived, even half an escape.
             quietUntil = NEVER;
             if (assembler.awaitingQuiet()) {
@@ -351,6 +357,7 @@ void ComLink::workerMain() {
             break;
         }
     }
+    if (recorder) recorder->linkClosed();
     workerAlive_ = false;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The serial link: the port record (Connection), the port operations and the link worker.
 
+#include "ExchangeRecorder.h"
 #include "LinkData.h"
 #include "PortMap.h"
 #include "SerialPort.h"
@@ -70,6 +71,10 @@ public:
     int portNumber() const { return portNumber_; }
     void setPortNumber(int n) { portNumber_ = n; }
 
+    // Where the worker records every exchange with its times (nullptr: nowhere). Read by the
+    // worker when it starts.
+    void setRecorder(ExchangeRecorder* recorder) { recorder_ = recorder; }
+
     const std::string& lastError() const { return lastError_; }
     // The error number the last failed open left (0 when none was left).
     int lastOpenErrno() const { return lastOpenErrno_; }
@@ -89,6 +94,7 @@ private:
     std::thread worker_;
     std::atomic<bool> workerAlive_{false};
     std::atomic<Framing> framing_{Framing::QuietLine};
+    std::atomic<ExchangeRecorder*> recorder_{nullptr};
     int wakeFd_ = -1;
     int portNumber_ = 0;
     std::string lastError_;

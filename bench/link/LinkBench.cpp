@@ -14,7 +14,10 @@
 // with "rt" it asks for a real-time one for the answers (not for the floor's pings), as the
 // virtual validator does, to stand in for a validator whose bytes never pause.
 //
-// Usage: link_bench [answers per mode, default 1200] [seconds, default 10] [rt]
+// With "record" every link records its exchanges (as the window's links do), so that the ACK
+// figures can be compared with and without the recording.
+//
+// Usage: link_bench [answers per mode, default 1200] [seconds, default 10] [rt] [record]
 
 #include "link/ComLink.h"
 
@@ -329,7 +332,11 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const int perMode = argc > 1 ? std::max(BLOCK, std::atoi(argv[1])) : 1200;
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
-    const bool rtPeer = argc > 3 && std::strcmp(argv[3], "rt") == 0;
+    bool rtPeer = false, record = false;
+    for (int i = 3; i < argc; ++i) {
+        rtPeer = rtPeer || std::strcmp(argv[i], "rt") == 0;
+        record = record || std::strcmp(argv[i], "record") == 0;
+    }
     Pty floorPty, quietPty, markedPty, setupPty, gapPty;
     int control[2], results[2];
     if (::pipe(control) != 0 || ::pipe(results) != 0) return 1;
@@ -411,6 +418,15 @@ int main(int argc, char** argv) {
     ComLink quiet(quietData, quietPorts), marked(markedData, markedPorts), setupLink(setupData, setupPorts);
     SlowWindow quietWindow(quietData), markedWindow(markedData), setupWindow(setupData);
     std::string error;
+    // Nobody takes the records here: the rings wrap, which costs the worker what taking them
+    // would.
+    ExchangeRecorder quietRecords, markedRecords, setupRecords;
+    if (record) {
+        quiet.setRecorder(&quietRecords);
+        marked.setRecorder(&markedRecords);
+        setupLink.setRecorder(&setupRecords);
+        std::printf("Every exchange recorded.\n");
+    }
     for (auto [link, window] : {std::pair<ComLink*, SlowWindow*>{&quiet, &quietWindow},
                                 {&marked, &markedWindow},
                                 {&setupLink, &setupWindow}}) {

@@ -33,6 +33,13 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
+std::string jsonText(const std::string& line, const std::string& key) {
+    const std::string head = "\"" + key + "\":\"";
+    const auto at = line.find(head);
+    if (at == std::string::npos) return {};
+    return line.substr(at + head.size(), line.find('"', at + head.size()) - at - head.size());
+}
+
 Args operator+(Args a, const Args& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;

@@ -19,6 +19,8 @@ using Args = std::vector<std::string>;
 std::string readFile(const fs::path& p);
 std::vector<std::string> splitLines(const std::string& text); // on '\n', without it
 bool contains(const std::string& text, const std::string& part);
+// The value of "key":"..." in a JSON log line; empty when absent.
+std::string jsonText(const std::string& line, const std::string& key);
 
 // A fresh directory, removed at the end.
 struct TempDir {

@@ -18,14 +18,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The value of "key":"..." in a JSON log line; empty when absent.
-std::string jsonText(const std::string& line, const std::string& key) {
-    const std::string head = "\"" + key + "\":\"";
-    const auto at = line.find(head);
-    if (at == std::string::npos) return {};
-    return line.substr(at + head.size(), line.find('"', at + head.size()) - at - head.size());
-}
-
 // "vmc -> answer" for each answer of two bytes or more: from the simulator's log (the first
 // byte of the frame answered) or from a record file line.
 std::vector<std::string> simAnswers(const std::string& log) {

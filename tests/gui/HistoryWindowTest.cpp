@@ -121,7 +121,7 @@ TEST(HistoryWindow, TheMainWindowOpensItFromAMenuOfItsOwn) {
     for (QAction* a : window.menuBar()->actions())
         menus << a->text();
     EXPECT_EQ(menus, (QStringList{"Log File", "Commands", "Exp.Commands", "Poll_Timer", "Download", "History",
-                                  "Help"}));
+                                  "&Bus", "Help"}));
     auto* open = window.findChild<QAction*>("serviceHistoryAction");
     ASSERT_TRUE(open);
     open->trigger();

@@ -91,7 +91,7 @@ bool parseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
         }
         static const char* const VALUED[] = {"--port",    "--com",      "--poll-ms", "--escrow",
                                              "--record",  "--report",   "--serial",  "--parts",
-                                             "--seconds", "--download", "--history"};
+                                             "--seconds", "--download", "--history", "--pcap"};
         bool known = false;
         for (const char* v : VALUED)
             known = known || name == v;
@@ -143,6 +143,12 @@ bool parseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
                 return false;
             }
             (name == "--record" ? o.recordPath : name == "--report" ? o.reportPath : o.downloadImage) = value;
+        } else if (name == "--pcap") {
+            if (value.empty()) {
+                error = "--pcap needs a file name";
+                return false;
+            }
+            o.pcapPath = value;
         } else if (name == "--serial") {
             if (value.size() > MAX_SERIAL) {
                 error = "--serial: at most 10 characters";
@@ -194,6 +200,19 @@ bool parseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
     if (!o.reportPath.empty() && !o.recordPath.empty() && samePath(o.reportPath, o.recordPath)) {
         error = "--report and --record name the same file";
         return false;
+    }
+    if (!o.pcapPath.empty()) {
+        if (!o.downloadImage.empty()) {
+            error = "--download runs alone: it cannot be combined with --pcap";
+            return false;
+        }
+        for (const std::string* other : {&o.reportPath, &o.recordPath}) {
+            if (!other->empty() && samePath(o.pcapPath, *other)) {
+                error = "--pcap names the same file as " +
+                        std::string(other == &o.reportPath ? "--report" : "--record");
+                return false;
+            }
+        }
     }
     options = o;
     return true;

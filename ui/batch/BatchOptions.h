@@ -13,7 +13,7 @@ inline constexpr int OK = 0;
 inline constexpr int BAD_ARGUMENTS = 2;
 inline constexpr int NO_CONNECTION = 3;   // the port could not be opened
 inline constexpr int NO_SETUP = 4;        // no SETUP answer within 5 s of START
-inline constexpr int FILE_FAILED = 5;     // the report or the record file could not be written
+inline constexpr int FILE_FAILED = 5;     // the report, the record or the capture file could not be written
 inline constexpr int LINK_FAILED = 6;     // the serial port stopped working during the run
 inline constexpr int RECORDS_MISSING = 7; // report written, but a requested record never came
 // Firmware download.
@@ -39,6 +39,7 @@ struct BatchOptions {
     unsigned pollMs = 100;
     int escrowOption = 1; // 1 Automatic Return, 2 Automatic Stacking
     std::string recordPath;
+    std::string pcapPath; // a capture of the bus for Wireshark, written as the exchanges happen
     std::string reportPath;
     std::string serial;
     ReportParts parts;

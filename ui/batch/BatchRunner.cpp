@@ -185,6 +185,13 @@ int BatchRunner::runPolling() {
     }
     core_.onOptionsOk(options_.escrowOption);
     if (!options_.recordPath.empty() && !core_.dataFileOpen()) return batch_status::FILE_FAILED;
+    if (!options_.pcapPath.empty()) {
+        std::string error;
+        if (!core_.busLog().startCapture(options_.pcapPath, error)) {
+            view_.report("norvex", "cannot write the capture " + error);
+            return batch_status::FILE_FAILED;
+        }
+    }
 
     core_.controller().setObserver(this);
     SignalGuard signals(env_.catchSignals);
@@ -205,7 +212,18 @@ int BatchRunner::runPolling() {
     // file closed.
     core_.onDestroy();
     core_.controller().setObserver(nullptr);
+    if (captureFailed() && status_ == batch_status::OK) status_ = batch_status::FILE_FAILED;
     return status_;
+}
+
+bool BatchRunner::captureFailed() {
+    // Said once, like a failed write of the data file.
+    if (!core_.busLog().captureFailed()) return false;
+    if (!captureFailureReported_) {
+        view_.report("norvex", "cannot write the capture " + core_.busLog().captureError());
+        captureFailureReported_ = true;
+    }
+    return true;
 }
 
 void BatchRunner::post() {
@@ -270,6 +288,7 @@ std::optional<int> BatchRunner::endCondition(Clock::time_point now) {
     // A failed write has closed the data file and been reported; the recording is what the
     // run was for.
     if (!options_.recordPath.empty() && !core_.dataFileOpen()) return batch_status::FILE_FAILED;
+    if (captureFailed()) return batch_status::FILE_FAILED;
     if (!setupSeen_ && now - started_ >= SETUP_TIMEOUT) {
         view_.report("norvex", "the validator did not answer SETUP within 5 seconds");
         return batch_status::NO_SETUP;

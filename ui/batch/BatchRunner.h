@@ -52,6 +52,7 @@ private:
     void post();
     void onNotification(std::uint8_t code);
     void line(const std::string& text);
+    bool captureFailed(); // the --pcap file could not be written (reported once)
 
     // ControllerObserver
     void eventAdded(std::uint32_t runClockMs, std::uint8_t code, const std::string& text) override;
@@ -83,6 +84,7 @@ private:
     bool reportWritten_ = false;
     int status_ = batch_status::OK;
     unsigned ticks_ = 0;
+    bool captureFailureReported_ = false;
 };
 
 } // namespace norvex::batch

@@ -1,5 +1,7 @@
 #include "MainWindowLogic.h"
 
+#include "control/Format.h"
+#include "control/RequestFrames.h"
 #include "history/History.h"
 
 #include <cstdio>
@@ -27,7 +29,9 @@ constexpr const char* STOP_TEXT_PREV_BILLS = "Prev 8";
 
 MainWindowLogic::MainWindowLogic(View& view, PortMap& ports, PortFactory factory)
     : view_(view), ports_(ports), comLink_(data_, ports, std::move(factory)), controller_(data_, view),
-      clock_(localNow) {}
+      clock_(localNow) {
+    comLink_.setRecorder(&busLog_.recorder());
+}
 
 MainWindowLogic::~MainWindowLogic() {
     // The worker must be gone before the records it writes are released.
@@ -68,6 +72,8 @@ void MainWindowLogic::onDestroy() {
     closeDataFile();
     // Records read since the last report are kept too (without a report of their own).
     if (readings_.unsaved()) storeVisit(0, logSerialNumber_, clock_());
+    busLog_.takeNew(); // the last exchange, finished as the worker ended
+    busLog_.stopCapture();
 }
 
 // --- paint ----------------------------------------------------------------------------------------
@@ -138,6 +144,8 @@ void MainWindowLogic::onStart(LinkNotifier& notifier) {
 }
 
 void MainWindowLogic::onTimer() {
+    busLog_.takeNew();
+    sendTypedIfIdle();
     controller_.tick();
 }
 
@@ -167,6 +175,7 @@ void MainWindowLogic::onLinkNotification(std::uint8_t code) {
     default:
         break;
     }
+    busLog_.takeNew();
     if (!controller_.interpretStandard(code)) {
         const int page = currentPage();
         switch (code) {
@@ -632,7 +641,47 @@ void MainWindowLogic::closeDataFile() {
 // --- firmware download ----------------------------------------------------------------------------------
 
 void MainWindowLogic::stopLinkForDownload() {
+    downloading_ = true;
+    typedPending_ = false;
     controller_.stopForDownload(comLink_);
+    busLog_.takeNew();
+}
+
+// --- bus monitor ---------------------------------------------------------------------------------
+
+std::string MainWindowLogic::typedRefusal() const {
+    if (downloading_) return "a firmware download has the port";
+    if (!controller_.started()) return "the link is not running: press START first";
+    if (controller_.startupCountdown() > 0) return "the start-up sequence is still running";
+    if (controller_.logCountdown() > 0) return "the log sequence is still running";
+    for (int k = 0; k < REQ_POLL; ++k) {
+        const auto kind = static_cast<RequestKind>(k);
+        const std::uint8_t state = data_.state(kind);
+        if (state == STATE_AWAITING)
+            return control::format(
+                "an awaited request is in progress (%s)",
+                std::string(control::commandName(control::requestInfo(kind).historyCode)).c_str());
+        if (state == STATE_REQUESTED) return "a request is waiting to be sent";
+    }
+    return {};
+}
+
+std::string MainWindowLogic::sendTypedFrame(const std::string& text) {
+    control::TypedFrame frame;
+    std::string reason;
+    if (!control::parseTypedFrame(text, frame, reason)) return reason;
+    if (typedPending_) return "the frame typed before has not gone out yet";
+    if (std::string busy = typedRefusal(); !busy.empty()) return busy;
+    typed_ = frame;
+    typedPending_ = true;
+    return {};
+}
+
+void MainWindowLogic::sendTypedIfIdle() {
+    // Goes at a tick, before the scheduler's turn, like the scheduler's own frames: the tick then
+    // finds the slot taken and sends no POLL.
+    if (!typedPending_ || !typedRefusal().empty() || data_.slotBusy()) return;
+    if (data_.submit(typed_.bytes.data(), typed_.length)) typedPending_ = false;
 }
 
 std::string MainWindowLogic::portDevicePath() const {

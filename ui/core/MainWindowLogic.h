@@ -3,11 +3,13 @@
 // scheduler, decoded diagnostics, traffic view, settings and files) and routes every input to
 // the part that handles it. The Qt binding (ui/qt) forwards inputs here and implements View.
 
+#include "BusLog.h"
 #include "DataRecorder.h"
 #include "ReadingCollector.h"
 #include "Settings.h"
 #include "TrafficView.h"
 #include "control/Controller.h"
+#include "control/TypedFrame.h"
 #include "control/View.h"
 #include "diagnostics/Diagnostics.h"
 #include "link/ComLink.h"
@@ -96,6 +98,14 @@ public:
     void stopLinkForDownload();
     std::string portDevicePath() const;
 
+    // --- bus monitor ----------------------------------------------------------------------------
+    // Every exchange on the bus, taken from the link at each tick and notification.
+    BusLog& busLog() { return busLog_; }
+    // A frame typed by the technician: checked now, sent through the transmit slot at the first
+    // tick that finds the link idle. "" when accepted; otherwise why it is refused.
+    std::string sendTypedFrame(const std::string& text);
+    bool typedFramePending() const { return typedPending_; }
+
     // --- state for the binding and tests --------------------------------------------------------
     control::Controller& controller() { return controller_; }
     link::LinkData& linkData() { return data_; }
@@ -136,6 +146,7 @@ private:
     void storeVisit(int parts, const std::string& serial, const std::tm& localTime);
 
     View& view_;
+    BusLog busLog_; // outlives the link worker that records into it
     link::LinkData data_;
     link::PortMap& ports_;
     link::ComLink comLink_;
@@ -163,6 +174,13 @@ private:
     std::string lastFileError_;
     ReadingCollector readings_;
     history::History* history_ = nullptr;
+
+    // Bus monitor.
+    std::string typedRefusal() const;
+    void sendTypedIfIdle();
+    control::TypedFrame typed_;
+    bool typedPending_ = false;
+    bool downloading_ = false;
 };
 
 } // namespace norvex::ui

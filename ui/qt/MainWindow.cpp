@@ -158,6 +158,7 @@ MainWindow::MainWindow(link::PortMap& ports, Setup setup)
         const QList<QAction*> menus = menuBar()->actions();
         menuBar()->insertMenu(menus.isEmpty() ? nullptr : menus.back(), menu); // before Help
     }
+    buildBusMenu();
     buildClientArea();
 
     core_ = setup.portFactory ? std::make_unique<ui::MainWindowLogic>(view_, ports, setup.portFactory)
@@ -194,6 +195,7 @@ MainWindow::MainWindow(link::PortMap& ports, Setup setup)
 MainWindow::~MainWindow() {
     shutdown();
     delete bar_.data();
+    delete busMonitor_.data(); // it reads the logic's bus log
 }
 
 HistoryWindow* MainWindow::historyWindow() const {
@@ -446,6 +448,43 @@ void MainWindow::shutdown() {
     modeless_.clear();
     if (help_) help_->close();
     if (portsDialog_) portsDialog_->close();
+    if (busMonitor_) busMonitor_->close();
+}
+
+// --- bus monitor -------------------------------------------------------------------------------
+
+void MainWindow::buildBusMenu() {
+    // A menu of its own before Help; the described menus keep their items.
+    QMenu* menu = new QMenu(QStringLiteral("&Bus"), this);
+    const QList<QAction*> menus = menuBar()->actions();
+    menuBar()->insertMenu(menus.isEmpty() ? nullptr : menus.back(), menu);
+    QAction* monitor = menu->addAction(QStringLiteral("Bus &Monitor…"));
+    monitor->setObjectName(QStringLiteral("busMonitorAction"));
+    connect(monitor, &QAction::triggered, this, [this] { showBusMonitor(); });
+    QAction* capture = menu->addAction(QStringLiteral("Save Bus &Capture…"));
+    capture->setObjectName(QStringLiteral("saveBusCaptureAction"));
+    connect(capture, &QAction::triggered, this, [this] { saveBusCapture(); });
+}
+
+BusMonitorWindow* MainWindow::showBusMonitor() {
+    if (!busMonitor_) busMonitor_ = new BusMonitorWindow(*core_, this);
+    busMonitor_->show();
+    busMonitor_->raise();
+    busMonitor_->activateWindow();
+    return busMonitor_;
+}
+
+void MainWindow::saveBusCapture() {
+    BusMonitorWindow::SavePathHook hook;
+    if (saveFileHook_) hook = [this](const std::string& title) { return saveFileHook_(title, "bus.pcap"); };
+    const auto path =
+        BusMonitorWindow::askSavePath(this, QStringLiteral("Save Bus Capture"),
+                                      QStringLiteral("Captures (*.pcap)"), QStringLiteral("pcap"), hook);
+    if (!path) return;
+    core_->busLog().takeNew();
+    std::string error;
+    if (!core_->busLog().saveCapture(*path, error))
+        messageBox(error, "Info", MsgButtons::Ok, MsgIcon::Warning);
 }
 
 // --- view operations ---------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 // modeless windows. Every input goes to the toolkit-free logic (ui::MainWindowLogic); the logic
 // reaches the widgets through WidgetView.
 
+#include "BusMonitorWindow.h"
 #include "HelpWindow.h"
 #include "ModelessDialog.h"
 #include "PageBar.h"
@@ -100,6 +101,10 @@ public:
     // The service history window (menu "History"); none without a history.
     void showHistory();
     HistoryWindow* historyWindow() const;
+    // The bus monitor (opened or brought to the front) and "Save Bus Capture…".
+    BusMonitorWindow* showBusMonitor();
+    BusMonitorWindow* busMonitor() const { return busMonitor_; }
+    void saveBusCapture();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -110,6 +115,7 @@ private:
     friend class WidgetDownloadUi;
 
     void buildMenu();
+    void buildBusMenu(); // the bus monitor's menu, after the described ones
     void buildClientArea();
     void connectInputs();
     void paintClient(QPainter& painter);
@@ -152,6 +158,7 @@ private:
     std::string deviceRoot_;
     history::History* history_ = nullptr;
     QPointer<HistoryWindow> historyWindow_;
+    QPointer<BusMonitorWindow> busMonitor_;
 
     MessageHook messageHook_;
     SaveFileHook saveFileHook_;

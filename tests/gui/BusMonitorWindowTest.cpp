@@ -1,0 +1,165 @@
+// The bus monitor window, offscreen: reached from the menu bar, its rows, filters, copy, CSV,
+// the capture and the command line.
+
+#include "ui/qt/BusMonitorWindow.h"
+#include "GuiTestApp.h"
+#include "support/FakePort.h"
+#include "support/PcapReader.h"
+#include "ui/core/MainWindowLogic.h"
+#include "ui/qt/MainWindow.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QTableView>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+namespace norvex::test {
+namespace {
+
+using link::ExchangeEnd;
+
+class BusMonitorWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("TZ", "UTC", 1);
+        ::tzset();
+        guiApp();
+        ASSERT_TRUE(dir.isValid());
+        window = std::make_unique<qt::MainWindow>(
+            ports, qt::MainWindowSetup{dir.path().toStdString(), fakePortFactory(port)});
+        window->setMessageHook([this](const std::string& text, const std::string&, MsgButtons, MsgIcon) {
+            messages.push_back(text);
+            return MsgResult::Ok;
+        });
+        window->show();
+        settle();
+    }
+    void TearDown() override {
+        window.reset();
+        settle();
+    }
+
+    // POLL answered with `answer`, 100 ms after the one before.
+    void poll(std::vector<std::uint8_t> answer, ExchangeEnd end) {
+        link::ExchangeRecord r;
+        r.sentUs = clock;
+        r.wallUs = 1765000000000000 + clock;
+        r.frameLength = 2;
+        r.frame[0] = r.frame[1] = 0x33;
+        std::copy(answer.begin(), answer.end(), r.answer.begin());
+        r.received = static_cast<std::uint32_t>(answer.size());
+        r.firstUs = clock + 1200;
+        r.lastUs = r.firstUs + 1146 * static_cast<std::int64_t>(answer.size() - 1);
+        if (end == ExchangeEnd::AckSent) r.ackUs = r.lastUs + 300;
+        r.end = end;
+        window->core().busLog().add(r);
+        clock += 100000;
+    }
+    std::string path(const char* name) const { return dir.path().toStdString() + "/" + name; }
+
+    QTemporaryDir dir;
+    link::PortMap ports;
+    std::shared_ptr<FakePortState> port = std::make_shared<FakePortState>();
+    std::unique_ptr<qt::MainWindow> window;
+    std::vector<std::string> messages;
+    std::int64_t clock = 1000000;
+};
+
+} // namespace
+
+TEST_F(BusMonitorWindowTest, OpensFromTheBusMenuAndShowsEveryFrameAndAnswer) {
+    QAction* open = window->menuBar()->findChild<QAction*>(QStringLiteral("busMonitorAction"));
+    ASSERT_NE(open, nullptr);
+    for (int i = 0; i < 20; ++i)
+        poll({0x00}, ExchangeEnd::BareAck);
+    poll({0x81, 0x81}, ExchangeEnd::AckSent);
+    poll({0xFF}, ExchangeEnd::Nak);
+    open->trigger();
+    settle();
+    qt::BusMonitorWindow* monitor = window->busMonitor();
+    ASSERT_NE(monitor, nullptr);
+    EXPECT_TRUE(monitor->isVisible());
+    EXPECT_EQ(monitor->model().rowCount(), 44);
+    EXPECT_EQ(monitor->model().data(monitor->model().index(41, ui::COLUMN_BYTES), Qt::DisplayRole).toString(),
+              QStringLiteral("81 81"));
+    // The second trigger brings the same window to the front.
+    open->trigger();
+    EXPECT_EQ(window->busMonitor(), monitor);
+
+    // Rows that arrive later come in at the bottom, and the view follows them.
+    poll({0x03, 0x03}, ExchangeEnd::AckSent);
+    monitor->refresh();
+    EXPECT_EQ(monitor->model().rowCount(), 46);
+    const int lastShown = monitor->table()->rowAt(monitor->table()->viewport()->height() - 2);
+    EXPECT_TRUE(lastShown == -1 || lastShown >= 40) << lastShown;
+
+    monitor->setFilter({true, -1, false});
+    EXPECT_EQ(monitor->model().rowCount(), 6);
+    monitor->setFilter({false, -1, true});
+    EXPECT_EQ(monitor->model().rowCount(), 2);
+
+    if (const char* png = std::getenv("NORVEX_MONITOR_PNG")) {
+        monitor->setFilter({});
+        monitor->resize(1100, 560);
+        settle();
+        monitor->grab().save(QString::fromLocal8Bit(png));
+    }
+}
+
+TEST_F(BusMonitorWindowTest, FindCopyCsvAndCaptureWriteWhatIsShown) {
+    poll({0x00}, ExchangeEnd::BareAck);
+    poll({0x0B, 0x0B}, ExchangeEnd::AckSent);
+    poll({0x00}, ExchangeEnd::BareAck);
+    qt::BusMonitorWindow* monitor = window->showBusMonitor();
+    monitor->setSavePathHook([this](const std::string& title) -> std::optional<std::string> {
+        return title == "Export CSV" ? path("rows.csv") : path("bus.pcap");
+    });
+
+    ASSERT_TRUE(monitor->findNext(QStringLiteral("bill rejected")));
+    EXPECT_FALSE(monitor->follows()) << "a found row stays in sight";
+    EXPECT_EQ(monitor->table()->currentIndex().row(), 3);
+    EXPECT_TRUE(monitor->copySelection().startsWith(QStringLiteral("2025-12-06")));
+    EXPECT_TRUE(monitor->copySelection().contains(QStringLiteral("\t0B 0B\tbill rejected\t")));
+    EXPECT_FALSE(monitor->findNext(QStringLiteral("jammed")));
+
+    monitor->exportCsv();
+    std::ifstream csv(path("rows.csv"), std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(csv)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, monitor->model().monitor().csvAll());
+    EXPECT_TRUE(monitor->statusText().contains(QStringLiteral("6 rows written")))
+        << monitor->statusText().toStdString();
+
+    monitor->saveCapture();
+    const PcapFile pcap = readPcap(path("bus.pcap"));
+    ASSERT_TRUE(pcap.valid) << pcap.problem;
+    EXPECT_EQ(pcap.packets.size(), 7u); // three frames, three answers, one ACK
+
+    // The main window's menu item saves the same.
+    window->setSaveFileHook([this](const std::string&, const std::string&) { return path("menu.pcap"); });
+    window->menuBar()->findChild<QAction*>(QStringLiteral("saveBusCaptureAction"))->trigger();
+    EXPECT_EQ(readPcap(path("menu.pcap")).packets.size(), 7u);
+    window->setSaveFileHook(
+        [](const std::string&, const std::string&) { return std::string("/nonexistent-dir/x.pcap"); });
+    window->saveBusCapture();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("/nonexistent-dir/x.pcap"), std::string::npos);
+}
+
+TEST_F(BusMonitorWindowTest, TypedFramesAreRefusedWithTheirReasonWhileTheLinkIsNotRunning) {
+    qt::BusMonitorWindow* monitor = window->showBusMonitor();
+    monitor->sendTyped(QStringLiteral("33"));
+    EXPECT_TRUE(monitor->statusText().contains(QStringLiteral("Not sent: the link is not running")))
+        << monitor->statusText().toStdString();
+    monitor->sendTyped(QStringLiteral("99 99"));
+    EXPECT_TRUE(
+        monitor->statusText().contains(QStringLiteral("Not sent: 99 is not a bill-validator command")));
+    EXPECT_FALSE(window->core().typedFramePending());
+}
+
+} // namespace norvex::test

@@ -1,0 +1,261 @@
+#include "BusMonitor.h"
+
+#include "control/Format.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+
+namespace norvex::ui {
+
+using control::format;
+using link::ExchangeEnd;
+
+namespace {
+
+constexpr const char* TITLES[COLUMN_COUNT] = {"Time",    "Direction", "Command",  "Bytes",
+                                              "Meaning", "Reply",     "Checksum", "Note"};
+
+std::string hex(const std::uint8_t* b, std::size_t n) {
+    static const char DIGITS[] = "0123456789ABCDEF";
+    std::string s;
+    s.reserve(n * 3);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i) s.push_back(' ');
+        s.push_back(DIGITS[b[i] >> 4]);
+        s.push_back(DIGITS[b[i] & 15]);
+    }
+    return s;
+}
+
+std::string millis(std::int64_t us) {
+    return format("%lld.%03lld ms", static_cast<long long>(us / 1000), static_cast<long long>(us % 1000));
+}
+
+const char* checksumText(control::ChecksumState s) {
+    switch (s) {
+    case control::ChecksumState::Good:
+        return "ok";
+    case control::ChecksumState::Bad:
+        return "bad";
+    case control::ChecksumState::None:
+        break;
+    }
+    return "";
+}
+
+bool faulty(const KeptExchange& k) {
+    const ExchangeEnd e = k.record.end;
+    return e == ExchangeEnd::Nak || e == ExchangeEnd::Silence || e == ExchangeEnd::Purged ||
+           e == ExchangeEnd::Stray || k.record.repeat || k.answerChecksum == control::ChecksumState::Bad ||
+           k.frameChecksum == control::ChecksumState::Bad;
+}
+
+std::string lower(std::string s) {
+    for (char& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string csvField(const std::string& s) {
+    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+    std::string q = "\"";
+    for (char c : s) {
+        if (c == '"') q.push_back('"');
+        q.push_back(c);
+    }
+    return q + "\"";
+}
+
+} // namespace
+
+BusMonitor::Change BusMonitor::update() {
+    Change c;
+    c.removedFront = forgottenRows();
+    dropForgotten();
+    c.added = newRows();
+    appendNew();
+    return c;
+}
+
+std::size_t BusMonitor::forgottenRows() const {
+    const std::uint64_t first = firstKept();
+    std::size_t n = 0;
+    while (n < rows_.size() && rows_[n].exchange < first)
+        ++n;
+    return n;
+}
+
+void BusMonitor::dropForgotten() {
+    const std::uint64_t first = firstKept();
+    while (!rows_.empty() && rows_.front().exchange < first)
+        rows_.pop_front();
+}
+
+std::size_t BusMonitor::newRows() const {
+    const std::uint64_t first = firstKept();
+    std::size_t n = 0;
+    for (std::uint64_t i = std::max(seen_, first); i < log_.taken(); ++i) {
+        const KeptExchange& k = log_.kept()[static_cast<std::size_t>(i - first)];
+        if (passes(k)) n += (k.record.frameLength > 0 ? 1 : 0) + (k.record.received > 0 ? 1 : 0);
+    }
+    return n;
+}
+
+void BusMonitor::appendNew() {
+    const std::uint64_t first = firstKept();
+    if (seen_ < first) seen_ = first;
+    for (const std::uint64_t total = log_.taken(); seen_ < total; ++seen_) {
+        const KeptExchange& k = log_.kept()[static_cast<std::size_t>(seen_ - first)];
+        if (passes(k)) addRows(k, seen_);
+    }
+}
+
+void BusMonitor::setFilter(const MonitorFilter& filter) {
+    filter_ = filter;
+    rows_.clear();
+    const std::uint64_t first = firstKept();
+    for (std::size_t i = 0; i < log_.kept().size(); ++i)
+        if (passes(log_.kept()[i])) addRows(log_.kept()[i], first + i);
+    seen_ = log_.taken();
+}
+
+bool BusMonitor::passes(const KeptExchange& k) const {
+    const link::ExchangeRecord& r = k.record;
+    if (filter_.hidePollBareAck && r.frameLength > 0 && r.frame[0] == 0x33 && r.end == ExchangeEnd::BareAck)
+        return false;
+    if (filter_.command >= 0 && (r.frameLength == 0 || r.frame[0] != filter_.command)) return false;
+    if (filter_.onlyFaults && !faulty(k)) return false;
+    return true;
+}
+
+void BusMonitor::addRows(const KeptExchange& k, std::uint64_t index) {
+    if (k.record.frameLength > 0) rows_.push_back({index, false});
+    if (k.record.received > 0) rows_.push_back({index, true});
+}
+
+const KeptExchange& BusMonitor::exchange(std::size_t row) const {
+    return log_.kept()[static_cast<std::size_t>(rows_[row].exchange - firstKept())];
+}
+
+bool BusMonitor::isFault(std::size_t row) const {
+    return faulty(exchange(row));
+}
+
+std::string BusMonitor::timeText(std::int64_t wallUs) {
+    const std::time_t seconds = static_cast<std::time_t>(wallUs / 1000000);
+    std::tm local{};
+    ::localtime_r(&seconds, &local);
+    return format("%04d-%02d-%02d %02d:%02d:%02d.%06lld", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<long long>(wallUs % 1000000));
+}
+
+const char* BusMonitor::columnTitle(int column) {
+    return column >= 0 && column < COLUMN_COUNT ? TITLES[column] : "";
+}
+
+std::string BusMonitor::cell(std::size_t row, int column) const {
+    const Row& w = rows_[row];
+    const KeptExchange& k = exchange(row);
+    const link::ExchangeRecord& r = k.record;
+    switch (column) {
+    case COLUMN_TIME:
+        return timeText(w.answer ? r.wallAt(r.firstUs) : r.wallUs);
+    case COLUMN_DIRECTION:
+        return w.answer ? "received" : "sent";
+    case COLUMN_COMMAND:
+        return k.command;
+    case COLUMN_BYTES:
+        if (!w.answer) return hex(r.frame.data(), r.frameLength);
+        if (r.received > r.answerLength())
+            return hex(r.answer.data(), r.answerLength()) +
+                   format(" ... (%u bytes)", static_cast<unsigned>(r.received));
+        return hex(r.answer.data(), r.answerLength());
+    case COLUMN_MEANING:
+        return w.answer ? k.answerMeaning : k.frameMeaning;
+    case COLUMN_REPLY:
+        if (w.answer && r.sentUs >= 0) return millis(r.firstUs - r.sentUs);
+        return {};
+    case COLUMN_CHECKSUM:
+        return checksumText(w.answer ? k.answerChecksum : k.frameChecksum);
+    case COLUMN_NOTE: {
+        if (!w.answer)
+            return r.received == 0 ? std::string("no answer (") + link::exchangeEndName(r.end) + ")" : "";
+        std::string note = link::exchangeEndName(r.end);
+        if (r.end == ExchangeEnd::AckSent)
+            note += format(" %s after the last byte", millis(r.ackUs - r.lastUs).c_str());
+        if (r.lastUs > r.firstUs) note += format(", answer took %s", millis(r.lastUs - r.firstUs).c_str());
+        if (r.repeat) note += ", repeat of the unacknowledged answer";
+        return note;
+    }
+    default:
+        return {};
+    }
+}
+
+long BusMonitor::find(const std::string& needle, std::size_t from) const {
+    if (rows_.empty() || needle.empty()) return -1;
+    const std::string n = lower(needle);
+    for (std::size_t step = 0; step < rows_.size(); ++step) {
+        const std::size_t row = (from + step) % rows_.size();
+        for (int c = 0; c < COLUMN_COUNT; ++c)
+            if (lower(cell(row, c)).find(n) != std::string::npos) return static_cast<long>(row);
+    }
+    return -1;
+}
+
+std::string BusMonitor::csv(const std::vector<std::size_t>& rows) const {
+    std::string out;
+    for (int c = 0; c < COLUMN_COUNT; ++c) {
+        if (c) out += ',';
+        out += csvField(lower(TITLES[c]));
+    }
+    out += "\r\n";
+    for (std::size_t row : rows) {
+        if (row >= rows_.size()) continue;
+        for (int c = 0; c < COLUMN_COUNT; ++c) {
+            if (c) out += ',';
+            out += csvField(cell(row, c));
+        }
+        out += "\r\n";
+    }
+    return out;
+}
+
+std::string BusMonitor::csvAll() const {
+    std::vector<std::size_t> all(rows_.size());
+    for (std::size_t i = 0; i < all.size(); ++i)
+        all[i] = i;
+    return csv(all);
+}
+
+std::string BusMonitor::tabText(const std::vector<std::size_t>& rows) const {
+    std::string out;
+    for (std::size_t row : rows) {
+        if (row >= rows_.size()) continue;
+        for (int c = 0; c < COLUMN_COUNT; ++c) {
+            if (c) out += '\t';
+            out += cell(row, c);
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+bool BusMonitor::exportCsv(const std::string& path, std::string& error) const {
+    const std::string text = csvAll();
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (out) out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    if (out) out.close();
+    if (!out) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+} // namespace norvex::ui
