@@ -455,7 +455,7 @@ void MainWindow::shutdown() {
 
 void MainWindow::buildBusMenu() {
     // A menu of its own before Help; the described menus keep their items.
-    QMenu* menu = new QMenu(QStringLiteral("&Bus"), this);
+    QMenu* menu = new QMenu(QStringLiteral("&Bus"), menuBar());
     const QList<QAction*> menus = menuBar()->actions();
     menuBar()->insertMenu(menus.isEmpty() ? nullptr : menus.back(), menu);
     QAction* monitor = menu->addAction(QStringLiteral("Bus &Monitor…"));
