@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -20,6 +22,10 @@ public:
     // Closes the line and opens it again, no parity, at the given speed. After a failed open every
     // read and write fails at once until the next successful reopen.
     virtual bool reopen(int baud) = 0;
+
+    // Why the last reopen failed, in words for the technician; empty when it did not fail or
+    // nothing more is known.
+    virtual std::string openFailureReason() const { return {}; }
 
     // Closes the line; harmless when it is already closed.
     virtual void close() = 0;

@@ -64,8 +64,12 @@ DownloadOutcome FirmwareDownload::run() {
 
     // A port that does not open is reported and the procedure goes on: the handshake then fails.
     report_.portOpenedAt9600 = channel_.reopen(LOADER_BAUD);
-    if (!report_.portOpenedAt9600)
-        ui_.message(PORT_FAILED, INFO_CAPTION, MessageButtons::Ok, MessageIcon::None);
+    if (!report_.portOpenedAt9600) {
+        // "No Connection" first, then why, where the system shows it.
+        std::string text = PORT_FAILED;
+        if (const std::string why = channel_.openFailureReason(); !why.empty()) text += "\n" + why;
+        ui_.message(text, INFO_CAPTION, MessageButtons::Ok, MessageIcon::None);
+    }
 
     const auto path = chooseImage();
     if (!path) return finish(DownloadOutcome::Aborted, DOWNLOAD_ABORTED_TEXT, MessageIcon::None);

@@ -1,5 +1,7 @@
 #include "download/PosixByteChannel.h"
 
+#include "link/PortDiagnosis.h"
+
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -60,12 +62,22 @@ void PosixByteChannel::close() {
 
 bool PosixByteChannel::reopen(int baud) {
     close();
+    openErrno_ = 0;
     speed_t speed{};
     if (!speedCode(baud, speed)) return false;
 
     int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    if (!::isatty(fd) || !claim_.take(fd)) { // not a terminal, or another program holds the port
+    if (fd < 0) {
+        openErrno_ = errno;
+        return false;
+    }
+    if (!::isatty(fd)) {
+        openErrno_ = ENOTTY;
+        ::close(fd);
+        return false;
+    }
+    if (!claim_.take(fd)) { // another program holds the port
+        openErrno_ = errno != 0 ? errno : EBUSY;
         ::close(fd);
         return false;
     }
@@ -83,6 +95,11 @@ bool PosixByteChannel::reopen(int baud) {
     (void)::ioctl(fd, TIOCMBIS, &lines); // refused by pseudo-terminals
     fd_ = fd;
     return true;
+}
+
+std::string PosixByteChannel::openFailureReason() const {
+    if (openErrno_ == 0) return {};
+    return link::PortDiagnosis().explain(path_, openErrno_).text;
 }
 
 bool PosixByteChannel::loaderLine(termios& tio, speed_t speed) {

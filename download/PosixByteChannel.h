@@ -23,6 +23,7 @@ public:
     bool reopen(int baud) override; // 9600, 19200, 38400, 57600 or 115200; anything else fails
     void close() override;
     void delayMs(int ms) override;
+    std::string openFailureReason() const override; // from the system, as START explains it
 
     bool isOpen() const { return fd_ >= 0; }
     const std::string& devicePath() const { return path_; }
@@ -37,6 +38,7 @@ public:
 private:
     std::string path_;
     int fd_ = -1;
+    int openErrno_ = 0; // what the last failed open left (0: it did not fail, or no open was made)
     link::TerminalClaim claim_;
 };
 

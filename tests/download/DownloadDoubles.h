@@ -68,6 +68,7 @@ public:
     }
 
     void delayMs(int ms) override { delays.push_back(ms); }
+    std::string openFailureReason() const override { return failureReason; }
 
     int totalDelay() const {
         int sum = 0;
@@ -79,6 +80,7 @@ public:
 
     LoaderModel model;
     std::set<int> failingBauds;
+    std::string failureReason; // what openFailureReason() says
     size_t bytesWritten = 0;
     int refusedCalls = 0; // reads and writes made while the line was not open
     int timeouts = 0;     // reads that came back short

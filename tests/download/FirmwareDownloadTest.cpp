@@ -219,6 +219,17 @@ TEST_F(Download, PortFailureAt9600IsReportedAndTheDownloadGoesOn) {
     EXPECT_EQ(events[4], "choose file");
     EXPECT_EQ(channel->bytesWritten, 0u);
     EXPECT_EQ(channel->timeouts, 0); // the dead line answers at once, it is not waited for
+
+    // Where the system tells why, the reason follows "No Connection".
+    events.clear();
+    ASSERT_EQ(run({}, {},
+                  [&] {
+                      channel->failingBauds = {9600};
+                      channel->failureReason = "/dev/ttyUSB0 is not there: is the adapter plugged in?";
+                  }),
+              DownloadOutcome::NoConnection);
+    EXPECT_EQ(events[3],
+              "message 'No Connection\n/dev/ttyUSB0 is not there: is the adapter plugged in?' Info ok none");
 }
 
 TEST_F(Download, UnusableImageAbortsBeforeTheLoaderHearsAnything) {

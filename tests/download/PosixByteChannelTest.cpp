@@ -80,6 +80,30 @@ TEST(PosixByteChannel, OpenIsExclusiveAndAFailedOpenRefusesEverythingAtOnce) {
     EXPECT_FALSE(notTerminal.reopen(9600));
 }
 
+// The loader's "No Connection" says why, like START's: each failed open keeps its own reason, and
+// an open that worked leaves none.
+TEST(PosixByteChannel, AFailedOpenSaysWhy) {
+    PosixByteChannel absent("/dev/norvex-no-such-port");
+    EXPECT_EQ(absent.openFailureReason(), "");
+    EXPECT_FALSE(absent.reopen(9600));
+    EXPECT_NE(absent.openFailureReason().find("/dev/norvex-no-such-port is not there"), std::string::npos)
+        << absent.openFailureReason();
+
+    PosixByteChannel notTerminal("/dev/null");
+    EXPECT_FALSE(notTerminal.reopen(9600));
+    EXPECT_EQ(notTerminal.openFailureReason(), "/dev/null is not a serial port.");
+
+    Pty pty;
+    PosixByteChannel first(pty.slave), second(pty.slave);
+    ASSERT_TRUE(first.reopen(9600));
+    EXPECT_FALSE(second.reopen(9600));
+    EXPECT_NE(second.openFailureReason().find("Another program holds " + pty.slave), std::string::npos)
+        << second.openFailureReason();
+    first.close();
+    EXPECT_TRUE(second.reopen(9600));
+    EXPECT_EQ(second.openFailureReason(), "");
+}
+
 // What a pseudo-terminal cannot show (it always reads back 8 data bits and no parity): the line
 // the loader asks for, made from settings as unlike it as a terminal can hold.
 TEST(PosixByteChannel, LoaderLineIsEightDataBitsNoParityOneStopBitNoFlowControl) {
