@@ -1,4 +1,5 @@
 #include "download/PosixByteChannel.h"
+#include "support/TestPty.h"
 
 #include <chrono>
 #include <cstring>
@@ -10,22 +11,10 @@
 #include <unistd.h>
 
 using namespace norvex::download;
+using norvex::test::Pty;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-struct Pty {
-    Pty() {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        EXPECT_GE(master, 0);
-        EXPECT_EQ(::grantpt(master), 0);
-        EXPECT_EQ(::unlockpt(master), 0);
-        slave = ::ptsname(master);
-    }
-    ~Pty() { ::close(master); }
-    int master = -1;
-    std::string slave;
-};
 
 long msSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();

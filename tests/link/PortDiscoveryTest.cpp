@@ -9,6 +9,7 @@
 #include "link/PortMap.h"
 #include "link/TermiosPort.h"
 #include "support/FakeDeviceTree.h"
+#include "support/TestPty.h"
 
 #include <gtest/gtest.h>
 
@@ -58,18 +59,6 @@ const SerialDevice* find(const std::vector<SerialDevice>& all, const std::string
         if (d.name == name) return &d;
     return nullptr;
 }
-
-struct Pty {
-    int master = -1;
-    std::string slave;
-    Pty() {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0) slave = ::ptsname(master);
-    }
-    ~Pty() {
-        if (master >= 0) ::close(master);
-    }
-};
 
 } // namespace
 

@@ -2,6 +2,7 @@
 
 #include "link/PortMap.h"
 #include "link/TermiosPort.h"
+#include "support/TestPty.h"
 
 #include <gtest/gtest.h>
 
@@ -14,22 +15,7 @@
 #include <unistd.h>
 
 using namespace norvex::link;
-
-namespace {
-
-struct Pty {
-    int master = -1;
-    std::string slave;
-    Pty() {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0) slave = ::ptsname(master);
-    }
-    ~Pty() {
-        if (master >= 0) ::close(master);
-    }
-};
-
-} // namespace
+using norvex::test::Pty;
 
 TEST(PortMap, DefaultsEnvironmentAndCommandLineInThatOrder) {
     PortMap m;
