@@ -70,7 +70,8 @@ std::string presentDevices(const std::string& root) {
 } // namespace
 
 PortDiagnosis::PortDiagnosis(std::string root) : root_(std::move(root)) {
-    if (root_.empty()) root_ = "/";
+    // Not `root_ = "/"`: GCC 12 at -O3 takes that assignment for an overlapping copy.
+    if (root_.empty()) root_.push_back('/');
 }
 
 std::string PortDiagnosis::inRoot(const std::string& path) const {
