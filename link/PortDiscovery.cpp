@@ -44,7 +44,8 @@ bool usbSerialName(const std::string& name) {
 PortDiscovery::PortDiscovery(std::string root) : root_(std::move(root)) {
     while (root_.size() > 1 && root_.back() == '/')
         root_.pop_back();
-    if (root_.empty()) root_ = "/";
+    // Not `root_ = "/"`: GCC 12 at -O3 takes that assignment for an overlapping copy.
+    if (root_.empty()) root_.push_back('/');
 }
 
 std::string PortDiscovery::inRoot(const std::string& path) const {
