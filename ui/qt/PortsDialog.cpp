@@ -28,11 +28,23 @@ QString q(const std::string& s) {
 
 std::string adapterText(const link::SerialDevice& d) {
     if (!d.usb) return {};
+    // Appended piece by piece: GCC 12 at -O3 takes `literal + std::string` for an overlapping copy.
     std::string text = d.manufacturer;
-    if (!d.product.empty()) text += (text.empty() ? "" : " ") + d.product;
-    text += (text.empty() ? "" : " ") + std::string("(") + d.vendorId + ":" + d.productId;
-    if (!d.serialNumber.empty()) text += ", serial " + d.serialNumber;
-    return text + ")";
+    if (!d.product.empty()) {
+        if (!text.empty()) text += ' ';
+        text += d.product;
+    }
+    if (!text.empty()) text += ' ';
+    text += '(';
+    text += d.vendorId;
+    text += ':';
+    text += d.productId;
+    if (!d.serialNumber.empty()) {
+        text += ", serial ";
+        text += d.serialNumber;
+    }
+    text += ')';
+    return text;
 }
 
 std::string entryName(int portNumber) {
