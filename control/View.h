@@ -3,15 +3,12 @@
 // The Qt binding implements them with widgets; tests use a recorder.
 
 #include "ControlIds.h"
+#include "MessageBox.h"
 #include "PaintSurface.h"
 
 #include <string>
 
 namespace norvex {
-
-enum class MsgButtons { Ok, OkCancel, YesNo };
-enum class MsgIcon { None, Information, Warning, Error };
-enum class MsgResult { Ok, Cancel, Yes, No };
 
 // Modeless windows that the logic opens and the binding shows.
 enum class Modeless { EscrowPrompt, LogFile, Options, Download };

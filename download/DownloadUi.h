@@ -1,13 +1,11 @@
 #pragma once
 
+#include "control/MessageBox.h"
+
 #include <optional>
 #include <string>
 
 namespace norvex::download {
-
-enum class MessageButtons { Ok, OkCancel };
-enum class MessageIcon { None, Information, Error };
-enum class MessageResult { Ok, Cancel };
 
 // The file-open dialog as the download asks for it.
 struct ImageFileRequest {
@@ -25,9 +23,10 @@ class DownloadUi {
 public:
     virtual ~DownloadUi() = default;
 
-    // A modal message box; returns the button pressed (Ok when the box has only OK).
-    virtual MessageResult message(const std::string& text, const std::string& caption, MessageButtons buttons,
-                                  MessageIcon icon) = 0;
+    // A modal message box; returns the button pressed (Ok when the box has only OK). The download
+    // asks only for OK or OK and Cancel.
+    virtual MsgResult message(const std::string& text, const std::string& caption, MsgButtons buttons,
+                              MsgIcon icon) = 0;
 
     // The file-open dialog; the full path chosen, or nothing when the operator cancelled.
     virtual std::optional<std::string> chooseImageFile(const ImageFileRequest& request) = 0;

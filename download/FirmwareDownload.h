@@ -63,7 +63,7 @@ public:
     const DownloadReport& report() const { return report_; }
 
 private:
-    DownloadOutcome finish(DownloadOutcome outcome, const char* text, MessageIcon icon);
+    DownloadOutcome finish(DownloadOutcome outcome, const char* text, MsgIcon icon);
     std::optional<std::string> chooseImage();
 
     ByteChannel& channel_;

@@ -20,6 +20,9 @@
 #include <vector>
 
 using namespace norvex::download;
+using norvex::MsgButtons;
+using norvex::MsgIcon;
+using norvex::MsgResult;
 
 namespace {
 
@@ -174,12 +177,11 @@ public:
     ScriptedUi(const ScriptedLine& line, bool confirm, std::optional<std::string> image)
         : line_(line), confirm_(confirm), image_(std::move(image)) {}
 
-    MessageResult message(const std::string&, const std::string&, MessageButtons buttons,
-                          MessageIcon) override {
+    MsgResult message(const std::string&, const std::string&, MsgButtons buttons, MsgIcon) override {
         ++messages;
         lastMessageAfterClose = line_.closed && !progressOpen;
-        if (buttons == MessageButtons::OkCancel) return confirm_ ? MessageResult::Ok : MessageResult::Cancel;
-        return MessageResult::Ok;
+        if (buttons == MsgButtons::OkCancel) return confirm_ ? MsgResult::Ok : MsgResult::Cancel;
+        return MsgResult::Ok;
     }
     std::optional<std::string> chooseImageFile(const ImageFileRequest&) override {
         ++dialogs;

@@ -97,13 +97,13 @@ class RecordingUi : public DownloadUi {
 public:
     explicit RecordingUi(Events& events) : events_(events) {}
 
-    MessageResult message(const std::string& text, const std::string& caption, MessageButtons buttons,
-                          MessageIcon icon) override {
-        static const char* icons[] = {"none", "information", "error"};
+    MsgResult message(const std::string& text, const std::string& caption, MsgButtons buttons,
+                      MsgIcon icon) override {
+        static const char* icons[] = {"none", "information", "warning", "error"};
         events_.push_back("message '" + text + "' " + caption +
-                          (buttons == MessageButtons::OkCancel ? " ok-cancel " : " ok ") +
+                          (buttons == MsgButtons::OkCancel ? " ok-cancel " : " ok ") +
                           icons[static_cast<int>(icon)] + (progressOpen ? " over-progress" : ""));
-        return buttons == MessageButtons::OkCancel ? promptAnswer : MessageResult::Ok;
+        return buttons == MsgButtons::OkCancel ? promptAnswer : MsgResult::Ok;
     }
     std::optional<std::string> chooseImageFile(const ImageFileRequest& r) override {
         request = r;
@@ -134,7 +134,7 @@ public:
         return false;
     }
 
-    MessageResult promptAnswer = MessageResult::Ok;
+    MsgResult promptAnswer = MsgResult::Ok;
     std::optional<std::string> chosenPath;
     std::optional<ImageFileRequest> request;
     bool progressOpen = false;

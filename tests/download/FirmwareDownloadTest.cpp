@@ -9,6 +9,7 @@
 #include <memory>
 
 using namespace norvex::download;
+using norvex::MsgResult;
 using namespace norvex::download::testing;
 
 namespace {
@@ -159,7 +160,7 @@ TEST_F(Download, EveryOutcomeIsReportedAndLeavesNothingOpen) {
     const std::vector<Case> cases{
         {"prompt cancelled",
          {},
-         [&] { ui.promptAnswer = MessageResult::Cancel; },
+         [&] { ui.promptAnswer = MsgResult::Cancel; },
          DownloadOutcome::Aborted,
          aborted},
         {"file selection cancelled", {}, [&] { ui.chosenPath.reset(); }, DownloadOutcome::Aborted, aborted},
@@ -201,7 +202,7 @@ TEST_F(Download, EveryOutcomeIsReportedAndLeavesNothingOpen) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         events.clear();
-        ui.promptAnswer = MessageResult::Ok;
+        ui.promptAnswer = MsgResult::Ok;
         EXPECT_EQ(run(c.loader, {.groups = 1}, c.tweak), c.outcome);
         EXPECT_EQ(report.outcome, c.outcome);
         EXPECT_EQ(events.front(), "stop link");

@@ -2,11 +2,10 @@
 
 namespace norvex::batch {
 
-download::MessageResult BatchDownloadUi::message(const std::string& text, const std::string& caption,
-                                                 download::MessageButtons buttons, download::MessageIcon) {
+MsgResult BatchDownloadUi::message(const std::string& text, const std::string& caption, MsgButtons buttons,
+                                   MsgIcon) {
     view_.report(caption, text);
-    return buttons == download::MessageButtons::OkCancel ? download::MessageResult::Cancel
-                                                         : download::MessageResult::Ok;
+    return buttons == MsgButtons::OkCancel ? MsgResult::Cancel : MsgResult::Ok;
 }
 
 void BatchDownloadUi::setProgressRange(int lower, int upper) {

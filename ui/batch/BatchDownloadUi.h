@@ -14,8 +14,8 @@ class BatchDownloadUi : public download::DownloadUi {
 public:
     BatchDownloadUi(std::FILE* out, BatchView& view) : out_(out), view_(view) {}
 
-    download::MessageResult message(const std::string& text, const std::string& caption,
-                                    download::MessageButtons buttons, download::MessageIcon icon) override;
+    MsgResult message(const std::string& text, const std::string& caption, MsgButtons buttons,
+                      MsgIcon icon) override;
     std::optional<std::string> chooseImageFile(const download::ImageFileRequest&) override {
         return std::nullopt;
     }

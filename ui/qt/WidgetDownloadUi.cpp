@@ -9,16 +9,9 @@
 
 namespace norvex::qt {
 
-download::MessageResult WidgetDownloadUi::message(const std::string& text, const std::string& caption,
-                                                  download::MessageButtons buttons,
-                                                  download::MessageIcon icon) {
-    const MsgIcon viewIcon = icon == download::MessageIcon::Error         ? MsgIcon::Error
-                             : icon == download::MessageIcon::Information ? MsgIcon::Information
-                                                                          : MsgIcon::None;
-    const MsgButtons viewButtons =
-        buttons == download::MessageButtons::OkCancel ? MsgButtons::OkCancel : MsgButtons::Ok;
-    const MsgResult r = w_.view_.messageBox(text, caption, viewButtons, viewIcon);
-    return r == MsgResult::Cancel ? download::MessageResult::Cancel : download::MessageResult::Ok;
+MsgResult WidgetDownloadUi::message(const std::string& text, const std::string& caption, MsgButtons buttons,
+                                    MsgIcon icon) {
+    return w_.view_.messageBox(text, caption, buttons, icon);
 }
 
 std::string WidgetDownloadUi::qtFilter(const std::string& filter) {

@@ -13,8 +13,8 @@ class WidgetDownloadUi final : public download::DownloadUi {
 public:
     explicit WidgetDownloadUi(MainWindow& window) : w_(window) {}
 
-    download::MessageResult message(const std::string& text, const std::string& caption,
-                                    download::MessageButtons buttons, download::MessageIcon icon) override;
+    MsgResult message(const std::string& text, const std::string& caption, MsgButtons buttons,
+                      MsgIcon icon) override;
     std::optional<std::string> chooseImageFile(const download::ImageFileRequest& request) override;
     void invalidateMainWindow() override;
     void openProgress() override;
