@@ -401,13 +401,13 @@ void Controller::appendEvent(std::uint8_t b) {
 
 void Controller::escrowDecision() {
     switch (escrowOption_) {
-    case ESCROW_AUTO_RETURN:
+    case EscrowOption::AutoReturn:
         data_.setState(REQ_ESCROW_RETURN, STATE_REQUESTED);
         break;
-    case ESCROW_AUTO_STACK:
+    case EscrowOption::AutoStack:
         data_.setState(REQ_ESCROW_STACK, STATE_REQUESTED);
         break;
-    default:
+    case EscrowOption::Manual:
         if (escrowPromptOpen_) {
             view_.activateModeless(Modeless::EscrowPrompt);
         } else {

@@ -3,6 +3,7 @@
 // interpretation of the standard answers into the validator state. Toolkit-free; it reaches
 // the screen only through View and PaintSurface.
 
+#include "EscrowOption.h"
 #include "HistoryList.h"
 #include "PaintSurface.h"
 #include "View.h"
@@ -14,8 +15,6 @@
 #include <string>
 
 namespace norvex::control {
-
-enum EscrowOption : int { ESCROW_MANUAL = 0, ESCROW_AUTO_RETURN = 1, ESCROW_AUTO_STACK = 2 };
 
 struct ValidatorState {
     std::uint8_t featureLevel = 0;
@@ -57,8 +56,8 @@ public:
 
     int currentPage() const { return currentPage_; }
     void setCurrentPage(int page) { currentPage_ = page; }
-    int escrowOption() const { return escrowOption_; }
-    void setEscrowOption(int option) { escrowOption_ = option; }
+    EscrowOption escrowOption() const { return escrowOption_; }
+    void setEscrowOption(EscrowOption option) { escrowOption_ = option; }
     bool escrowPromptOpen() const { return escrowPromptOpen_; }
 
     bool started() const { return started_; }
@@ -158,7 +157,7 @@ private:
     HistoryList events_;
     HistoryList commands_;
     int currentPage_ = 0;
-    int escrowOption_ = ESCROW_MANUAL;
+    EscrowOption escrowOption_ = EscrowOption::Manual;
     bool escrowPromptOpen_ = false;
     bool started_ = false;
     bool portOpen_ = false;

@@ -246,8 +246,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         case 13: { // the Options dialog: escrow choice and traffic recording (to /dev/null)
-            core.onOptionsDataSaving(s.flag() ? 1 : 0);
-            core.onOptionsOk(s.byte() % 3);
+            core.onOptionsDataSaving(s.flag() ? ui::DataSaving::ToFile : ui::DataSaving::Off);
+            core.onOptionsOk(control::escrowOptionAt(s.byte() % 3));
             break;
         }
         case 14: // the binding keeps the traffic page in an image, or not
@@ -289,7 +289,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 view.savePath.clear();
             }
             if (choice & 4)
-                core.onOptionsOk(choice >> 4 & 3);
+                core.onOptionsOk(control::escrowOptionAt(choice >> 4 & 3));
             else
                 core.onOptionsCancel();
             break;

@@ -120,9 +120,9 @@ int main(int argc, char** argv) {
     core.controller().setPollPeriod(20);
     view.savePath = dataFile;
     core.optionsCommand();
-    core.onOptionsDataSaving(1);
+    core.onOptionsDataSaving(ui::DataSaving::ToFile);
     core.onOptionsBrowse();
-    core.onOptionsOk(control::ESCROW_AUTO_STACK);
+    core.onOptionsOk(control::EscrowOption::AutoStack);
     core.onStart(loop.bridge());
     if (!core.controller().started()) return 1;
     loop.runFor(milliseconds(2000)); // start-up sequence

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 using namespace norvex::batch;
+using norvex::control::EscrowOption;
 using Args = std::vector<std::string>;
 
 TEST(BatchOptions, AcceptsEveryOptionWithItsValueSeparateOrAfterAnEqualsSign) {
@@ -19,7 +20,7 @@ TEST(BatchOptions, AcceptsEveryOptionWithItsValueSeparateOrAfterAnEqualsSign) {
     ASSERT_TRUE(parseBatchArguments({"--batch"}, o, error));
     EXPECT_EQ(o.com, 0); // the port stored in norvex.ini
     EXPECT_EQ(o.pollMs, 100u);
-    EXPECT_EQ(o.escrowOption, 1); // return: the safe choice when nobody answers
+    EXPECT_EQ(o.escrowOption, EscrowOption::AutoReturn); // return: the safe choice when nobody answers
     EXPECT_EQ(o.parts, (ReportParts{true, true, true, false}));
 
     ASSERT_TRUE(
@@ -31,7 +32,7 @@ TEST(BatchOptions, AcceptsEveryOptionWithItsValueSeparateOrAfterAnEqualsSign) {
     EXPECT_EQ(o.portOverrides, (Args{"COM2=/dev/pts/7", "COM1=/dev/ttyACM0"}));
     EXPECT_EQ(o.com, 2);
     EXPECT_EQ(o.pollMs, 50u);
-    EXPECT_EQ(o.escrowOption, 2);
+    EXPECT_EQ(o.escrowOption, EscrowOption::AutoStack);
     EXPECT_EQ(o.recordPath, "rec.txt");
     EXPECT_EQ(o.reportPath, "rep.txt");
     EXPECT_EQ(o.serial, "A123456789"); // ten characters, as many as the dialog's field takes

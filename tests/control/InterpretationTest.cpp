@@ -56,7 +56,7 @@ TEST_F(Interpretation, StatusBytesEndAtTheChecksumAndScroll) {
 }
 
 TEST_F(Interpretation, EveryByteBeforeTheChecksumIsAnEventWhateverTheSumsSoFar) {
-    ctl.setEscrowOption(control::ESCROW_AUTO_STACK);
+    ctl.setEscrowOption(control::EscrowOption::AutoStack);
     answerPoll({0x80, 0x80, 0x00}); // two bills of type 0, though the second equals the first
     answerPoll({0x03, 0x03, 0x06});
     answerPoll({0x80, 0x00, 0x80}); // a 00 is no status and ends nothing
@@ -91,7 +91,7 @@ TEST_F(Interpretation, StatusAndRoutingTextsAreTheOnesListedForTheOperator) {
     // Accepted-bill bytes 1rrr tttt: the routing's text, a blank and the type's credit (type 6: 25).
     const char* const routing[] = {"bill stacked :", "bill escrowed :", "bill returned", "bill not used",
                                    "dis. bill rejected"};
-    ctl.setEscrowOption(control::ESCROW_AUTO_RETURN);
+    ctl.setEscrowOption(control::EscrowOption::AutoReturn);
     for (int r = 0; r < 5; ++r) {
         const auto b = static_cast<std::uint8_t>(0x80 | r << 4 | 6);
         answerPoll({b, b});
@@ -115,13 +115,24 @@ TEST_F(Interpretation, EscrowedBillUnderEachOption) {
     EXPECT_EQ(view.opened[Modeless::EscrowPrompt], 2);
 
     data.setState(REQ_ESCROW_STACK, STATE_IDLE);
-    ctl.setEscrowOption(control::ESCROW_AUTO_RETURN);
+    ctl.setEscrowOption(control::EscrowOption::AutoReturn);
     answerPoll({0x90, 0x90});
     EXPECT_EQ(data.state(REQ_ESCROW_RETURN), STATE_REQUESTED);
-    ctl.setEscrowOption(control::ESCROW_AUTO_STACK);
+    ctl.setEscrowOption(control::EscrowOption::AutoStack);
     answerPoll({0x90, 0x90});
     EXPECT_EQ(data.state(REQ_ESCROW_STACK), STATE_REQUESTED);
     EXPECT_EQ(view.opened[Modeless::EscrowPrompt], 2);
+}
+
+TEST(EscrowOptions, KeepTheDialogsOrderAndAnyOtherIndexIsManual) {
+    using control::EscrowOption;
+    EXPECT_EQ(control::escrowOptionAt(0), EscrowOption::Manual);
+    EXPECT_EQ(control::escrowOptionAt(1), EscrowOption::AutoReturn);
+    EXPECT_EQ(control::escrowOptionAt(2), EscrowOption::AutoStack);
+    for (int index = 0; index < control::ESCROW_OPTION_COUNT; ++index)
+        EXPECT_EQ(control::escrowOptionIndex(control::escrowOptionAt(index)), index);
+    for (int index : {-1, 3, 255})
+        EXPECT_EQ(control::escrowOptionAt(index), EscrowOption::Manual) << index;
 }
 
 TEST_F(Interpretation, NakIsARefusedFrameNotABill) {

@@ -68,7 +68,7 @@ TEST_F(CoreWithSim, ClosingWithABillInEscrowReturnsItFirst) {
 TEST_F(CoreWithSim, NoStatusIsDeliveredTwice) {
     ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
     ASSERT_NO_FATAL_FAILURE(runStartup());
-    core->controller().setEscrowOption(control::ESCROW_AUTO_STACK);
+    core->controller().setEscrowOption(control::EscrowOption::AutoStack);
     for (const char* c : {"insert 0", "insert 1", "insert 3", "coupon", "insert 4 escrow"})
         ASSERT_EQ(sim->command(c), "ok");
     ASSERT_TRUE(loop->runUntil([&] { return eventsWithCode(0x84) == 1; }, 5s));

@@ -55,7 +55,7 @@ TEST_F(CoreWithSim, SilentValidatorGetsItsRequestRepeatedAndTheWindowStillCloses
 TEST_F(CoreWithSim, WrongChecksumsAndSlowAnswersLoseNoEvent) {
     ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
     ASSERT_NO_FATAL_FAILURE(runStartup());
-    core->controller().setEscrowOption(control::ESCROW_AUTO_STACK);
+    core->controller().setEscrowOption(control::EscrowOption::AutoStack);
     ASSERT_EQ(sim->command("fail poll badsum 2"), "ok");
     ASSERT_EQ(sim->command("insert 1"), "ok");
     ASSERT_TRUE(loop->runUntil([&] { return eventsWithCode(0x81) >= 1; }, 5s));
@@ -73,7 +73,7 @@ TEST_F(CoreWithSim, WrongChecksumsAndSlowAnswersLoseNoEvent) {
 TEST_F(CoreWithSim, SplitAnswersAndTrailingGarbageAreAbsorbed) {
     ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
     ASSERT_NO_FATAL_FAILURE(runStartup());
-    core->controller().setEscrowOption(control::ESCROW_AUTO_STACK);
+    core->controller().setEscrowOption(control::EscrowOption::AutoStack);
     ASSERT_EQ(sim->command("fail stats split parts=4 gap=4"), "ok");
     core->onCommand(cmd::STATISTICS_REQUEST);
     ASSERT_TRUE(loop->runUntil([&] { return core->linkData().state(REQ_STATISTICS) == STATE_IDLE; }, 5s));
@@ -139,10 +139,10 @@ TEST_F(CoreWithSim, UnpluggedAdapterIsReportedOnceWithoutSpinningAndRecordsSurvi
     ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
     const std::string path = (dir / "traffic.txt").string();
     core->optionsCommand();
-    core->onOptionsDataSaving(1);
+    core->onOptionsDataSaving(ui::DataSaving::ToFile);
     view.savePaths.push_back(path);
     core->onOptionsBrowse();
-    core->onOptionsOk(0);
+    core->onOptionsOk(control::EscrowOption::Manual);
     ASSERT_NO_FATAL_FAILURE(runStartup());
     const std::string before = test::readAll(path);
     ASSERT_NE(before.find("vmc: 31"), std::string::npos);

@@ -41,10 +41,10 @@ TEST_F(CoreWithSim, DataFileHoldsEveryAnswerOfTwoBytesOrMoreInOrder) {
 
     auto record = [&](const std::string& path) {
         core->optionsCommand();
-        core->onOptionsDataSaving(1);
+        core->onOptionsDataSaving(ui::DataSaving::ToFile);
         view.savePaths.push_back(path);
         core->onOptionsBrowse();
-        core->onOptionsOk(control::ESCROW_AUTO_STACK);
+        core->onOptionsOk(control::EscrowOption::AutoStack);
         ASSERT_TRUE(core->dataFileOpen());
     };
     ASSERT_NO_FATAL_FAILURE(record(first));
@@ -85,20 +85,20 @@ TEST_F(CoreWithSim, RecordingOffAndOnAgainKeepsOnlyTheSecondPeriod) {
     ASSERT_NO_FATAL_FAILURE(startWith({}, 20));
     const std::string path = (dir / "traffic.txt").string();
     core->optionsCommand();
-    core->onOptionsDataSaving(1);
+    core->onOptionsDataSaving(ui::DataSaving::ToFile);
     view.savePaths.push_back(path);
     core->onOptionsBrowse();
-    core->onOptionsOk(0);
+    core->onOptionsOk(control::EscrowOption::Manual);
     ASSERT_NO_FATAL_FAILURE(runStartup()); // SETUP and identification recorded here
     core->optionsCommand();
-    core->onOptionsDataSaving(0);
-    core->onOptionsOk(0);
+    core->onOptionsDataSaving(ui::DataSaving::Off);
+    core->onOptionsOk(control::EscrowOption::Manual);
     EXPECT_FALSE(core->dataFileOpen());
     EXPECT_NE(test::readAll(path).find("vmc: 31"), std::string::npos);
 
     core->optionsCommand();
-    core->onOptionsDataSaving(1);
-    core->onOptionsOk(0);
+    core->onOptionsDataSaving(ui::DataSaving::ToFile);
+    core->onOptionsOk(control::EscrowOption::Manual);
     ASSERT_EQ(sim->command("status 03"), "ok");
     loop->runFor(200ms);
     core->closeDataFile();

@@ -226,13 +226,16 @@ TEST_F(MainWindowTest, TrafficPageShowsItsImageAndTheStopButtonFollowsTheLogic) 
 
 TEST_F(MainWindowTest, OptionsOkTakesEachEscrowChoice) {
     MainWindow& w = open();
-    for (int choice : {1, 2, 0}) {
+    using control::EscrowOption;
+    const std::pair<int, EscrowOption> radios[] = {
+        {1043, EscrowOption::AutoReturn}, {1044, EscrowOption::AutoStack}, {1042, EscrowOption::Manual}};
+    for (const auto& [radio, choice] : radios) {
         w.menuAction(cmd::OPTIONS)->trigger();
         auto* dlg = qobject_cast<qt::OptionsDialog*>(w.modeless(Modeless::Options));
         ASSERT_NE(dlg, nullptr);
         EXPECT_EQ(dlg->escrowChoice(), w.core().controller().escrowOption()) << "shows the option in force";
         EXPECT_FALSE(dlg->controls().find(1017)->isEnabled()) << "Browse without data saving";
-        dlg->controls().get<QRadioButton>(1042 + choice)->click();
+        dlg->controls().get<QRadioButton>(radio)->click();
         dlg->controls().get<QPushButton>(1)->click();
         settle();
         EXPECT_EQ(w.core().controller().escrowOption(), choice);
@@ -253,10 +256,10 @@ TEST_F(MainWindowTest, OptionsTwiceActivatesTheOpenDialogAndCancelKeepsTheEscrow
     dlg->controls().get<QRadioButton>(1044)->click();
     dlg->controls().get<QRadioButton>(1046)->click();
     EXPECT_TRUE(dlg->controls().find(1017)->isEnabled());
-    EXPECT_EQ(w.core().options().dataSavingOption, 1) << "the saving radios act at once";
+    EXPECT_EQ(w.core().options().dataSavingOption, ui::DataSaving::ToFile) << "the saving radios act at once";
     QTest::keyClick(dlg, Qt::Key_Escape);
     settle();
-    EXPECT_EQ(w.core().controller().escrowOption(), 0);
+    EXPECT_EQ(w.core().controller().escrowOption(), control::EscrowOption::Manual);
     EXPECT_EQ(w.modeless(Modeless::Options), nullptr);
     EXPECT_FALSE(w.core().dataFileOpen());
 }

@@ -120,7 +120,8 @@ TEST_F(WidgetsTest, EveryCaptionFitsItsControlAtTheFontInUse) {
     windows.emplace_back(new qt::AboutDialog(nullptr));
     windows.emplace_back(new qt::EscrowPrompt(nullptr, {}));
     windows.emplace_back(new qt::LogFileDialog(nullptr, {}));
-    windows.emplace_back(new qt::OptionsDialog(nullptr, 0, 1, "/home/technician/MDB_DATA.TXT", {}));
+    windows.emplace_back(new qt::OptionsDialog(nullptr, control::EscrowOption::Manual, ui::DataSaving::ToFile,
+                                               "/home/technician/MDB_DATA.TXT", {}));
     windows.emplace_back(new qt::DownloadProgressDialog(nullptr));
     for (int page = 0; page < 6; ++page)
         windows.emplace_back(new qt::PageBar(page, nullptr, [](int) {}));

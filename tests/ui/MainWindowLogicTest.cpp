@@ -230,13 +230,13 @@ TEST_F(MainWindowLogicTest, UnwritableReportIsReported) {
 TEST_F(MainWindowLogicTest, DataFileRecordsEachAnswerAndAFailureStopsRecordingOnce) {
     start();
     core->optionsCommand();
-    core->onOptionsDataSaving(1);
+    core->onOptionsDataSaving(ui::DataSaving::ToFile);
     view.savePaths.push_back((dir / "traffic.txt").string());
     core->onOptionsBrowse();
     EXPECT_EQ(view.lastMessage()->text, "New File Selected.The Old File will be closed");
-    core->onOptionsOk(2);
+    core->onOptionsOk(control::EscrowOption::AutoStack);
     EXPECT_TRUE(core->dataFileOpen());
-    EXPECT_EQ(core->controller().escrowOption(), 2);
+    EXPECT_EQ(core->controller().escrowOption(), control::EscrowOption::AutoStack);
 
     auto& d = core->linkData();
     auto exchange = [&] {
@@ -260,11 +260,11 @@ TEST_F(MainWindowLogicTest, DataFileRecordsEachAnswerAndAFailureStopsRecordingOn
     core->optionsCommand();
     view.savePaths.push_back("/dev/full");
     core->onOptionsBrowse();
-    core->onOptionsDataSaving(0);
-    core->onOptionsOk(0);
+    core->onOptionsDataSaving(ui::DataSaving::Off);
+    core->onOptionsOk(control::EscrowOption::Manual);
     core->optionsCommand();
-    core->onOptionsDataSaving(1);
-    core->onOptionsOk(0);
+    core->onOptionsDataSaving(ui::DataSaving::ToFile);
+    core->onOptionsOk(control::EscrowOption::Manual);
     ASSERT_TRUE(core->dataFileOpen());
     const std::size_t before = view.messages.size();
     exchange();
@@ -273,7 +273,7 @@ TEST_F(MainWindowLogicTest, DataFileRecordsEachAnswerAndAFailureStopsRecordingOn
     core->onLinkNotification(RESP_POLL);
     EXPECT_EQ(view.messages.size(), before + 1);
     EXPECT_FALSE(core->dataFileOpen());
-    EXPECT_EQ(core->options().appliedDataSaving, 0);
+    EXPECT_EQ(core->options().appliedDataSaving, ui::DataSaving::Off);
 }
 
 TEST_F(MainWindowLogicTest, ComSelectionIsStoredAndStartIsRefusedOnAMissingPort) {
@@ -294,10 +294,10 @@ TEST_F(MainWindowLogicTest, ReportOntoTheOpenDataFileIsRefusedHoweverItIsNamed) 
     start();
     const fs::path traffic = dir / "MDB_DATA.TXT";
     core->optionsCommand();
-    core->onOptionsDataSaving(1);
+    core->onOptionsDataSaving(ui::DataSaving::ToFile);
     view.savePaths.push_back(traffic.string());
     core->onOptionsBrowse();
-    core->onOptionsOk(0);
+    core->onOptionsOk(control::EscrowOption::Manual);
     ASSERT_TRUE(core->dataFileOpen());
     {
         std::ofstream(traffic, std::ios::binary | std::ios::app)
@@ -319,8 +319,8 @@ TEST_F(MainWindowLogicTest, ReportOntoTheOpenDataFileIsRefusedHoweverItIsNamed) 
 
     // Once recording has stopped, the same name takes a report.
     core->optionsCommand();
-    core->onOptionsDataSaving(0);
-    core->onOptionsOk(0);
+    core->onOptionsDataSaving(ui::DataSaving::Off);
+    core->onOptionsOk(control::EscrowOption::Manual);
     core->createLogFileCommand();
     view.savePaths.push_back(traffic.string());
     core->onLogDialogOk(false, true, false, false, "AB12");
@@ -330,25 +330,25 @@ TEST_F(MainWindowLogicTest, ReportOntoTheOpenDataFileIsRefusedHoweverItIsNamed) 
 TEST_F(MainWindowLogicTest, OptionsShowsNoDataSavingAfterTheDataFileFailedToOpen) {
     start();
     core->optionsCommand();
-    core->onOptionsDataSaving(1);
+    core->onOptionsDataSaving(ui::DataSaving::ToFile);
     view.savePaths.push_back((dir / "missing-dir" / "MDB_DATA.TXT").string());
     core->onOptionsBrowse();
-    core->onOptionsOk(0);
+    core->onOptionsOk(control::EscrowOption::Manual);
     EXPECT_FALSE(core->dataFileOpen());
     EXPECT_EQ(view.lastMessage()->caption, "Info");
     EXPECT_NE(view.lastMessage()->text.find("Cannot create the data file"), std::string::npos);
     // What the next look at Options shows.
-    EXPECT_EQ(core->options().dataSavingOption, 0);
-    EXPECT_EQ(core->options().appliedDataSaving, 0);
+    EXPECT_EQ(core->options().dataSavingOption, ui::DataSaving::Off);
+    EXPECT_EQ(core->options().appliedDataSaving, ui::DataSaving::Off);
 
     // Chosen again with a file that opens, recording starts.
     core->optionsCommand();
-    core->onOptionsDataSaving(1);
+    core->onOptionsDataSaving(ui::DataSaving::ToFile);
     view.savePaths.push_back((dir / "MDB_DATA.TXT").string());
     core->onOptionsBrowse();
-    core->onOptionsOk(0);
+    core->onOptionsOk(control::EscrowOption::Manual);
     EXPECT_TRUE(core->dataFileOpen());
-    EXPECT_EQ(core->options().dataSavingOption, 1);
+    EXPECT_EQ(core->options().dataSavingOption, ui::DataSaving::ToFile);
 }
 
 TEST_F(MainWindowLogicTest, ClosingSoundsTheBeepOnceWhenTheWorkerLeavesItsLoop) {

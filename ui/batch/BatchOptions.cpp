@@ -130,9 +130,9 @@ bool parseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
             o.pollMs = static_cast<unsigned>(n);
         } else if (name == "--escrow") {
             if (value == "return")
-                o.escrowOption = 1;
+                o.escrowOption = control::EscrowOption::AutoReturn;
             else if (value == "stack")
-                o.escrowOption = 2;
+                o.escrowOption = control::EscrowOption::AutoStack;
             else {
                 error = "--escrow: expected return or stack, got \"" + value + "\"";
                 return false;

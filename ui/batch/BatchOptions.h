@@ -2,6 +2,8 @@
 // The command line of the batch mode (norvex --batch ...): what to run without a window, and
 // the exit statuses that scripts rely on.
 
+#include "control/EscrowOption.h"
+
 #include <string>
 #include <vector>
 
@@ -37,7 +39,7 @@ struct BatchOptions {
     std::vector<std::string> portOverrides; // "COMn=PATH", in the order given
     int com = 0;                            // 1..4; 0: the port stored in norvex.ini
     unsigned pollMs = 100;
-    int escrowOption = 1; // 1 Automatic Return, 2 Automatic Stacking
+    control::EscrowOption escrowOption = control::EscrowOption::AutoReturn; // or AutoStack
     std::string recordPath;
     std::string pcapPath; // a capture of the bus for Wireshark, written as the exchanges happen
     std::string reportPath;

@@ -181,7 +181,7 @@ int BatchRunner::runPolling() {
     // recording, the data file.
     if (!options_.recordPath.empty()) {
         core_.options().dataFilePath = options_.recordPath;
-        core_.onOptionsDataSaving(1);
+        core_.onOptionsDataSaving(ui::DataSaving::ToFile);
     }
     core_.onOptionsOk(options_.escrowOption);
     if (!options_.recordPath.empty() && !core_.dataFileOpen()) return batch_status::FILE_FAILED;

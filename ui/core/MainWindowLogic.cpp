@@ -216,8 +216,8 @@ void MainWindowLogic::recordTraffic() {
     if (recorder_.writeTrafficRecord(controller_.runClockMs(), data_.traffic) ==
         DataRecorder::WriteResult::Failed) {
         // Recording has stopped; the Options dialog shows it off and a later OK may retry.
-        options_.dataSavingOption = 0;
-        options_.appliedDataSaving = 0;
+        options_.dataSavingOption = DataSaving::Off;
+        options_.appliedDataSaving = DataSaving::Off;
         lastFileError_ = recorder_.lastError();
         view_.messageBox(recorder_.lastError(), "Info", MsgButtons::Ok, MsgIcon::Warning);
     }
@@ -576,8 +576,8 @@ void MainWindowLogic::optionsCommand() {
     view_.invalidateWindow(false);
 }
 
-void MainWindowLogic::onOptionsDataSaving(int choice) {
-    options_.dataSavingOption = choice == 1 ? 1 : 0;
+void MainWindowLogic::onOptionsDataSaving(DataSaving choice) {
+    options_.dataSavingOption = choice;
 }
 
 void MainWindowLogic::onOptionsBrowse() {
@@ -592,27 +592,27 @@ void MainWindowLogic::onOptionsBrowse() {
                          MsgIcon::None);
 }
 
-void MainWindowLogic::onOptionsOk(int escrowChoice) {
+void MainWindowLogic::onOptionsOk(control::EscrowOption escrowChoice) {
     options_.escrowOption = escrowChoice;
     controller_.setEscrowOption(escrowChoice);
     if (options_.dataSavingOption != options_.appliedDataSaving) {
-        if (options_.dataSavingOption == 1) {
-            if (openDataFile()) options_.appliedDataSaving = 1;
+        if (options_.dataSavingOption == DataSaving::ToFile) {
+            if (openDataFile()) options_.appliedDataSaving = DataSaving::ToFile;
         } else {
             closeDataFile();
-            options_.appliedDataSaving = 0;
+            options_.appliedDataSaving = DataSaving::Off;
         }
-    } else if (options_.dataSavingOption == 1 && recorder_.isOpen() &&
+    } else if (options_.dataSavingOption == DataSaving::ToFile && recorder_.isOpen() &&
                recorder_.path() != options_.dataFilePath) {
         // Browse chose another file while recording: the old one is closed, as announced.
         closeDataFile();
-        if (!openDataFile()) options_.appliedDataSaving = 0;
+        if (!openDataFile()) options_.appliedDataSaving = DataSaving::Off;
     }
     // A file that did not open records nothing: Options shows "No data saving", as after a
     // failed write.
-    if (options_.dataSavingOption == 1 && !recorder_.isOpen()) {
-        options_.dataSavingOption = 0;
-        options_.appliedDataSaving = 0;
+    if (options_.dataSavingOption == DataSaving::ToFile && !recorder_.isOpen()) {
+        options_.dataSavingOption = DataSaving::Off;
+        options_.appliedDataSaving = DataSaving::Off;
     }
     optionsDialogOpen_ = false;
     view_.closeModeless(Modeless::Options);

@@ -79,9 +79,9 @@ public:
     // --- Options dialog ----------------------------------------------------------------------
     void optionsCommand(); // open or activate
     OptionsState& options() { return options_; }
-    void onOptionsDataSaving(int choice); // 1045 -> 0, 1046 -> 1
-    void onOptionsBrowse();               // returns after the file dialog; path label = dataFilePath
-    void onOptionsOk(int escrowChoice);
+    void onOptionsDataSaving(DataSaving choice); // 1045 Off, 1046 ToFile
+    void onOptionsBrowse();                      // returns after the file dialog; path label = dataFilePath
+    void onOptionsOk(control::EscrowOption escrowChoice);
     void onOptionsCancel();
     bool openDataFile();
     void closeDataFile();

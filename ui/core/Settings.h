@@ -5,6 +5,8 @@
 // The file's whole content is the 16-byte line "Com_Port_Num:<digit>\r\n", the digit being
 // the port number 0..3 (COM 1 .. COM 4). It is rewritten in place and never truncated.
 
+#include "control/EscrowOption.h"
+
 #include <string>
 
 namespace norvex::ui {
@@ -30,10 +32,14 @@ std::string defaultDataFilePath();
 
 // The Options dialog's choices as the main window keeps them; all start from these values at
 // every run.
+// Whether the bus traffic is recorded into the data file: the Options dialog's two radios "No data
+// saving" and "Saving data in file".
+enum class DataSaving { Off, ToFile };
+
 struct OptionsState {
-    int escrowOption = 0;      // 0 Manual, 1 Automatic Return, 2 Automatic Stacking
-    int dataSavingOption = 0;  // 0 no data saving, 1 saving data in file; set at once by the radios
-    int appliedDataSaving = 0; // the data-saving option last put into effect by OK
+    control::EscrowOption escrowOption = control::EscrowOption::Manual;
+    DataSaving dataSavingOption = DataSaving::Off;  // set at once by the radios
+    DataSaving appliedDataSaving = DataSaving::Off; // the data-saving option last put into effect by OK
     std::string dataFilePath = defaultDataFilePath();
     std::string previousDataFilePath = defaultDataFilePath();
 };

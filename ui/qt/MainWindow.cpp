@@ -571,7 +571,7 @@ void MainWindow::openModeless(Modeless which) {
         const ui::OptionsState& o = c->options();
         dialog = new OptionsDialog(this, o.escrowOption, o.dataSavingOption, o.dataFilePath,
                                    {
-                                       [this](int choice) {
+                                       [this](ui::DataSaving choice) {
                                            if (auto* core = live()) core->onOptionsDataSaving(choice);
                                        },
                                        [this]() -> std::string {
@@ -580,7 +580,7 @@ void MainWindow::openModeless(Modeless which) {
                                            core->onOptionsBrowse();
                                            return core->options().dataFilePath;
                                        },
-                                       [this](int escrowChoice) {
+                                       [this](control::EscrowOption escrowChoice) {
                                            if (auto* core = live()) core->onOptionsOk(escrowChoice);
                                        },
                                        [this] {

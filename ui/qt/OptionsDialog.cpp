@@ -8,22 +8,23 @@
 
 namespace norvex::qt {
 
-OptionsDialog::OptionsDialog(QWidget* owner, int escrowChoice, int savingChoice,
+OptionsDialog::OptionsDialog(QWidget* owner, control::EscrowOption escrowChoice, ui::DataSaving savingChoice,
                              const std::string& dataFilePath, Handlers handlers)
     : ModelessDialog(*findTemplate(templates::OPTIONS), owner), h_(std::move(handlers)) {
     const BuiltControls& c = controls();
-    if (escrowChoice < 0 || escrowChoice > 2) escrowChoice = 0;
-    c.get<QRadioButton>(ids::ESCROW_MANUAL + escrowChoice)->setChecked(true);
-    c.get<QRadioButton>(savingChoice == 1 ? ids::SAVING : ids::NO_SAVING)->setChecked(true);
+    // The escrow radios stand in the options' order, from Manual down.
+    c.get<QRadioButton>(ids::ESCROW_MANUAL + control::escrowOptionIndex(escrowChoice))->setChecked(true);
+    const bool saving = savingChoice == ui::DataSaving::ToFile;
+    c.get<QRadioButton>(saving ? ids::SAVING : ids::NO_SAVING)->setChecked(true);
     c.get<QLabel>(ids::DATA_PATH)->setText(QString::fromStdString(dataFilePath));
-    setSavingControls(savingChoice == 1);
+    setSavingControls(saving);
 
     connect(c.get<QRadioButton>(ids::NO_SAVING), &QRadioButton::clicked, this, [this] {
-        if (h_.dataSaving) h_.dataSaving(0);
+        if (h_.dataSaving) h_.dataSaving(ui::DataSaving::Off);
         setSavingControls(false);
     });
     connect(c.get<QRadioButton>(ids::SAVING), &QRadioButton::clicked, this, [this] {
-        if (h_.dataSaving) h_.dataSaving(1);
+        if (h_.dataSaving) h_.dataSaving(ui::DataSaving::ToFile);
         setSavingControls(true);
     });
     connect(c.get<QPushButton>(ids::BAR_BUTTON), &QPushButton::clicked, this, [this] {
@@ -35,14 +36,15 @@ OptionsDialog::OptionsDialog(QWidget* owner, int escrowChoice, int savingChoice,
     connect(c.get<QPushButton>(ids::CANCEL), &QPushButton::clicked, this, [this] { onCancel(); });
 }
 
-int OptionsDialog::escrowChoice() const {
-    for (int i = 0; i < 3; ++i)
-        if (controls().get<QRadioButton>(ids::ESCROW_MANUAL + i)->isChecked()) return i;
-    return 0;
+control::EscrowOption OptionsDialog::escrowChoice() const {
+    for (int i = 0; i < control::ESCROW_OPTION_COUNT; ++i)
+        if (controls().get<QRadioButton>(ids::ESCROW_MANUAL + i)->isChecked())
+            return control::escrowOptionAt(i);
+    return control::EscrowOption::Manual;
 }
 
 void OptionsDialog::accept() {
-    const int choice = escrowChoice();
+    const control::EscrowOption choice = escrowChoice();
     finishWith([this, choice] {
         if (h_.ok) h_.ok(choice);
     });

@@ -3,6 +3,8 @@
 // at once by its radio buttons), with the choice of the data file.
 
 #include "ModelessDialog.h"
+#include "control/EscrowOption.h"
+#include "ui/core/Settings.h"
 
 #include <functional>
 #include <string>
@@ -13,16 +15,16 @@ class OptionsDialog final : public ModelessDialog {
     Q_OBJECT
 public:
     struct Handlers {
-        std::function<void(int choice)> dataSaving; // 0 no saving, 1 saving in file
-        std::function<std::string()> browse;        // returns the data file path afterwards
-        std::function<void(int escrowChoice)> ok;   // 0 Manual, 1 Automatic Return, 2 Automatic Stacking
+        std::function<void(ui::DataSaving choice)> dataSaving;
+        std::function<std::string()> browse; // returns the data file path afterwards
+        std::function<void(control::EscrowOption escrowChoice)> ok;
         std::function<void()> cancel;
     };
 
-    OptionsDialog(QWidget* owner, int escrowChoice, int savingChoice, const std::string& dataFilePath,
-                  Handlers handlers);
+    OptionsDialog(QWidget* owner, control::EscrowOption escrowChoice, ui::DataSaving savingChoice,
+                  const std::string& dataFilePath, Handlers handlers);
 
-    int escrowChoice() const;
+    control::EscrowOption escrowChoice() const;
     void accept() override;
 
 protected:
