@@ -142,7 +142,7 @@ void Controller::beginRunning() {
     view_.enableControl(ids::START, false);
     view_.enableControl(ids::COM_SELECTOR, false);
     reconnectAllowed_ = true;
-    view_.enableBarControl(0, ids::BAR_BUTTON, true);
+    view_.enableBarControl(Page::CommandStatus, ids::BAR_BUTTON, true);
 }
 
 void Controller::tick() {
@@ -213,7 +213,7 @@ void Controller::send(RequestKind kind) {
 void Controller::addCommand(std::uint8_t code) {
     const std::string text = commandText(code);
     commands_.add(code, text);
-    if (currentPage_ == 0) view_.invalidate(areas::COMMAND_HISTORY, false);
+    if (currentPage_ == Page::CommandStatus) view_.invalidate(areas::COMMAND_HISTORY, false);
     if (observer_) observer_->commandAdded(runClockMs_, code, text);
 }
 
@@ -331,7 +331,7 @@ void Controller::interpretSetup() {
         showBillRow(i);
     }
     setupSeen_ = true;
-    if (currentPage_ == 5) view_.invalidate(areas::PAGE, false);
+    if (currentPage_ == Page::Traffic) view_.invalidate(areas::PAGE, false);
     if (observer_) observer_->setupReceived();
 }
 
@@ -350,14 +350,14 @@ void Controller::interpretIdentification() {
         v_.programRevision[i] = static_cast<char>(d[15 + i]);
     view_.setFieldText(ids::MANUFACTURER, printable(&d[0], 3));
     view_.setFieldText(ids::PROGRAM_REVISION, printable(&d[15], 8));
-    if (currentPage_ == 5) view_.invalidate(areas::PAGE, false);
+    if (currentPage_ == Page::Traffic) view_.invalidate(areas::PAGE, false);
     if (observer_) observer_->identificationReceived();
 }
 
 void Controller::interpretStacker() {
     const auto& d = data_.record(REQ_CASS_INFO).data;
     v_.stackerStatus = static_cast<std::uint16_t>(d[0] << 8 | d[1]);
-    if (currentPage_ == 5) view_.invalidate(areas::PAGE, false);
+    if (currentPage_ == Page::Traffic) view_.invalidate(areas::PAGE, false);
 }
 
 void Controller::interpretPoll() {
@@ -374,8 +374,8 @@ void Controller::interpretPoll() {
         }
         showLastCredit();
     }
-    if (currentPage_ == 0 && anything) view_.invalidate(areas::EVENT_HISTORY, false);
-    if (currentPage_ == 5) view_.invalidate(areas::PAGE, false);
+    if (currentPage_ == Page::CommandStatus && anything) view_.invalidate(areas::EVENT_HISTORY, false);
+    if (currentPage_ == Page::Traffic) view_.invalidate(areas::PAGE, false);
 }
 
 void Controller::appendEvent(std::uint8_t b) {
@@ -393,7 +393,7 @@ void Controller::appendEvent(std::uint8_t b) {
     } else {
         v_.lastCredit = 0;
         text = eventText(b, 0);
-        if (b == 0x0B && currentPage_ == 4) data_.setState(REQ_VIDEO, STATE_REQUESTED);
+        if (b == 0x0B && currentPage_ == Page::VideoTest) data_.setState(REQ_VIDEO, STATE_REQUESTED);
     }
     events_.add(b, text);
     if (observer_) observer_->eventAdded(runClockMs_, b, text);

@@ -54,8 +54,8 @@ public:
     HistoryList& commands() { return commands_; }
     link::LinkData& link() { return data_; }
 
-    int currentPage() const { return currentPage_; }
-    void setCurrentPage(int page) { currentPage_ = page; }
+    Page currentPage() const { return currentPage_; }
+    void setCurrentPage(Page page) { currentPage_ = page; }
     EscrowOption escrowOption() const { return escrowOption_; }
     void setEscrowOption(EscrowOption option) { escrowOption_ = option; }
     bool escrowPromptOpen() const { return escrowPromptOpen_; }
@@ -156,7 +156,7 @@ private:
     ValidatorState v_;
     HistoryList events_;
     HistoryList commands_;
-    int currentPage_ = 0;
+    Page currentPage_ = Page::CommandStatus;
     EscrowOption escrowOption_ = EscrowOption::Manual;
     bool escrowPromptOpen_ = false;
     bool started_ = false;

@@ -103,7 +103,7 @@ void Controller::linkLost(link::ComLink& comLink) {
     reconnect(); // the next START runs the start-up sequence afresh
     logCountdown_ = 0;
     reconnectAllowed_ = false;
-    view_.enableBarControl(0, ids::BAR_BUTTON, false);
+    view_.enableBarControl(Page::CommandStatus, ids::BAR_BUTTON, false);
     view_.enableControl(ids::START, true);
     view_.enableControl(ids::COM_SELECTOR, true);
 }

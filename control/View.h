@@ -4,6 +4,7 @@
 
 #include "ControlIds.h"
 #include "MessageBox.h"
+#include "Page.h"
 #include "PaintSurface.h"
 
 #include <string>
@@ -36,7 +37,7 @@ public:
     // the window or bar meant.
     virtual void enableControl(int id, bool enabled) = 0;
     virtual void selectComPort(int index) = 0;
-    virtual void selectTab(int index) = 0;
+    virtual void selectTab(Page page) = 0;
 
     virtual void invalidate(const Rect& r, bool erase) = 0;
     virtual void invalidateWindow(bool erase) = 0;
@@ -44,14 +45,14 @@ public:
     virtual MsgResult messageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
                                  MsgIcon icon) = 0;
 
-    // Page bars: one per page (0..5), created from its template in the bar slot.
-    virtual void createBar(int page) = 0;
-    virtual void destroyBar(int page) = 0;
-    virtual void activateBar(int page) = 0;
+    // Page bars: one per page, created from its template in the bar slot.
+    virtual void createBar(Page page) = 0;
+    virtual void destroyBar(Page page) = 0;
+    virtual void activateBar(Page page) = 0;
     // A control on the bar of `page` (the caption of 1027, 1028, 1029; RE-CONNECT enabled);
     // nothing when that page's bar is not the one shown.
-    virtual void setBarText(int page, int id, const std::string& text) = 0;
-    virtual void enableBarControl(int page, int id, bool enabled) = 0;
+    virtual void setBarText(Page page, int id, const std::string& text) = 0;
+    virtual void enableBarControl(Page page, int id, bool enabled) = 0;
 
     // Modeless windows owned by the main window.
     virtual void openModeless(Modeless which) = 0;

@@ -41,17 +41,17 @@ public:
         expectRange("credit digit", digit, 0, 9);
     }
     void enableControl(int id, bool) override { expectRange("main window control", id, 1016, 1048); }
-    void setBarText(int page, int id, const std::string&) override {
-        expectRange("bar page", page, 0, 5);
+    void setBarText(Page page, int id, const std::string&) override {
+        expectRange("bar page", tabIndex(page), 0, PAGE_COUNT - 1);
         expectRange("bar control", id, 1017, 1029);
     }
-    void enableBarControl(int page, int id, bool) override {
-        expectRange("bar page", page, 0, 5);
+    void enableBarControl(Page page, int id, bool) override {
+        expectRange("bar page", tabIndex(page), 0, PAGE_COUNT - 1);
         expectRange("bar control", id, 1017, 1029);
     }
     void beep() override {}
     void selectComPort(int index) override { expectRange("COM selector entry", index, 0, 3); }
-    void selectTab(int index) override { expectRange("tab", index, 0, 5); }
+    void selectTab(Page page) override { expectRange("tab", tabIndex(page), 0, PAGE_COUNT - 1); }
     void invalidate(const Rect& r, bool) override { checkRect("invalidated rectangle", r); }
     void invalidateWindow(bool) override {}
     MsgResult messageBox(const std::string&, const std::string&, MsgButtons buttons, MsgIcon) override {
@@ -60,17 +60,17 @@ public:
             return answer == MsgResult::Yes || answer == MsgResult::Ok ? MsgResult::Ok : MsgResult::Cancel;
         return answer == MsgResult::Yes || answer == MsgResult::Ok ? MsgResult::Yes : MsgResult::No;
     }
-    void createBar(int page) override {
-        expectRange("bar page", page, 0, 5);
-        if (bar_ >= 0) fail("second bar created", bar_, page);
-        bar_ = page;
+    void createBar(Page page) override {
+        expectRange("bar page", tabIndex(page), 0, PAGE_COUNT - 1);
+        if (bar_ >= 0) fail("second bar created", bar_, tabIndex(page));
+        bar_ = tabIndex(page);
     }
-    void destroyBar(int page) override {
-        if (page != bar_) fail("destroyed bar is not the one shown", page, bar_);
+    void destroyBar(Page page) override {
+        if (tabIndex(page) != bar_) fail("destroyed bar is not the one shown", tabIndex(page), bar_);
         bar_ = -1;
     }
-    void activateBar(int page) override {
-        if (page != bar_) fail("activated bar is not the one shown", page, bar_);
+    void activateBar(Page page) override {
+        if (tabIndex(page) != bar_) fail("activated bar is not the one shown", tabIndex(page), bar_);
     }
     void openModeless(Modeless) override {}
     void activateModeless(Modeless) override {}
@@ -96,7 +96,7 @@ public:
     }
 
 private:
-    int bar_ = -1;
+    int bar_ = -1; // the tab index of the page whose bar is shown
 };
 
 class HeadlessSurface : public PaintSurface {

@@ -264,7 +264,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             core.onComSelection(static_cast<int>(s.byte() % 6) - 1);
             break;
         case 18:
-            core.selectPage(static_cast<int>(s.byte() % 8) - 1);
+            if (const auto page = pageAtTab(static_cast<int>(s.byte() % 8) - 1)) core.selectPage(*page);
             break;
         case 19: { // the log file dialog: OK (report written or the save dialog cancelled), Cancel, Video box
             const std::uint8_t choice = s.byte();

@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
     static const char* names[] = {"Command - Status", "Statistics", "Sensors",
                                   "Main Optics",      "Video Test", "View Data Xfer"};
     for (int page = 0; page < 6; ++page) {
-        w.core().selectPage(page);
+        w.core().selectPage(*pageAtTab(page));
         spin(50);
         std::vector<double> t;
         for (int i = 0; i < 100; ++i) {
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
         std::printf("paint of page %d (%s): median %.3f ms, max %.3f ms over 100 paints\n", page, names[page],
                     t[50], t.back());
     }
-    w.core().selectPage(0);
+    w.core().selectPage(Page::CommandStatus);
 
     for (int id : {cmd::POLL_20, cmd::POLL_100}) {
         w.command(id);

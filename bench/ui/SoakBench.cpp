@@ -33,20 +33,20 @@ public:
     int firstSelectedBillRow() const override { return -1; }
     void setCreditDigit(int, int) override {}
     void enableControl(int, bool) override {}
-    void setBarText(int, int, const std::string&) override {}
-    void enableBarControl(int, int, bool) override {}
+    void setBarText(Page, int, const std::string&) override {}
+    void enableBarControl(Page, int, bool) override {}
     void beep() override {}
     void selectComPort(int) override {}
-    void selectTab(int) override {}
+    void selectTab(Page) override {}
     void invalidate(const Rect&, bool) override {}
     void invalidateWindow(bool) override {}
     MsgResult messageBox(const std::string& text, const std::string& caption, MsgButtons, MsgIcon) override {
         std::fprintf(stderr, "message: %s: %s\n", caption.c_str(), text.c_str());
         return MsgResult::Ok;
     }
-    void createBar(int) override {}
-    void destroyBar(int) override {}
-    void activateBar(int) override {}
+    void createBar(Page) override {}
+    void destroyBar(Page) override {}
+    void activateBar(Page) override {}
     void openModeless(Modeless) override {}
     void activateModeless(Modeless) override {}
     void closeModeless(Modeless) override {}

@@ -50,7 +50,7 @@ TEST_F(Interpretation, StatusBytesEndAtTheChecksumAndScroll) {
     EXPECT_EQ(events().texts[2], "disabled bill attempts: 5");
     EXPECT_EQ(events().texts[3], "unknown status");
     EXPECT_EQ(data.state(REQ_VIDEO), STATE_IDLE); // 0B fetches the video test on its page only
-    ctl.setCurrentPage(4);
+    ctl.setCurrentPage(Page::VideoTest);
     answerPoll({0x0B, 0x0B});
     EXPECT_EQ(data.state(REQ_VIDEO), STATE_REQUESTED);
 }

@@ -153,7 +153,7 @@ TEST_F(CoreWithSim, RejectedCouponOnTheVideoTestPageFetchesTheVideoRecord) {
     loop->runFor(100ms);
     EXPECT_TRUE(test::logLines(log, {"\"frame\":\"37 FF 56 4E 54 00 E7"}).empty());
 
-    core->selectPage(4);
+    core->selectPage(Page::VideoTest);
     ASSERT_EQ(sim->command("coupon"), "ok");
     ASSERT_TRUE(loop->runUntil(
         [&] {

@@ -93,9 +93,9 @@ TEST_F(MainWindowTest, StartsOnTheFirstPageWithTheStoredPortAndNothingKnown) {
     MainWindow& w = open();
 
     EXPECT_EQ(ctl<QTabBar>(ids::TABS)->currentIndex(), 0);
-    EXPECT_EQ(w.core().currentPage(), 0);
+    EXPECT_EQ(w.core().currentPage(), Page::CommandStatus);
     ASSERT_NE(w.pageBar(), nullptr);
-    EXPECT_EQ(w.pageBar()->page(), 0);
+    EXPECT_EQ(w.pageBar()->page(), Page::CommandStatus);
     EXPECT_EQ(liveBars(), 1);
     ASSERT_NE(barButton(ids::BAR_BUTTON), nullptr);
     EXPECT_FALSE(barButton(ids::BAR_BUTTON)->isEnabled()) << "RE-CONNECT before any START";
@@ -187,8 +187,8 @@ TEST_F(MainWindowTest, TabChangesKeepExactlyOneBar) {
         tabs->setCurrentIndex(page);
         EXPECT_EQ(liveBars(), 1) << "page " << page;
         ASSERT_NE(w.pageBar(), nullptr);
-        EXPECT_EQ(w.pageBar()->page(), page);
-        EXPECT_EQ(w.core().currentPage(), page);
+        EXPECT_EQ(tabIndex(w.pageBar()->page()), page);
+        EXPECT_EQ(tabIndex(w.core().currentPage()), page);
     }
     // The optics bar comes up on red every time; the traffic bar running.
     tabs->setCurrentIndex(3);
@@ -200,7 +200,7 @@ TEST_F(MainWindowTest, TabChangesKeepExactlyOneBar) {
 
     // Selecting the page already shown keeps its bar.
     const int created = w.barsCreated();
-    w.core().selectPage(3);
+    w.core().selectPage(Page::MainOptics);
     EXPECT_EQ(w.barsCreated(), created);
     EXPECT_EQ(liveBars(), 1);
 }

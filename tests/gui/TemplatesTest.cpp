@@ -33,9 +33,9 @@ TEST(Templates, NoControlNumberRepeatsWithinAWindowOrBar) {
 
 TEST(Templates, EveryPageHasABarAndNoOtherPageDoes) {
     for (int page = 0; page < 6; ++page)
-        EXPECT_NE(barTemplate(page), nullptr) << "page " << page;
-    EXPECT_EQ(barTemplate(-1), nullptr);
-    EXPECT_EQ(barTemplate(6), nullptr);
+        EXPECT_NE(barTemplate(*pageAtTab(page)), nullptr) << "page " << page;
+    EXPECT_EQ(barTemplate(static_cast<Page>(-1)), nullptr);
+    EXPECT_EQ(barTemplate(static_cast<Page>(6)), nullptr);
 }
 
 TEST(Templates, NoMenuCommandRepeats) {

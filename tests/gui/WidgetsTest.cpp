@@ -96,7 +96,7 @@ TEST_F(WidgetsTest, DialogUnitsPlaceThePageFrameAroundThePageArea) {
 
 TEST_F(WidgetsTest, EveryBarTemplateFitsItsSlotAndItsButtonsReportTheirIds) {
     for (int page = 0; page < 6; ++page) {
-        const qt::Template* t = qt::barTemplate(page);
+        const qt::Template* t = qt::barTemplate(*pageAtTab(page));
         ASSERT_NE(t, nullptr);
         for (const qt::Control& c : t->controls) {
             EXPECT_LE(c.x + c.w, qt::BAR_SLOT_W) << "template " << t->number << " control " << c.id;
@@ -105,7 +105,7 @@ TEST_F(WidgetsTest, EveryBarTemplateFitsItsSlotAndItsButtonsReportTheirIds) {
     }
     QWidget parent;
     std::vector<int> pressed;
-    qt::PageBar optics(3, &parent, [&](int id) { pressed.push_back(id); });
+    qt::PageBar optics(Page::MainOptics, &parent, [&](int id) { pressed.push_back(id); });
     optics.controls().get<QPushButton>(1026)->click();
     QTest::keyClick(&optics, Qt::Key_Return); // Enter is "Read Optics"
     EXPECT_EQ(pressed, (std::vector<int>{1026, 1}));
@@ -124,7 +124,7 @@ TEST_F(WidgetsTest, EveryCaptionFitsItsControlAtTheFontInUse) {
                                                "/home/technician/MDB_DATA.TXT", {}));
     windows.emplace_back(new qt::DownloadProgressDialog(nullptr));
     for (int page = 0; page < 6; ++page)
-        windows.emplace_back(new qt::PageBar(page, nullptr, [](int) {}));
+        windows.emplace_back(new qt::PageBar(*pageAtTab(page), nullptr, [](int) {}));
     int checked = 0;
     for (const auto& window : windows) {
         for (QWidget* w : window->findChildren<QWidget*>()) {

@@ -27,7 +27,7 @@ public:
     int digits[4] = {0, 0, 0, 0};
     std::map<int, bool> enabled;
     int comPort = -1;
-    int tab = -1;
+    int tab = -1; // pages and bars are recorded by their tab index
     std::vector<std::pair<Rect, bool>> invalidations;
     int windowInvalidations = 0;
     std::vector<Message> messages;
@@ -47,7 +47,7 @@ public:
     void setCreditDigit(int position, int digit) override { digits[position] = digit; }
     void enableControl(int id, bool on) override { enabled[id] = on; }
     void selectComPort(int index) override { comPort = index; }
-    void selectTab(int index) override { tab = index; }
+    void selectTab(Page page) override { tab = tabIndex(page); }
     void invalidate(const Rect& r, bool erase) override { invalidations.emplace_back(r, erase); }
     void invalidateWindow(bool) override { ++windowInvalidations; }
     MsgResult messageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
@@ -60,20 +60,22 @@ public:
         }
         return buttons == MsgButtons::YesNo ? MsgResult::Yes : MsgResult::Ok;
     }
-    void createBar(int page) override {
-        ++barsCreated[page];
-        liveBars.push_back(page);
+    void createBar(Page page) override {
+        ++barsCreated[tabIndex(page)];
+        liveBars.push_back(tabIndex(page));
     }
-    void destroyBar(int page) override {
-        ++barsDestroyed[page];
-        std::erase(liveBars, page);
+    void destroyBar(Page page) override {
+        ++barsDestroyed[tabIndex(page)];
+        std::erase(liveBars, tabIndex(page));
     }
-    void activateBar(int page) override { ++barsActivated[page]; }
-    // Bar controls by (page, id), as the logic addressed them.
+    void activateBar(Page page) override { ++barsActivated[tabIndex(page)]; }
+    // Bar controls by (tab index of the page, id), as the logic addressed them.
     std::map<std::pair<int, int>, std::string> barTexts;
     std::map<std::pair<int, int>, bool> barEnabled;
-    void setBarText(int page, int id, const std::string& text) override { barTexts[{page, id}] = text; }
-    void enableBarControl(int page, int id, bool on) override { barEnabled[{page, id}] = on; }
+    void setBarText(Page page, int id, const std::string& text) override {
+        barTexts[{tabIndex(page), id}] = text;
+    }
+    void enableBarControl(Page page, int id, bool on) override { barEnabled[{tabIndex(page), id}] = on; }
     int beeps = 0;
     void beep() override { ++beeps; }
     void openModeless(Modeless w) override { ++opened[w]; }

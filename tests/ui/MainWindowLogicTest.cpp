@@ -73,7 +73,7 @@ protected:
 TEST_F(MainWindowLogicTest, StartsOnTheFirstPageWithTheStoredPortAndEmptyState) {
     { std::ofstream(dir / "norvex.ini", std::ios::binary) << "Com_Port_Num:2\r\n"; }
     core->onInitDialog();
-    EXPECT_EQ(core->currentPage(), 0);
+    EXPECT_EQ(core->currentPage(), Page::CommandStatus);
     EXPECT_EQ(view.comPort, 2);
     EXPECT_EQ(core->portNumber(), 2);
     EXPECT_EQ(view.liveBars, std::vector<int>{0});
@@ -97,9 +97,30 @@ TEST_F(MainWindowLogicTest, EveryPageKeepsExactlyOneBar) {
         EXPECT_EQ(view.liveBars, std::vector<int>{page});
     }
     const int created = view.barsCreated[3];
-    core->selectPage(3); // already shown: activated, not created again
+    core->selectPage(Page::MainOptics); // already shown: activated, not created again
     EXPECT_EQ(view.barsCreated[3], created);
     EXPECT_GE(view.barsActivated[3], 1);
+}
+
+TEST_F(MainWindowLogicTest, EachTabShowsItsPageAndAnIndexOutsideTheTabsChangesNone) {
+    const Page inTabOrder[] = {Page::CommandStatus, Page::Statistics, Page::Sensors,
+                               Page::MainOptics,    Page::VideoTest,  Page::Traffic};
+    for (int index = 0; index < PAGE_COUNT; ++index) {
+        EXPECT_EQ(pageAtTab(index), inTabOrder[index]) << index;
+        EXPECT_EQ(tabIndex(inTabOrder[index]), index);
+    }
+    EXPECT_FALSE(pageAtTab(-1).has_value());
+    EXPECT_FALSE(pageAtTab(PAGE_COUNT).has_value());
+
+    core->onInitDialog();
+    core->onTabChange(4);
+    const int created = view.barsCreated[4];
+    for (int index : {-1, 6, 255}) {
+        core->onTabChange(index);
+        EXPECT_EQ(core->currentPage(), Page::VideoTest) << index;
+        EXPECT_EQ(view.liveBars, std::vector<int>{4});
+    }
+    EXPECT_EQ(view.barsCreated[4], created);
 }
 
 TEST_F(MainWindowLogicTest, PagesStartAfreshWhenEntered) {

@@ -25,16 +25,16 @@ public:
     void setCreditDigit(int, int) override {}
     void enableControl(int, bool) override {}
     void selectComPort(int) override {}
-    void selectTab(int) override {}
+    void selectTab(Page) override {}
     void invalidate(const Rect&, bool) override {}
     void invalidateWindow(bool) override {}
     MsgResult messageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
                          MsgIcon icon) override;
-    void createBar(int) override {}
-    void destroyBar(int) override {}
-    void activateBar(int) override {}
-    void setBarText(int, int, const std::string&) override {}
-    void enableBarControl(int, int, bool) override {}
+    void createBar(Page) override {}
+    void destroyBar(Page) override {}
+    void activateBar(Page) override {}
+    void setBarText(Page, int, const std::string&) override {}
+    void enableBarControl(Page, int, bool) override {}
     void openModeless(Modeless which) override;
     void activateModeless(Modeless) override {}
     void closeModeless(Modeless) override {}

@@ -64,7 +64,7 @@ void MainWindowLogic::onInitDialog() {
     diagnostics::resetVideoTest(video_);
     diagnostics::resetStatistics(stats_);
 
-    switchPage(0);
+    switchPage(Page::CommandStatus);
 }
 
 void MainWindowLogic::onDestroy() {
@@ -81,27 +81,27 @@ void MainWindowLogic::onDestroy() {
 void MainWindowLogic::onPaint(PaintSurface& surface) {
     view_.setWindowTitle(WINDOW_TITLE);
     switch (currentPage()) {
-    case 0:
+    case Page::CommandStatus:
         controller_.drawEventHistory(surface);
         controller_.drawCommandHistory(surface);
         break;
-    case 1:
+    case Page::Statistics:
         surface.fillRect(areas::PAGE, colours::BLACK);
         diagnostics::drawStatisticsPage(surface, stats_, billsFirstHalf_, eventsFirstHalf_);
         break;
-    case 2:
+    case Page::Sensors:
         surface.fillRect(areas::PAGE, colours::BLACK);
         diagnostics::drawSensorsPage(surface, sensors_);
         break;
-    case 3:
+    case Page::MainOptics:
         surface.fillRect(areas::PAGE, colours::BLACK);
         diagnostics::drawOpticsPage(surface, optics_, optics_.selectedColour);
         break;
-    case 4:
+    case Page::VideoTest:
         surface.fillRect(areas::PAGE, colours::BLACK);
         diagnostics::drawVideoTestPage(surface, video_);
         break;
-    case 5:
+    case Page::Traffic:
         if (trafficImage_ != nullptr) {
             // Each exchange was drawn into the image when it arrived; here only a reset is due.
             traffic_.prepareTrafficPage(*trafficImage_);
@@ -109,8 +109,6 @@ void MainWindowLogic::onPaint(PaintSurface& surface) {
             std::lock_guard<std::mutex> guard(data_.lock);
             traffic_.paintTrafficPage(surface, data_.traffic);
         }
-        break;
-    default:
         break;
     }
 }
@@ -177,27 +175,27 @@ void MainWindowLogic::onLinkNotification(std::uint8_t code) {
     }
     busLog_.takeNew();
     if (!controller_.interpretStandard(code)) {
-        const int page = currentPage();
+        const Page page = currentPage();
         switch (code) {
         case RESP_SENSORS:
             diagnostics::decodeSensors(data_.record(REQ_SENSORS).data.data(), sensors_);
             data_.setState(REQ_SENSORS, STATE_IDLE);
-            if (page == 2 || page == 5) view_.invalidate(areas::DATA, false);
+            if (page == Page::Sensors || page == Page::Traffic) view_.invalidate(areas::DATA, false);
             break;
         case RESP_OPTICS:
             diagnostics::decodeOptics(data_.diag.data(), optics_);
             data_.setState(REQ_OPTICS, STATE_IDLE);
-            if (page == 3 || page == 5) view_.invalidate(areas::PAGE, false);
+            if (page == Page::MainOptics || page == Page::Traffic) view_.invalidate(areas::PAGE, false);
             break;
         case RESP_VIDEO:
             diagnostics::decodeVideoTest(data_.diag.data(), video_);
             data_.setState(REQ_VIDEO, STATE_IDLE);
-            if (page == 4 || page == 5) view_.invalidate(areas::DATA, false);
+            if (page == Page::VideoTest || page == Page::Traffic) view_.invalidate(areas::DATA, false);
             break;
         case RESP_STATS:
             diagnostics::decodeStatistics(data_.diag.data(), stats_);
             data_.setState(REQ_STATISTICS, STATE_IDLE);
-            if (page == 1 || page == 5) view_.invalidate(areas::DATA, false);
+            if (page == Page::Statistics || page == Page::Traffic) view_.invalidate(areas::DATA, false);
             break;
         default:
             break;
@@ -206,7 +204,7 @@ void MainWindowLogic::onLinkNotification(std::uint8_t code) {
     if (recorder_.isOpen()) recordTraffic();
     // The framing is learnt from what the port delivers while the link runs.
     if (comLink_.framing() != shownFraming_ && comLink_.workerRunning()) showLineNote();
-    if (trafficImage_ != nullptr && currentPage() == 5 && !traffic_.trafficStopped()) {
+    if (trafficImage_ != nullptr && currentPage() == Page::Traffic && !traffic_.trafficStopped()) {
         traffic_.appendExchange(*trafficImage_, data_.traffic);
         view_.invalidate(areas::PAGE, false);
     }
@@ -237,45 +235,44 @@ void MainWindowLogic::onLinkFailed(const std::string& text, const std::string& c
 // --- pages ------------------------------------------------------------------------------------------
 
 void MainWindowLogic::onTabChange(int index) {
-    if (index >= 0 && index <= 5) {
-        if (index == 5) {
+    if (const std::optional<Page> page = pageAtTab(index)) {
+        if (*page == Page::Traffic) {
             traffic_.resetTrafficView();
             traffic_.setTrafficViewReset(true);
             // The page image is cleared now, so that an exchange arriving before the first
             // paint is drawn on the fresh page instead of being wiped by it.
             if (trafficImage_ != nullptr) traffic_.prepareTrafficPage(*trafficImage_);
         }
-        controller_.setCurrentPage(index);
+        controller_.setCurrentPage(*page);
         view_.invalidate(areas::PAGE, true);
     }
     switchPage(currentPage());
 }
 
-void MainWindowLogic::selectPage(int page) {
-    if (page < 0 || page > 5) return;
+void MainWindowLogic::selectPage(Page page) {
     view_.selectTab(page);
     controller_.setCurrentPage(page);
     view_.invalidate(areas::PAGE, true);
     switchPage(page);
 }
 
-void MainWindowLogic::switchPage(int page) {
+void MainWindowLogic::switchPage(Page page) {
     if (shownBar_ == page) {
         view_.activateBar(page);
         return;
     }
-    if (shownBar_ >= 0) view_.destroyBar(shownBar_);
-    shownBar_ = -1;
+    if (shownBar_) view_.destroyBar(*shownBar_);
+    shownBar_.reset();
     // A bar's own state starts afresh each time its page is entered.
     switch (page) {
-    case 1:
+    case Page::Statistics:
         billsFirstHalf_ = true;
         eventsFirstHalf_ = true;
         break;
-    case 3:
+    case Page::MainOptics:
         optics_.selectedColour = 0;
         break;
-    case 5:
+    case Page::Traffic:
         traffic_.setTrafficStopped(false);
         break;
     default:
@@ -283,7 +280,8 @@ void MainWindowLogic::switchPage(int page) {
     }
     view_.createBar(page);
     shownBar_ = page;
-    if (page == 0) view_.enableBarControl(0, ids::BAR_BUTTON, controller_.reconnectAllowed());
+    if (page == Page::CommandStatus)
+        view_.enableBarControl(Page::CommandStatus, ids::BAR_BUTTON, controller_.reconnectAllowed());
 }
 
 void MainWindowLogic::onComSelection(int index) {
@@ -382,13 +380,13 @@ bool MainWindowLogic::onCommand(int id) {
     // Bar buttons: what 1017 means depends on the page whose bar is shown.
     case ids::BAR_BUTTON:
         switch (currentPage()) {
-        case 0:
+        case Page::CommandStatus:
             controller_.reconnect();
             break;
-        case 1:
+        case Page::Statistics:
             requestStatistics();
             break;
-        case 2:
+        case Page::Sensors:
             controller_.request(REQ_SENSORS);
             break;
         default:
@@ -441,7 +439,7 @@ void MainWindowLogic::clearStatistics() {
         if (controller_.started()) controller_.request(REQ_CLEAR_STATS);
         diagnostics::resetStatistics(stats_);
         readings_.statisticsCleared();
-        if (currentPage() == 1) view_.invalidate(areas::DATA, false);
+        if (currentPage() == Page::Statistics) view_.invalidate(areas::DATA, false);
         view_.messageBox("Erased", "Info", MsgButtons::Ok, MsgIcon::None);
     } else {
         view_.messageBox("Erase Cancelled", "Info", MsgButtons::Ok, MsgIcon::None);
@@ -450,24 +448,26 @@ void MainWindowLogic::clearStatistics() {
 
 void MainWindowLogic::toggleEventPage() {
     eventsFirstHalf_ = !eventsFirstHalf_;
-    view_.setBarText(1, ids::NEXT_EVENTS, eventsFirstHalf_ ? STOP_TEXT_NEXT_EVENTS : STOP_TEXT_PREV_EVENTS);
-    if (currentPage() == 1) view_.invalidate(areas::DATA, false);
+    view_.setBarText(Page::Statistics, ids::NEXT_EVENTS,
+                     eventsFirstHalf_ ? STOP_TEXT_NEXT_EVENTS : STOP_TEXT_PREV_EVENTS);
+    if (currentPage() == Page::Statistics) view_.invalidate(areas::DATA, false);
 }
 
 void MainWindowLogic::toggleBillPage() {
     billsFirstHalf_ = !billsFirstHalf_;
-    view_.setBarText(1, ids::NEXT_BILLS, billsFirstHalf_ ? STOP_TEXT_NEXT_BILLS : STOP_TEXT_PREV_BILLS);
-    if (currentPage() == 1) view_.invalidate(areas::DATA, false);
+    view_.setBarText(Page::Statistics, ids::NEXT_BILLS,
+                     billsFirstHalf_ ? STOP_TEXT_NEXT_BILLS : STOP_TEXT_PREV_BILLS);
+    if (currentPage() == Page::Statistics) view_.invalidate(areas::DATA, false);
 }
 
 void MainWindowLogic::selectColour(int colour) {
     optics_.selectedColour = colour;
-    if (currentPage() == 3) view_.invalidate(areas::DATA, false);
+    if (currentPage() == Page::MainOptics) view_.invalidate(areas::DATA, false);
 }
 
 void MainWindowLogic::setTrafficStopped(bool stopped) {
     traffic_.setTrafficStopped(stopped);
-    view_.setBarText(5, ids::TRAFFIC_STOP, TrafficView::stopButtonText(stopped));
+    view_.setBarText(Page::Traffic, ids::TRAFFIC_STOP, TrafficView::stopButtonText(stopped));
 }
 
 // --- diagnostics log file ---------------------------------------------------------------------------
@@ -561,7 +561,7 @@ void MainWindowLogic::onLogDialogCancel() {
 }
 
 void MainWindowLogic::onLogVideoBoxClicked() {
-    selectPage(4);
+    selectPage(Page::VideoTest);
 }
 
 // --- Options dialog -----------------------------------------------------------------------------------

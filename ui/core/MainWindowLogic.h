@@ -20,6 +20,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace norvex::history {
@@ -44,20 +45,20 @@ public:
     void setClock(std::function<std::tm()> clock) { clock_ = std::move(clock); }
 
     // --- start-up and shut-down ---------------------------------------------------------------
-    void onInitDialog(); // settings, bill list, digits, state, histories, resets, page 0 with its bar
+    void onInitDialog(); // settings, bill list, digits, state, histories, resets, first page with its bar
     void onDestroy();    // timer stopped, port closed, data file closed
 
     // --- inputs -------------------------------------------------------------------------------
-    // Title and page dispatch. With a traffic image set, page 5 only brings the image up to date
-    // and the binding shows the image.
+    // Title and page dispatch. With a traffic image set, the traffic page only brings the image up
+    // to date and the binding shows the image.
     void onPaint(PaintSurface& surface);
     void onStart(link::LinkNotifier& notifier); // START (1016)
     void onTimer();                             // poll timer tick
     void onLinkNotification(std::uint8_t code); // on the window thread, while the worker waits
     void onLinkFailed(const std::string& text, const std::string& caption);
-    void onTabChange(int index);
-    void selectPage(int page);
-    void switchPage(int page);
+    void onTabChange(int index); // the tab at `index` chosen; an index outside the tabs changes no page
+    void selectPage(Page page);
+    void switchPage(Page page);
     void onComSelection(int index);
     void onBillListClick();
     void onBillListRightClick();
@@ -110,7 +111,7 @@ public:
     control::Controller& controller() { return controller_; }
     link::LinkData& linkData() { return data_; }
     link::ComLink& comLink() { return comLink_; }
-    int currentPage() const { return controller_.currentPage(); }
+    Page currentPage() const { return controller_.currentPage(); }
     int portNumber() const { return comLink_.portNumber(); }
     bool billsFirstHalf() const { return billsFirstHalf_; }
     bool eventsFirstHalf() const { return eventsFirstHalf_; }
@@ -163,7 +164,7 @@ private:
     std::function<std::tm()> clock_;
     bool billsFirstHalf_ = true;
     bool eventsFirstHalf_ = true;
-    int shownBar_ = -1;
+    std::optional<Page> shownBar_; // the page whose bar is shown
     bool logDialogOpen_ = false;
     bool optionsDialogOpen_ = false;
     bool settingsErrorReported_ = false;

@@ -43,8 +43,6 @@ namespace norvex::qt {
 
 namespace {
 
-constexpr int PAGE_COUNT = 6;
-constexpr int TRAFFIC_PAGE = 5;
 constexpr int BILL_ROWS = 16;
 // What a title bar spends beside the caption: the window icon, up to three buttons, padding.
 constexpr int CAPTION_DECORATION_PX = 110;
@@ -329,7 +327,7 @@ void MainWindow::paintClient(QPainter& painter) {
     if (!c) return;
     PainterSurface surface(painter);
     c->onPaint(surface);
-    if (c->currentPage() == TRAFFIC_PAGE) painter.drawImage(pageOrigin(), trafficImage_);
+    if (c->currentPage() == Page::Traffic) painter.drawImage(pageOrigin(), trafficImage_);
 }
 
 void MainWindow::command(int id) {
@@ -489,7 +487,7 @@ void MainWindow::saveBusCapture() {
 
 // --- view operations ---------------------------------------------------------------------------
 
-QWidget* MainWindow::barControl(int page, int id) const {
+QWidget* MainWindow::barControl(Page page, int id) const {
     return bar_ && bar_->page() == page ? bar_->controls().find(id) : nullptr;
 }
 
@@ -502,16 +500,15 @@ void MainWindow::setControlText(QWidget* w, const QString& text) {
         frame->setTitle(text);
 }
 
-void MainWindow::createBar(int page) {
-    if (page < 0 || page >= PAGE_COUNT) return;
+void MainWindow::createBar(Page page) {
     if (bar_ && bar_->page() == page) {
         bar_->raise();
         return;
     }
-    destroyBar(bar_ ? bar_->page() : -1);
+    if (bar_) destroyBar(bar_->page());
     bar_ = new PageBar(page, client_, [this](int id) { command(id); });
     ++barsCreated_;
-    if (page == 0) {
+    if (page == Page::CommandStatus) {
         // RE-CONNECT needs a link that has been started once.
         const bool allowed = live() && live()->controller().reconnectAllowed();
         bar_->controls().find(ids::BAR_BUTTON)->setEnabled(allowed);
@@ -519,7 +516,7 @@ void MainWindow::createBar(int page) {
     bar_->show();
 }
 
-void MainWindow::destroyBar(int page) {
+void MainWindow::destroyBar(Page page) {
     if (!bar_ || bar_->page() != page) return;
     PageBar* old = bar_;
     bar_ = nullptr;

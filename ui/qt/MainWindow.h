@@ -126,9 +126,9 @@ private:
     // View operations that need more than one line.
     static void setControlText(QWidget* control, const QString& text);
     // The control `id` of the bar of `page`; nullptr when another page's bar is shown.
-    QWidget* barControl(int page, int id) const;
-    void createBar(int page);
-    void destroyBar(int page);
+    QWidget* barControl(Page page, int id) const;
+    void createBar(Page page);
+    void destroyBar(Page page);
     void openModeless(Modeless which);
     void activateModeless(Modeless which);
     void closeModeless(Modeless which);

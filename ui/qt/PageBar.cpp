@@ -6,10 +6,10 @@
 
 namespace norvex::qt {
 
-PageBar::PageBar(int page, QWidget* parent, std::function<void(int)> command)
+PageBar::PageBar(Page page, QWidget* parent, std::function<void(int)> command)
     : QWidget(parent), page_(page), command_(std::move(command)) {
     const Template* t = barTemplate(page);
-    setObjectName(QStringLiteral("bar%1").arg(page));
+    setObjectName(QStringLiteral("bar%1").arg(tabIndex(page)));
     setGeometry(duToPx(BAR_SLOT_X, BAR_SLOT_Y, BAR_SLOT_W, BAR_SLOT_H));
     if (!t) return;
     controls_ = buildTemplate(*t, this);

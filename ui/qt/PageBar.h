@@ -3,6 +3,7 @@
 // button reports its id; the caller routes it to the main window's logic.
 
 #include "TemplateBuilder.h"
+#include "control/Page.h"
 
 #include <QWidget>
 
@@ -14,16 +15,16 @@ class PageBar final : public QWidget {
     Q_OBJECT
 public:
     // `command` gets the id of each button pressed (the default button also by Enter).
-    PageBar(int page, QWidget* parent, std::function<void(int id)> command);
+    PageBar(Page page, QWidget* parent, std::function<void(int id)> command);
 
-    int page() const { return page_; }
+    Page page() const { return page_; }
     const BuiltControls& controls() const { return controls_; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    int page_;
+    Page page_;
     BuiltControls controls_;
     std::function<void(int)> command_;
 };

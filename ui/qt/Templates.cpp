@@ -136,9 +136,9 @@ constexpr Template TEMPLATES[] = {
     {templates::RECONNECT_BAR, "", BAR_SLOT_W, BAR_SLOT_H, RECONNECT_BAR_CONTROLS},
 };
 
-constexpr std::array<int, 6> PAGE_BARS = {templates::RECONNECT_BAR, templates::STATS_BAR,
-                                          templates::SENSORS_BAR,   templates::OPTICS_BAR,
-                                          templates::COUPON_BAR,    templates::TRAFFIC_BAR};
+constexpr std::array<int, PAGE_COUNT> PAGE_BARS = {templates::RECONNECT_BAR, templates::STATS_BAR,
+                                                   templates::SENSORS_BAR,   templates::OPTICS_BAR,
+                                                   templates::COUPON_BAR,    templates::TRAFFIC_BAR};
 
 using M = MenuKind;
 constexpr MenuEntry MENU_142[] = {
@@ -197,9 +197,10 @@ const Template* findTemplate(int number) {
     return nullptr;
 }
 
-const Template* barTemplate(int page) {
-    if (page < 0 || page >= static_cast<int>(PAGE_BARS.size())) return nullptr;
-    return findTemplate(PAGE_BARS[static_cast<std::size_t>(page)]);
+const Template* barTemplate(Page page) {
+    const int index = tabIndex(page);
+    if (index < 0 || index >= static_cast<int>(PAGE_BARS.size())) return nullptr;
+    return findTemplate(PAGE_BARS[static_cast<std::size_t>(index)]);
 }
 
 std::span<const MenuEntry> mainMenu() {

@@ -3,6 +3,7 @@
 // rectangle in dialog units. buildTemplate() (TemplateBuilder.h) turns a table into widgets.
 
 #include "control/ControlIds.h"
+#include "control/Page.h"
 
 #include <span>
 
@@ -73,8 +74,8 @@ inline constexpr int RECONNECT_BAR = 155;
 
 // The template with that number; nullptr for an unknown number.
 const Template* findTemplate(int number);
-// The bar template of page 0..5; nullptr for any other page.
-const Template* barTemplate(int page);
+// The bar template of `page`; nullptr for a value that names no page.
+const Template* barTemplate(Page page);
 
 // Where the page bar goes in the main window, in dialog units.
 inline constexpr int BAR_SLOT_X = 10, BAR_SLOT_Y = 232, BAR_SLOT_W = 210, BAR_SLOT_H = 18;

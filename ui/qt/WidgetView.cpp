@@ -71,7 +71,8 @@ void WidgetView::selectComPort(int index) {
     w_.comSelector_->setToolTip(w_.comSelector_->itemData(index, Qt::ToolTipRole).toString());
 }
 
-void WidgetView::selectTab(int index) {
+void WidgetView::selectTab(Page page) {
+    const int index = tabIndex(page);
     if (index < 0 || index >= w_.tabs_->count()) return;
     const QSignalBlocker block(w_.tabs_);
     w_.tabs_->setCurrentIndex(index);
@@ -91,25 +92,25 @@ MsgResult WidgetView::messageBox(const std::string& text, const std::string& cap
     return w_.messageBox(text, caption, buttons, icon);
 }
 
-void WidgetView::createBar(int page) {
+void WidgetView::createBar(Page page) {
     w_.createBar(page);
 }
-void WidgetView::destroyBar(int page) {
+void WidgetView::destroyBar(Page page) {
     w_.destroyBar(page);
 }
 
-void WidgetView::activateBar(int page) {
+void WidgetView::activateBar(Page page) {
     if (w_.bar_ && w_.bar_->page() == page) {
         w_.bar_->show();
         w_.bar_->raise();
     }
 }
 
-void WidgetView::setBarText(int page, int id, const std::string& text) {
+void WidgetView::setBarText(Page page, int id, const std::string& text) {
     MainWindow::setControlText(w_.barControl(page, id), fromStd(text));
 }
 
-void WidgetView::enableBarControl(int page, int id, bool enabled) {
+void WidgetView::enableBarControl(Page page, int id, bool enabled) {
     if (QWidget* c = w_.barControl(page, id)) c->setEnabled(enabled);
 }
 

@@ -19,16 +19,16 @@ public:
     void setCreditDigit(int position, int digit) override;
     void enableControl(int id, bool enabled) override;
     void selectComPort(int index) override;
-    void selectTab(int index) override;
+    void selectTab(Page page) override;
     void invalidate(const Rect& r, bool erase) override;
     void invalidateWindow(bool erase) override;
     MsgResult messageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
                          MsgIcon icon) override;
-    void createBar(int page) override;
-    void destroyBar(int page) override;
-    void activateBar(int page) override;
-    void setBarText(int page, int id, const std::string& text) override;
-    void enableBarControl(int page, int id, bool enabled) override;
+    void createBar(Page page) override;
+    void destroyBar(Page page) override;
+    void activateBar(Page page) override;
+    void setBarText(Page page, int id, const std::string& text) override;
+    void enableBarControl(Page page, int id, bool enabled) override;
     void openModeless(Modeless which) override;
     void activateModeless(Modeless which) override;
     void closeModeless(Modeless which) override;
