@@ -42,6 +42,30 @@ std::string describe(const std::string& path, const char* what, int err) {
     return path + ": " + what + " (" + std::strerror(err) + ")";
 }
 
+// What an error number from opening or claiming a terminal means.
+FaultKind openFaultKind(int err) {
+    switch (err) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+        return FaultKind::NotFound;
+    case EACCES:
+    case EPERM:
+        return FaultKind::NoPermission;
+    case EBUSY:
+    case EWOULDBLOCK:
+        return FaultKind::Busy;
+    case ENOTTY:
+        return FaultKind::NotSerial;
+    default:
+        return FaultKind::OpenFailed;
+    }
+}
+
+LinkFault fault(FaultKind kind, std::string detail, int err, const std::string& path) {
+    return LinkFault{kind, std::move(detail), err, path};
+}
+
 // USB adapters hold received bytes back for their latency timer; ask for low latency where the
 // driver offers it (pseudo-terminals and plain UARTs refuse, which is fine).
 void requestLowLatency(int fd) {
@@ -54,41 +78,39 @@ void requestLowLatency(int fd) {
 
 } // namespace
 
-bool TermiosPort::open(const std::string& path, const LineSettings& settings, std::string& error) {
+LinkResult TermiosPort::open(const std::string& path, const LineSettings& settings) {
     close();
     failed_ = false;
+    path_ = path;
     const speed_t speed = speedFor(settings.baud);
-    if (speed == 0) {
-        error = path + ": unsupported speed " + std::to_string(settings.baud);
-        return false;
-    }
+    if (speed == 0)
+        return fault(FaultKind::Settings, path + ": unsupported speed " + std::to_string(settings.baud), 0,
+                     path);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        error = describe(path, "no such port", errno);
-        return false;
+        const int err = errno;
+        return fault(openFaultKind(err), describe(path, "no such port", err), err, path);
     }
-    if (!S_ISCHR(st.st_mode)) {
-        error = path + ": not a serial device";
-        return false;
-    }
+    if (!S_ISCHR(st.st_mode))
+        return fault(FaultKind::NotSerial, path + ": not a serial device", ENOTTY, path);
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        error = describe(path, "cannot open", errno);
-        return false;
+        const int err = errno;
+        return fault(openFaultKind(err), describe(path, "cannot open", err), err, path);
     }
     // Exclusive use: another Norvex (or any program that locks) holds the flock; TIOCEXCL keeps
     // others from opening the device after us. Closing gives both back.
     if (!claim_.take(fd)) {
-        error = path + ": the port is in use by another program";
+        const int err = errno != 0 ? errno : EBUSY;
         ::close(fd);
-        return false;
+        return fault(FaultKind::Busy, path + ": the port is in use by another program", err, path);
     }
 
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0) {
-        error = describe(path, "not a terminal", errno);
+        const int err = errno;
         claim_.release(fd);
-        return false;
+        return fault(FaultKind::NotSerial, describe(path, "not a terminal", err), err, path);
     }
     ::cfmakeraw(&tio);
     tio.c_iflag &= ~static_cast<tcflag_t>(INPCK | IXON | IXOFF | IXANY | PARMRK | ISTRIP | IGNPAR | BRKINT);
@@ -126,9 +148,9 @@ bool TermiosPort::open(const std::string& path, const LineSettings& settings, st
     ::cfsetispeed(&tio, speed);
     ::cfsetospeed(&tio, speed);
     if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
-        error = describe(path, "line settings refused", errno);
+        const int err = errno;
         claim_.release(fd);
-        return false;
+        return fault(FaultKind::Settings, describe(path, "line settings refused", err), err, path);
     }
     markParity_ = false;
     if (settings.parity == Parity::Mark) {
@@ -155,7 +177,7 @@ bool TermiosPort::open(const std::string& path, const LineSettings& settings, st
     setDtr(true);
     const int rts = TIOCM_RTS;
     (void)::ioctl(fd_, TIOCMBIS, &rts); // pseudo-terminals refuse modem lines
-    return true;
+    return {};
 }
 
 void TermiosPort::close() {
@@ -182,8 +204,9 @@ std::size_t TermiosPort::read(std::uint8_t* buffer, std::size_t max) {
     }
 }
 
-bool TermiosPort::write(const std::uint8_t* buffer, std::size_t length) {
-    if (fd_ < 0 || failed_) return false;
+LinkResult TermiosPort::write(const std::uint8_t* buffer, std::size_t length) {
+    if (fd_ < 0) return fault(FaultKind::NotOpen, "the port is not open", 0, path_);
+    if (failed_) return fault(FaultKind::Vanished, path_ + ": the port has gone", 0, path_);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
     std::size_t done = 0;
     while (done < length) {
@@ -196,17 +219,19 @@ bool TermiosPort::write(const std::uint8_t* buffer, std::size_t length) {
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return false;
+            if (left.count() <= 0)
+                return fault(FaultKind::Stalled, path_ + ": the port takes no bytes", 0, path_);
             pollfd p{fd_, POLLOUT, 0};
             (void)::poll(&p, 1, static_cast<int>(left.count()));
             continue;
         }
+        const int err = errno;
         failed_ = true;
-        return false;
+        return fault(FaultKind::Vanished, describe(path_, "write failed", err), err, path_);
     }
     // Return once the bytes have left, so that a purge before the next frame cannot discard them.
     (void)::tcdrain(fd_);
-    return true;
+    return {};
 }
 
 void TermiosPort::purge() {

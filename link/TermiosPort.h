@@ -5,6 +5,7 @@
 #include "TerminalClaim.h"
 
 #include <atomic>
+#include <string>
 
 namespace norvex::link {
 
@@ -13,11 +14,11 @@ public:
     TermiosPort() = default;
     ~TermiosPort() override { close(); }
 
-    bool open(const std::string& path, const LineSettings& settings, std::string& error) override;
+    LinkResult open(const std::string& path, const LineSettings& settings) override;
     void close() override;
     bool isOpen() const override { return fd_ >= 0; }
     std::size_t read(std::uint8_t* buffer, std::size_t max) override;
-    bool write(const std::uint8_t* buffer, std::size_t length) override;
+    LinkResult write(const std::uint8_t* buffer, std::size_t length) override;
     void purge() override;
     void setDtr(bool on) override;
     int waitHandle() const override { return fd_; }
@@ -26,6 +27,7 @@ public:
     bool deliversMarks() const override { return marks_; }
 
 private:
+    std::string path_;
     int fd_ = -1;
     TerminalClaim claim_;
     bool markParity_ = false;

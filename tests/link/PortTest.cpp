@@ -42,19 +42,18 @@ TEST(PortMap, DefaultsEnvironmentAndCommandLineInThatOrder) {
 
 TEST(TermiosPort, AbsentDeviceFailsWithAReason) {
     TermiosPort p;
-    std::string error;
-    EXPECT_FALSE(p.open("/dev/does-not-exist-norvex", {}, error));
-    EXPECT_NE(error.find("/dev/does-not-exist-norvex"), std::string::npos);
+    const LinkResult absent = p.open("/dev/does-not-exist-norvex", {});
+    EXPECT_FALSE(absent);
+    EXPECT_NE(absent.fault().detail.find("/dev/does-not-exist-norvex"), std::string::npos);
     EXPECT_FALSE(p.isOpen());
-    EXPECT_FALSE(p.open("/etc/hostname", {}, error)); // not a serial device
+    EXPECT_FALSE(p.open("/etc/hostname", {})); // not a serial device
 }
 
 TEST(TermiosPort, PseudoTerminalFallsBackToTwoStopBitsAndReadsWithoutWaiting) {
     Pty pty;
     ASSERT_FALSE(pty.slave.empty());
     TermiosPort p;
-    std::string error;
-    ASSERT_TRUE(p.open(pty.slave, {9600, Parity::Mark}, error)) << error;
+    ASSERT_TRUE(p.open(pty.slave, {9600, Parity::Mark}));
     // The pty cannot carry a ninth bit: the port says so instead of pretending.
     EXPECT_FALSE(p.markParityHonoured());
     // Under the fallback a mode bit of 0 is a framing error; it is marked like a parity error.
@@ -89,8 +88,7 @@ TEST(TermiosPort, PseudoTerminalFallsBackToTwoStopBitsAndReadsWithoutWaiting) {
 TEST(TermiosPort, WithoutParityNothingIsMarked) {
     Pty pty;
     TermiosPort p;
-    std::string error;
-    ASSERT_TRUE(p.open(pty.slave, {9600, Parity::None}, error)) << error;
+    ASSERT_TRUE(p.open(pty.slave, {9600, Parity::None}));
     EXPECT_FALSE(p.deliversMarks());
     termios t{};
     ASSERT_EQ(::tcgetattr(pty.master, &t), 0);
@@ -109,11 +107,10 @@ TEST(TermiosPort, WithoutParityNothingIsMarked) {
 TEST(TermiosPort, SecondOpenOfAHeldPortFails) {
     Pty pty;
     TermiosPort a, b;
-    std::string error;
-    ASSERT_TRUE(a.open(pty.slave, {}, error)) << error;
-    EXPECT_FALSE(b.open(pty.slave, {}, error));
+    ASSERT_TRUE(a.open(pty.slave, {}));
+    EXPECT_FALSE(b.open(pty.slave, {}));
     a.close();
-    EXPECT_TRUE(b.open(pty.slave, {}, error)) << error;
+    EXPECT_TRUE(b.open(pty.slave, {}));
 }
 
 // On a pseudo-terminal the exclusive-use flag outlives the descriptor: left set, it keeps an
@@ -131,8 +128,7 @@ TEST(TermiosPort, ClosingGivesTheTerminalBackAsItWasFound) {
 
     for (int round = 0; round < 2; ++round) {
         TermiosPort p;
-        std::string error;
-        ASSERT_TRUE(p.open(pty.slave, {9600, Parity::Mark}, error)) << error;
+        ASSERT_TRUE(p.open(pty.slave, {9600, Parity::Mark}));
         int exclusive = 0;
         ASSERT_EQ(::ioctl(witness, TIOCGEXCL, &exclusive), 0);
         EXPECT_EQ(exclusive, 1);
@@ -156,8 +152,7 @@ TEST(TermiosPort, ClosingGivesTheTerminalBackAsItWasFound) {
 TEST(TermiosPort, VanishedDeviceIsNoticed) {
     auto pty = std::make_unique<Pty>();
     TermiosPort p;
-    std::string error;
-    ASSERT_TRUE(p.open(pty->slave, {}, error));
+    ASSERT_TRUE(p.open(pty->slave, {}));
     pty.reset(); // the adapter is pulled
     std::uint8_t buf[8];
     EXPECT_EQ(p.read(buf, sizeof buf), 0u);
