@@ -139,7 +139,7 @@ std::size_t ComLink::readPort(std::uint8_t* buffer, std::size_t max) {
 }
 
 LinkResult ComLink::writePort(const std::uint8_t* buffer, std::size_t length) {
-    if (!info_ || !info_->portHandle) return LinkFault{FaultKind::NotOpen, "No Connection", 0, {}};
+    if (!info_ || !info_->portHandle) return LinkFault{FaultKind::NotOpen, "the port is not open", 0, {}};
     return info_->portHandle->write(buffer, length);
 }
 

@@ -51,10 +51,10 @@ public:
     // Title and page dispatch. With a traffic image set, page 5 only brings the image up to date
     // and the binding shows the image.
     void onPaint(PaintSurface& surface);
-    void onStart(link::LinkNotifier& notifier);      // START (1016)
-    void onTimer();                                  // poll timer tick
-    void onLinkNotification(std::uint8_t code);      // on the window thread, while the worker waits
-    void onLinkFailed(const link::LinkFault& fault); // shown under "COM Error!", once
+    void onStart(link::LinkNotifier& notifier); // START (1016)
+    void onTimer();                             // poll timer tick
+    void onLinkNotification(std::uint8_t code); // on the window thread, while the worker waits
+    void onLinkFailed(const link::LinkFault& fault);
     void onTabChange(int index);
     void selectPage(int page);
     void switchPage(int page);
