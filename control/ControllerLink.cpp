@@ -1,6 +1,7 @@
 // The controller's contact with the port: START, shut-down and the hand-over to the download.
 
 #include "Controller.h"
+#include "LinkFaultText.h"
 
 #include "link/PortDiagnosis.h"
 
@@ -30,23 +31,23 @@ constexpr std::chrono::milliseconds ANSWER_WAIT{50};
 
 bool Controller::start(link::ComLink& comLink, link::LinkNotifier& owner) {
     if (started_) return true;
-    if (comLink.openPort(true, 3, 9600) == 0) {
+    if (const link::LinkResult opened = comLink.open({.baud = 9600, .parity = link::Parity::Mark}); !opened) {
         // "No Connection" first, then why, where the system shows it.
         std::string text = "No Connection";
         const std::string path = comLink.ports().devicePath(comLink.portNumber());
         if (!path.empty()) {
-            const link::PortExplanation why = link::PortDiagnosis().explain(path, comLink.lastOpenErrno());
+            const link::PortExplanation why = link::PortDiagnosis().explain(path, opened.fault().errorNumber);
             if (!why.text.empty()) text += "\n" + why.text;
         }
         view_.messageBox(text, "Info", MsgButtons::Ok, MsgIcon::None);
         return false;
     }
     if (!comLink.workerRunning()) {
-        std::string error;
-        if (!comLink.startWorker(owner, error)) {
+        if (const link::LinkResult started = comLink.startWorker(owner); !started) {
             // Without the worker nothing would ever reach the validator: say so and stay stopped.
             comLink.closePort();
-            view_.messageBox(error, "COM Error!", MsgButtons::Ok, MsgIcon::Warning);
+            view_.messageBox(linkFaultText(started.fault()), COM_ERROR_CAPTION, MsgButtons::Ok,
+                             MsgIcon::Warning);
             return false;
         }
     }

@@ -13,7 +13,7 @@ public:
     virtual ~ByteChannel() = default;
 
     // Writes all bytes and waits until they have left; false when the line is not open or the write failed.
-    virtual bool write(const uint8_t* data, size_t length) = 0;
+    [[nodiscard]] virtual bool write(const uint8_t* data, size_t length) = 0;
 
     // Reads up to n bytes, waiting at most timeoutMs in all; returns the number read (0..n).
     // A timeout of 0 takes only what has already arrived.
@@ -21,7 +21,7 @@ public:
 
     // Closes the line and opens it again, no parity, at the given speed. After a failed open every
     // read and write fails at once until the next successful reopen.
-    virtual bool reopen(int baud) = 0;
+    [[nodiscard]] virtual bool reopen(int baud) = 0;
 
     // Why the last reopen failed, in words for the technician; empty when it did not fail or
     // nothing more is known.

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "download/ByteChannel.h"
-#include "link/TerminalClaim.h"
+#include "link/LinkFault.h"
+#include "link/TermiosDevice.h"
 
+#include <chrono>
 #include <string>
 
 namespace norvex::download {
@@ -18,18 +20,27 @@ public:
     PosixByteChannel(const PosixByteChannel&) = delete;
     PosixByteChannel& operator=(const PosixByteChannel&) = delete;
 
-    bool write(const uint8_t* data, size_t length) override;
+    [[nodiscard]] bool write(const uint8_t* data, size_t length) override;
     size_t read(uint8_t* buf, size_t n, int timeoutMs) override;
-    bool reopen(int baud) override; // 9600, 19200, 38400, 57600 or 115200; anything else fails
+    [[nodiscard]] bool
+    reopen(int baud) override; // a speed the device offers (1200 to 115200); anything else fails
     void close() override;
     void delayMs(int ms) override;
     std::string openFailureReason() const override; // from the system, as START explains it
 
-    bool isOpen() const { return fd_ >= 0; }
-    const std::string& devicePath() const { return path_; }
+    // Discards unsent output and unread input.
+    void purge() { device_.purge(); }
 
-    // A write gives up when the device takes no byte for this long (a stuck line).
-    static constexpr int WRITE_STALL_MS = 2000;
+    bool isOpen() const { return device_.isOpen(); }
+    const std::string& devicePath() const { return path_; }
+    // Why the last reopen failed (kind None when it did not), and why the last write did.
+    const link::LinkFault& openFault() const { return openFault_; }
+    const link::LinkFault& writeFault() const { return writeFault_; }
+
+    // A write gives up when the device takes no byte for this long (a stuck line). Longer than
+    // the link's: a loader record is longer than a link frame, and the download, unlike the link
+    // worker, holds up no close while it waits.
+    static constexpr std::chrono::milliseconds WRITE_STALL{2000};
 
     // The loader's line, made from the settings found on the terminal: raw, 8 data bits, one stop
     // bit, no parity, no flow control, at `speed` both ways. False for a speed termios refuses.
@@ -37,9 +48,9 @@ public:
 
 private:
     std::string path_;
-    int fd_ = -1;
-    int openErrno_ = 0; // what the last failed open left (0: it did not fail, or no open was made)
-    link::TerminalClaim claim_;
+    link::TermiosDevice device_;
+    link::LinkFault openFault_;
+    link::LinkFault writeFault_;
 };
 
 } // namespace norvex::download

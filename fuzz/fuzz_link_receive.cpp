@@ -31,14 +31,15 @@ namespace {
 // A port that is never opened: START is not pressed here.
 class NullPort : public SerialPort {
 public:
-    bool open(const std::string&, const LineSettings&, std::string& error) override {
-        error = "no port in the fuzz target";
-        return false;
+    LinkResult open(const std::string& path, const LineSettings&) override {
+        return LinkFault{FaultKind::NoPort, "no port in the fuzz target", 0, path};
     }
     void close() override {}
     bool isOpen() const override { return false; }
     std::size_t read(std::uint8_t*, std::size_t) override { return 0; }
-    bool write(const std::uint8_t*, std::size_t) override { return false; }
+    LinkResult write(const std::uint8_t*, std::size_t) override {
+        return LinkFault{FaultKind::NotOpen, "no port in the fuzz target", 0, {}};
+    }
     void purge() override {}
     void setDtr(bool) override {}
     int waitHandle() const override { return -1; }
@@ -295,7 +296,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         case 21:
-            core.onLinkFailed("The serial port stopped working.", "COM Error!");
+            core.onLinkFailed({FaultKind::Vanished, "the port reported a hang-up", 0, "/dev/ttyUSB0"});
             break;
         case 22: { // a run of ticks with nothing answered: time-outs and repeats
             const int ticks = s.byte() % 64;

@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
@@ -82,32 +83,27 @@ ComLink::~ComLink() {
     closePort();
 }
 
-int ComLink::openPort(bool /*asynchronous*/, int parity, std::uint32_t baud) {
+LinkResult ComLink::open(const LineSettings& settings) {
     closePort();
-    lastError_.clear();
-    lastOpenErrno_ = 0;
+    openFault_ = {};
     const std::string path = ports_.devicePath(portNumber_);
     if (path.empty()) {
-        lastError_ = "no serial port " + std::to_string(portNumber_);
-        return 0;
+        openFault_ = {FaultKind::NoPort, "no serial port " + std::to_string(portNumber_), 0, path};
+        return openFault_;
     }
     auto record = std::make_unique<Connection>();
     record->portHandle = factory_();
     if (!record->portHandle) {
-        lastError_ = "No COMINFO";
-        return 0;
+        openFault_ = {FaultKind::NoPort, "No COMINFO", 0, path};
+        return openFault_;
     }
-    LineSettings settings;
-    settings.baud = baud;
-    settings.parity = static_cast<Parity>(parity >= 0 && parity <= 4 ? parity : 0);
-    errno = 0;
-    if (!record->portHandle->open(path, settings, lastError_)) {
-        lastOpenErrno_ = errno; // what the failed open left, for PortDiagnosis
-        return 0;
+    if (LinkResult opened = record->portHandle->open(path, settings); !opened) {
+        openFault_ = opened.fault();
+        return opened;
     }
     record->connected = 1;
     info_ = std::move(record);
-    return 1;
+    return {};
 }
 
 void ComLink::closePort() {
@@ -142,8 +138,8 @@ std::size_t ComLink::readPort(std::uint8_t* buffer, std::size_t max) {
     return info_->portHandle->read(buffer, max);
 }
 
-bool ComLink::writePort(const std::uint8_t* buffer, std::size_t length) {
-    if (!info_ || !info_->portHandle) return false;
+LinkResult ComLink::writePort(const std::uint8_t* buffer, std::size_t length) {
+    if (!info_ || !info_->portHandle) return LinkFault{FaultKind::NotOpen, "the port is not open", 0, {}};
     return info_->portHandle->write(buffer, length);
 }
 
@@ -155,19 +151,15 @@ bool ComLink::markParity() const {
     return info_ && info_->portHandle && info_->portHandle->markParityHonoured();
 }
 
-bool ComLink::startWorker(LinkNotifier& owner, std::string& error) {
-    if (!info_ || info_->connected.load() == 0) {
-        error = "No Connection";
-        return false;
-    }
-    if (worker_.joinable()) {
-        error = "the link worker is already running";
-        return false;
-    }
+LinkResult ComLink::startWorker(LinkNotifier& owner) {
+    if (!info_ || info_->connected.load() == 0)
+        return LinkFault{FaultKind::NotOpen, "the port is not open", 0, {}};
+    if (worker_.joinable())
+        return LinkFault{FaultKind::AlreadyRunning, "the link worker is already running", 0, {}};
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0) {
-        error = "Failed to create event for thread!";
-        return false;
+        const int err = errno;
+        return LinkFault{FaultKind::WakeUp, std::string("eventfd: ") + std::strerror(err), err, {}};
     }
     // Everything the worker reads is in place before it runs.
     info_->ownerWindow = &owner;
@@ -177,15 +169,14 @@ bool ComLink::startWorker(LinkNotifier& owner, std::string& error) {
     workerAlive_ = true;
     try {
         worker_ = std::thread([this] { workerMain(); });
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& e) {
         workerAlive_ = false;
         data_.wakeFd = -1;
         ::close(wakeFd_);
         wakeFd_ = -1;
-        error = "Failed to create the link thread!";
-        return false;
+        return LinkFault{FaultKind::NoThread, e.what(), e.code().value(), {}};
     }
-    return true;
+    return {};
 }
 
 void ComLink::workerMain() {
@@ -206,18 +197,21 @@ void ComLink::workerMain() {
     ExchangeRecorder* const recorder = recorder_.load();
     raiseWorkerPriority();
 
-    auto fail = [&](const std::string& text) {
+    auto fail = [&](const LinkFault& fault) {
         if (LinkNotifier* owner = info.ownerWindow.load(); owner && info.connected.load())
-            owner->linkFailed(text, "COM Error!");
+            owner->linkFailed(fault);
     };
-    const std::string portGone = "The serial port " + ports_.devicePath(portNumber_) +
-                                 " stopped working (adapter unplugged?). Plug it back in and press START.";
+    const std::string device = ports_.devicePath(portNumber_);
+    const LinkFault portGone{FaultKind::Vanished, device + ": the port reported a hang-up or an error", 0,
+                             device};
     // The acknowledge goes at once: MDB gives the controller 5 ms, whatever the window is busy
     // with. False when the window's wait was cancelled because the link is closing.
     auto deliver = [&](const Completion& done) {
         framing_ = assembler.framing();
         if (!done.complete) return true;
-        if (done.ack) port.write(&ack, 1);
+        // A write that fails marks the port failed, which the loop checks; one that stalls leaves
+        // the answer to time out and be asked for again.
+        if (done.ack) (void)port.write(&ack, 1);
         if (recorder) recorder->answerCompleted(done.code, done.ack, Clock::now());
         if (LinkNotifier* owner = info.ownerWindow.load()) return owner->notify(done.code);
         return true;
@@ -276,7 +270,7 @@ void ComLink::workerMain() {
                     assembler.frameSent(frame.data(), n);
                 }
                 if (!assembler.awaitingQuiet()) quietUntil = NEVER;
-                port.write(frame.data(), n);
+                (void)port.write(frame.data(), n); // a failure shows in port.failed() below
                 const auto leftAt = Clock::now();
                 if (n > 1) lastSent = leftAt;
                 if (recorder) recorder->frameSent(frame.data(), n, leftAt);
@@ -301,7 +295,8 @@ void ComLink::workerMain() {
         const int ready = ::ppoll(fds, 2, wakeAt != NEVER ? &timeout : nullptr, nullptr);
         if (ready < 0) {
             if (errno == EINTR) continue;
-            fail("Waiting on the serial port failed.");
+            const int err = errno;
+            fail({FaultKind::WaitFailed, std::string("ppoll: ") + std::strerror(err), err, device});
             break;
         }
         if (fds[1].revents & POLLIN) {

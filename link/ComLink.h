@@ -3,6 +3,7 @@
 
 #include "ExchangeRecorder.h"
 #include "LinkData.h"
+#include "LinkFault.h"
 #include "PortMap.h"
 #include "SerialPort.h"
 
@@ -22,15 +23,15 @@ public:
     // Hands a completion code to the main window and returns once it has been handled. Returns
     // at once (false) when the waits have been cancelled because the link is closing.
     virtual bool notify(std::uint8_t code) = 0;
-    // The worker stopped on a fault (the port vanished, its wake-up event could not be made).
-    // Called once, from the worker thread; the implementation shows it on its own thread.
-    virtual void linkFailed(const std::string& text, const std::string& caption) = 0;
+    // The worker stopped on a fault (the port vanished, waiting on it failed). Called once, from
+    // the worker thread; the implementation shows it on its own thread.
+    virtual void linkFailed(const LinkFault& fault) = 0;
     // Called by closePort before it joins the worker: a notify in progress or to come must
     // return at once instead of waiting for a thread that is busy closing the port.
     virtual void cancelWaits() = 0;
 };
 
-// The one serial-link record; created by openPort, released by closePort.
+// The one serial-link record; created by open, released by closePort.
 struct Connection {
     std::unique_ptr<SerialPort> portHandle;
     std::atomic<LinkNotifier*> ownerWindow{nullptr};
@@ -49,19 +50,19 @@ public:
     ComLink(const ComLink&) = delete;
     ComLink& operator=(const ComLink&) = delete;
 
-    // Opens the port chosen by portNumber. parity: 0 none, 1 odd, 2 even, 3 mark, 4 space.
-    // Returns non-zero on success; on failure lastError() says why and nothing stays open.
-    int openPort(bool asynchronous, int parity, std::uint32_t baud);
+    // Opens the port chosen by portNumber with the line settings. On failure nothing stays open
+    // and the fault is also left in openFault().
+    LinkResult open(const LineSettings& settings);
     // Ends the worker (joined before the record is released), drops DTR, purges and closes.
     // Harmless when nothing is open or when called twice.
     void closePort();
     std::size_t readPort(std::uint8_t* buffer, std::size_t max);
-    bool writePort(const std::uint8_t* buffer, std::size_t length);
+    LinkResult writePort(const std::uint8_t* buffer, std::size_t length);
     void purgePort();
 
     // Creates the link worker with the current record: sets ownerWindow and responseMode (idle)
-    // before the thread runs. False, with the reason in `error`, when it cannot start.
-    bool startWorker(LinkNotifier& owner, std::string& error);
+    // before the thread runs. Fails with the reason when it cannot start.
+    LinkResult startWorker(LinkNotifier& owner);
     bool workerRunning() const { return workerAlive_.load(); }
 
     Connection* info() { return info_.get(); }
@@ -75,9 +76,8 @@ public:
     // worker when it starts.
     void setRecorder(ExchangeRecorder* recorder) { recorder_ = recorder; }
 
-    const std::string& lastError() const { return lastError_; }
-    // The error number the last failed open left (0 when none was left).
-    int lastOpenErrno() const { return lastOpenErrno_; }
+    // Why the last open failed (kind None when it did not).
+    const LinkFault& openFault() const { return openFault_; }
     // False when the driver could not give mark parity and the port runs with two stop bits.
     bool markParity() const;
     // How the worker frames short answers on the open port; it may change while the link runs
@@ -97,8 +97,7 @@ private:
     std::atomic<ExchangeRecorder*> recorder_{nullptr};
     int wakeFd_ = -1;
     int portNumber_ = 0;
-    std::string lastError_;
-    int lastOpenErrno_ = 0;
+    LinkFault openFault_;
 };
 
 // Returns once a monotonic millisecond clock has advanced by at least ms.

@@ -2,6 +2,8 @@
 // The hardware seam: a serial port as the link sees it. TermiosPort is the real one; tests use
 // a scripted fake.
 
+#include "LinkFault.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,15 +20,16 @@ struct LineSettings {
 class SerialPort {
 public:
     virtual ~SerialPort() = default;
-    // Opens the device exclusively and applies the line settings. False with a reason when the
+    // Opens the device exclusively and applies the line settings. Fails with the fault when the
     // device is absent, held by another program or refuses the settings.
-    virtual bool open(const std::string& path, const LineSettings& settings, std::string& error) = 0;
+    virtual LinkResult open(const std::string& path, const LineSettings& settings) = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     // Bytes already received, at most max; never waits.
     virtual std::size_t read(std::uint8_t* buffer, std::size_t max) = 0;
-    // Writes all bytes and returns once they have left the port.
-    virtual bool write(const std::uint8_t* buffer, std::size_t length) = 0;
+    // Writes all bytes and returns once they have left the port. Fails when the port is not open,
+    // has gone or takes no byte for too long.
+    virtual LinkResult write(const std::uint8_t* buffer, std::size_t length) = 0;
     // Discards unsent output and unread input.
     virtual void purge() = 0;
     virtual void setDtr(bool on) = 0;

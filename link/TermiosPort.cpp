@@ -1,46 +1,13 @@
 #include "TermiosPort.h"
 
-#include <cerrno>
-#include <chrono>
-#include <cstring>
-#include <fcntl.h>
 #include <linux/serial.h>
-#include <poll.h>
+#include <string>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
-#include <unistd.h>
 
 namespace norvex::link {
 
 namespace {
-
-speed_t speedFor(std::uint32_t baud) {
-    switch (baud) {
-    case 1200:
-        return B1200;
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    default:
-        return 0;
-    }
-}
-
-std::string describe(const std::string& path, const char* what, int err) {
-    return path + ": " + what + " (" + std::strerror(err) + ")";
-}
 
 // USB adapters hold received bytes back for their latency timer; ask for low latency where the
 // driver offers it (pseudo-terminals and plain UARTs refuse, which is fine).
@@ -54,42 +21,16 @@ void requestLowLatency(int fd) {
 
 } // namespace
 
-bool TermiosPort::open(const std::string& path, const LineSettings& settings, std::string& error) {
+LinkResult TermiosPort::open(const std::string& path, const LineSettings& settings) {
     close();
-    failed_ = false;
-    const speed_t speed = speedFor(settings.baud);
-    if (speed == 0) {
-        error = path + ": unsupported speed " + std::to_string(settings.baud);
-        return false;
-    }
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        error = describe(path, "no such port", errno);
-        return false;
-    }
-    if (!S_ISCHR(st.st_mode)) {
-        error = path + ": not a serial device";
-        return false;
-    }
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        error = describe(path, "cannot open", errno);
-        return false;
-    }
-    // Exclusive use: another Norvex (or any program that locks) holds the flock; TIOCEXCL keeps
-    // others from opening the device after us. Closing gives both back.
-    if (!claim_.take(fd)) {
-        error = path + ": the port is in use by another program";
-        ::close(fd);
-        return false;
-    }
+    const speed_t speed = TermiosDevice::speedCode(settings.baud);
+    if (speed == 0)
+        return LinkFault{FaultKind::Settings, path + ": unsupported speed " + std::to_string(settings.baud),
+                         0, path};
+    if (LinkResult opened = device_.open(path); !opened) return opened;
 
     termios tio{};
-    if (::tcgetattr(fd, &tio) != 0) {
-        error = describe(path, "not a terminal", errno);
-        claim_.release(fd);
-        return false;
-    }
+    (void)device_.settings(tio);
     ::cfmakeraw(&tio);
     tio.c_iflag &= ~static_cast<tcflag_t>(INPCK | IXON | IXOFF | IXANY | PARMRK | ISTRIP | IGNPAR | BRKINT);
     tio.c_iflag |= IGNBRK;
@@ -125,98 +66,52 @@ bool TermiosPort::open(const std::string& path, const LineSettings& settings, st
     tio.c_cc[VTIME] = 0;
     ::cfsetispeed(&tio, speed);
     ::cfsetospeed(&tio, speed);
-    if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
-        error = describe(path, "line settings refused", errno);
-        claim_.release(fd);
-        return false;
+    termios back{};
+    if (LinkResult applied = device_.apply(tio, back); !applied) {
+        device_.close();
+        return applied;
     }
     markParity_ = false;
     if (settings.parity == Parity::Mark) {
-        termios back{};
-        if (::tcgetattr(fd, &back) == 0 &&
-            (back.c_cflag & (PARENB | PARODD | CMSPAR)) == (PARENB | PARODD | CMSPAR)) {
+        if ((back.c_cflag & (PARENB | PARODD | CMSPAR)) == (PARENB | PARODD | CMSPAR)) {
             markParity_ = true;
         } else {
             // The driver ignores mark parity: a second stop bit is high like the mark bit, so
             // every transmitted byte puts the same waveform on the wire.
             back.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR);
             back.c_cflag |= CSTOPB;
-            (void)::tcsetattr(fd, TCSANOW, &back);
+            (void)device_.apply(back, back);
         }
     }
     marks_ = false;
     if (settings.parity == Parity::Mark) {
         termios now{};
-        marks_ = ::tcgetattr(fd, &now) == 0 && (now.c_iflag & PARMRK) != 0;
+        marks_ = device_.settings(now) && (now.c_iflag & PARMRK) != 0;
     }
-    requestLowLatency(fd);
-    ::tcflush(fd, TCIOFLUSH);
-    fd_ = fd;
-    setDtr(true);
-    const int rts = TIOCM_RTS;
-    (void)::ioctl(fd_, TIOCMBIS, &rts); // pseudo-terminals refuse modem lines
-    return true;
+    requestLowLatency(device_.fd());
+    device_.purge();
+    device_.setModemLines(TIOCM_DTR | TIOCM_RTS, true); // pseudo-terminals refuse modem lines
+    return {};
 }
 
 void TermiosPort::close() {
-    claim_.release(fd_);
+    device_.close();
 }
 
 std::size_t TermiosPort::read(std::uint8_t* buffer, std::size_t max) {
-    if (fd_ < 0 || failed_ || max == 0) return 0;
-    for (;;) {
-        const ssize_t n = ::read(fd_, buffer, max);
-        if (n > 0) return static_cast<std::size_t>(n);
-        // A raw terminal with nothing queued answers 0 (or EAGAIN), and so does one that has
-        // hung up: only the hang-up shows in poll.
-        if (n == 0) {
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) failed_ = true;
-            return 0;
-        }
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-        // An error such as EIO: the device is gone (adapter unplugged).
-        failed_ = true;
-        return 0;
-    }
+    return device_.readSome(buffer, max);
 }
 
-bool TermiosPort::write(const std::uint8_t* buffer, std::size_t length) {
-    if (fd_ < 0 || failed_) return false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::write(fd_, buffer + done, length - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return false;
-            pollfd p{fd_, POLLOUT, 0};
-            (void)::poll(&p, 1, static_cast<int>(left.count()));
-            continue;
-        }
-        failed_ = true;
-        return false;
-    }
-    // Return once the bytes have left, so that a purge before the next frame cannot discard them.
-    (void)::tcdrain(fd_);
-    return true;
+LinkResult TermiosPort::write(const std::uint8_t* buffer, std::size_t length) {
+    return device_.write(buffer, length, WRITE_STALL);
 }
 
 void TermiosPort::purge() {
-    if (fd_ >= 0) ::tcflush(fd_, TCIOFLUSH);
+    device_.purge();
 }
 
 void TermiosPort::setDtr(bool on) {
-    if (fd_ < 0) return;
-    const int dtr = TIOCM_DTR;
-    (void)::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &dtr);
+    device_.setModemLines(TIOCM_DTR, on);
 }
 
 } // namespace norvex::link

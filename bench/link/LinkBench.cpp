@@ -86,8 +86,8 @@ public:
         ++count;
         return true;
     }
-    void linkFailed(const std::string& t, const std::string&) override {
-        std::fprintf(stderr, "link failed: %s\n", t.c_str());
+    void linkFailed(const LinkFault& fault) override {
+        std::fprintf(stderr, "link failed: %s\n", fault.detail.c_str());
     }
     void cancelWaits() override {}
 
@@ -417,7 +417,6 @@ int main(int argc, char** argv) {
     setupPorts.set(0, setupPty.slave);
     ComLink quiet(quietData, quietPorts), marked(markedData, markedPorts), setupLink(setupData, setupPorts);
     SlowWindow quietWindow(quietData), markedWindow(markedData), setupWindow(setupData);
-    std::string error;
     // Nobody takes the records here: the rings wrap, which costs the worker what taking them
     // would.
     ExchangeRecorder quietRecords, markedRecords, setupRecords;
@@ -430,8 +429,10 @@ int main(int argc, char** argv) {
     for (auto [link, window] : {std::pair<ComLink*, SlowWindow*>{&quiet, &quietWindow},
                                 {&marked, &markedWindow},
                                 {&setupLink, &setupWindow}}) {
-        if (!link->openPort(true, 3, 9600) || !link->startWorker(*window, error)) {
-            std::fprintf(stderr, "open failed: %s %s\n", link->lastError().c_str(), error.c_str());
+        LinkResult ready = link->open({.baud = 9600, .parity = Parity::Mark});
+        if (ready) ready = link->startWorker(*window);
+        if (!ready) {
+            std::fprintf(stderr, "open failed: %s\n", ready.fault().detail.c_str());
             return 1;
         }
         window->delayMs = 20;

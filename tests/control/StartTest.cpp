@@ -25,7 +25,7 @@ struct Window : LinkNotifier {
         cv.notify_all();
         return true;
     }
-    void linkFailed(const std::string&, const std::string&) override {}
+    void linkFailed(const link::LinkFault&) override {}
     void cancelWaits() override {}
     bool waitHandled(int n) {
         std::unique_lock<std::mutex> lk(m);

@@ -27,7 +27,7 @@ public:
         ++codes;
         return true;
     }
-    void linkFailed(const std::string&, const std::string&) override {}
+    void linkFailed(const LinkFault&) override {}
     void cancelWaits() override {}
 };
 
@@ -42,9 +42,9 @@ struct Rig {
 
     void start() {
         link.setRecorder(&recorder);
-        ASSERT_EQ(link.openPort(true, 3, 9600), 1);
-        std::string error;
-        ASSERT_TRUE(link.startWorker(notifier, error)) << error;
+        ASSERT_TRUE(link.open({.baud = 9600, .parity = Parity::Mark}));
+        const LinkResult started = link.startWorker(notifier);
+        ASSERT_TRUE(started) << started.fault().detail;
     }
     // Sends a frame and waits until it has left.
     void send(Bytes frame) {

@@ -39,7 +39,7 @@ public:
         cv.notify_all();
         return true;
     }
-    void linkFailed(const std::string&, const std::string&) override {}
+    void linkFailed(const LinkFault&) override {}
     void cancelWaits() override {}
     bool wait(std::size_t n) {
         std::unique_lock<std::mutex> lk(m);
@@ -91,9 +91,10 @@ struct Rig {
     Rig() {
         ports.set(0, peer.slave);
         window.data = &data;
-        EXPECT_EQ(link.openPort(true, 3, 9600), 1) << link.lastError();
-        std::string error;
-        EXPECT_TRUE(link.startWorker(window, error)) << error;
+        const LinkResult opened = link.open({.baud = 9600, .parity = Parity::Mark});
+        EXPECT_TRUE(opened) << opened.fault().detail;
+        const LinkResult started = link.startWorker(window);
+        EXPECT_TRUE(started) << started.fault().detail;
     }
     ~Rig() { link.closePort(); }
 };

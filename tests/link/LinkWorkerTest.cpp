@@ -45,7 +45,7 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return !cancelled;
     }
-    void linkFailed(const std::string&, const std::string&) override { ++failures; }
+    void linkFailed(const LinkFault&) override { ++failures; }
     void cancelWaits() override { cancelled = true; }
 
     bool waitCodes(std::size_t n, int ms = 2000) {
@@ -70,9 +70,9 @@ struct Rig {
     ComLink link{data, ports, test::fakePortFactory(port)};
 
     void start() {
-        ASSERT_EQ(link.openPort(true, 3, 9600), 1);
-        std::string error;
-        ASSERT_TRUE(link.startWorker(notifier, error)) << error;
+        ASSERT_TRUE(link.open({.baud = 9600, .parity = Parity::Mark}));
+        const LinkResult started = link.startWorker(notifier);
+        ASSERT_TRUE(started) << started.fault().detail;
     }
     void send(std::vector<std::uint8_t> frame) {
         while (!data.submit(frame.data(), frame.size()))
@@ -306,11 +306,11 @@ TEST(LinkWorker, ClosingWhileTheWorkerWaitsForTheWindowDoesNotHang) {
 TEST(ComLinkLifecycle, FailedOpenLeavesNothingAndALaterOpenWorks) {
     Rig rig;
     rig.port->failOpen = true;
-    EXPECT_EQ(rig.link.openPort(true, 3, 9600), 0);
+    EXPECT_FALSE(rig.link.open({.baud = 9600, .parity = Parity::Mark}));
     EXPECT_EQ(rig.link.info(), nullptr);
-    EXPECT_FALSE(rig.link.lastError().empty());
+    EXPECT_FALSE(rig.link.openFault().detail.empty());
     rig.port->failOpen = false;
-    EXPECT_EQ(rig.link.openPort(true, 3, 9600), 1);
+    EXPECT_TRUE(rig.link.open({.baud = 9600, .parity = Parity::Mark}));
     ASSERT_NE(rig.link.info(), nullptr);
     EXPECT_EQ(rig.link.info()->connected.load(), 1);
     rig.link.closePort();
@@ -321,6 +321,7 @@ TEST(ComLinkLifecycle, FailedOpenLeavesNothingAndALaterOpenWorks) {
 TEST(ComLinkLifecycle, PortNumberOutsideTheFourFails) {
     Rig rig;
     rig.link.setPortNumber(4);
-    EXPECT_EQ(rig.link.openPort(true, 3, 9600), 0);
+    EXPECT_FALSE(rig.link.open({.baud = 9600, .parity = Parity::Mark}));
+    EXPECT_EQ(rig.link.openFault().kind, FaultKind::NoPort);
     EXPECT_EQ(rig.port->opens, 0);
 }

@@ -219,10 +219,9 @@ protected:
     // Opens `path` as the link does and explains the failure; "" when it opened.
     static PortExplanation openAndExplain(const std::string& path) {
         TermiosPort port;
-        std::string error;
-        errno = 0;
-        if (port.open(path, {}, error)) return {PortProblem::None, "opened"};
-        return PortDiagnosis().explain(path, errno);
+        const LinkResult opened = port.open(path, {});
+        if (opened) return {PortProblem::None, "opened"};
+        return PortDiagnosis().explain(path, opened.fault().errorNumber);
     }
 };
 

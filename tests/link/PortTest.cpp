@@ -1,4 +1,6 @@
-// Port names and the termios port on a pseudo-terminal.
+// Port names, and what only the link's termios port does on a pseudo-terminal: the two-stop-bit
+// fallback for mark parity, marked input and reads that never wait. What it shares with the
+// download's channel (open, lock, settings, purge, close, hang-up) is in TermiosDeviceTest.cpp.
 
 #include "link/PortMap.h"
 #include "link/TermiosPort.h"
@@ -8,8 +10,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fcntl.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -40,21 +40,11 @@ TEST(PortMap, DefaultsEnvironmentAndCommandLineInThatOrder) {
     }
 }
 
-TEST(TermiosPort, AbsentDeviceFailsWithAReason) {
-    TermiosPort p;
-    std::string error;
-    EXPECT_FALSE(p.open("/dev/does-not-exist-norvex", {}, error));
-    EXPECT_NE(error.find("/dev/does-not-exist-norvex"), std::string::npos);
-    EXPECT_FALSE(p.isOpen());
-    EXPECT_FALSE(p.open("/etc/hostname", {}, error)); // not a serial device
-}
-
 TEST(TermiosPort, PseudoTerminalFallsBackToTwoStopBitsAndReadsWithoutWaiting) {
     Pty pty;
     ASSERT_FALSE(pty.slave.empty());
     TermiosPort p;
-    std::string error;
-    ASSERT_TRUE(p.open(pty.slave, {9600, Parity::Mark}, error)) << error;
+    ASSERT_TRUE(p.open(pty.slave, {9600, Parity::Mark}));
     // The pty cannot carry a ninth bit: the port says so instead of pretending.
     EXPECT_FALSE(p.markParityHonoured());
     // Under the fallback a mode bit of 0 is a framing error; it is marked like a parity error.
@@ -89,8 +79,7 @@ TEST(TermiosPort, PseudoTerminalFallsBackToTwoStopBitsAndReadsWithoutWaiting) {
 TEST(TermiosPort, WithoutParityNothingIsMarked) {
     Pty pty;
     TermiosPort p;
-    std::string error;
-    ASSERT_TRUE(p.open(pty.slave, {9600, Parity::None}, error)) << error;
+    ASSERT_TRUE(p.open(pty.slave, {9600, Parity::None}));
     EXPECT_FALSE(p.deliversMarks());
     termios t{};
     ASSERT_EQ(::tcgetattr(pty.master, &t), 0);
@@ -104,64 +93,4 @@ TEST(TermiosPort, WithoutParityNothingIsMarked) {
         if (got == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     EXPECT_EQ(got, 1u);
-}
-
-TEST(TermiosPort, SecondOpenOfAHeldPortFails) {
-    Pty pty;
-    TermiosPort a, b;
-    std::string error;
-    ASSERT_TRUE(a.open(pty.slave, {}, error)) << error;
-    EXPECT_FALSE(b.open(pty.slave, {}, error));
-    a.close();
-    EXPECT_TRUE(b.open(pty.slave, {}, error)) << error;
-}
-
-// On a pseudo-terminal the exclusive-use flag outlives the descriptor: left set, it keeps an
-// ordinary user (root is exempt) from opening the port again.
-TEST(TermiosPort, ClosingGivesTheTerminalBackAsItWasFound) {
-    Pty pty;
-    // A descriptor opened before the port sees the terminal's state throughout.
-    const int witness = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(witness, 0);
-    termios found{};
-    ASSERT_EQ(::tcgetattr(witness, &found), 0);
-    found.c_lflag |= ECHO | ICANON;
-    ASSERT_EQ(::tcsetattr(witness, TCSANOW, &found), 0);
-    ASSERT_EQ(::tcgetattr(witness, &found), 0);
-
-    for (int round = 0; round < 2; ++round) {
-        TermiosPort p;
-        std::string error;
-        ASSERT_TRUE(p.open(pty.slave, {9600, Parity::Mark}, error)) << error;
-        int exclusive = 0;
-        ASSERT_EQ(::ioctl(witness, TIOCGEXCL, &exclusive), 0);
-        EXPECT_EQ(exclusive, 1);
-        termios during{};
-        ASSERT_EQ(::tcgetattr(witness, &during), 0);
-        EXPECT_EQ(during.c_lflag & (ECHO | ICANON), 0u) << "raw while open";
-
-        p.close();
-        ASSERT_EQ(::ioctl(witness, TIOCGEXCL, &exclusive), 0);
-        EXPECT_EQ(exclusive, 0) << "round " << round;
-        termios after{};
-        ASSERT_EQ(::tcgetattr(witness, &after), 0);
-        EXPECT_EQ(after.c_lflag, found.c_lflag);
-        EXPECT_EQ(after.c_iflag, found.c_iflag);
-        EXPECT_EQ(after.c_oflag, found.c_oflag);
-        EXPECT_EQ(after.c_cflag, found.c_cflag);
-    }
-    ::close(witness);
-}
-
-TEST(TermiosPort, VanishedDeviceIsNoticed) {
-    auto pty = std::make_unique<Pty>();
-    TermiosPort p;
-    std::string error;
-    ASSERT_TRUE(p.open(pty->slave, {}, error));
-    pty.reset(); // the adapter is pulled
-    std::uint8_t buf[8];
-    EXPECT_EQ(p.read(buf, sizeof buf), 0u);
-    EXPECT_TRUE(p.failed());
-    const std::uint8_t b = 0;
-    EXPECT_FALSE(p.write(&b, 1));
 }

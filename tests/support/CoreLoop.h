@@ -15,9 +15,8 @@ namespace norvex::test {
 class CoreLoop {
 public:
     explicit CoreLoop(ui::MainWindowLogic& core)
-        : core_(core),
-          bridge_([this] { wake(); }, [this](std::uint8_t c) { core_.onLinkNotification(c); },
-                  [this](const std::string& t, const std::string& c) { core_.onLinkFailed(t, c); }) {}
+        : core_(core), bridge_([this] { wake(); }, [this](std::uint8_t c) { core_.onLinkNotification(c); },
+                               [this](const link::LinkFault& f) { core_.onLinkFailed(f); }) {}
 
     ui::NotificationBridge& bridge() { return bridge_; }
 

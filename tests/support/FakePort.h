@@ -70,16 +70,14 @@ class FakePort : public link::SerialPort {
 public:
     explicit FakePort(std::shared_ptr<FakePortState> s) : s_(std::move(s)) {}
 
-    bool open(const std::string&, const link::LineSettings&, std::string& error) override {
+    link::LinkResult open(const std::string& path, const link::LineSettings&) override {
         std::lock_guard<std::mutex> lk(s_->m);
         ++s_->opens;
-        if (s_->failOpen) {
-            error = "fake port refuses to open";
-            return false;
-        }
+        if (s_->failOpen)
+            return link::LinkFault{link::FaultKind::OpenFailed, "fake port refuses to open", 0, path};
         s_->opened = true;
         s_->dtr = true;
-        return true;
+        return {};
     }
     void close() override {
         std::lock_guard<std::mutex> lk(s_->m);
@@ -94,13 +92,13 @@ public:
         if (n == 0) failed_ = true;
         return n > 0 ? static_cast<std::size_t>(n) : 0;
     }
-    bool write(const std::uint8_t* buffer, std::size_t length) override {
+    link::LinkResult write(const std::uint8_t* buffer, std::size_t length) override {
         std::lock_guard<std::mutex> lk(s_->m);
         s_->written.insert(s_->written.end(), buffer, buffer + length);
         s_->writes.emplace_back(buffer, buffer + length);
         s_->writeTimes.push_back(std::chrono::steady_clock::now());
         s_->cv.notify_all();
-        return true;
+        return {};
     }
     // Like a real purge, discards the input that has arrived but was not read.
     void purge() override {

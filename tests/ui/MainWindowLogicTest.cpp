@@ -39,7 +39,7 @@ protected:
     RecordingView view;
     PortMap ports;
     std::unique_ptr<ui::MainWindowLogic> core;
-    ui::NotificationBridge bridge{[] {}, [](std::uint8_t) {}, [](const std::string&, const std::string&) {}};
+    ui::NotificationBridge bridge{[] {}, [](std::uint8_t) {}, [](const link::LinkFault&) {}};
 
     void SetUp() override {
         fs::create_directories(dir);
@@ -461,7 +461,8 @@ TEST_F(MainWindowLogicTest, ALinkFailureStopsTheRunAndStartOpensThePortAfresh) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_FALSE(core->comLink().workerRunning());
 
-    core->onLinkFailed("The serial port stopped working", "COM Error!");
+    const LinkFault gone{FaultKind::Vanished, "/dev/ttyUSB0: the port reported a hang-up", 0, "/dev/ttyUSB0"};
+    core->onLinkFailed(gone);
     EXPECT_FALSE(core->controller().started());
     EXPECT_FALSE(core->controller().portOpen());
     EXPECT_FALSE(core->controller().escrowPromptOpen());
@@ -475,7 +476,9 @@ TEST_F(MainWindowLogicTest, ALinkFailureStopsTheRunAndStartOpensThePortAfresh) {
     EXPECT_EQ(view.fields[ids::LINE_NOTE], "");
     EXPECT_EQ(view.beeps, 1);
     EXPECT_EQ(view.lastMessage()->caption, "COM Error!");
-    core->onLinkFailed("The serial port stopped working", "COM Error!");
+    EXPECT_EQ(view.lastMessage()->text, "The serial port /dev/ttyUSB0 stopped working (adapter unplugged?). "
+                                        "Plug it back in and press START.");
+    core->onLinkFailed(gone);
     EXPECT_EQ(view.beeps, 1) << "told once";
 
     // START again: the port is opened anew and the start-up sequence runs from its beginning.

@@ -127,8 +127,8 @@ int downloadStatus(download::DownloadOutcome outcome) {
 BatchRunner::BatchRunner(BatchOptions options, BatchEnvironment env)
     : options_(std::move(options)), env_(std::move(env)), view_(env_.err),
       bridge_([this] { post(); }, [this](std::uint8_t code) { onNotification(code); },
-              [this](const std::string& text, const std::string& caption) {
-                  core_.onLinkFailed(text, caption);
+              [this](const link::LinkFault& fault) {
+                  core_.onLinkFailed(fault);
                   linkFailed_ = true;
               }),
       core_(view_, ports_, env_.portFactory ? env_.portFactory : termiosPortFactory()) {
@@ -200,7 +200,7 @@ int BatchRunner::runPolling() {
         core_.onStart(bridge_);
     }
     if (!core_.controller().started()) {
-        const std::string why = core_.comLink().lastError();
+        const std::string why = core_.comLink().openFault().detail;
         view_.report("norvex", "cannot open " + PortMap::portName(core_.portNumber()) + " (" +
                                    core_.portDevicePath() + ")" + (why.empty() ? "" : ": " + why));
         core_.onDestroy();

@@ -1,6 +1,7 @@
 #include "MainWindowLogic.h"
 
 #include "control/Format.h"
+#include "control/LinkFaultText.h"
 #include "control/RequestFrames.h"
 #include "history/History.h"
 
@@ -221,7 +222,7 @@ void MainWindowLogic::recordTraffic() {
     }
 }
 
-void MainWindowLogic::onLinkFailed(const std::string& text, const std::string& caption) {
+void MainWindowLogic::onLinkFailed(const link::LinkFault& fault) {
     if (linkFailureReported_) return;
     linkFailureReported_ = true;
     // The worker has left its loop on the fault. The window shows the true state before the
@@ -229,7 +230,8 @@ void MainWindowLogic::onLinkFailed(const std::string& text, const std::string& c
     view_.beep();
     controller_.linkLost(comLink_);
     view_.setFieldText(ids::LINE_NOTE, "");
-    view_.messageBox(text, caption, MsgButtons::Ok, MsgIcon::Warning);
+    view_.messageBox(control::linkFaultText(fault), control::COM_ERROR_CAPTION, MsgButtons::Ok,
+                     MsgIcon::Warning);
 }
 
 // --- pages ------------------------------------------------------------------------------------------

@@ -55,7 +55,7 @@ public:
     void onStart(link::LinkNotifier& notifier); // START (1016)
     void onTimer();                             // poll timer tick
     void onLinkNotification(std::uint8_t code); // on the window thread, while the worker waits
-    void onLinkFailed(const std::string& text, const std::string& caption);
+    void onLinkFailed(const link::LinkFault& fault);
     void onTabChange(int index); // the tab at `index` chosen; an index outside the tabs changes no page
     void selectPage(Page page);
     void switchPage(Page page);

@@ -19,10 +19,10 @@ bool NotificationBridge::notify(std::uint8_t code) {
     return ok;
 }
 
-void NotificationBridge::linkFailed(const std::string& text, const std::string& caption) {
+void NotificationBridge::linkFailed(const link::LinkFault& fault) {
     {
         std::lock_guard<std::mutex> lk(m_);
-        failure_ = std::make_pair(text, caption);
+        failure_ = fault;
     }
     post_();
 }
@@ -41,7 +41,7 @@ void NotificationBridge::reset() {
 
 void NotificationBridge::deliver() {
     std::optional<std::uint8_t> code;
-    std::optional<std::pair<std::string, std::string>> failure;
+    std::optional<link::LinkFault> failure;
     {
         std::lock_guard<std::mutex> lk(m_);
         if (!handled_ && !cancelled_) code = pending_;
@@ -53,7 +53,7 @@ void NotificationBridge::deliver() {
         handled_ = true;
         cv_.notify_all();
     }
-    if (failure) onFailure_(failure->first, failure->second);
+    if (failure) onFailure_(*failure);
 }
 
 } // namespace norvex::ui

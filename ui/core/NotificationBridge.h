@@ -18,13 +18,13 @@ namespace norvex::ui {
 class NotificationBridge : public link::LinkNotifier {
 public:
     using Handler = std::function<void(std::uint8_t code)>;
-    using FailureHandler = std::function<void(const std::string& text, const std::string& caption)>;
+    using FailureHandler = std::function<void(const link::LinkFault& fault)>;
 
     NotificationBridge(std::function<void()> post, Handler handler, FailureHandler onFailure);
 
     // Worker side.
     bool notify(std::uint8_t code) override;
-    void linkFailed(const std::string& text, const std::string& caption) override;
+    void linkFailed(const link::LinkFault& fault) override;
     void cancelWaits() override;
 
     // Window side: handles the pending code and any pending failure report; returns at once
@@ -42,7 +42,7 @@ private:
     std::optional<std::uint8_t> pending_;
     bool handled_ = false;
     bool cancelled_ = false;
-    std::optional<std::pair<std::string, std::string>> failure_;
+    std::optional<link::LinkFault> failure_;
 };
 
 } // namespace norvex::ui

@@ -172,8 +172,8 @@ MainWindow::MainWindow(link::PortMap& ports, Setup setup)
         [this](std::uint8_t code) {
             if (auto* c = live()) c->onLinkNotification(code);
         },
-        [this](const std::string& text, const std::string& caption) {
-            if (auto* c = live()) c->onLinkFailed(text, caption);
+        [this](const link::LinkFault& fault) {
+            if (auto* c = live()) c->onLinkFailed(fault);
         });
 
     // The "View Data Xfer" page lives in an image of the page area; each exchange is drawn
