@@ -135,7 +135,7 @@ void Controller::showLastCredit() {
 // --- START, tick, period -----------------------------------------------------------------------
 
 void Controller::beginRunning() {
-    data_.setState(REQ_RESET, STATE_REQUESTED);
+    data_.setState(REQ_RESET, RequestState::Requested);
     view_.setFieldText(ids::PAGE_FRAME, pollCaption(pollPeriodMs_));
     view_.startPollTimer(pollPeriodMs_);
     started_ = true;
@@ -153,18 +153,18 @@ void Controller::tick() {
 
     // The enable step needs the credits of the SETUP answer: while SETUP is still on its way,
     // the start-up sequence waits at this step.
-    const bool holdStartup = startupCountdown_ == 1 && data_.state(REQ_SETUP) != STATE_IDLE;
+    const bool holdStartup = startupCountdown_ == 1 && data_.state(REQ_SETUP) != RequestState::Idle;
 
-    if (startupCountdown_ == 20) data_.setState(REQ_SETUP, STATE_REQUESTED);
-    if (startupCountdown_ == 10) data_.setState(REQ_DEVICE_ID, STATE_REQUESTED);
-    if (logCountdown_ == 20) data_.setState(REQ_STATISTICS, STATE_REQUESTED);
-    if (logCountdown_ == 12) data_.setState(REQ_SENSORS, STATE_REQUESTED);
-    if (logCountdown_ == 5) data_.setState(REQ_OPTICS, STATE_REQUESTED);
+    if (startupCountdown_ == 20) data_.setState(REQ_SETUP, RequestState::Requested);
+    if (startupCountdown_ == 10) data_.setState(REQ_DEVICE_ID, RequestState::Requested);
+    if (logCountdown_ == 20) data_.setState(REQ_STATISTICS, RequestState::Requested);
+    if (logCountdown_ == 12) data_.setState(REQ_SENSORS, RequestState::Requested);
+    if (logCountdown_ == 5) data_.setState(REQ_OPTICS, RequestState::Requested);
     if (startupCountdown_ == 1 && !holdStartup) enableAllBillTypes(true);
 
     bool sent = false;
     for (RequestKind k : PRIORITY) {
-        if (data_.state(k) == STATE_REQUESTED) {
+        if (data_.state(k) == RequestState::Requested) {
             send(k);
             sent = true;
             break;
@@ -178,19 +178,19 @@ void Controller::tick() {
 
 void Controller::pollStep() {
     for (RequestKind k : AWAITED_ORDER) {
-        if (data_.state(k) == STATE_IDLE) continue;
+        if (data_.state(k) == RequestState::Idle) continue;
         // A frame still waiting in the slot (held while another answer arrives) has not gone
         // out yet: its answer's clock starts when the worker sends it.
         if (k == lastSent_ && data_.slotBusy()) continue;
         RequestRecord& r = data_.record(k);
         const std::uint32_t elapsed = r.elapsedMs.fetch_add(pollPeriodMs_) + pollPeriodMs_;
         if (elapsed > requestInfo(k).timeoutMs) {
-            data_.setState(k, STATE_REQUESTED);
+            data_.setState(k, RequestState::Requested);
             return;
         }
     }
     for (RequestKind k : AWAITED_ORDER)
-        if (data_.state(k) != STATE_IDLE) return;
+        if (data_.state(k) != RequestState::Idle) return;
     if (data_.slotBusy()) return;
     const RequestFrame f = requestFrame(REQ_POLL);
     if (data_.submit(f.bytes.data(), f.length)) lastSent_ = REQ_POLL;
@@ -199,11 +199,11 @@ void Controller::pollStep() {
 void Controller::send(RequestKind kind) {
     if (data_.slotBusy()) return;
     const RequestInfo& info = requestInfo(kind);
-    if (info.stateAfterSend != STATE_UNCHANGED) data_.setState(kind, info.stateAfterSend);
+    if (info.stateAfterSend) data_.setState(kind, *info.stateAfterSend);
     const RequestFrame f = requestFrame(kind, v_.billMask);
     if (!data_.submit(f.bytes.data(), f.length)) {
         // The worker queued its acknowledge in the meantime: try again at the next tick.
-        data_.setState(kind, STATE_REQUESTED);
+        data_.setState(kind, RequestState::Requested);
         return;
     }
     lastSent_ = kind;
@@ -242,7 +242,7 @@ void Controller::request(RequestKind kind) {
 }
 
 void Controller::forceRequest(RequestKind kind) {
-    if (kind >= 0 && kind < REQ_COUNT) data_.setState(kind, STATE_REQUESTED);
+    if (kind >= 0 && kind < REQ_COUNT) data_.setState(kind, RequestState::Requested);
 }
 
 void Controller::statusRequest() {
@@ -253,14 +253,14 @@ void Controller::enableAllBillTypes(bool on) {
     if (!started_) return;
     for (int i = 0; i < BILL_TYPES; ++i)
         if (v_.billCredit[i] != 0) setBillEnabled(i, on);
-    data_.setState(REQ_TYPE_ESCR, STATE_REQUESTED);
+    data_.setState(REQ_TYPE_ESCR, RequestState::Requested);
 }
 
 void Controller::enableAllBillsEscrow(bool on) {
     if (!started_) return;
     for (int i = 0; i < BILL_TYPES; ++i)
         if (v_.billCredit[i] != 0) setEscrowEnabled(i, on);
-    data_.setState(REQ_TYPE_ESCR, STATE_REQUESTED);
+    data_.setState(REQ_TYPE_ESCR, RequestState::Requested);
 }
 
 void Controller::setBillEnabled(int type, bool on) {
@@ -291,19 +291,19 @@ bool Controller::interpretStandard(std::uint8_t code) {
     switch (code) {
     case RESP_POLL:
         interpretPoll();
-        data_.setState(REQ_POLL, STATE_IDLE);
+        data_.setState(REQ_POLL, RequestState::Idle);
         return true;
     case RESP_SETUP:
         interpretSetup();
-        data_.setState(REQ_SETUP, STATE_IDLE);
+        data_.setState(REQ_SETUP, RequestState::Idle);
         return true;
     case RESP_IDENT:
         interpretIdentification();
-        data_.setState(REQ_DEVICE_ID, STATE_IDLE);
+        data_.setState(REQ_DEVICE_ID, RequestState::Idle);
         return true;
     case RESP_STACKER:
         interpretStacker();
-        data_.setState(REQ_CASS_INFO, STATE_IDLE);
+        data_.setState(REQ_CASS_INFO, RequestState::Idle);
         return true;
     default:
         return false;
@@ -393,7 +393,7 @@ void Controller::appendEvent(std::uint8_t b) {
     } else {
         v_.lastCredit = 0;
         text = eventText(b, 0);
-        if (b == 0x0B && currentPage_ == 4) data_.setState(REQ_VIDEO, STATE_REQUESTED);
+        if (b == 0x0B && currentPage_ == 4) data_.setState(REQ_VIDEO, RequestState::Requested);
     }
     events_.add(b, text);
     if (observer_) observer_->eventAdded(runClockMs_, b, text);
@@ -402,10 +402,10 @@ void Controller::appendEvent(std::uint8_t b) {
 void Controller::escrowDecision() {
     switch (escrowOption_) {
     case ESCROW_AUTO_RETURN:
-        data_.setState(REQ_ESCROW_RETURN, STATE_REQUESTED);
+        data_.setState(REQ_ESCROW_RETURN, RequestState::Requested);
         break;
     case ESCROW_AUTO_STACK:
-        data_.setState(REQ_ESCROW_STACK, STATE_REQUESTED);
+        data_.setState(REQ_ESCROW_STACK, RequestState::Requested);
         break;
     default:
         if (escrowPromptOpen_) {
@@ -428,7 +428,7 @@ void Controller::onBillListClick() {
         return;
     }
     setBillEnabled(row, v_.billEnabled[row] == 0);
-    data_.setState(REQ_TYPE_ESCR, STATE_REQUESTED);
+    data_.setState(REQ_TYPE_ESCR, RequestState::Requested);
 }
 
 void Controller::onBillListRightClick() {
@@ -439,7 +439,7 @@ void Controller::onBillListRightClick() {
         return;
     }
     setEscrowEnabled(row, v_.escrowEnabled[row] == 0);
-    data_.setState(REQ_TYPE_ESCR, STATE_REQUESTED);
+    data_.setState(REQ_TYPE_ESCR, RequestState::Requested);
 }
 
 void Controller::resetValidatorView() {
@@ -469,7 +469,7 @@ void Controller::resetValidatorView() {
     // POLL back for good.
     for (RequestKind k : {REQ_SETUP, REQ_RESET, REQ_ESCROW_STACK, REQ_ESCROW_RETURN, REQ_CASS_INFO,
                           REQ_DEVICE_ID, REQ_SENSORS, REQ_OPTICS, REQ_VIDEO, REQ_STATISTICS})
-        data_.setState(k, STATE_IDLE);
+        data_.setState(k, RequestState::Idle);
 
     v_.featureLevel = 0;
     v_.countryCode = 0;
@@ -480,7 +480,7 @@ void Controller::resetValidatorView() {
     for (int id = ids::FEATURE_LEVEL; id <= ids::PROGRAM_REVISION; ++id)
         view_.setFieldText(id, "0");
 
-    data_.setState(REQ_RESET, STATE_REQUESTED);
+    data_.setState(REQ_RESET, RequestState::Requested);
 }
 
 // --- drawing ------------------------------------------------------------------------------------

@@ -40,8 +40,8 @@ public:
 
     RequestRecord& record(RequestKind k) { return req[static_cast<std::size_t>(k)]; }
     const RequestRecord& record(RequestKind k) const { return req[static_cast<std::size_t>(k)]; }
-    std::uint8_t state(RequestKind k) const { return record(k).state.load(); }
-    void setState(RequestKind k, std::uint8_t s) { record(k).state.store(s); }
+    RequestState state(RequestKind k) const { return record(k).state.load(); }
+    void setState(RequestKind k, RequestState s) { record(k).state.store(s); }
 
     // The slot is free when txLength is 0.
     bool slotBusy() const { return txLength.load() != 0; }

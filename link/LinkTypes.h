@@ -27,8 +27,9 @@ enum RequestKind : int {
     REQ_COUNT
 };
 
-// Request states.
-enum : std::uint8_t { STATE_IDLE = 0, STATE_REQUESTED = 1, STATE_AWAITING = 2 };
+// Where a request kind stands: nothing outstanding, its frame waiting to be sent, or its answer
+// awaited (the frame goes out again when the answer takes too long).
+enum class RequestState : std::uint8_t { Idle = 0, Requested = 1, Awaiting = 2 };
 
 // Response kinds (the value of responseMode).
 enum ResponseMode : std::uint8_t {
@@ -92,7 +93,7 @@ struct RequestRecord {
     std::uint32_t count = 0;
     std::uint16_t sum = 0;
     std::array<std::uint8_t, RECORD_DATA_SIZE> data{};
-    std::atomic<std::uint8_t> state{STATE_IDLE};
+    std::atomic<RequestState> state{RequestState::Idle};
 };
 
 // Bytes of the current exchange, by position: what was sent above, what was received below.

@@ -196,7 +196,7 @@ Completion ResponseAssembler::completeShort(bool ack, std::uint8_t length) {
     RequestRecord& r = d_.record(REQ_POLL);
     r.count = 0;
     r.sum = 0;
-    r.state = STATE_IDLE;
+    r.state = RequestState::Idle;
     d_.shortAnswerLength = length;
     pending_ = false;
     if (ack) return completeWithAck(RESP_POLL);

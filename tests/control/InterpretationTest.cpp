@@ -49,10 +49,10 @@ TEST_F(Interpretation, StatusBytesEndAtTheChecksumAndScroll) {
     EXPECT_EQ(events().texts[1], "possible credited bill removal");
     EXPECT_EQ(events().texts[2], "disabled bill attempts: 5");
     EXPECT_EQ(events().texts[3], "unknown status");
-    EXPECT_EQ(data.state(REQ_VIDEO), STATE_IDLE); // 0B fetches the video test on its page only
+    EXPECT_EQ(data.state(REQ_VIDEO), RequestState::Idle); // 0B fetches the video test on its page only
     ctl.setCurrentPage(4);
     answerPoll({0x0B, 0x0B});
-    EXPECT_EQ(data.state(REQ_VIDEO), STATE_REQUESTED);
+    EXPECT_EQ(data.state(REQ_VIDEO), RequestState::Requested);
 }
 
 TEST_F(Interpretation, EveryByteBeforeTheChecksumIsAnEventWhateverTheSumsSoFar) {
@@ -109,18 +109,18 @@ TEST_F(Interpretation, EscrowedBillUnderEachOption) {
     EXPECT_EQ(view.opened[Modeless::EscrowPrompt], 1);
     EXPECT_EQ(view.activated[Modeless::EscrowPrompt], 1);
     ctl.escrowAnswered(true);
-    EXPECT_EQ(data.state(REQ_ESCROW_STACK), STATE_REQUESTED);
+    EXPECT_EQ(data.state(REQ_ESCROW_STACK), RequestState::Requested);
     answerPoll({0xB5, 0xB5}); // routing 3 takes the decision too
     EXPECT_EQ(events().texts[3], "bill not used 5.00");
     EXPECT_EQ(view.opened[Modeless::EscrowPrompt], 2);
 
-    data.setState(REQ_ESCROW_STACK, STATE_IDLE);
+    data.setState(REQ_ESCROW_STACK, RequestState::Idle);
     ctl.setEscrowOption(control::ESCROW_AUTO_RETURN);
     answerPoll({0x90, 0x90});
-    EXPECT_EQ(data.state(REQ_ESCROW_RETURN), STATE_REQUESTED);
+    EXPECT_EQ(data.state(REQ_ESCROW_RETURN), RequestState::Requested);
     ctl.setEscrowOption(control::ESCROW_AUTO_STACK);
     answerPoll({0x90, 0x90});
-    EXPECT_EQ(data.state(REQ_ESCROW_STACK), STATE_REQUESTED);
+    EXPECT_EQ(data.state(REQ_ESCROW_STACK), RequestState::Requested);
     EXPECT_EQ(view.opened[Modeless::EscrowPrompt], 2);
 }
 
@@ -158,7 +158,7 @@ TEST_F(Interpretation, ClicksToggleTypeAndEscrow) {
     ctl.onBillListClick();
     ctl.onBillListRightClick();
     EXPECT_EQ(ctl.validator().billMask, 0x00020002u);
-    EXPECT_EQ(data.state(REQ_TYPE_ESCR), STATE_REQUESTED);
+    EXPECT_EQ(data.state(REQ_TYPE_ESCR), RequestState::Requested);
     ctl.onBillListClick();
     EXPECT_FALSE(view.boxes[1]);
     EXPECT_EQ(ctl.validator().billMask, 0x00000002u);
@@ -172,7 +172,7 @@ TEST_F(ControlHarness, ClicksBeforeStartOnlyShowMessages) {
     ASSERT_EQ(view.messages.size(), 2u);
     EXPECT_EQ(view.messages[0].text, "No connection");
     EXPECT_EQ(view.messages[1].text, "Selected Bill Not Enabled");
-    EXPECT_EQ(data.state(REQ_RESET), STATE_IDLE);
+    EXPECT_EQ(data.state(REQ_RESET), RequestState::Idle);
 }
 
 TEST_F(Interpretation, ResetClearsTheViewButKeepsCountsHistoriesAndCredit) {
@@ -187,7 +187,7 @@ TEST_F(Interpretation, ResetClearsTheViewButKeepsCountsHistoriesAndCredit) {
     EXPECT_EQ(digits(), (std::vector<int>{0, 0, 2, 5}));
     EXPECT_EQ(events().size(), 1);
     EXPECT_EQ(data.record(REQ_POLL).count, 0u);
-    EXPECT_EQ(data.state(REQ_RESET), STATE_REQUESTED);
+    EXPECT_EQ(data.state(REQ_RESET), RequestState::Requested);
 }
 
 TEST_F(Interpretation, HistoriesAreDrawnInTheirFrames) {

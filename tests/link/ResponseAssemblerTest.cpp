@@ -78,7 +78,7 @@ TEST(ShortAnswers, BareAckOrNakCompletesAtOnceWithoutAcknowledge) {
 
 TEST(ShortAnswers, ChecksumMatchEndsTheAnswerOnlyWhenTheLineStaysQuiet) {
     Exchange x;
-    x.data.setState(REQ_POLL, STATE_REQUESTED);
+    x.data.setState(REQ_POLL, RequestState::Requested);
     x.send(POLL);
     // 03 03: the second byte equals the sum so far, but the line has not fallen quiet yet.
     EXPECT_FALSE(x.receive({0x03, 0x03}).complete);
@@ -91,7 +91,7 @@ TEST(ShortAnswers, ChecksumMatchEndsTheAnswerOnlyWhenTheLineStaysQuiet) {
     EXPECT_EQ(c.code, RESP_POLL);
     EXPECT_EQ(x.pollData(4), (Bytes{0x03, 0x03, 0x06, 0x00}));
     EXPECT_EQ(x.data.shortAnswerLength, 3);
-    EXPECT_EQ(x.data.state(REQ_POLL), STATE_IDLE);
+    EXPECT_EQ(x.data.state(REQ_POLL), RequestState::Idle);
     EXPECT_EQ(x.data.responseMode.load(), MODE_IDLE);
     EXPECT_FALSE(x.a.lineQuiet().complete); // once
 

@@ -181,22 +181,22 @@ void MainWindowLogic::onLinkNotification(std::uint8_t code) {
         switch (code) {
         case RESP_SENSORS:
             diagnostics::decodeSensors(data_.record(REQ_SENSORS).data.data(), sensors_);
-            data_.setState(REQ_SENSORS, STATE_IDLE);
+            data_.setState(REQ_SENSORS, RequestState::Idle);
             if (page == 2 || page == 5) view_.invalidate(areas::DATA, false);
             break;
         case RESP_OPTICS:
             diagnostics::decodeOptics(data_.diag.data(), optics_);
-            data_.setState(REQ_OPTICS, STATE_IDLE);
+            data_.setState(REQ_OPTICS, RequestState::Idle);
             if (page == 3 || page == 5) view_.invalidate(areas::PAGE, false);
             break;
         case RESP_VIDEO:
             diagnostics::decodeVideoTest(data_.diag.data(), video_);
-            data_.setState(REQ_VIDEO, STATE_IDLE);
+            data_.setState(REQ_VIDEO, RequestState::Idle);
             if (page == 4 || page == 5) view_.invalidate(areas::DATA, false);
             break;
         case RESP_STATS:
             diagnostics::decodeStatistics(data_.diag.data(), stats_);
-            data_.setState(REQ_STATISTICS, STATE_IDLE);
+            data_.setState(REQ_STATISTICS, RequestState::Idle);
             if (page == 1 || page == 5) view_.invalidate(areas::DATA, false);
             break;
         default:
@@ -656,12 +656,12 @@ std::string MainWindowLogic::typedRefusal() const {
     if (controller_.logCountdown() > 0) return "the log sequence is still running";
     for (int k = 0; k < REQ_POLL; ++k) {
         const auto kind = static_cast<RequestKind>(k);
-        const std::uint8_t state = data_.state(kind);
-        if (state == STATE_AWAITING)
+        const RequestState state = data_.state(kind);
+        if (state == RequestState::Awaiting)
             return control::format(
                 "an awaited request is in progress (%s)",
                 std::string(control::commandName(control::requestInfo(kind).historyCode)).c_str());
-        if (state == STATE_REQUESTED) return "a request is waiting to be sent";
+        if (state == RequestState::Requested) return "a request is waiting to be sent";
     }
     return {};
 }
