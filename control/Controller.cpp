@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <mutex>
 
 namespace norvex::control {
 
@@ -182,8 +181,7 @@ void Controller::pollStep() {
         // A frame still waiting in the slot (held while another answer arrives) has not gone
         // out yet: its answer's clock starts when the worker sends it.
         if (k == lastSent_ && data_.slotBusy()) continue;
-        RequestRecord& r = data_.record(k);
-        const std::uint32_t elapsed = r.elapsedMs.fetch_add(pollPeriodMs_) + pollPeriodMs_;
+        const std::uint32_t elapsed = data_.addElapsedMs(k, pollPeriodMs_);
         if (elapsed > requestInfo(k).timeoutMs) {
             data_.setState(k, RequestState::Requested);
             return;
@@ -311,7 +309,7 @@ bool Controller::interpretStandard(std::uint8_t code) {
 }
 
 void Controller::interpretSetup() {
-    const auto& d = data_.record(REQ_SETUP).data;
+    const RecordBytes d = data_.recordData(REQ_SETUP);
     v_.featureLevel = d[0];
     v_.countryCode = static_cast<std::uint16_t>(d[1] << 8 | d[2]);
     v_.scalingFactor = static_cast<std::uint16_t>(d[3] << 8 | d[4]);
@@ -343,7 +341,7 @@ void Controller::showBillRow(int i) {
 }
 
 void Controller::interpretIdentification() {
-    const auto& d = data_.record(REQ_DEVICE_ID).data;
+    const RecordBytes d = data_.recordData(REQ_DEVICE_ID);
     for (int i = 0; i < 3; ++i)
         v_.manufacturer[i] = static_cast<char>(d[i]);
     for (int i = 0; i < 8; ++i)
@@ -355,19 +353,20 @@ void Controller::interpretIdentification() {
 }
 
 void Controller::interpretStacker() {
-    const auto& d = data_.record(REQ_CASS_INFO).data;
+    const RecordBytes d = data_.recordData(REQ_CASS_INFO);
     v_.stackerStatus = static_cast<std::uint16_t>(d[0] << 8 | d[1]);
     if (currentPage_ == 5) view_.invalidate(areas::PAGE, false);
 }
 
 void Controller::interpretPoll() {
-    const auto& d = data_.record(REQ_POLL).data;
+    const ShortAnswer answer = data_.shortAnswer();
+    const RecordBytes& d = answer.bytes;
     const bool anything = d[0] != 0;
     if (anything) {
         // The link framed the answer: its status bytes are the ones before the checksum, however
         // their sums run (80 80 00 is two bills). A bare NAK is reported as such. A 00 is no
         // status; it is passed over.
-        const std::size_t length = std::min<std::size_t>(data_.shortAnswerLength, 17);
+        const std::size_t length = std::min<std::size_t>(answer.length, 17);
         const std::size_t statuses = length <= 1 ? 1 : length - 1;
         for (std::size_t i = 0; i < statuses; ++i) {
             if (d[i] != 0) appendEvent(d[i]);
@@ -453,18 +452,8 @@ void Controller::resetValidatorView() {
     v_.billMask = 0;
     v_.billEnabled.fill(0);
     v_.escrowEnabled.fill(0);
-    {
-        // The worker may be assembling an answer into these records right now.
-        std::lock_guard<std::mutex> guard(data_.lock);
-        for (RequestKind k : {REQ_SETUP, REQ_POLL, REQ_CASS_INFO}) {
-            RequestRecord& r = data_.record(k);
-            std::fill_n(r.data.begin(), 36, std::uint8_t{0});
-            r.count = 0;
-            r.sum = 0;
-        }
-        data_.record(REQ_SENSORS).count = 0;
-        data_.shortAnswerLength = 0;
-    }
+    // The worker may be assembling an answer into these records right now.
+    data_.resetReception();
     // Every awaited answer is given up as well, so an answer that never comes cannot hold the
     // POLL back for good.
     for (RequestKind k : {REQ_SETUP, REQ_RESET, REQ_ESCROW_STACK, REQ_ESCROW_RETURN, REQ_CASS_INFO,

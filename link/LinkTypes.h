@@ -85,9 +85,8 @@ inline constexpr std::uint16_t TRAFFIC_EMPTY = 0xFFFF;
 inline constexpr std::size_t TX_SLOT_SIZE = 16;
 
 // One record per request kind. `state` and `elapsedMs` are touched by both threads; the
-// reception fields (`count`, `sum`, `data`) are written by the worker under LinkData::lock and
-// read by the main window while it handles a notification (the worker waits meanwhile) or
-// under the same lock.
+// reception fields (`count`, `sum`, `data`) belong to LinkData's lock: the worker writes them
+// through a LinkData::Reception and the main window copies them out.
 struct RequestRecord {
     std::atomic<std::uint32_t> elapsedMs{0};
     std::uint32_t count = 0;

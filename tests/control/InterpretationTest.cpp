@@ -178,7 +178,7 @@ TEST_F(ControlHarness, ClicksBeforeStartOnlyShowMessages) {
 TEST_F(Interpretation, ResetClearsTheViewButKeepsCountsHistoriesAndCredit) {
     ctl.enableAllBillTypes(true);
     answerPoll({0x86, 0x86});
-    data.record(REQ_POLL).count = 3;
+    data.reception().record(REQ_POLL).count = 3;
     ctl.resetValidatorView();
     EXPECT_EQ(view.fields[ids::COUNTRY_CODE], "0");
     EXPECT_EQ(view.cells[6][0], " Type 06  ___");
@@ -186,7 +186,7 @@ TEST_F(Interpretation, ResetClearsTheViewButKeepsCountsHistoriesAndCredit) {
     EXPECT_EQ(view.cells[6][3], "001"); // counts, credit and histories stay
     EXPECT_EQ(digits(), (std::vector<int>{0, 0, 2, 5}));
     EXPECT_EQ(events().size(), 1);
-    EXPECT_EQ(data.record(REQ_POLL).count, 0u);
+    EXPECT_EQ(data.reception().record(REQ_POLL).count, 0u);
     EXPECT_EQ(data.state(REQ_RESET), RequestState::Requested);
 }
 

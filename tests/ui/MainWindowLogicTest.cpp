@@ -173,8 +173,8 @@ TEST_F(MainWindowLogicTest, DiagnosticRecordsAreDecodedAndTheirPageRedrawn) {
     start();
     core->onTabChange(1);
     auto& d = core->linkData();
-    d.diag[0] = 0x34;
-    d.diag[1] = 0x12;
+    d.reception().diag()[0] = 0x34;
+    d.reception().diag()[1] = 0x12;
     d.setState(REQ_STATISTICS, RequestState::Awaiting);
     view.invalidations.clear();
     core->onLinkNotification(RESP_STATS);
@@ -182,8 +182,8 @@ TEST_F(MainWindowLogicTest, DiagnosticRecordsAreDecodedAndTheirPageRedrawn) {
     EXPECT_EQ(d.state(REQ_STATISTICS), RequestState::Idle);
     EXPECT_TRUE(view.invalidated(areas::DATA));
 
-    d.record(REQ_SENSORS).data[15] = 0x01;
-    d.record(REQ_SENSORS).data[16] = 0x2C;
+    d.reception().record(REQ_SENSORS).data[15] = 0x01;
+    d.reception().record(REQ_SENSORS).data[16] = 0x2C;
     core->onLinkNotification(RESP_SENSORS);
     EXPECT_EQ(core->sensors().sensor[0].gain, 0x12C);
 }
@@ -240,18 +240,19 @@ TEST_F(MainWindowLogicTest, DataFileRecordsEachAnswerAndAFailureStopsRecordingOn
 
     auto& d = core->linkData();
     auto exchange = [&] {
-        std::lock_guard<std::mutex> g(d.lock);
-        d.traffic.clear();
-        d.traffic.sent[0] = 0x33;
-        d.traffic.sent[1] = 0x33;
-        d.traffic.received[2] = 0x03;
-        d.traffic.received[3] = 0x03;
-        d.traffic.sent[3] = 0x00;
+        auto rx = d.reception();
+        TrafficBuffer& t = rx.traffic();
+        t.clear();
+        t.sent[0] = 0x33;
+        t.sent[1] = 0x33;
+        t.received[2] = 0x03;
+        t.received[3] = 0x03;
+        t.sent[3] = 0x00;
     };
     exchange();
     core->controller().setRunClockMs(100);
-    d.record(REQ_POLL).data[0] = 0x03;
-    d.record(REQ_POLL).data[1] = 0x03;
+    d.reception().record(REQ_POLL).data[0] = 0x03;
+    d.reception().record(REQ_POLL).data[1] = 0x03;
     core->onLinkNotification(RESP_POLL);
     core->closeDataFile();
     EXPECT_EQ(readFile(dir / "traffic.txt"), "time: 000000100  vmc: 33 val: 03 03 \r\n");
