@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <mutex>
 
 namespace norvex::control {
 
@@ -135,7 +134,7 @@ void Controller::showLastCredit() {
 // --- START, tick, period -----------------------------------------------------------------------
 
 void Controller::beginRunning() {
-    data_.setState(REQ_RESET, STATE_REQUESTED);
+    data_.setState(REQ_RESET, RequestState::Requested);
     view_.setFieldText(ids::PAGE_FRAME, pollCaption(pollPeriodMs_));
     view_.startPollTimer(pollPeriodMs_);
     started_ = true;
@@ -153,18 +152,18 @@ void Controller::tick() {
 
     // The enable step needs the credits of the SETUP answer: while SETUP is still on its way,
     // the start-up sequence waits at this step.
-    const bool holdStartup = startupCountdown_ == 1 && data_.state(REQ_SETUP) != STATE_IDLE;
+    const bool holdStartup = startupCountdown_ == 1 && data_.state(REQ_SETUP) != RequestState::Idle;
 
-    if (startupCountdown_ == 20) data_.setState(REQ_SETUP, STATE_REQUESTED);
-    if (startupCountdown_ == 10) data_.setState(REQ_DEVICE_ID, STATE_REQUESTED);
-    if (logCountdown_ == 20) data_.setState(REQ_STATISTICS, STATE_REQUESTED);
-    if (logCountdown_ == 12) data_.setState(REQ_SENSORS, STATE_REQUESTED);
-    if (logCountdown_ == 5) data_.setState(REQ_OPTICS, STATE_REQUESTED);
+    if (startupCountdown_ == 20) data_.setState(REQ_SETUP, RequestState::Requested);
+    if (startupCountdown_ == 10) data_.setState(REQ_DEVICE_ID, RequestState::Requested);
+    if (logCountdown_ == 20) data_.setState(REQ_STATISTICS, RequestState::Requested);
+    if (logCountdown_ == 12) data_.setState(REQ_SENSORS, RequestState::Requested);
+    if (logCountdown_ == 5) data_.setState(REQ_OPTICS, RequestState::Requested);
     if (startupCountdown_ == 1 && !holdStartup) enableAllBillTypes(true);
 
     bool sent = false;
     for (RequestKind k : PRIORITY) {
-        if (data_.state(k) == STATE_REQUESTED) {
+        if (data_.state(k) == RequestState::Requested) {
             send(k);
             sent = true;
             break;
@@ -178,19 +177,18 @@ void Controller::tick() {
 
 void Controller::pollStep() {
     for (RequestKind k : AWAITED_ORDER) {
-        if (data_.state(k) == STATE_IDLE) continue;
+        if (data_.state(k) == RequestState::Idle) continue;
         // A frame still waiting in the slot (held while another answer arrives) has not gone
         // out yet: its answer's clock starts when the worker sends it.
         if (k == lastSent_ && data_.slotBusy()) continue;
-        RequestRecord& r = data_.record(k);
-        const std::uint32_t elapsed = r.elapsedMs.fetch_add(pollPeriodMs_) + pollPeriodMs_;
+        const std::uint32_t elapsed = data_.addElapsedMs(k, pollPeriodMs_);
         if (elapsed > requestInfo(k).timeoutMs) {
-            data_.setState(k, STATE_REQUESTED);
+            data_.setState(k, RequestState::Requested);
             return;
         }
     }
     for (RequestKind k : AWAITED_ORDER)
-        if (data_.state(k) != STATE_IDLE) return;
+        if (data_.state(k) != RequestState::Idle) return;
     if (data_.slotBusy()) return;
     const RequestFrame f = requestFrame(REQ_POLL);
     if (data_.submit(f.bytes.data(), f.length)) lastSent_ = REQ_POLL;
@@ -199,11 +197,11 @@ void Controller::pollStep() {
 void Controller::send(RequestKind kind) {
     if (data_.slotBusy()) return;
     const RequestInfo& info = requestInfo(kind);
-    if (info.stateAfterSend != STATE_UNCHANGED) data_.setState(kind, info.stateAfterSend);
+    if (info.stateAfterSend) data_.setState(kind, *info.stateAfterSend);
     const RequestFrame f = requestFrame(kind, v_.billMask);
     if (!data_.submit(f.bytes.data(), f.length)) {
         // The worker queued its acknowledge in the meantime: try again at the next tick.
-        data_.setState(kind, STATE_REQUESTED);
+        data_.setState(kind, RequestState::Requested);
         return;
     }
     lastSent_ = kind;
@@ -242,7 +240,7 @@ void Controller::request(RequestKind kind) {
 }
 
 void Controller::forceRequest(RequestKind kind) {
-    if (kind >= 0 && kind < REQ_COUNT) data_.setState(kind, STATE_REQUESTED);
+    if (kind >= 0 && kind < REQ_COUNT) data_.setState(kind, RequestState::Requested);
 }
 
 void Controller::statusRequest() {
@@ -253,14 +251,14 @@ void Controller::enableAllBillTypes(bool on) {
     if (!started_) return;
     for (int i = 0; i < BILL_TYPES; ++i)
         if (v_.billCredit[i] != 0) setBillEnabled(i, on);
-    data_.setState(REQ_TYPE_ESCR, STATE_REQUESTED);
+    data_.setState(REQ_TYPE_ESCR, RequestState::Requested);
 }
 
 void Controller::enableAllBillsEscrow(bool on) {
     if (!started_) return;
     for (int i = 0; i < BILL_TYPES; ++i)
         if (v_.billCredit[i] != 0) setEscrowEnabled(i, on);
-    data_.setState(REQ_TYPE_ESCR, STATE_REQUESTED);
+    data_.setState(REQ_TYPE_ESCR, RequestState::Requested);
 }
 
 void Controller::setBillEnabled(int type, bool on) {
@@ -291,19 +289,19 @@ bool Controller::interpretStandard(std::uint8_t code) {
     switch (code) {
     case RESP_POLL:
         interpretPoll();
-        data_.setState(REQ_POLL, STATE_IDLE);
+        data_.setState(REQ_POLL, RequestState::Idle);
         return true;
     case RESP_SETUP:
         interpretSetup();
-        data_.setState(REQ_SETUP, STATE_IDLE);
+        data_.setState(REQ_SETUP, RequestState::Idle);
         return true;
     case RESP_IDENT:
         interpretIdentification();
-        data_.setState(REQ_DEVICE_ID, STATE_IDLE);
+        data_.setState(REQ_DEVICE_ID, RequestState::Idle);
         return true;
     case RESP_STACKER:
         interpretStacker();
-        data_.setState(REQ_CASS_INFO, STATE_IDLE);
+        data_.setState(REQ_CASS_INFO, RequestState::Idle);
         return true;
     default:
         return false;
@@ -311,7 +309,7 @@ bool Controller::interpretStandard(std::uint8_t code) {
 }
 
 void Controller::interpretSetup() {
-    const auto& d = data_.record(REQ_SETUP).data;
+    const RecordBytes d = data_.recordData(REQ_SETUP);
     v_.featureLevel = d[0];
     v_.countryCode = static_cast<std::uint16_t>(d[1] << 8 | d[2]);
     v_.scalingFactor = static_cast<std::uint16_t>(d[3] << 8 | d[4]);
@@ -343,7 +341,7 @@ void Controller::showBillRow(int i) {
 }
 
 void Controller::interpretIdentification() {
-    const auto& d = data_.record(REQ_DEVICE_ID).data;
+    const RecordBytes d = data_.recordData(REQ_DEVICE_ID);
     for (int i = 0; i < 3; ++i)
         v_.manufacturer[i] = static_cast<char>(d[i]);
     for (int i = 0; i < 8; ++i)
@@ -355,19 +353,20 @@ void Controller::interpretIdentification() {
 }
 
 void Controller::interpretStacker() {
-    const auto& d = data_.record(REQ_CASS_INFO).data;
+    const RecordBytes d = data_.recordData(REQ_CASS_INFO);
     v_.stackerStatus = static_cast<std::uint16_t>(d[0] << 8 | d[1]);
     if (currentPage_ == Page::Traffic) view_.invalidate(areas::PAGE, false);
 }
 
 void Controller::interpretPoll() {
-    const auto& d = data_.record(REQ_POLL).data;
+    const ShortAnswer answer = data_.shortAnswer();
+    const RecordBytes& d = answer.bytes;
     const bool anything = d[0] != 0;
     if (anything) {
         // The link framed the answer: its status bytes are the ones before the checksum, however
         // their sums run (80 80 00 is two bills). A bare NAK is reported as such. A 00 is no
         // status; it is passed over.
-        const std::size_t length = std::min<std::size_t>(data_.shortAnswerLength, 17);
+        const std::size_t length = std::min<std::size_t>(answer.length, 17);
         const std::size_t statuses = length <= 1 ? 1 : length - 1;
         for (std::size_t i = 0; i < statuses; ++i) {
             if (d[i] != 0) appendEvent(d[i]);
@@ -393,7 +392,7 @@ void Controller::appendEvent(std::uint8_t b) {
     } else {
         v_.lastCredit = 0;
         text = eventText(b, 0);
-        if (b == 0x0B && currentPage_ == Page::VideoTest) data_.setState(REQ_VIDEO, STATE_REQUESTED);
+        if (b == 0x0B && currentPage_ == Page::VideoTest) data_.setState(REQ_VIDEO, RequestState::Requested);
     }
     events_.add(b, text);
     if (observer_) observer_->eventAdded(runClockMs_, b, text);
@@ -402,10 +401,10 @@ void Controller::appendEvent(std::uint8_t b) {
 void Controller::escrowDecision() {
     switch (escrowOption_) {
     case EscrowOption::AutoReturn:
-        data_.setState(REQ_ESCROW_RETURN, STATE_REQUESTED);
+        data_.setState(REQ_ESCROW_RETURN, RequestState::Requested);
         break;
     case EscrowOption::AutoStack:
-        data_.setState(REQ_ESCROW_STACK, STATE_REQUESTED);
+        data_.setState(REQ_ESCROW_STACK, RequestState::Requested);
         break;
     case EscrowOption::Manual:
         if (escrowPromptOpen_) {
@@ -428,7 +427,7 @@ void Controller::onBillListClick() {
         return;
     }
     setBillEnabled(row, v_.billEnabled[row] == 0);
-    data_.setState(REQ_TYPE_ESCR, STATE_REQUESTED);
+    data_.setState(REQ_TYPE_ESCR, RequestState::Requested);
 }
 
 void Controller::onBillListRightClick() {
@@ -439,7 +438,7 @@ void Controller::onBillListRightClick() {
         return;
     }
     setEscrowEnabled(row, v_.escrowEnabled[row] == 0);
-    data_.setState(REQ_TYPE_ESCR, STATE_REQUESTED);
+    data_.setState(REQ_TYPE_ESCR, RequestState::Requested);
 }
 
 void Controller::resetValidatorView() {
@@ -453,23 +452,13 @@ void Controller::resetValidatorView() {
     v_.billMask = 0;
     v_.billEnabled.fill(0);
     v_.escrowEnabled.fill(0);
-    {
-        // The worker may be assembling an answer into these records right now.
-        std::lock_guard<std::mutex> guard(data_.lock);
-        for (RequestKind k : {REQ_SETUP, REQ_POLL, REQ_CASS_INFO}) {
-            RequestRecord& r = data_.record(k);
-            std::fill_n(r.data.begin(), 36, std::uint8_t{0});
-            r.count = 0;
-            r.sum = 0;
-        }
-        data_.record(REQ_SENSORS).count = 0;
-        data_.shortAnswerLength = 0;
-    }
+    // The worker may be assembling an answer into these records right now.
+    data_.resetReception();
     // Every awaited answer is given up as well, so an answer that never comes cannot hold the
     // POLL back for good.
     for (RequestKind k : {REQ_SETUP, REQ_RESET, REQ_ESCROW_STACK, REQ_ESCROW_RETURN, REQ_CASS_INFO,
                           REQ_DEVICE_ID, REQ_SENSORS, REQ_OPTICS, REQ_VIDEO, REQ_STATISTICS})
-        data_.setState(k, STATE_IDLE);
+        data_.setState(k, RequestState::Idle);
 
     v_.featureLevel = 0;
     v_.countryCode = 0;
@@ -480,7 +469,7 @@ void Controller::resetValidatorView() {
     for (int id = ids::FEATURE_LEVEL; id <= ids::PROGRAM_REVISION; ++id)
         view_.setFieldText(id, "0");
 
-    data_.setState(REQ_RESET, STATE_REQUESTED);
+    data_.setState(REQ_RESET, RequestState::Requested);
 }
 
 // --- drawing ------------------------------------------------------------------------------------

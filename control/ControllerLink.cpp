@@ -75,7 +75,7 @@ void Controller::returnEscrowedBill() {
     if (owner_) owner_->cancelWaits();
     if (!waitUntil([&] { return !data_.slotBusy(); }, SLOT_WAIT)) return;
     send(link::REQ_ESCROW_RETURN);
-    if (data_.state(link::REQ_ESCROW_RETURN) == link::STATE_REQUESTED) return; // not placed
+    if (data_.state(link::REQ_ESCROW_RETURN) == link::RequestState::Requested) return; // not placed
     // Sent once the slot is free again; then the validator's acknowledge, before the port is
     // purged and closed.
     if (!waitUntil([&] { return !data_.slotBusy(); }, SLOT_WAIT)) return;
@@ -100,7 +100,7 @@ void Controller::linkLost(link::ComLink& comLink) {
     portOpen_ = false;
     owner_ = nullptr;
     for (int k = 0; k < link::REQ_COUNT; ++k)
-        data_.setState(static_cast<link::RequestKind>(k), link::STATE_IDLE);
+        data_.setState(static_cast<link::RequestKind>(k), link::RequestState::Idle);
     reconnect(); // the next START runs the start-up sequence afresh
     logCountdown_ = 0;
     reconnectAllowed_ = false;

@@ -16,21 +16,21 @@ namespace {
 // 36 bytes 41 ms, optics 345 bytes 395 ms, video test 289 bytes 331 ms, statistics 81 bytes
 // 93 ms.
 constexpr RequestInfo INFO[REQ_COUNT] = {
-    /* REQ_RESET         */ {STATE_IDLE, MODE_SHORT, RESP_POLL, 0x30, 0, 0},
-    /* REQ_TYPE_ESCR     */ {STATE_IDLE, MODE_SHORT, RESP_POLL, 0x34, 0, 0},
-    /* REQ_SETUP         */ {STATE_AWAITING, MODE_SETUP, RESP_SETUP, 0x31, SETUP_LENGTH, 60},
-    /* REQ_ESCROW_STACK  */ {STATE_IDLE, MODE_SHORT, RESP_POLL, 0x35, 0, 0},
-    /* REQ_ESCROW_RETURN */ {STATE_IDLE, MODE_SHORT, RESP_POLL, 0x35, 0, 0},
+    /* REQ_RESET         */ {RequestState::Idle, MODE_SHORT, RESP_POLL, 0x30, 0, 0},
+    /* REQ_TYPE_ESCR     */ {RequestState::Idle, MODE_SHORT, RESP_POLL, 0x34, 0, 0},
+    /* REQ_SETUP         */ {RequestState::Awaiting, MODE_SETUP, RESP_SETUP, 0x31, SETUP_LENGTH, 60},
+    /* REQ_ESCROW_STACK  */ {RequestState::Idle, MODE_SHORT, RESP_POLL, 0x35, 0, 0},
+    /* REQ_ESCROW_RETURN */ {RequestState::Idle, MODE_SHORT, RESP_POLL, 0x35, 0, 0},
     // STACKER is sent once: its 3-byte answer is complete long before the next tick.
-    /* REQ_CASS_INFO     */ {STATE_IDLE, MODE_STACKER, RESP_STACKER, 0x36, STACKER_LENGTH, 0},
-    /* REQ_SENSORS       */ {STATE_AWAITING, MODE_SENSORS, RESP_SENSORS, 0x38, SENSORS_LENGTH, 150},
-    /* REQ_OPTICS        */ {STATE_AWAITING, MODE_OPTICS, RESP_OPTICS, 0x38, OPTICS_LENGTH, 500},
-    /* REQ_VIDEO         */ {STATE_AWAITING, MODE_VIDEO, RESP_VIDEO, 0x38, VIDEO_LENGTH, 440},
-    /* REQ_DEVICE_ID     */ {STATE_AWAITING, MODE_IDENT, RESP_IDENT, 0x37, IDENT_LENGTH, 60},
-    /* REQ_STATISTICS    */ {STATE_AWAITING, MODE_STATS, RESP_STATS, 0x38, STATS_LENGTH, 200},
-    /* REQ_CLEAR_STATS   */ {STATE_IDLE, MODE_SHORT, RESP_POLL, 0x38, 0, 0},
+    /* REQ_CASS_INFO     */ {RequestState::Idle, MODE_STACKER, RESP_STACKER, 0x36, STACKER_LENGTH, 0},
+    /* REQ_SENSORS       */ {RequestState::Awaiting, MODE_SENSORS, RESP_SENSORS, 0x38, SENSORS_LENGTH, 150},
+    /* REQ_OPTICS        */ {RequestState::Awaiting, MODE_OPTICS, RESP_OPTICS, 0x38, OPTICS_LENGTH, 500},
+    /* REQ_VIDEO         */ {RequestState::Awaiting, MODE_VIDEO, RESP_VIDEO, 0x38, VIDEO_LENGTH, 440},
+    /* REQ_DEVICE_ID     */ {RequestState::Awaiting, MODE_IDENT, RESP_IDENT, 0x37, IDENT_LENGTH, 60},
+    /* REQ_STATISTICS    */ {RequestState::Awaiting, MODE_STATS, RESP_STATS, 0x38, STATS_LENGTH, 200},
+    /* REQ_CLEAR_STATS   */ {RequestState::Idle, MODE_SHORT, RESP_POLL, 0x38, 0, 0},
     // POLL leaves its state alone: the link sets it back to idle with the next short answer.
-    /* REQ_POLL          */ {STATE_UNCHANGED, MODE_SHORT, RESP_POLL, 0, 0, 0},
+    /* REQ_POLL          */ {std::nullopt, MODE_SHORT, RESP_POLL, 0, 0, 0},
 };
 
 RequestFrame make(std::initializer_list<std::uint8_t> bytes) {

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace norvex::control {
@@ -31,11 +32,10 @@ inline constexpr std::uint8_t DIAG_VIDEO = 0xE7;
 inline constexpr std::uint8_t DIAG_STATISTICS = 0xDD;
 inline constexpr std::uint8_t DIAG_ERASE_STATISTICS = 0x32;
 
-// POLL's sender leaves the state of REQ_POLL as it is.
-inline constexpr std::uint8_t STATE_UNCHANGED = 0xFF;
-
 struct RequestInfo {
-    std::uint8_t stateAfterSend; // STATE_IDLE: sent once; STATE_AWAITING: repeated until answered
+    // Idle: sent once; Awaiting: repeated until answered; none: POLL's sender leaves the state of
+    // REQ_POLL as it is.
+    std::optional<link::RequestState> stateAfterSend;
     link::ResponseMode response; // what the link assembles after the frame
     std::uint8_t completion;     // the completion code that ends the answer
     std::uint8_t historyCode;    // command history code, 0 for POLL (no entry)
@@ -46,7 +46,7 @@ struct RequestInfo {
 const RequestInfo& requestInfo(link::RequestKind kind);
 
 inline bool isAwaited(link::RequestKind kind) {
-    return requestInfo(kind).stateAfterSend == link::STATE_AWAITING;
+    return requestInfo(kind).stateAfterSend == link::RequestState::Awaiting;
 }
 
 // The awaited kinds in the order in which the POLL step checks their time-outs.

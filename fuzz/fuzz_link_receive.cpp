@@ -20,7 +20,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
 
 using namespace norvex;
@@ -110,19 +109,23 @@ constexpr int COMMANDS[] = {
 }
 
 // What must hold between any two bytes, whatever arrived.
-void checkLink(const LinkData& d, const Completion& c) {
-    if (d.traffic.pos > TRAFFIC_SIZE) broken("traffic position past the buffer", d.traffic.pos);
-    if (d.diagCount >= DIAG_BUFFER_SIZE) broken("diagnostic count past the buffer", d.diagCount);
+void checkLink(LinkData& d, const Completion& c) {
+    LinkData::Reception rx(d);
+    const TrafficBuffer& traffic = rx.traffic();
+    if (traffic.pos > TRAFFIC_SIZE) broken("traffic position past the buffer", traffic.pos);
+    if (rx.diagCount() >= DIAG_BUFFER_SIZE) broken("diagnostic count past the buffer", rx.diagCount());
     for (int k = 0; k < REQ_COUNT; ++k)
-        if (d.req[k].count > RECORD_DATA_SIZE) broken("record count past its data", k);
-    if (d.record(REQ_POLL).count > 16) broken("short answer longer than 16 bytes", d.record(REQ_POLL).count);
-    if (c.complete && c.code == RESP_POLL && (d.shortAnswerLength < 1 || d.shortAnswerLength > 17))
-        broken("short answer length", d.shortAnswerLength);
+        if (rx.record(static_cast<RequestKind>(k)).count > RECORD_DATA_SIZE)
+            broken("record count past its data", k);
+    if (rx.record(REQ_POLL).count > 16)
+        broken("short answer longer than 16 bytes", rx.record(REQ_POLL).count);
+    if (c.complete && c.code == RESP_POLL && (rx.shortAnswerLength() < 1 || rx.shortAnswerLength() > 17))
+        broken("short answer length", rx.shortAnswerLength());
     const auto mode = d.responseMode.load();
     if (mode > MODE_IDLE) broken("response mode", mode);
     if (c.complete) {
         if (mode != MODE_IDLE) broken("mode after a completion", mode);
-        if (c.ack && d.traffic.pos != 0) broken("traffic position after the acknowledge", d.traffic.pos);
+        if (c.ack && traffic.pos != 0) broken("traffic position after the acknowledge", traffic.pos);
         bool known = false;
         for (auto code : CODES)
             known = known || code == c.code;
@@ -150,7 +153,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::array<std::uint8_t, READ_CHUNK> chunk{};
 
     auto sendFrame = [&](const std::uint8_t* bytes, std::size_t n) {
-        std::lock_guard<std::mutex> guard(link.lock);
         assembler.frameSent(bytes, n);
         checkLink(link, {});
     };
@@ -158,27 +160,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // handed to the main window at once.
     auto receive = [&](std::size_t n) {
         Completion done;
-        {
-            std::lock_guard<std::mutex> guard(link.lock);
-            for (std::size_t i = 0; i < n && !done.complete; ++i) {
-                done = assembler.feed(chunk[i]);
-                checkLink(link, done);
-            }
-            if (!done.complete) {
-                done = assembler.endOfRead();
-                checkLink(link, done);
-            }
+        for (std::size_t i = 0; i < n && !done.complete; ++i) {
+            done = assembler.feed(chunk[i]);
+            checkLink(link, done);
+        }
+        if (!done.complete) {
+            done = assembler.endOfRead();
+            checkLink(link, done);
         }
         if (done.complete) core.onLinkNotification(done.code);
     };
     // The line stays quiet after the last read (a timer tick is at least that long).
     auto quiet = [&] {
-        Completion done;
-        {
-            std::lock_guard<std::mutex> guard(link.lock);
-            done = assembler.lineQuiet();
-            checkLink(link, done);
-        }
+        const Completion done = assembler.lineQuiet();
+        checkLink(link, done);
         if (done.complete) core.onLinkNotification(done.code);
     };
 

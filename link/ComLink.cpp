@@ -222,12 +222,7 @@ void ComLink::workerMain() {
             // Nothing came within the window after a checksum match: the answer ended there
             // (before any frame waiting in the slot goes out and abandons it).
             quietUntil = NEVER;
-            Completion done;
-            {
-                std::lock_guard<std::mutex> guard(data_.lock);
-                done = assembler.lineQuiet();
-            }
-            if (!deliver(done)) continue;
+            if (!deliver(assembler.lineQuiet())) continue;
         }
 
         // A frame in the slot waits while bytes are arriving (the rest of an answer, even one
@@ -265,10 +260,7 @@ void ComLink::workerMain() {
                     port.purge();
                     marks.reset();
                 }
-                {
-                    std::lock_guard<std::mutex> guard(data_.lock);
-                    assembler.frameSent(frame.data(), n);
-                }
+                assembler.frameSent(frame.data(), n);
                 if (!assembler.awaitingQuiet()) quietUntil = NEVER;
                 (void)port.write(frame.data(), n); // a failure shows in port.failed() below
                 const auto leftAt = Clock::now();
@@ -326,14 +318,8 @@ void ComLink::workerMain() {
                 for (std::size_t i = 0; i < got; ++i)
                     hand[i] = {chunk[i], false};
             }
-            Completion done;
             std::size_t used = 0; // bytes fed: those after a completing byte are dropped
-            {
-                std::lock_guard<std::mutex> guard(data_.lock);
-                for (; used < n && !done.complete; ++used)
-                    done = assembler.feed(hand[used].value, hand[used].marked);
-                if (!done.complete) done = assembler.endOfRead();
-            }
+            const Completion done = assembler.feedRead(hand.data(), n, used);
             if (recorder) recorder->received(hand.data(), n, used, lastReceived);
             // The quiet window runs from the last byte that arrived, even half an escape.
             quietUntil = NEVER;

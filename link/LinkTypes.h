@@ -27,8 +27,9 @@ enum RequestKind : int {
     REQ_COUNT
 };
 
-// Request states.
-enum : std::uint8_t { STATE_IDLE = 0, STATE_REQUESTED = 1, STATE_AWAITING = 2 };
+// Where a request kind stands: nothing outstanding, its frame waiting to be sent, or its answer
+// awaited (the frame goes out again when the answer takes too long).
+enum class RequestState : std::uint8_t { Idle = 0, Requested = 1, Awaiting = 2 };
 
 // Response kinds (the value of responseMode).
 enum ResponseMode : std::uint8_t {
@@ -84,15 +85,14 @@ inline constexpr std::uint16_t TRAFFIC_EMPTY = 0xFFFF;
 inline constexpr std::size_t TX_SLOT_SIZE = 16;
 
 // One record per request kind. `state` and `elapsedMs` are touched by both threads; the
-// reception fields (`count`, `sum`, `data`) are written by the worker under LinkData::lock and
-// read by the main window while it handles a notification (the worker waits meanwhile) or
-// under the same lock.
+// reception fields (`count`, `sum`, `data`) belong to LinkData's lock: the worker writes them
+// through a LinkData::Reception and the main window copies them out.
 struct RequestRecord {
     std::atomic<std::uint32_t> elapsedMs{0};
     std::uint32_t count = 0;
     std::uint16_t sum = 0;
     std::array<std::uint8_t, RECORD_DATA_SIZE> data{};
-    std::atomic<std::uint8_t> state{STATE_IDLE};
+    std::atomic<RequestState> state{RequestState::Idle};
 };
 
 // Bytes of the current exchange, by position: what was sent above, what was received below.

@@ -120,8 +120,38 @@ ResponseMode ResponseAssembler::modeForFrame(const std::uint8_t* f, std::size_t 
     return MODE_IDLE;
 }
 
-void ResponseAssembler::frameSent(const std::uint8_t* f, std::size_t n) {
-    if (n > 1) d_.traffic.clear();
+void ResponseAssembler::frameSent(const std::uint8_t* frame, std::size_t length) {
+    Reception rx(d_);
+    frameSent(rx, frame, length);
+}
+
+Completion ResponseAssembler::feed(std::uint8_t byte, bool marked) {
+    Reception rx(d_);
+    return feed(rx, byte, marked);
+}
+
+Completion ResponseAssembler::endOfRead() {
+    Reception rx(d_);
+    return endOfRead(rx);
+}
+
+Completion ResponseAssembler::lineQuiet() {
+    Reception rx(d_);
+    return lineQuiet(rx);
+}
+
+Completion ResponseAssembler::feedRead(const LineByte* bytes, std::size_t n, std::size_t& used) {
+    Reception rx(d_);
+    Completion done;
+    for (used = 0; used < n && !done.complete; ++used)
+        done = feed(rx, bytes[used].value, bytes[used].marked);
+    if (!done.complete) done = endOfRead(rx);
+    return done;
+}
+
+void ResponseAssembler::frameSent(Reception& rx, const std::uint8_t* f, std::size_t n) {
+    TrafficBuffer& traffic = rx.traffic();
+    if (n > 1) traffic.clear();
 
     bool changes = false;
     const ResponseMode mode = modeForFrame(f, n, changes);
@@ -130,39 +160,39 @@ void ResponseAssembler::frameSent(const std::uint8_t* f, std::size_t n) {
         case MODE_SHORT:
             // Every frame that expects a short answer starts the record afresh, so that the
             // remains of an unfinished answer cannot join the next one.
-            clearReception(d_.record(REQ_POLL));
+            clearReception(rx.record(REQ_POLL));
             if (f[0] == 0x37) {
-                d_.diagCount = 0;
-                d_.record(REQ_CLEAR_STATS).elapsedMs = 0;
+                rx.diagCount() = 0;
+                rx.record(REQ_CLEAR_STATS).elapsedMs = 0;
             }
             break;
         case MODE_SETUP:
         case MODE_SENSORS:
         case MODE_IDENT: {
-            RequestRecord& r = d_.record(recordKind(mode));
+            RequestRecord& r = rx.record(recordKind(mode));
             r.data.fill(0);
             r.count = 0;
             r.elapsedMs = 0;
             break;
         }
         case MODE_STACKER: {
-            RequestRecord& r = d_.record(REQ_CASS_INFO);
+            RequestRecord& r = rx.record(REQ_CASS_INFO);
             std::fill_n(r.data.begin(), 24, std::uint8_t{0});
             r.count = 0;
             r.elapsedMs = 0;
             break;
         }
         case MODE_OPTICS:
-            d_.diagCount = 0;
-            d_.record(REQ_OPTICS).elapsedMs = 0;
+            rx.diagCount() = 0;
+            rx.record(REQ_OPTICS).elapsedMs = 0;
             break;
         case MODE_VIDEO:
-            d_.diagCount = 0;
-            d_.record(REQ_VIDEO).elapsedMs = 0;
+            rx.diagCount() = 0;
+            rx.record(REQ_VIDEO).elapsedMs = 0;
             break;
         case MODE_STATS:
-            d_.diagCount = 0;
-            d_.record(REQ_STATISTICS).elapsedMs = 0;
+            rx.diagCount() = 0;
+            rx.record(REQ_STATISTICS).elapsedMs = 0;
             break;
         default:
             break;
@@ -178,42 +208,43 @@ void ResponseAssembler::frameSent(const std::uint8_t* f, std::size_t n) {
     }
 
     if (n > 1) {
-        for (std::size_t i = 0; i < n && d_.traffic.pos < TRAFFIC_SIZE; ++i)
-            d_.traffic.sent[d_.traffic.pos++] = f[i];
+        for (std::size_t i = 0; i < n && traffic.pos < TRAFFIC_SIZE; ++i)
+            traffic.sent[traffic.pos++] = f[i];
     }
 }
 
-Completion ResponseAssembler::completeWithAck(std::uint8_t code) {
+Completion ResponseAssembler::completeWithAck(Reception& rx, std::uint8_t code) {
     // queueAck: the acknowledge is marked at the position of the last received byte.
     d_.responseMode = MODE_IDLE;
-    if (d_.traffic.pos > 0) d_.traffic.sent[d_.traffic.pos - 1u] = 0x0000;
-    d_.traffic.pos = 0;
+    TrafficBuffer& traffic = rx.traffic();
+    if (traffic.pos > 0) traffic.sent[traffic.pos - 1u] = 0x0000;
+    traffic.pos = 0;
     answerEnded();
     return {true, true, code};
 }
 
-Completion ResponseAssembler::completeShort(bool ack, std::uint8_t length) {
-    RequestRecord& r = d_.record(REQ_POLL);
+Completion ResponseAssembler::completeShort(Reception& rx, bool ack, std::uint8_t length) {
+    RequestRecord& r = rx.record(REQ_POLL);
     r.count = 0;
     r.sum = 0;
-    r.state = STATE_IDLE;
-    d_.shortAnswerLength = length;
+    r.state = RequestState::Idle;
+    rx.shortAnswerLength() = length;
     pending_ = false;
-    if (ack) return completeWithAck(RESP_POLL);
+    if (ack) return completeWithAck(rx, RESP_POLL);
     d_.responseMode = MODE_IDLE;
     answerEnded();
     return {true, false, RESP_POLL};
 }
 
-Completion ResponseAssembler::feedShort(std::uint8_t b, bool marked) {
-    RequestRecord& r = d_.record(REQ_POLL);
+Completion ResponseAssembler::feedShort(Reception& rx, std::uint8_t b, bool marked) {
+    RequestRecord& r = rx.record(REQ_POLL);
     if (overrun_) return {};
     if (pending_) {
         // A byte followed the one that matched the running sum: that one was a status byte.
         // (Unless the record was cleared under the answer, by RESET in the menu: then what follows
         // is assembled afresh.)
         pending_ = false;
-        if (pendingIntact()) {
+        if (pendingIntact(rx)) {
             if (pendingLast_) {
                 // ... but it was the 17th: there is no answer here (noise, or two answers run
                 // together), and nothing is acknowledged; the validator repeats unacknowledged data.
@@ -244,7 +275,7 @@ Completion ResponseAssembler::feedShort(std::uint8_t b, bool marked) {
     ++r.count;
     if (r.count == 1 && (b == 0x00 || b == 0xFF)) {
         // A bare ACK or NAK: complete without acknowledging.
-        return completeShort(false, 1);
+        return completeShort(rx, false, 1);
     }
     if (r.count > 1 && checksum) {
         pending_ = true;
@@ -257,28 +288,28 @@ Completion ResponseAssembler::feedShort(std::uint8_t b, bool marked) {
     return {};
 }
 
-bool ResponseAssembler::pendingIntact() const {
-    const std::uint32_t count = d_.record(REQ_POLL).count;
+bool ResponseAssembler::pendingIntact(Reception& rx) const {
+    const std::uint32_t count = rx.record(REQ_POLL).count;
     return pendingLast_ ? count == SHORT_STATUS_MAX : count >= 2;
 }
 
-std::uint8_t ResponseAssembler::pendingLength() const {
+std::uint8_t ResponseAssembler::pendingLength(Reception& rx) const {
     return pendingLast_ ? static_cast<std::uint8_t>(SHORT_STATUS_MAX + 1)
-                        : static_cast<std::uint8_t>(d_.record(REQ_POLL).count);
+                        : static_cast<std::uint8_t>(rx.record(REQ_POLL).count);
 }
 
-Completion ResponseAssembler::endOfRead() {
+Completion ResponseAssembler::endOfRead(Reception& rx) {
     if (!pending_ || !pendingByMark_) return {};
-    if (d_.responseMode.load() != MODE_SHORT || !pendingIntact()) {
+    if (d_.responseMode.load() != MODE_SHORT || !pendingIntact(rx)) {
         pending_ = false;
         return {};
     }
-    return completeShort(true, pendingLength());
+    return completeShort(rx, true, pendingLength(rx));
 }
 
-Completion ResponseAssembler::lineQuiet() {
+Completion ResponseAssembler::lineQuiet(Reception& rx) {
     if (!pending_) return {};
-    if (d_.responseMode.load() != MODE_SHORT || !pendingIntact()) {
+    if (d_.responseMode.load() != MODE_SHORT || !pendingIntact(rx)) {
         // Abandoned, or its record cleared under it: nothing to acknowledge, the validator
         // repeats the data.
         pending_ = false;
@@ -292,7 +323,7 @@ Completion ResponseAssembler::lineQuiet() {
         contradicted();
         return {};
     }
-    return completeShort(true, pendingLength());
+    return completeShort(rx, true, pendingLength(rx));
 }
 
 void ResponseAssembler::markEvidence(bool marked) {
@@ -318,29 +349,31 @@ void ResponseAssembler::contradicted() {
     if (marksSeen_) framing_ = Framing::MarksUnreliable;
 }
 
-Completion ResponseAssembler::feed(std::uint8_t b, bool marked) {
-    if (d_.traffic.pos < TRAFFIC_SIZE) d_.traffic.received[d_.traffic.pos++] = b;
+Completion ResponseAssembler::feed(Reception& rx, std::uint8_t b, bool marked) {
+    TrafficBuffer& traffic = rx.traffic();
+    if (traffic.pos < TRAFFIC_SIZE) traffic.received[traffic.pos++] = b;
 
     const auto mode = static_cast<ResponseMode>(d_.responseMode.load());
     if (mode == MODE_IDLE) return {};
     markEvidence(marked);
-    if (mode == MODE_SHORT) return feedShort(b, marked);
+    if (mode == MODE_SHORT) return feedShort(rx, b, marked);
 
     const std::size_t length = fixedLength(mode);
     const RequestKind kind = recordKind(mode);
     if (kind != REQ_COUNT) {
-        RequestRecord& r = d_.record(kind);
+        RequestRecord& r = rx.record(kind);
         if (r.count < RECORD_DATA_SIZE) r.data[r.count] = b;
         if (++r.count >= length) {
             r.count = 0;
-            return completeWithAck(completionCode(mode));
+            return completeWithAck(rx, completionCode(mode));
         }
         return {};
     }
-    if (d_.diagCount < DIAG_BUFFER_SIZE) d_.diag[d_.diagCount] = b;
-    if (++d_.diagCount >= length) {
-        d_.diagCount = 0;
-        return completeWithAck(completionCode(mode));
+    std::uint16_t& diagCount = rx.diagCount();
+    if (diagCount < DIAG_BUFFER_SIZE) rx.diag()[diagCount] = b;
+    if (++diagCount >= length) {
+        diagCount = 0;
+        return completeWithAck(rx, completionCode(mode));
     }
     return {};
 }

@@ -1,7 +1,8 @@
 #pragma once
 // How the link worker turns the bytes on the line into responses: which kind of answer a frame
-// asks for, where its bytes go, and when it is complete. Pure bookkeeping on LinkData; the
-// caller holds LinkData::lock, does the port I/O and keeps the time.
+// asks for, where its bytes go, and when it is complete. Pure bookkeeping on LinkData; each step
+// takes LinkData's lock itself (through a LinkData::Reception), so the caller holds none. The
+// caller does the port I/O and keeps the time.
 //
 // Short answers (to RESET, POLL, BILL TYPE, ESCROW and erase) end on their checksum. A byte that
 // equals the running sum may still be a status byte, so it ends the answer only when nothing
@@ -12,6 +13,7 @@
 // status bytes and their checksum).
 
 #include "LinkData.h"
+#include "MarkedInput.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -40,6 +42,11 @@ public:
     // Every byte of one read has been fed: an unmarked checksum on a port whose marks are
     // trusted ends its answer now.
     Completion endOfRead();
+
+    // The worker's receive step for one read: feeds `bytes` until one completes an answer, and
+    // ends the read (endOfRead) when none did, all under one taking of the lock. `used` is set
+    // to the number of bytes fed; those after a completing byte are not.
+    Completion feedRead(const LineByte* bytes, std::size_t n, std::size_t& used);
     // The last byte fed equals the running sum of a short answer and may be its checksum: the
     // answer ends with it if the line stays quiet (lineQuiet), and goes on if another byte comes.
     bool awaitingQuiet() const { return pending_; }
@@ -56,11 +63,18 @@ public:
     static ResponseMode modeForFrame(const std::uint8_t* frame, std::size_t length, bool& changes);
 
 private:
-    Completion completeWithAck(std::uint8_t code);
-    Completion completeShort(bool ack, std::uint8_t length);
-    Completion feedShort(std::uint8_t byte, bool marked);
-    bool pendingIntact() const; // the record still holds the answer the pending byte ends
-    std::uint8_t pendingLength() const;
+    using Reception = LinkData::Reception;
+    // The steps above with the lock held.
+    void frameSent(Reception& rx, const std::uint8_t* frame, std::size_t length);
+    Completion feed(Reception& rx, std::uint8_t byte, bool marked);
+    Completion endOfRead(Reception& rx);
+    Completion lineQuiet(Reception& rx);
+    Completion completeWithAck(Reception& rx, std::uint8_t code);
+    Completion completeShort(Reception& rx, bool ack, std::uint8_t length);
+    Completion feedShort(Reception& rx, std::uint8_t byte, bool marked);
+    // The record still holds the answer the pending byte ends.
+    bool pendingIntact(Reception& rx) const;
+    std::uint8_t pendingLength(Reception& rx) const;
     // What the marks say about the port: a byte arrived within an answer (before it is used) and
     // the answer ended on the last byte fed.
     void markEvidence(bool marked);

@@ -77,9 +77,9 @@ public:
     bool notify(std::uint8_t code) override {
         if (code == RESP_POLL) {
             std::lock_guard<std::mutex> lk(m);
-            const auto& r = d_.record(REQ_POLL).data;
-            if (!expected.empty() && (d_.shortAnswerLength != expected.size() ||
-                                      !std::equal(expected.begin(), expected.end(), r.begin())))
+            const ShortAnswer answer = d_.shortAnswer();
+            if (!expected.empty() && (answer.length != expected.size() ||
+                                      !std::equal(expected.begin(), expected.end(), answer.bytes.begin())))
                 ++wrong;
         }
         if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));

@@ -26,8 +26,8 @@ protected:
     Bytes transmit() {
         std::array<std::uint8_t, link::TX_SLOT_SIZE> out{};
         const Bytes f(out.begin(), out.begin() + static_cast<long>(data.take(out)));
-        if (f == SETUP) data.record(link::REQ_SETUP).elapsedMs = 0;
-        if (f.size() == 8 && f[6] == 0xE8) data.record(link::REQ_OPTICS).elapsedMs = 0;
+        if (f == SETUP) data.reception().record(link::REQ_SETUP).elapsedMs = 0;
+        if (f.size() == 8 && f[6] == 0xE8) data.reception().record(link::REQ_OPTICS).elapsedMs = 0;
         data.release();
         return f;
     }
@@ -36,14 +36,17 @@ protected:
         return transmit();
     }
     void answer(link::RequestKind kind, std::uint8_t code, const Bytes& bytes) {
-        auto& r = data.record(kind);
-        r.data.fill(0);
-        std::copy(bytes.begin(), bytes.end(), r.data.begin());
+        {
+            auto rx = data.reception();
+            auto& r = rx.record(kind);
+            r.data.fill(0);
+            std::copy(bytes.begin(), bytes.end(), r.data.begin());
+        }
         ASSERT_TRUE(ctl.interpretStandard(code));
     }
     // A short answer as the link framed it: its status bytes and checksum, or a bare ACK or NAK.
     void answerPoll(const Bytes& bytes) {
-        data.shortAnswerLength = static_cast<std::uint8_t>(bytes.size());
+        data.reception().shortAnswerLength() = static_cast<std::uint8_t>(bytes.size());
         answer(link::REQ_POLL, link::RESP_POLL, bytes);
     }
     // Feature level 1, country 1234h, scaling 5, 2 decimals, capacity 300, then the credits.

@@ -49,10 +49,10 @@ TEST_F(Interpretation, StatusBytesEndAtTheChecksumAndScroll) {
     EXPECT_EQ(events().texts[1], "possible credited bill removal");
     EXPECT_EQ(events().texts[2], "disabled bill attempts: 5");
     EXPECT_EQ(events().texts[3], "unknown status");
-    EXPECT_EQ(data.state(REQ_VIDEO), STATE_IDLE); // 0B fetches the video test on its page only
+    EXPECT_EQ(data.state(REQ_VIDEO), RequestState::Idle); // 0B fetches the video test on its page only
     ctl.setCurrentPage(Page::VideoTest);
     answerPoll({0x0B, 0x0B});
-    EXPECT_EQ(data.state(REQ_VIDEO), STATE_REQUESTED);
+    EXPECT_EQ(data.state(REQ_VIDEO), RequestState::Requested);
 }
 
 TEST_F(Interpretation, EveryByteBeforeTheChecksumIsAnEventWhateverTheSumsSoFar) {
@@ -109,18 +109,18 @@ TEST_F(Interpretation, EscrowedBillUnderEachOption) {
     EXPECT_EQ(view.opened[Modeless::EscrowPrompt], 1);
     EXPECT_EQ(view.activated[Modeless::EscrowPrompt], 1);
     ctl.escrowAnswered(true);
-    EXPECT_EQ(data.state(REQ_ESCROW_STACK), STATE_REQUESTED);
+    EXPECT_EQ(data.state(REQ_ESCROW_STACK), RequestState::Requested);
     answerPoll({0xB5, 0xB5}); // routing 3 takes the decision too
     EXPECT_EQ(events().texts[3], "bill not used 5.00");
     EXPECT_EQ(view.opened[Modeless::EscrowPrompt], 2);
 
-    data.setState(REQ_ESCROW_STACK, STATE_IDLE);
+    data.setState(REQ_ESCROW_STACK, RequestState::Idle);
     ctl.setEscrowOption(control::EscrowOption::AutoReturn);
     answerPoll({0x90, 0x90});
-    EXPECT_EQ(data.state(REQ_ESCROW_RETURN), STATE_REQUESTED);
+    EXPECT_EQ(data.state(REQ_ESCROW_RETURN), RequestState::Requested);
     ctl.setEscrowOption(control::EscrowOption::AutoStack);
     answerPoll({0x90, 0x90});
-    EXPECT_EQ(data.state(REQ_ESCROW_STACK), STATE_REQUESTED);
+    EXPECT_EQ(data.state(REQ_ESCROW_STACK), RequestState::Requested);
     EXPECT_EQ(view.opened[Modeless::EscrowPrompt], 2);
 }
 
@@ -169,7 +169,7 @@ TEST_F(Interpretation, ClicksToggleTypeAndEscrow) {
     ctl.onBillListClick();
     ctl.onBillListRightClick();
     EXPECT_EQ(ctl.validator().billMask, 0x00020002u);
-    EXPECT_EQ(data.state(REQ_TYPE_ESCR), STATE_REQUESTED);
+    EXPECT_EQ(data.state(REQ_TYPE_ESCR), RequestState::Requested);
     ctl.onBillListClick();
     EXPECT_FALSE(view.boxes[1]);
     EXPECT_EQ(ctl.validator().billMask, 0x00000002u);
@@ -183,13 +183,13 @@ TEST_F(ControlHarness, ClicksBeforeStartOnlyShowMessages) {
     ASSERT_EQ(view.messages.size(), 2u);
     EXPECT_EQ(view.messages[0].text, "No connection");
     EXPECT_EQ(view.messages[1].text, "Selected Bill Not Enabled");
-    EXPECT_EQ(data.state(REQ_RESET), STATE_IDLE);
+    EXPECT_EQ(data.state(REQ_RESET), RequestState::Idle);
 }
 
 TEST_F(Interpretation, ResetClearsTheViewButKeepsCountsHistoriesAndCredit) {
     ctl.enableAllBillTypes(true);
     answerPoll({0x86, 0x86});
-    data.record(REQ_POLL).count = 3;
+    data.reception().record(REQ_POLL).count = 3;
     ctl.resetValidatorView();
     EXPECT_EQ(view.fields[ids::COUNTRY_CODE], "0");
     EXPECT_EQ(view.cells[6][0], " Type 06  ___");
@@ -197,8 +197,8 @@ TEST_F(Interpretation, ResetClearsTheViewButKeepsCountsHistoriesAndCredit) {
     EXPECT_EQ(view.cells[6][3], "001"); // counts, credit and histories stay
     EXPECT_EQ(digits(), (std::vector<int>{0, 0, 2, 5}));
     EXPECT_EQ(events().size(), 1);
-    EXPECT_EQ(data.record(REQ_POLL).count, 0u);
-    EXPECT_EQ(data.state(REQ_RESET), STATE_REQUESTED);
+    EXPECT_EQ(data.reception().record(REQ_POLL).count, 0u);
+    EXPECT_EQ(data.state(REQ_RESET), RequestState::Requested);
 }
 
 TEST_F(Interpretation, HistoriesAreDrawnInTheirFrames) {

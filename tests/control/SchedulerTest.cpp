@@ -88,7 +88,7 @@ TEST_P(OpticsWait, RecordHasTimeToArrive) {
     ctl.request(REQ_OPTICS);
     tick();
     unsigned waitedMs = 0;
-    while (data.state(REQ_OPTICS) == STATE_AWAITING && waitedMs < 5000) {
+    while (data.state(REQ_OPTICS) == RequestState::Awaiting && waitedMs < 5000) {
         EXPECT_EQ(tick(), Bytes{}); // no POLL while it is awaited
         waitedMs += GetParam();
     }
@@ -106,7 +106,7 @@ TEST_F(Scheduler, LogSequenceFetchesStatisticsSensorsAndOptics) {
         const Bytes f = tick();
         if (f.size() == 8) got.push_back({static_cast<std::uint8_t>(t), f[6]});
         for (RequestKind k : {REQ_STATISTICS, REQ_SENSORS, REQ_OPTICS})
-            data.setState(k, STATE_IDLE); // answered
+            data.setState(k, RequestState::Idle); // answered
     }
     EXPECT_EQ(got, (std::vector<Bytes>{{6, 0xDD}, {14, 0xE9}, {21, 0xE8}}));
 }
@@ -162,7 +162,7 @@ TEST_F(Scheduler, FrameWaitingInTheSlotDoesNotTimeOut) {
     ctl.tick(); // statistics frame placed in the slot; the worker holds it for 400 ms
     for (int t = 0; t < 20; ++t)
         ctl.tick();
-    EXPECT_EQ(data.state(REQ_STATISTICS), STATE_AWAITING);
+    EXPECT_EQ(data.state(REQ_STATISTICS), RequestState::Awaiting);
     EXPECT_EQ(transmit()[6], 0xDD);
     EXPECT_EQ(tick(), Bytes{}); // awaited: no POLL, and no second request
 }

@@ -53,7 +53,7 @@ TEST(Start, FramesAndAnswersGoThroughTheWorkerUntilShutdown) {
     port->failOpen = true;
     EXPECT_FALSE(ctl.start(link, window));
     EXPECT_EQ(view.lastMessage()->text.substr(0, view.lastMessage()->text.find('\n')), "No Connection");
-    EXPECT_FALSE(ctl.started() || view.timerRunning || data.state(REQ_RESET));
+    EXPECT_FALSE(ctl.started() || view.timerRunning || data.state(REQ_RESET) != RequestState::Idle);
     port->failOpen = false; // START can be pressed again
     ASSERT_TRUE(ctl.start(link, window));
     EXPECT_EQ(tickAndSend(), (Bytes{0x30, 0x30}));

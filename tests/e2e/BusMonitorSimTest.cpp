@@ -71,6 +71,7 @@ TEST_F(CoreWithSim, TypedFramesGoOutWhenTheLinkIsIdleAndAreRefusedOtherwise) {
     // An awaited request holds typed frames back.
     core->onCommand(cmd::STATISTICS_REQUEST);
     EXPECT_EQ(core->sendTypedFrame("33"), "a request is waiting to be sent");
-    ASSERT_TRUE(loop->runUntil([&] { return core->linkData().state(REQ_STATISTICS) == STATE_AWAITING; }, 2s));
+    ASSERT_TRUE(
+        loop->runUntil([&] { return core->linkData().state(REQ_STATISTICS) == RequestState::Awaiting; }, 2s));
     EXPECT_EQ(core->sendTypedFrame("33"), "an awaited request is in progress (DIAGNOSTICS req.)");
 }

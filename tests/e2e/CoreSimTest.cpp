@@ -120,7 +120,7 @@ TEST_F(CoreWithSim, EachDiagnosticsRecordArrivesOnItsFirstRequestAtTwentyMillise
     ASSERT_TRUE(loop->runUntil(
         [&] {
             for (RequestKind k : {REQ_STATISTICS, REQ_SENSORS, REQ_OPTICS, REQ_VIDEO})
-                if (d.state(k) != STATE_IDLE) return false;
+                if (d.state(k) != RequestState::Idle) return false;
             return true;
         },
         10s));

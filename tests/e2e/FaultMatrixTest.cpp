@@ -65,7 +65,8 @@ TEST_F(CoreWithSim, WrongChecksumsAndSlowAnswersLoseNoEvent) {
     // A record whose bytes come one at a time, 3 ms apart: still complete, asked for once.
     ASSERT_EQ(sim->command("fail sensors slow gap=3"), "ok");
     core->onCommand(cmd::SENSORS_REQUEST);
-    ASSERT_TRUE(loop->runUntil([&] { return core->linkData().state(REQ_SENSORS) == STATE_IDLE; }, 5s));
+    ASSERT_TRUE(
+        loop->runUntil([&] { return core->linkData().state(REQ_SENSORS) == RequestState::Idle; }, 5s));
     EXPECT_EQ(framesOf(log, "37 FF 56 4E 54 00 E9 17"), 1u);
     EXPECT_EQ(core->sensors().sensor[2].gain, 0x0123);
 }
@@ -76,7 +77,8 @@ TEST_F(CoreWithSim, SplitAnswersAndTrailingGarbageAreAbsorbed) {
     core->controller().setEscrowOption(control::EscrowOption::AutoStack);
     ASSERT_EQ(sim->command("fail stats split parts=4 gap=4"), "ok");
     core->onCommand(cmd::STATISTICS_REQUEST);
-    ASSERT_TRUE(loop->runUntil([&] { return core->linkData().state(REQ_STATISTICS) == STATE_IDLE; }, 5s));
+    ASSERT_TRUE(
+        loop->runUntil([&] { return core->linkData().state(REQ_STATISTICS) == RequestState::Idle; }, 5s));
     EXPECT_EQ(core->statistics().billsAccepted[0], 0x0102);
 
     ASSERT_EQ(sim->command("fail poll garbage 3 n=6 at=after"), "ok");

@@ -53,7 +53,8 @@ TEST_F(CoreWithSim, DataFileHoldsEveryAnswerOfTwoBytesOrMoreInOrder) {
         ASSERT_EQ(sim->command(c), "ok");
     ASSERT_TRUE(loop->runUntil([&] { return eventsWithCode(0x83) == 1; }, 5s));
     core->onCommand(cmd::STATISTICS_REQUEST);
-    ASSERT_TRUE(loop->runUntil([&] { return core->linkData().state(REQ_STATISTICS) == STATE_IDLE; }, 5s));
+    ASSERT_TRUE(
+        loop->runUntil([&] { return core->linkData().state(REQ_STATISTICS) == RequestState::Idle; }, 5s));
     loop->runFor(100ms);
     core->onDestroy();
     core.reset();
@@ -116,9 +117,9 @@ TEST_F(CoreWithSim, LogFileSequenceRefreshesTheRecordsAndTheReportHoldsThem) {
     ASSERT_TRUE(loop->runUntil(
         [&] {
             return core->controller().logCountdown() == 0 &&
-                   core->linkData().state(REQ_OPTICS) == STATE_IDLE &&
-                   core->linkData().state(REQ_SENSORS) == STATE_IDLE &&
-                   core->linkData().state(REQ_STATISTICS) == STATE_IDLE;
+                   core->linkData().state(REQ_OPTICS) == RequestState::Idle &&
+                   core->linkData().state(REQ_SENSORS) == RequestState::Idle &&
+                   core->linkData().state(REQ_STATISTICS) == RequestState::Idle;
         },
         10s));
     // Statistics, then sensors, then main optics went out, each once.
@@ -158,7 +159,7 @@ TEST_F(CoreWithSim, RejectedCouponOnTheVideoTestPageFetchesTheVideoRecord) {
     ASSERT_TRUE(loop->runUntil(
         [&] {
             return !test::logLines(log, {"\"frame\":\"37 FF 56 4E 54 00 E7"}).empty() &&
-                   core->linkData().state(REQ_VIDEO) == STATE_IDLE;
+                   core->linkData().state(REQ_VIDEO) == RequestState::Idle;
         },
         5s));
     bool anyLevel = false;

@@ -83,7 +83,7 @@ TEST_F(CoreWithSim, SecondRequestOfEachAwaitedKindIsSentOnceAndAnsweredOnce) {
         for (const Kind& k : kinds) {
             const std::size_t before = framesOf(log, k.frame);
             core->onCommand(k.command);
-            ASSERT_TRUE(loop->runUntil([&] { return d.state(k.kind) == STATE_IDLE; }, 5s)) << k.frame;
+            ASSERT_TRUE(loop->runUntil([&] { return d.state(k.kind) == RequestState::Idle; }, 5s)) << k.frame;
             loop->runFor(100ms); // a repeat would go out within a few ticks
             EXPECT_EQ(framesOf(log, k.frame), before + 1) << k.frame << " in round " << round;
         }

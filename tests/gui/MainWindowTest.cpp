@@ -278,8 +278,8 @@ TEST_F(MainWindowTest, EscrowedBillUnderManualOpensOnePromptAndAcceptAsksToStack
 
     QTest::keyClick(prompt, Qt::Key_Return);
     settle();
-    EXPECT_EQ(data.state(link::REQ_ESCROW_STACK), link::STATE_REQUESTED);
-    EXPECT_EQ(data.state(link::REQ_ESCROW_RETURN), link::STATE_IDLE);
+    EXPECT_EQ(data.state(link::REQ_ESCROW_STACK), link::RequestState::Requested);
+    EXPECT_EQ(data.state(link::REQ_ESCROW_RETURN), link::RequestState::Idle);
     EXPECT_EQ(w.modeless(Modeless::EscrowPrompt), nullptr);
     EXPECT_FALSE(w.core().controller().escrowPromptOpen());
     EXPECT_TRUE(w.findChildren<qt::EscrowPrompt*>().empty());
@@ -290,7 +290,7 @@ TEST_F(MainWindowTest, EscrowedBillUnderManualOpensOnePromptAndAcceptAsksToStack
     ASSERT_NE(prompt, nullptr);
     prompt->close();
     settle();
-    EXPECT_EQ(data.state(link::REQ_ESCROW_RETURN), link::STATE_REQUESTED);
+    EXPECT_EQ(data.state(link::REQ_ESCROW_RETURN), link::RequestState::Requested);
     EXPECT_EQ(w.modeless(Modeless::EscrowPrompt), nullptr);
 }
 
@@ -629,7 +629,8 @@ TEST_F(MainWindowTest, AMessageBoxLeavesTheEscrowPromptUsable) {
         EXPECT_FALSE(w.isShutDown());
         ASSERT_FALSE(accept.isNull());
         click(accept);
-        EXPECT_EQ(data.state(link::REQ_ESCROW_STACK), link::STATE_REQUESTED) << "ACCEPT while the box is up";
+        EXPECT_EQ(data.state(link::REQ_ESCROW_STACK), link::RequestState::Requested)
+            << "ACCEPT while the box is up";
         EXPECT_EQ(w.modeless(Modeless::EscrowPrompt), nullptr);
         box->button(QMessageBox::Ok)->click();
     });

@@ -33,7 +33,7 @@ public:
         std::lock_guard<std::mutex> lk(m);
         codes.push_back(code);
         if (code == RESP_SETUP) {
-            const auto& r = data->record(REQ_SETUP).data;
+            const RecordBytes r = data->recordData(REQ_SETUP);
             setups.emplace_back(r.begin(), r.begin() + 28);
         }
         cv.notify_all();
@@ -131,8 +131,9 @@ TEST(LinkOverPty, ChecksumFfThatTheLineDisciplineDoublesIsTakenOnce) {
     rig.peer.paced({0xF5, 0x0A, 0xFF});
     EXPECT_EQ(rig.peer.read(1), Bytes{0x00});
     ASSERT_TRUE(rig.window.wait(1));
-    EXPECT_EQ(rig.data.shortAnswerLength, 3);
-    EXPECT_EQ(rig.data.record(REQ_POLL).data[2], 0xFF);
+    const ShortAnswer answer = rig.data.shortAnswer();
+    EXPECT_EQ(answer.length, 3);
+    EXPECT_EQ(answer.bytes[2], 0xFF);
     EXPECT_EQ(rig.link.framing(), Framing::QuietLine); // a pseudo-terminal never marks
 }
 
@@ -158,9 +159,10 @@ TEST(LinkOverPty, AnswersInTheMarkedFormAreFramedByTheirModeBits) {
     }
     ASSERT_TRUE(rig.window.wait(3));
     EXPECT_EQ(rig.window.codes.size(), 3u);
-    EXPECT_EQ(rig.data.shortAnswerLength, 3);
-    EXPECT_EQ(rig.data.record(REQ_POLL).data[1], 0x0A);
-    EXPECT_EQ(rig.data.record(REQ_POLL).data[2], 0xFF);
+    const ShortAnswer answer = rig.data.shortAnswer();
+    EXPECT_EQ(answer.length, 3);
+    EXPECT_EQ(answer.bytes[1], 0x0A);
+    EXPECT_EQ(answer.bytes[2], 0xFF);
     EXPECT_EQ(rig.link.framing(), Framing::ModeBit);
 }
 

@@ -35,8 +35,8 @@ public:
             std::lock_guard<std::mutex> lk(m);
             codes.push_back(code);
             if (code == RESP_POLL) {
-                const auto& r = d_.record(REQ_POLL);
-                pollData.emplace_back(r.data.begin(), r.data.begin() + 4);
+                const RecordBytes r = d_.recordData(REQ_POLL);
+                pollData.emplace_back(r.begin(), r.begin() + 4);
             }
             cv.notify_all();
         }
@@ -137,7 +137,7 @@ TEST(LinkWorker, ChecksumMatchIsAcknowledgedOnlyOnceTheLineStaysQuiet) {
     ASSERT_TRUE(rig.notifier.waitCodes(1));
     ASSERT_TRUE(rig.port->waitWrites(2));
     EXPECT_EQ(rig.notifier.pollData.at(0), (Bytes{0x80, 0x80, 0x00, 0x00}));
-    EXPECT_EQ(rig.data.shortAnswerLength, 3);
+    EXPECT_EQ(rig.data.shortAnswer().length, 3);
     std::lock_guard<std::mutex> lk(rig.port->m);
     EXPECT_EQ(rig.port->writes[1], (Bytes{0x00}));
     EXPECT_GE(rig.port->writeTimes[1] - fed, std::chrono::milliseconds(3));
@@ -158,10 +158,10 @@ TEST(LinkWorker, MarkedPortIsUnescapedAndFramedByItsModeBitsOnceTheyAgree) {
     ASSERT_TRUE(rig.port->waitWrites(2));
     EXPECT_EQ(rig.notifier.pollData.at(0), (Bytes{0xF5, 0x0A, 0xFF, 0x00}));
     {
-        std::lock_guard<std::mutex> lk(rig.data.lock);
-        EXPECT_EQ(rig.data.traffic.received[2], 0xF5); // the traffic sees the bytes on the wire
-        EXPECT_EQ(rig.data.traffic.received[4], 0xFF);
-        EXPECT_EQ(rig.data.traffic.received[5], TRAFFIC_EMPTY);
+        const TrafficBuffer traffic = rig.data.trafficSnapshot();
+        EXPECT_EQ(traffic.received[2], 0xF5); // the traffic sees the bytes on the wire
+        EXPECT_EQ(traffic.received[4], 0xFF);
+        EXPECT_EQ(traffic.received[5], TRAFFIC_EMPTY);
     }
     EXPECT_EQ(rig.link.framing(), Framing::ModeBit);
 
@@ -268,8 +268,9 @@ TEST(LinkWorker, NewFramePurgesAnAbandonedAnswer) {
     ASSERT_TRUE(rig.port->waitWrites(2));
     rig.port->feed(Bytes(28, 0x33));
     ASSERT_TRUE(rig.notifier.waitCodes(1));
-    EXPECT_EQ(rig.data.record(REQ_SETUP).data[0], 0x33);
-    EXPECT_EQ(rig.data.record(REQ_SETUP).data[27], 0x33);
+    const RecordBytes setup = rig.data.recordData(REQ_SETUP);
+    EXPECT_EQ(setup[0], 0x33);
+    EXPECT_EQ(setup[27], 0x33);
     rig.link.closePort();
 }
 

@@ -42,9 +42,10 @@ struct Exchange {
         return c.complete ? c : a.endOfRead();
     }
     Bytes pollData(std::size_t n) const {
-        const auto& d = data.record(REQ_POLL).data;
+        const RecordBytes d = data.recordData(REQ_POLL);
         return Bytes(d.begin(), d.begin() + static_cast<long>(n));
     }
+    std::uint32_t count(RequestKind k) { return data.reception().record(k).count; }
 };
 
 Bytes withChecksum(Bytes b) {
@@ -71,14 +72,14 @@ TEST(ShortAnswers, BareAckOrNakCompletesAtOnceWithoutAcknowledge) {
         EXPECT_TRUE(c.complete);
         EXPECT_FALSE(c.ack);
         EXPECT_EQ(c.code, RESP_POLL);
-        EXPECT_EQ(x.data.record(REQ_POLL).data[0], b);
+        EXPECT_EQ(x.data.recordData(REQ_POLL)[0], b);
         EXPECT_EQ(x.data.responseMode.load(), MODE_IDLE);
     }
 }
 
 TEST(ShortAnswers, ChecksumMatchEndsTheAnswerOnlyWhenTheLineStaysQuiet) {
     Exchange x;
-    x.data.setState(REQ_POLL, STATE_REQUESTED);
+    x.data.setState(REQ_POLL, RequestState::Requested);
     x.send(POLL);
     // 03 03: the second byte equals the sum so far, but the line has not fallen quiet yet.
     EXPECT_FALSE(x.receive({0x03, 0x03}).complete);
@@ -90,8 +91,8 @@ TEST(ShortAnswers, ChecksumMatchEndsTheAnswerOnlyWhenTheLineStaysQuiet) {
     EXPECT_TRUE(c.ack);
     EXPECT_EQ(c.code, RESP_POLL);
     EXPECT_EQ(x.pollData(4), (Bytes{0x03, 0x03, 0x06, 0x00}));
-    EXPECT_EQ(x.data.shortAnswerLength, 3);
-    EXPECT_EQ(x.data.state(REQ_POLL), STATE_IDLE);
+    EXPECT_EQ(x.data.shortAnswer().length, 3);
+    EXPECT_EQ(x.data.state(REQ_POLL), RequestState::Idle);
     EXPECT_EQ(x.data.responseMode.load(), MODE_IDLE);
     EXPECT_FALSE(x.a.lineQuiet().complete); // once
 
@@ -113,7 +114,7 @@ TEST(ShortAnswers, AnswersWhosePartialSumsMatchAStatusByteAreDeliveredWhole) {
         EXPECT_TRUE(c.complete && c.ack) << int(answer[0]);
         EXPECT_EQ(used, 3u);
         EXPECT_EQ(x.pollData(3), answer);
-        EXPECT_EQ(x.data.shortAnswerLength, 3);
+        EXPECT_EQ(x.data.shortAnswer().length, 3);
     }
 }
 
@@ -139,7 +140,7 @@ TEST(ShortAnswers, AnyOneToSixteenStatusBytesAndTheirChecksumAreDeliveredWholeAn
         c = x.a.lineQuiet();
         ASSERT_TRUE(c.complete && c.ack) << "round " << round;
         ASSERT_EQ(x.pollData(answer.size()), answer) << "round " << round;
-        ASSERT_EQ(x.data.shortAnswerLength, answer.size());
+        ASSERT_EQ(x.data.shortAnswer().length, answer.size());
         ASSERT_FALSE(x.a.lineQuiet().complete);
         ASSERT_FALSE(x.receive({0x00, 0x01}).complete); // what follows belongs to no answer
     }
@@ -157,8 +158,9 @@ TEST(ShortAnswers, NothingCompletesPastTheSeventeenthByte) {
         for (std::uint8_t b : {sum, sum, std::uint8_t{0x00}, sum})
             bytes.push_back(b);
         EXPECT_FALSE(x.receiveThenQuiet(bytes).complete);
-        EXPECT_EQ(x.data.record(REQ_POLL).count, 16u);
-        EXPECT_EQ(x.data.traffic.sent[x.data.traffic.pos - 1u], TRAFFIC_EMPTY); // no acknowledge
+        EXPECT_EQ(x.count(REQ_POLL), 16u);
+        const TrafficBuffer t = x.data.trafficSnapshot();
+        EXPECT_EQ(t.sent[t.pos - 1u], TRAFFIC_EMPTY); // no acknowledge
     }
     {
         // The 17th byte is the checksum, but more bytes follow it: no answer.
@@ -176,7 +178,7 @@ TEST(ShortAnswers, NothingCompletesPastTheSeventeenthByte) {
         Bytes bytes = sixteen;
         bytes.push_back(sum);
         EXPECT_TRUE(x.receiveThenQuiet(bytes).complete);
-        EXPECT_EQ(x.data.shortAnswerLength, 17);
+        EXPECT_EQ(x.data.shortAnswer().length, 17);
         EXPECT_EQ(x.pollData(17), bytes);
     }
     // Noise after a POLL, with the line pausing anywhere after the 17th byte.
@@ -195,7 +197,7 @@ TEST(ShortAnswers, NothingCompletesPastTheSeventeenthByte) {
                 break;
             }
         }
-        ASSERT_LE(x.data.record(REQ_POLL).count, 16u);
+        ASSERT_LE(x.count(REQ_POLL), 16u);
     }
 }
 
@@ -207,8 +209,7 @@ TEST(ShortAnswers, EveryShortFrameStartsTheRecordAfresh) {
     x.send({0x35, 0x01, 0x36});
     const Completion c = x.receive({0x00});
     EXPECT_TRUE(c.complete);
-    EXPECT_EQ(x.data.record(REQ_POLL).data[0], 0x00);
-    EXPECT_EQ(x.data.record(REQ_POLL).data[1], 0x00);
+    EXPECT_EQ(x.pollData(2), (Bytes{0x00, 0x00}));
 
     // A match still waiting for the quiet line is abandoned with its answer, and so it is when
     // RESET in the menu clears the record under it: nothing is acknowledged.
@@ -218,24 +219,23 @@ TEST(ShortAnswers, EveryShortFrameStartsTheRecordAfresh) {
     EXPECT_FALSE(x.a.lineQuiet().complete);
     x.send({0x33, 0x33});
     EXPECT_FALSE(x.receive({0x06, 0x06}).complete);
-    x.data.record(REQ_POLL).count = 0;
-    x.data.record(REQ_POLL).sum = 0;
+    x.data.resetReception();
     EXPECT_FALSE(x.a.lineQuiet().complete);
 }
 
 TEST(FixedAnswers, SetupCompletesOnItsTwentyEighthByteWhateverItsValue) {
     Exchange x;
-    x.data.record(REQ_SETUP).elapsedMs = 40;
+    x.data.addElapsedMs(REQ_SETUP, 40);
     x.send({0x31, 0x31});
-    EXPECT_EQ(x.data.record(REQ_SETUP).elapsedMs.load(), 0u);
+    EXPECT_EQ(x.data.reception().record(REQ_SETUP).elapsedMs.load(), 0u);
     std::vector<std::uint8_t> answer(27, 0x00); // zeros would end a short answer
     EXPECT_FALSE(x.receive(answer).complete);
     const Completion c = x.receive({0x77});
     EXPECT_TRUE(c.complete);
     EXPECT_TRUE(c.ack);
     EXPECT_EQ(c.code, RESP_SETUP);
-    EXPECT_EQ(x.data.record(REQ_SETUP).data[27], 0x77);
-    EXPECT_EQ(x.data.record(REQ_SETUP).count, 0u);
+    EXPECT_EQ(x.data.recordData(REQ_SETUP)[27], 0x77);
+    EXPECT_EQ(x.count(REQ_SETUP), 0u);
 }
 
 TEST(FixedAnswers, StatisticsArriveInPiecesIntoTheDiagnosticBuffer) {
@@ -250,9 +250,10 @@ TEST(FixedAnswers, StatisticsArriveInPiecesIntoTheDiagnosticBuffer) {
     const Completion c = x.receive({70, 71, 72});
     EXPECT_TRUE(c.complete);
     EXPECT_EQ(c.code, RESP_STATS);
-    EXPECT_EQ(x.data.diagCount, 0u);
-    EXPECT_EQ(x.data.diag[0], 0);
-    EXPECT_EQ(x.data.diag[72], 72);
+    EXPECT_EQ(x.data.reception().diagCount(), 0u);
+    const DiagBytes diag = x.data.diagData();
+    EXPECT_EQ(diag[0], 0);
+    EXPECT_EQ(diag[72], 72);
 }
 
 TEST(FixedAnswers, EachFrameSelectsItsKind) {
@@ -281,14 +282,14 @@ TEST(FixedAnswers, EachFrameSelectsItsKind) {
     x.send({0x31, 0x31});
     x.send({0x00});
     EXPECT_EQ(x.data.responseMode.load(), MODE_SETUP);
-    EXPECT_EQ(x.data.traffic.sent[0], 0x31);
+    EXPECT_EQ(x.data.trafficSnapshot().sent[0], 0x31);
 }
 
 TEST(Traffic, PollAnsweredWithStatusLeavesTheExchangeByPosition) {
     Exchange x;
     x.send({0x33, 0x33});
     ASSERT_TRUE(x.receiveThenQuiet({0x03, 0x03}).complete);
-    const TrafficBuffer& t = x.data.traffic;
+    const TrafficBuffer t = x.data.trafficSnapshot();
     EXPECT_EQ(t.sent[0], 0x33);
     EXPECT_EQ(t.sent[1], 0x33);
     EXPECT_EQ(t.received[2], 0x03);
@@ -321,8 +322,9 @@ TEST(Traffic, LongExchangesStillAssembleButStopRecordingAt512) {
     std::vector<std::uint8_t> endless(600, 0x01);
     endless[0] = 0x02;
     y.receive(endless);
-    EXPECT_EQ(y.data.traffic.pos, TRAFFIC_SIZE);
-    EXPECT_EQ(y.data.traffic.received[511], 0x01);
+    const TrafficBuffer t = y.data.trafficSnapshot();
+    EXPECT_EQ(t.pos, TRAFFIC_SIZE);
+    EXPECT_EQ(t.received[511], 0x01);
 }
 
 TEST(Traffic, BytesWithNoFrameOutstandingAreOnlyRecorded) {
@@ -330,8 +332,8 @@ TEST(Traffic, BytesWithNoFrameOutstandingAreOnlyRecorded) {
     ResponseAssembler a(d);
     const Completion c = a.feed(0x06);
     EXPECT_FALSE(c.complete);
-    EXPECT_EQ(d.traffic.received[0], 0x06);
-    EXPECT_EQ(d.record(REQ_POLL).count, 0u);
+    EXPECT_EQ(d.trafficSnapshot().received[0], 0x06);
+    EXPECT_EQ(d.reception().record(REQ_POLL).count, 0u);
 }
 
 TEST(MarkedInput, EscapesBecomeTheBytesOnTheWireWhereverTheReadsSplitThem) {
@@ -385,7 +387,7 @@ TEST(MarkedAnswers, MarksThatAgreeFrameAnswersWithoutWaitingFfAndMatchingStatusB
         EXPECT_TRUE(c.complete && c.ack) << int(answer[0]);
         EXPECT_FALSE(x.a.awaitingQuiet());
         EXPECT_EQ(x.pollData(answer.size()), answer);
-        EXPECT_EQ(x.data.shortAnswerLength, answer.size());
+        EXPECT_EQ(x.data.shortAnswer().length, answer.size());
     }
     EXPECT_EQ(x.a.framing(), Framing::ModeBit);
     // A long record with its marks keeps the framing.

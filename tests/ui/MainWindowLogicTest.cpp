@@ -163,7 +163,7 @@ TEST_F(MainWindowLogicTest, ClearStatsAsksAndOnlyClearsOnYes) {
     EXPECT_EQ(view.lastMessage()->text, "Erased");
     EXPECT_EQ(core->statistics().billsAccepted[0], 0);
     // Not started: nothing goes to the validator.
-    EXPECT_EQ(core->linkData().state(REQ_CLEAR_STATS), STATE_IDLE);
+    EXPECT_EQ(core->linkData().state(REQ_CLEAR_STATS), RequestState::Idle);
 }
 
 TEST_F(MainWindowLogicTest, RequestCommandsBeforeStartChangeNothing) {
@@ -172,7 +172,7 @@ TEST_F(MainWindowLogicTest, RequestCommandsBeforeStartChangeNothing) {
                    cmd::OPTICS_REQUEST, cmd::VIDEO_REQUEST})
         EXPECT_TRUE(core->onCommand(id));
     for (int k = 0; k < REQ_COUNT; ++k)
-        EXPECT_EQ(core->linkData().state(static_cast<RequestKind>(k)), STATE_IDLE) << k;
+        EXPECT_EQ(core->linkData().state(static_cast<RequestKind>(k)), RequestState::Idle) << k;
     core->createLogFileCommand();
     EXPECT_EQ(view.lastMessage()->text, "Connection with validator required");
     EXPECT_EQ(view.opened[Modeless::LogFile], 0);
@@ -194,17 +194,17 @@ TEST_F(MainWindowLogicTest, DiagnosticRecordsAreDecodedAndTheirPageRedrawn) {
     start();
     core->onTabChange(1);
     auto& d = core->linkData();
-    d.diag[0] = 0x34;
-    d.diag[1] = 0x12;
-    d.setState(REQ_STATISTICS, STATE_AWAITING);
+    d.reception().diag()[0] = 0x34;
+    d.reception().diag()[1] = 0x12;
+    d.setState(REQ_STATISTICS, RequestState::Awaiting);
     view.invalidations.clear();
     core->onLinkNotification(RESP_STATS);
     EXPECT_EQ(core->statistics().billsAccepted[0], 4660);
-    EXPECT_EQ(d.state(REQ_STATISTICS), STATE_IDLE);
+    EXPECT_EQ(d.state(REQ_STATISTICS), RequestState::Idle);
     EXPECT_TRUE(view.invalidated(areas::DATA));
 
-    d.record(REQ_SENSORS).data[15] = 0x01;
-    d.record(REQ_SENSORS).data[16] = 0x2C;
+    d.reception().record(REQ_SENSORS).data[15] = 0x01;
+    d.reception().record(REQ_SENSORS).data[16] = 0x2C;
     core->onLinkNotification(RESP_SENSORS);
     EXPECT_EQ(core->sensors().sensor[0].gain, 0x12C);
 }
@@ -261,18 +261,19 @@ TEST_F(MainWindowLogicTest, DataFileRecordsEachAnswerAndAFailureStopsRecordingOn
 
     auto& d = core->linkData();
     auto exchange = [&] {
-        std::lock_guard<std::mutex> g(d.lock);
-        d.traffic.clear();
-        d.traffic.sent[0] = 0x33;
-        d.traffic.sent[1] = 0x33;
-        d.traffic.received[2] = 0x03;
-        d.traffic.received[3] = 0x03;
-        d.traffic.sent[3] = 0x00;
+        auto rx = d.reception();
+        TrafficBuffer& t = rx.traffic();
+        t.clear();
+        t.sent[0] = 0x33;
+        t.sent[1] = 0x33;
+        t.received[2] = 0x03;
+        t.received[3] = 0x03;
+        t.sent[3] = 0x00;
     };
     exchange();
     core->controller().setRunClockMs(100);
-    d.record(REQ_POLL).data[0] = 0x03;
-    d.record(REQ_POLL).data[1] = 0x03;
+    d.reception().record(REQ_POLL).data[0] = 0x03;
+    d.reception().record(REQ_POLL).data[1] = 0x03;
     core->onLinkNotification(RESP_POLL);
     core->closeDataFile();
     EXPECT_EQ(readFile(dir / "traffic.txt"), "time: 000000100  vmc: 33 val: 03 03 \r\n");
@@ -426,9 +427,9 @@ TEST_F(MainWindowLogicTest, OpticsAndVideoRecordsRedrawTheirAreas) {
     for (int page = 0; page < 6; ++page) {
         core->onTabChange(page);
         view.invalidations.clear();
-        d.setState(REQ_OPTICS, STATE_AWAITING);
+        d.setState(REQ_OPTICS, RequestState::Awaiting);
         core->onLinkNotification(RESP_OPTICS);
-        EXPECT_EQ(d.state(REQ_OPTICS), STATE_IDLE);
+        EXPECT_EQ(d.state(REQ_OPTICS), RequestState::Idle);
         const bool opticsShown = page == 3 || page == 5;
         EXPECT_EQ(view.invalidations.size(), opticsShown ? 1u : 0u) << "optics, page " << page;
         if (opticsShown) {
@@ -436,9 +437,9 @@ TEST_F(MainWindowLogicTest, OpticsAndVideoRecordsRedrawTheirAreas) {
             EXPECT_FALSE(view.invalidations[0].second) << "without erasing";
         }
         view.invalidations.clear();
-        d.setState(REQ_VIDEO, STATE_AWAITING);
+        d.setState(REQ_VIDEO, RequestState::Awaiting);
         core->onLinkNotification(RESP_VIDEO);
-        EXPECT_EQ(d.state(REQ_VIDEO), STATE_IDLE);
+        EXPECT_EQ(d.state(REQ_VIDEO), RequestState::Idle);
         const bool videoShown = page == 4 || page == 5;
         EXPECT_EQ(view.invalidations.size(), videoShown ? 1u : 0u) << "video, page " << page;
         if (videoShown) {
@@ -454,7 +455,7 @@ TEST_F(MainWindowLogicTest, ALinkFailureStopsTheRunAndStartOpensThePortAfresh) {
     start();
     core->controller().appendEvent(0x90); // a bill in escrow: the prompt asks
     ASSERT_TRUE(core->controller().escrowPromptOpen());
-    core->linkData().setState(REQ_STATISTICS, STATE_REQUESTED);
+    core->linkData().setState(REQ_STATISTICS, RequestState::Requested);
     core->controller().tick();
     port->vanish();
     for (int i = 0; i < 200 && core->comLink().workerRunning(); ++i)
@@ -468,7 +469,7 @@ TEST_F(MainWindowLogicTest, ALinkFailureStopsTheRunAndStartOpensThePortAfresh) {
     EXPECT_FALSE(core->controller().escrowPromptOpen());
     EXPECT_EQ(view.closed[Modeless::EscrowPrompt], 1);
     for (int k = 0; k < REQ_COUNT; ++k)
-        EXPECT_EQ(core->linkData().state(static_cast<RequestKind>(k)), STATE_IDLE) << k;
+        EXPECT_EQ(core->linkData().state(static_cast<RequestKind>(k)), RequestState::Idle) << k;
     EXPECT_FALSE(view.timerRunning);
     EXPECT_TRUE(view.enabled[ids::START]);
     EXPECT_TRUE(view.enabled[ids::COM_SELECTOR]);
@@ -487,7 +488,7 @@ TEST_F(MainWindowLogicTest, ALinkFailureStopsTheRunAndStartOpensThePortAfresh) {
     ASSERT_TRUE(core->controller().started());
     EXPECT_EQ(port->opens, 2);
     EXPECT_EQ(core->controller().startupCountdown(), 25u);
-    EXPECT_EQ(core->linkData().state(REQ_RESET), STATE_REQUESTED);
+    EXPECT_EQ(core->linkData().state(REQ_RESET), RequestState::Requested);
     EXPECT_FALSE(view.enabled[ids::START]);
     EXPECT_TRUE(view.timerRunning);
 }

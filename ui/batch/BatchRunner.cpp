@@ -319,7 +319,7 @@ std::optional<int> BatchRunner::endCondition(Clock::time_point now) {
 bool BatchRunner::startupDone() {
     // SETUP answered, the start-up countdown run out and its BILL TYPE frame gone.
     return setupSeen_ && core_.controller().startupCountdown() == 0 &&
-           core_.controller().link().state(REQ_TYPE_ESCR) != STATE_REQUESTED;
+           core_.controller().link().state(REQ_TYPE_ESCR) != RequestState::Requested;
 }
 
 bool BatchRunner::recordsIn() const {

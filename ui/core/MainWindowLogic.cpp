@@ -51,10 +51,7 @@ void MainWindowLogic::onInitDialog() {
     controller_.showLastCredit();
 
     // State start values: the records are fresh, the traffic buffer empty.
-    {
-        std::lock_guard<std::mutex> guard(data_.lock);
-        data_.traffic.clear();
-    }
+    data_.clearTraffic();
     options_ = OptionsState{};
     controller_.setEscrowOption(options_.escrowOption);
 
@@ -107,8 +104,7 @@ void MainWindowLogic::onPaint(PaintSurface& surface) {
             // Each exchange was drawn into the image when it arrived; here only a reset is due.
             traffic_.prepareTrafficPage(*trafficImage_);
         } else {
-            std::lock_guard<std::mutex> guard(data_.lock);
-            traffic_.paintTrafficPage(surface, data_.traffic);
+            traffic_.paintTrafficPage(surface, data_.trafficSnapshot());
         }
         break;
     }
@@ -153,23 +149,23 @@ void MainWindowLogic::onLinkNotification(std::uint8_t code) {
     using Record = ReadingCollector::Record;
     switch (code) {
     case RESP_IDENT:
-        readings_.received(Record::Ident, data_.record(REQ_DEVICE_ID).data.data(), 29);
+        readings_.received(Record::Ident, data_.recordData(REQ_DEVICE_ID).data(), 29);
         break;
     case RESP_SETUP:
-        readings_.received(Record::Setup, data_.record(REQ_SETUP).data.data(), 27);
+        readings_.received(Record::Setup, data_.recordData(REQ_SETUP).data(), 27);
         break;
     case RESP_SENSORS:
-        readings_.received(Record::Sensors, data_.record(REQ_SENSORS).data.data(),
+        readings_.received(Record::Sensors, data_.recordData(REQ_SENSORS).data(),
                            diagnostics::SENSORS_DATA_BYTES);
         break;
     case RESP_OPTICS:
-        readings_.received(Record::Optics, data_.diag.data(), diagnostics::OPTICS_DATA_BYTES);
+        readings_.received(Record::Optics, data_.diagData().data(), diagnostics::OPTICS_DATA_BYTES);
         break;
     case RESP_VIDEO:
-        readings_.received(Record::Video, data_.diag.data(), diagnostics::VIDEO_TEST_DATA_BYTES);
+        readings_.received(Record::Video, data_.diagData().data(), diagnostics::VIDEO_TEST_DATA_BYTES);
         break;
     case RESP_STATS:
-        readings_.received(Record::Statistics, data_.diag.data(), diagnostics::STATISTICS_DATA_BYTES);
+        readings_.received(Record::Statistics, data_.diagData().data(), diagnostics::STATISTICS_DATA_BYTES);
         break;
     default:
         break;
@@ -179,23 +175,23 @@ void MainWindowLogic::onLinkNotification(std::uint8_t code) {
         const Page page = currentPage();
         switch (code) {
         case RESP_SENSORS:
-            diagnostics::decodeSensors(data_.record(REQ_SENSORS).data.data(), sensors_);
-            data_.setState(REQ_SENSORS, STATE_IDLE);
+            diagnostics::decodeSensors(data_.recordData(REQ_SENSORS).data(), sensors_);
+            data_.setState(REQ_SENSORS, RequestState::Idle);
             if (page == Page::Sensors || page == Page::Traffic) view_.invalidate(areas::DATA, false);
             break;
         case RESP_OPTICS:
-            diagnostics::decodeOptics(data_.diag.data(), optics_);
-            data_.setState(REQ_OPTICS, STATE_IDLE);
+            diagnostics::decodeOptics(data_.diagData().data(), optics_);
+            data_.setState(REQ_OPTICS, RequestState::Idle);
             if (page == Page::MainOptics || page == Page::Traffic) view_.invalidate(areas::PAGE, false);
             break;
         case RESP_VIDEO:
-            diagnostics::decodeVideoTest(data_.diag.data(), video_);
-            data_.setState(REQ_VIDEO, STATE_IDLE);
+            diagnostics::decodeVideoTest(data_.diagData().data(), video_);
+            data_.setState(REQ_VIDEO, RequestState::Idle);
             if (page == Page::VideoTest || page == Page::Traffic) view_.invalidate(areas::DATA, false);
             break;
         case RESP_STATS:
-            diagnostics::decodeStatistics(data_.diag.data(), stats_);
-            data_.setState(REQ_STATISTICS, STATE_IDLE);
+            diagnostics::decodeStatistics(data_.diagData().data(), stats_);
+            data_.setState(REQ_STATISTICS, RequestState::Idle);
             if (page == Page::Statistics || page == Page::Traffic) view_.invalidate(areas::DATA, false);
             break;
         default:
@@ -206,14 +202,15 @@ void MainWindowLogic::onLinkNotification(std::uint8_t code) {
     // The framing is learnt from what the port delivers while the link runs.
     if (comLink_.framing() != shownFraming_ && comLink_.workerRunning()) showLineNote();
     if (trafficImage_ != nullptr && currentPage() == Page::Traffic && !traffic_.trafficStopped()) {
-        traffic_.appendExchange(*trafficImage_, data_.traffic);
+        data_.withTraffic([this](const TrafficBuffer& t) { traffic_.appendExchange(*trafficImage_, t); });
         view_.invalidate(areas::PAGE, false);
     }
 }
 
 void MainWindowLogic::recordTraffic() {
-    if (recorder_.writeTrafficRecord(controller_.runClockMs(), data_.traffic) ==
-        DataRecorder::WriteResult::Failed) {
+    const DataRecorder::WriteResult written = data_.withTraffic(
+        [this](const TrafficBuffer& t) { return recorder_.writeTrafficRecord(controller_.runClockMs(), t); });
+    if (written == DataRecorder::WriteResult::Failed) {
         // Recording has stopped; the Options dialog shows it off and a later OK may retry.
         options_.dataSavingOption = DataSaving::Off;
         options_.appliedDataSaving = DataSaving::Off;
@@ -658,12 +655,12 @@ std::string MainWindowLogic::typedRefusal() const {
     if (controller_.logCountdown() > 0) return "the log sequence is still running";
     for (int k = 0; k < REQ_POLL; ++k) {
         const auto kind = static_cast<RequestKind>(k);
-        const std::uint8_t state = data_.state(kind);
-        if (state == STATE_AWAITING)
+        const RequestState state = data_.state(kind);
+        if (state == RequestState::Awaiting)
             return control::format(
                 "an awaited request is in progress (%s)",
                 std::string(control::commandName(control::requestInfo(kind).historyCode)).c_str());
-        if (state == STATE_REQUESTED) return "a request is waiting to be sent";
+        if (state == RequestState::Requested) return "a request is waiting to be sent";
     }
     return {};
 }
