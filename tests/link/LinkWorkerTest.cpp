@@ -183,13 +183,11 @@ TEST(LinkWorker, FrameWaitsForAnAnswerThatIsStillArriving) {
     ASSERT_TRUE(rig.port->waitWrites(1));
     // Half of the statistics record arrives, then an ESCROW frame is placed in the slot while
     // the rest is still coming in paced bytes.
+    // The rest comes from a kernel timer, so a loaded machine cannot open a quiet gap in it.
     rig.port->feed(Bytes(36, 0x05));
+    rig.port->pace(Bytes(37, 0x06), std::chrono::microseconds(1100));
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
     rig.send({0x35, 0x01, 0x36});
-    for (int i = 0; i < 37; ++i) {
-        rig.port->feed({0x06});
-        std::this_thread::sleep_for(std::chrono::microseconds(1100));
-    }
     ASSERT_TRUE(rig.notifier.waitCodes(1));
     EXPECT_EQ(rig.notifier.snapshot()[0], RESP_STATS);
     ASSERT_TRUE(rig.port->waitWrites(3));
@@ -204,9 +202,10 @@ TEST(LinkWorker, FrameWaitsForAnAnswerThatHasNotBegunYet) {
     rig.start();
     rig.send({0x33, 0x33});
     ASSERT_TRUE(rig.port->waitWrites(1));
-    rig.send({0x33, 0x33}); // a second tick too soon after the first
-    std::this_thread::sleep_for(std::chrono::milliseconds(3));
-    rig.port->feed({0x92, 0x92});
+    // The answer begins 1.5 ms on, by a kernel timer; a second tick comes too soon after the
+    // first, in the slot before the answer begins (or, on a slow machine, before it ends).
+    rig.port->pace({0x92, 0x92}, std::chrono::microseconds(1500));
+    rig.send({0x33, 0x33});
     ASSERT_TRUE(rig.notifier.waitCodes(1));
     ASSERT_TRUE(rig.port->waitWrites(3));
     const auto writes = rig.port->writesSnapshot();
@@ -238,20 +237,15 @@ TEST(LinkWorker, FrameWaitsForBytesStillArrivingAfterAnEarlyCompletion) {
 TEST(LinkWorker, LineThatNeverFallsQuietHoldsAFrameForASecondAtMost) {
     Rig rig;
     rig.start();
-    std::atomic<bool> storm{true};
-    std::thread garbage([&] {
-        while (storm) {
-            rig.port->feed({0xE5});
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    });
+    // Garbage every millisecond from a kernel timer: the line never falls quiet, however late
+    // the test's threads run.
+    rig.port->paceEndlessly(0xE5, std::chrono::milliseconds(1));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const auto t0 = std::chrono::steady_clock::now();
     rig.send({0x33, 0x33});
     EXPECT_TRUE(rig.port->waitWrites(1, 3000));
     const auto waited = std::chrono::steady_clock::now() - t0;
-    storm = false;
-    garbage.join();
+    rig.port->stopPacing();
     EXPECT_GE(waited, std::chrono::milliseconds(900));
     EXPECT_LT(waited, std::chrono::milliseconds(2500));
     rig.link.closePort();

@@ -9,10 +9,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <sys/epoll.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 #include <vector>
 
@@ -34,14 +37,96 @@ struct FakePortState {
     int pipeFds[2] = {-1, -1};
     bool vanished = false;
 
+    // A paced line: a kernel timer releases one byte per period, so bytes keep coming however
+    // late the test's own threads are scheduled on a loaded machine. While it runs the worker
+    // waits on an epoll set of the pipe and the timer.
+    int timerFd = -1;
+    int epollFd = -1;
+    bool pacing = false;
+    std::deque<std::uint8_t> paced; // bytes still to release; empty with `pacedFill` = endless
+    bool pacedEndless = false;
+    std::uint8_t pacedFill = 0;
+    std::uint64_t pacedDue = 0; // timer periods that have passed but whose bytes are not read
+
     FakePortState() {
         if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) != 0) pipeFds[0] = pipeFds[1] = -1;
+        timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        epollFd = ::epoll_create1(EPOLL_CLOEXEC);
+        epoll_event in{};
+        in.events = EPOLLIN;
+        in.data.fd = pipeFds[0];
+        ::epoll_ctl(epollFd, EPOLL_CTL_ADD, pipeFds[0], &in);
+        in.data.fd = timerFd;
+        ::epoll_ctl(epollFd, EPOLL_CTL_ADD, timerFd, &in);
     }
     ~FakePortState() {
         if (pipeFds[0] >= 0) ::close(pipeFds[0]);
         if (pipeFds[1] >= 0) ::close(pipeFds[1]);
+        if (timerFd >= 0) ::close(timerFd);
+        if (epollFd >= 0) ::close(epollFd);
     }
 
+    // Releases `bytes` one per `period`, the first after one period.
+    void pace(const std::vector<std::uint8_t>& bytes, std::chrono::microseconds period) {
+        std::lock_guard<std::mutex> lk(m);
+        paced.assign(bytes.begin(), bytes.end());
+        pacedEndless = false;
+        startTimer(period);
+    }
+    // A line that never falls quiet: `fill` once per period until stopPacing().
+    void paceEndlessly(std::uint8_t fill, std::chrono::microseconds period) {
+        std::lock_guard<std::mutex> lk(m);
+        paced.clear();
+        pacedEndless = true;
+        pacedFill = fill;
+        startTimer(period);
+    }
+    void stopPacing() {
+        std::lock_guard<std::mutex> lk(m);
+        const itimerspec off{};
+        ::timerfd_settime(timerFd, 0, &off, nullptr);
+        pacing = false;
+        paced.clear();
+        pacedDue = 0;
+    }
+    int waitFd() {
+        std::lock_guard<std::mutex> lk(m);
+        return pacing ? epollFd : pipeFds[0];
+    }
+    // The paced bytes whose time has come, at most max.
+    std::size_t takePaced(std::uint8_t* buffer, std::size_t max) {
+        std::lock_guard<std::mutex> lk(m);
+        if (!pacing) return 0;
+        std::uint64_t expired = 0;
+        if (::read(timerFd, &expired, sizeof expired) == sizeof expired) pacedDue += expired;
+        std::size_t n = 0;
+        while (n < max && pacedDue > 0 && (pacedEndless || !paced.empty())) {
+            buffer[n++] = pacedEndless ? pacedFill : paced.front();
+            if (!pacedEndless) paced.pop_front();
+            --pacedDue;
+        }
+        if (!pacedEndless && paced.empty()) {
+            const itimerspec off{};
+            ::timerfd_settime(timerFd, 0, &off, nullptr);
+            pacing = false;
+            pacedDue = 0;
+        }
+        return n;
+    }
+
+private:
+    void startTimer(std::chrono::microseconds period) {
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(period).count();
+        itimerspec every{};
+        every.it_interval.tv_sec = static_cast<time_t>(ns / 1000000000);
+        every.it_interval.tv_nsec = static_cast<long>(ns % 1000000000);
+        every.it_value = every.it_interval;
+        pacedDue = 0;
+        pacing = true;
+        ::timerfd_settime(timerFd, 0, &every, nullptr);
+    }
+
+public:
     // Bytes from the validator.
     void feed(const std::vector<std::uint8_t>& bytes) {
         [[maybe_unused]] ssize_t n = ::write(pipeFds[1], bytes.data(), bytes.size());
@@ -88,6 +173,8 @@ public:
         return s_->opened;
     }
     std::size_t read(std::uint8_t* buffer, std::size_t max) override {
+        const std::size_t fromTimer = s_->takePaced(buffer, max);
+        if (fromTimer > 0) return fromTimer;
         const ssize_t n = ::read(s_->pipeFds[0], buffer, max);
         if (n == 0) failed_ = true;
         return n > 0 ? static_cast<std::size_t>(n) : 0;
@@ -112,7 +199,7 @@ public:
         std::lock_guard<std::mutex> lk(s_->m);
         s_->dtr = on;
     }
-    int waitHandle() const override { return s_->pipeFds[0]; }
+    int waitHandle() const override { return s_->waitFd(); }
     bool markParityHonoured() const override { return s_->markParity; }
     bool deliversMarks() const override { return s_->marks; }
     bool failed() const override { return failed_; }
