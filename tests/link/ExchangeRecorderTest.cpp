@@ -96,9 +96,11 @@ TEST(ExchangeRecorder, StampsFramesAnswersAndAcknowledgesInOrderWithTheScriptedD
     EXPECT_EQ(answerOf(poll), (Bytes{0x90, 0x90}));
     EXPECT_EQ(poll.end, ExchangeEnd::AckSent);
     EXPECT_EQ(poll.completion, RESP_POLL);
-    EXPECT_GE(poll.firstUs - poll.sentUs, 8000);
+    // The stamps are the worker's; a worker thread that runs late moves a stamp by its lateness,
+    // so the bounds leave 2 ms of the scripted delays for that.
+    EXPECT_GE(poll.firstUs - poll.sentUs, 6000);
     EXPECT_LT(poll.firstUs - poll.sentUs, 1000000);
-    EXPECT_GE(poll.lastUs - poll.firstUs, 4000);
+    EXPECT_GE(poll.lastUs - poll.firstUs, 2000);
     EXPECT_GE(poll.ackUs, poll.lastUs);
 
     const ExchangeRecord& setup = records[1];
@@ -106,7 +108,7 @@ TEST(ExchangeRecorder, StampsFramesAnswersAndAcknowledgesInOrderWithTheScriptedD
     EXPECT_EQ(setup.received, 28u);
     EXPECT_EQ(setup.end, ExchangeEnd::AckSent);
     EXPECT_EQ(setup.completion, RESP_SETUP);
-    EXPECT_GE(setup.firstUs - setup.sentUs, 5000);
+    EXPECT_GE(setup.firstUs - setup.sentUs, 3000);
     EXPECT_GE(setup.ackUs, setup.lastUs);
 
     const ExchangeRecord& silent = records[2];
