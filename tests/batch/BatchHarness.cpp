@@ -130,7 +130,42 @@ bool SimProcess::command(const std::string& line) {
            readLine(2000) == "ok";
 }
 
+namespace {
+
+// A run keeps its service history where the user's data lives. Unless the test chose a place
+// itself, that is the run's own directory for as long as the run lasts, so that tests never
+// add readings to the history of the user who runs them.
+class HistoryInTestDirectory {
+public:
+    explicit HistoryInTestDirectory(const fs::path& dir) : chosen_(std::getenv("XDG_DATA_HOME") == nullptr) {
+        if (!chosen_) return;
+        ::setenv("XDG_DATA_HOME", dir.c_str(), 1);
+        const char* config = std::getenv("XDG_CONFIG_HOME");
+        if (config != nullptr) savedConfig_ = config;
+        hadConfig_ = config != nullptr;
+        ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    }
+    ~HistoryInTestDirectory() {
+        if (!chosen_) return;
+        ::unsetenv("XDG_DATA_HOME");
+        if (hadConfig_)
+            ::setenv("XDG_CONFIG_HOME", savedConfig_.c_str(), 1);
+        else
+            ::unsetenv("XDG_CONFIG_HOME");
+    }
+    HistoryInTestDirectory(const HistoryInTestDirectory&) = delete;
+    HistoryInTestDirectory& operator=(const HistoryInTestDirectory&) = delete;
+
+private:
+    bool chosen_;
+    bool hadConfig_ = false;
+    std::string savedConfig_;
+};
+
+} // namespace
+
 DirectRun::DirectRun(const Args& args, const TempDir& dir) {
+    const HistoryInTestDirectory history(dir.path);
     norvex::batch::BatchOptions options;
     std::string error;
     if (!norvex::batch::parseBatchArguments(args, options, error)) {
