@@ -48,14 +48,10 @@ bool PosixByteChannel::reopen(int baud) {
         openFault_ = opened.fault();
         return false;
     }
-    termios tio{};
-    termios kept{};
-    if (!device_.settings(tio) || !loaderLine(tio, speed)) {
-        openFault_ = {link::FaultKind::Settings, path_ + ": line settings refused", 0, path_};
-        device_.close();
-        return false;
-    }
-    if (link::LinkResult applied = device_.apply(tio, kept); !applied) {
+    // Asking for one byte makes an empty queue read as EAGAIN, so that only a hang-up reads as 0.
+    link::LineSettings kept;
+    if (link::LinkResult applied = device_.applyLine(loaderLine(static_cast<std::uint32_t>(baud)), kept);
+        !applied) {
         openFault_ = applied.fault();
         device_.close();
         return false;
@@ -68,17 +64,6 @@ bool PosixByteChannel::reopen(int baud) {
 std::string PosixByteChannel::openFailureReason() const {
     if (openFault_.errorNumber == 0) return {};
     return link::PortDiagnosis().explain(path_, openFault_.errorNumber).text;
-}
-
-bool PosixByteChannel::loaderLine(termios& tio, speed_t speed) {
-    ::cfmakeraw(&tio);
-    tio.c_cflag &= ~(PARENB | PARODD | CSTOPB | CSIZE | CRTSCTS | CMSPAR);
-    tio.c_cflag |= CS8 | CLOCAL | CREAD;
-    tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
-    // With O_NONBLOCK and VMIN 1 an empty queue reads as EAGAIN and only a hang-up reads as 0.
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    return ::cfsetispeed(&tio, speed) == 0 && ::cfsetospeed(&tio, speed) == 0;
 }
 
 bool PosixByteChannel::write(const uint8_t* data, size_t length) {

@@ -42,9 +42,10 @@ public:
     // worker, holds up no close while it waits.
     static constexpr std::chrono::milliseconds WRITE_STALL{2000};
 
-    // The loader's line, made from the settings found on the terminal: raw, 8 data bits, one stop
-    // bit, no parity, no flow control, at `speed` both ways. False for a speed termios refuses.
-    static bool loaderLine(termios& tio, speed_t speed);
+    // The loader's line: 8 data bits, no parity, one stop bit, an empty queue read as EAGAIN.
+    static link::LineSettings loaderLine(std::uint32_t baud) {
+        return {.baud = baud, .parity = link::Parity::None, .askForOneByte = true};
+    }
 
 private:
     std::string path_;

@@ -2,6 +2,7 @@
 // The hardware seam: a serial port as the link sees it. TermiosPort is the real one; tests use
 // a scripted fake.
 
+#include "LineSettings.h"
 #include "LinkFault.h"
 
 #include <cstddef>
@@ -9,13 +10,6 @@
 #include <string>
 
 namespace norvex::link {
-
-enum class Parity { None = 0, Odd = 1, Even = 2, Mark = 3, Space = 4 };
-
-struct LineSettings {
-    std::uint32_t baud = 9600;
-    Parity parity = Parity::Mark;
-};
 
 class SerialPort {
 public:

@@ -124,6 +124,72 @@ bool TermiosDevice::settings(termios& now) const {
     return fd_ >= 0 && ::tcgetattr(fd_, &now) == 0;
 }
 
+LinkResult TermiosDevice::applyLine(const LineSettings& wanted, LineSettings& kept) {
+    if (fd_ < 0) return fault(FaultKind::NotOpen, path_ + ": the port is not open", 0);
+    termios tio{};
+    (void)settings(tio);
+    if (!makeTermios(wanted, tio))
+        return fault(FaultKind::Settings, path_ + ": unsupported speed " + std::to_string(wanted.baud), 0);
+    termios back{};
+    if (LinkResult applied = apply(tio, back); !applied) return applied;
+    kept = lineOf(back);
+    return {};
+}
+
+bool TermiosDevice::makeTermios(const LineSettings& wanted, termios& tio) {
+    const speed_t speed = speedCode(wanted.baud);
+    if (speed == 0) return false;
+    ::cfmakeraw(&tio);
+    tio.c_iflag &= ~static_cast<tcflag_t>(INPCK | IXON | IXOFF | IXANY | PARMRK | ISTRIP | IGNPAR | BRKINT);
+    tio.c_iflag |= IGNBRK;
+    if (wanted.markErrors) {
+        // A zero byte with a mode bit of 0 may look like a line break to a UART; breaks are not
+        // ignored, so it reads as FF 00 00 like any other flagged byte.
+        tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK);
+        tio.c_iflag |= INPCK | PARMRK;
+    }
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    switch (wanted.parity) {
+    case Parity::None:
+        break;
+    case Parity::Odd:
+        tio.c_cflag |= PARENB | PARODD;
+        break;
+    case Parity::Even:
+        tio.c_cflag |= PARENB;
+        break;
+    case Parity::Mark:
+        tio.c_cflag |= PARENB | PARODD | CMSPAR;
+        break;
+    case Parity::Space:
+        tio.c_cflag |= PARENB | CMSPAR;
+        break;
+    }
+    if (wanted.twoStopBits) tio.c_cflag |= CSTOPB;
+    tio.c_cc[VMIN] = wanted.askForOneByte ? 1 : 0;
+    tio.c_cc[VTIME] = 0;
+    return ::cfsetispeed(&tio, speed) == 0 && ::cfsetospeed(&tio, speed) == 0;
+}
+
+LineSettings TermiosDevice::lineOf(const termios& tio) {
+    LineSettings s;
+    s.baud = 0;
+    for (std::uint32_t baud : {1200u, 2400u, 4800u, 9600u, 19200u, 38400u, 57600u, 115200u})
+        if (speedCode(baud) == ::cfgetospeed(&tio)) s.baud = baud;
+    const tcflag_t c = tio.c_cflag;
+    if (!(c & PARENB))
+        s.parity = Parity::None;
+    else if (c & CMSPAR)
+        s.parity = (c & PARODD) ? Parity::Mark : Parity::Space;
+    else
+        s.parity = (c & PARODD) ? Parity::Odd : Parity::Even;
+    s.twoStopBits = (c & CSTOPB) != 0;
+    s.markErrors = (tio.c_iflag & PARMRK) != 0;
+    s.askForOneByte = tio.c_cc[VMIN] != 0;
+    return s;
+}
+
 LinkResult TermiosDevice::apply(const termios& wanted, termios& kept) {
     if (fd_ < 0) return fault(FaultKind::NotOpen, path_ + ": the port is not open", 0);
     if (::tcsetattr(fd_, TCSANOW, &wanted) != 0) {

@@ -5,6 +5,7 @@
 // this: the link (TermiosPort: mark parity, marked input) and the firmware download
 // (PosixByteChannel: 8N1 for the loader).
 
+#include "LineSettings.h"
 #include "LinkFault.h"
 #include "TerminalClaim.h"
 
@@ -33,6 +34,16 @@ public:
     // blocking and takes it for exclusive use: a flock (another program holding it: Busy) and
     // TIOCEXCL. The settings found are kept for close().
     LinkResult open(const std::string& path);
+
+    // Raw 8-bit line settings from what the user asks for: `wanted` applied at once, and what the
+    // driver kept read back into `kept` (a driver drops what it cannot do, such as mark parity on
+    // a pseudo-terminal). An unsupported speed fails as Settings and changes nothing.
+    LinkResult applyLine(const LineSettings& wanted, LineSettings& kept);
+    // What termios settings mean as line settings, and the other way round: `tio` (the settings
+    // found) made raw with 8 data bits and no flow control as `wanted` says; false for a speed
+    // that is not in the table.
+    static LineSettings lineOf(const termios& tio);
+    static bool makeTermios(const LineSettings& wanted, termios& tio);
 
     // The terminal's current line settings; false when it has none (not open).
     bool settings(termios& now) const;

@@ -23,71 +23,32 @@ void requestLowLatency(int fd) {
 
 LinkResult TermiosPort::open(const std::string& path, const LineSettings& settings) {
     close();
-    const speed_t speed = TermiosDevice::speedCode(settings.baud);
-    if (speed == 0)
+    if (TermiosDevice::speedCode(settings.baud) == 0)
         return LinkFault{FaultKind::Settings, path + ": unsupported speed " + std::to_string(settings.baud),
                          0, path};
     if (LinkResult opened = device_.open(path); !opened) return opened;
 
-    termios tio{};
-    (void)device_.settings(tio);
-    ::cfmakeraw(&tio);
-    tio.c_iflag &= ~static_cast<tcflag_t>(INPCK | IXON | IXOFF | IXANY | PARMRK | ISTRIP | IGNPAR | BRKINT);
-    tio.c_iflag |= IGNBRK;
-    if (settings.parity == Parity::Mark) {
-        // The mode bit where the adapter reports it: with input checking and parity marking a
-        // driver that flags errors per byte delivers a byte whose mode bit is 0 (a parity error
-        // under mark parity, a framing error under the two-stop-bit fallback) as FF 00 x, an
-        // ordinary FF as FF FF and the last byte of an answer as itself. A zero byte with mode bit
-        // 0 may look like a line break to a UART; breaks are not ignored, so it reads as FF 00 00
-        // like any other flagged byte (a validator never sends a break).
-        tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK);
-        tio.c_iflag |= INPCK | PARMRK;
-    }
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CS8 | CLOCAL | CREAD;
-    switch (settings.parity) {
-    case Parity::None:
-        break;
-    case Parity::Odd:
-        tio.c_cflag |= PARENB | PARODD;
-        break;
-    case Parity::Even:
-        tio.c_cflag |= PARENB;
-        break;
-    case Parity::Mark:
-        tio.c_cflag |= PARENB | PARODD | CMSPAR;
-        break;
-    case Parity::Space:
-        tio.c_cflag |= PARENB | CMSPAR;
-        break;
-    }
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
-    ::cfsetispeed(&tio, speed);
-    ::cfsetospeed(&tio, speed);
-    termios back{};
-    if (LinkResult applied = device_.apply(tio, back); !applied) {
+    // The mode bit where the adapter reports it: with input checking and parity marking a driver
+    // that flags errors per byte delivers a byte whose mode bit is 0 (a parity error under mark
+    // parity, a framing error under the two-stop-bit fallback) as FF 00 x, an ordinary FF as
+    // FF FF and the last byte of an answer as itself.
+    LineSettings wanted = settings;
+    wanted.markErrors = settings.parity == Parity::Mark;
+    wanted.askForOneByte = false;
+    LineSettings kept;
+    if (LinkResult applied = device_.applyLine(wanted, kept); !applied) {
         device_.close();
         return applied;
     }
-    markParity_ = false;
-    if (settings.parity == Parity::Mark) {
-        if ((back.c_cflag & (PARENB | PARODD | CMSPAR)) == (PARENB | PARODD | CMSPAR)) {
-            markParity_ = true;
-        } else {
-            // The driver ignores mark parity: a second stop bit is high like the mark bit, so
-            // every transmitted byte puts the same waveform on the wire.
-            back.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR);
-            back.c_cflag |= CSTOPB;
-            (void)device_.apply(back, back);
-        }
+    markParity_ = settings.parity == Parity::Mark && kept.parity == Parity::Mark;
+    if (settings.parity == Parity::Mark && !markParity_) {
+        // The driver ignores mark parity: a second stop bit is high like the mark bit, so every
+        // transmitted byte puts the same waveform on the wire.
+        wanted.parity = Parity::None;
+        wanted.twoStopBits = true;
+        (void)device_.applyLine(wanted, kept);
     }
-    marks_ = false;
-    if (settings.parity == Parity::Mark) {
-        termios now{};
-        marks_ = device_.settings(now) && (now.c_iflag & PARMRK) != 0;
-    }
+    marks_ = settings.parity == Parity::Mark && kept.markErrors;
     requestLowLatency(device_.fd());
     device_.purge();
     device_.setModemLines(TIOCM_DTR | TIOCM_RTS, true); // pseudo-terminals refuse modem lines

@@ -79,22 +79,3 @@ TEST(PosixByteChannel, AFailedOpenSaysWhy) {
     EXPECT_TRUE(second.reopen(9600));
     EXPECT_EQ(second.openFailureReason(), "");
 }
-
-// What a pseudo-terminal cannot show (it always reads back 8 data bits and no parity): the line
-// the loader asks for, made from settings as unlike it as a terminal can hold.
-TEST(PosixByteChannel, LoaderLineIsEightDataBitsNoParityOneStopBitNoFlowControl) {
-    termios tio{};
-    tio.c_cflag = CS7 | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
-    tio.c_iflag = IXON | IXOFF | IXANY | INPCK | ISTRIP | ICRNL;
-    tio.c_lflag = ICANON | ECHO | ISIG;
-    tio.c_oflag = OPOST | ONLCR;
-    ASSERT_TRUE(PosixByteChannel::loaderLine(tio, B38400));
-    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-    EXPECT_EQ(tio.c_cflag & (PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS), 0u);
-    EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
-    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | IXANY | INPCK | ISTRIP | ICRNL), 0u);
-    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
-    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
-    EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B38400));
-    EXPECT_EQ(::cfgetispeed(&tio), static_cast<speed_t>(B38400));
-}

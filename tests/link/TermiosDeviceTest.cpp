@@ -312,3 +312,37 @@ TEST(TermiosDevice, MovingHandsOverTheTerminalAndTheSettingsToRestore) {
     EXPECT_EQ(after.c_lflag, found.c_lflag);
     ::close(witness);
 }
+
+// What a pseudo-terminal cannot show (it reads back 8 data bits and no parity whatever is asked):
+// each user's line made from settings as unlike it as a terminal can hold, and read back as
+// itself.
+TEST(TermiosDevice, LineSettingsBecomeRawTermiosAndReadBackAsThemselves) {
+    using link::LineSettings;
+    using link::Parity;
+    const LineSettings lines[] = {
+        download::PosixByteChannel::loaderLine(38400),
+        {.baud = 9600, .parity = Parity::Mark, .markErrors = true},
+        {.baud = 9600, .parity = Parity::None, .twoStopBits = true, .markErrors = true},
+        {.baud = 115200, .parity = Parity::Even},
+        {.baud = 1200, .parity = Parity::Space, .askForOneByte = true},
+    };
+    for (const LineSettings& line : lines) {
+        termios tio{};
+        tio.c_cflag = CS7 | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+        tio.c_iflag = IXON | IXOFF | IXANY | INPCK | ISTRIP | ICRNL | PARMRK;
+        tio.c_lflag = ICANON | ECHO | ISIG;
+        tio.c_oflag = OPOST | ONLCR;
+        tio.c_cc[VMIN] = 5;
+        ASSERT_TRUE(TermiosDevice::makeTermios(line, tio));
+        EXPECT_EQ(TermiosDevice::lineOf(tio), line) << line.baud;
+        EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+        EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD | CRTSCTS), static_cast<tcflag_t>(CLOCAL | CREAD));
+        EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | IXANY | ISTRIP | ICRNL), 0u);
+        EXPECT_EQ((tio.c_iflag & INPCK) != 0, line.markErrors);
+        EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
+        EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+        EXPECT_EQ(::cfgetispeed(&tio), ::cfgetospeed(&tio));
+    }
+    termios tio{};
+    EXPECT_FALSE(TermiosDevice::makeTermios({.baud = 31250}, tio));
+}
