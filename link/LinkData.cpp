@@ -40,6 +40,7 @@ void LinkData::resetReception() {
     }
     req_[index(REQ_SENSORS)].count = 0;
     shortAnswerLength_ = 0;
+    resetSinceFrame_ = true;
 }
 
 bool LinkData::submit(const std::uint8_t* frame, std::size_t length) {

@@ -77,7 +77,8 @@ public:
 
     // RESET in the menu: the answers of SETUP, POLL and the stacker are forgotten, the sensors'
     // record starts again from its first byte and no short answer is in hand. The worker may
-    // be assembling into these records at the time.
+    // be assembling into these records at the time: the rest of that answer is dropped
+    // unacknowledged (see Reception::resetSinceFrame).
     void resetReception();
 
     // --- the worker's side ----------------------------------------------------------------------
@@ -96,6 +97,8 @@ public:
         DiagBytes& diag() { return d_.diag_; }
         std::uint16_t& diagCount() { return d_.diagCount_; }
         std::uint8_t& shortAnswerLength() { return d_.shortAnswerLength_; }
+        // resetReception() ran since the last frame went out.
+        bool& resetSinceFrame() { return d_.resetSinceFrame_; }
 
     private:
         LinkData& d_;
@@ -136,6 +139,7 @@ private:
     // Bytes of the last completed short answer in the REQ_POLL record, its checksum included: 1
     // for a bare ACK or NAK, at most 17. The status bytes are the ones before the checksum.
     std::uint8_t shortAnswerLength_ = 0;
+    bool resetSinceFrame_ = false;
 
     DiagBytes diag_{};
     std::uint16_t diagCount_ = 0;

@@ -86,6 +86,7 @@ ResponseMode ResponseAssembler::modeForFrame(const std::uint8_t* f, std::size_t 
     }
     switch (f[0]) {
     case 0x30:
+    case 0x32: // SECURITY
     case 0x33:
     case 0x34:
     case 0x35:
@@ -95,8 +96,13 @@ ResponseMode ResponseAssembler::modeForFrame(const std::uint8_t* f, std::size_t 
     case 0x36:
         return MODE_STACKER;
     case 0x37:
-        if (n >= 2 && f[1] == 0x00) return MODE_IDENT;
-        if (n >= 7) {
+        // EXPANSION: the sub-command says what comes back. Identification is a record, feature
+        // enable a bare ACK, and only the maker's diagnostics frame (sub-command FF) carries a
+        // function code, in its seventh byte.
+        if (n < 2) break;
+        if (f[1] == 0x00) return MODE_IDENT;
+        if (f[1] == 0x01) return MODE_SHORT;
+        if (f[1] == 0xFF && n >= 7) {
             switch (f[6]) {
             case 0xE9:
                 return MODE_SENSORS;
@@ -143,15 +149,19 @@ Completion ResponseAssembler::lineQuiet() {
 Completion ResponseAssembler::feedRead(const LineByte* bytes, std::size_t n, std::size_t& used) {
     Reception rx(d_);
     Completion done;
-    for (used = 0; used < n && !done.complete; ++used)
+    for (used = 0; used < n && !done.complete && !done.checksumFault; ++used)
         done = feed(rx, bytes[used].value, bytes[used].marked);
-    if (!done.complete) done = endOfRead(rx);
+    if (!done.complete && !done.checksumFault) done = endOfRead(rx);
     return done;
 }
 
 void ResponseAssembler::frameSent(Reception& rx, const std::uint8_t* f, std::size_t n) {
     TrafficBuffer& traffic = rx.traffic();
-    if (n > 1) traffic.clear();
+    if (n > 1) {
+        traffic.clear();
+        rx.resetSinceFrame() = false;
+        endedByMark_ = false;
+    }
 
     bool changes = false;
     const ResponseMode mode = modeForFrame(f, n, changes);
@@ -241,8 +251,6 @@ Completion ResponseAssembler::feedShort(Reception& rx, std::uint8_t b, bool mark
     if (overrun_) return {};
     if (pending_) {
         // A byte followed the one that matched the running sum: that one was a status byte.
-        // (Unless the record was cleared under the answer, by RESET in the menu: then what follows
-        // is assembled afresh.)
         pending_ = false;
         if (pendingIntact(rx)) {
             if (pendingLast_) {
@@ -298,16 +306,40 @@ std::uint8_t ResponseAssembler::pendingLength(Reception& rx) const {
                         : static_cast<std::uint8_t>(rx.record(REQ_POLL).count);
 }
 
+void ResponseAssembler::abandonIfReset(Reception& rx) {
+    if (!rx.resetSinceFrame()) return;
+    rx.resetSinceFrame() = false;
+    switch (d_.responseMode.load()) {
+    case MODE_SHORT:
+    case MODE_SETUP:
+    case MODE_STACKER:
+    case MODE_SENSORS:
+        // RESET in the menu cleared the record this answer was going into: what has come of it
+        // is gone, so the rest cannot make a whole answer. Nothing is acknowledged, and the
+        // validator keeps the data.
+        d_.responseMode = MODE_IDLE;
+        pending_ = false;
+        overrun_ = false;
+        break;
+    default:
+        break;
+    }
+}
+
 Completion ResponseAssembler::endOfRead(Reception& rx) {
+    abandonIfReset(rx);
     if (!pending_ || !pendingByMark_) return {};
     if (d_.responseMode.load() != MODE_SHORT || !pendingIntact(rx)) {
         pending_ = false;
         return {};
     }
-    return completeShort(rx, true, pendingLength(rx));
+    const Completion done = completeShort(rx, true, pendingLength(rx));
+    endedByMark_ = true;
+    return done;
 }
 
 Completion ResponseAssembler::lineQuiet(Reception& rx) {
+    abandonIfReset(rx);
     if (!pending_) return {};
     if (d_.responseMode.load() != MODE_SHORT || !pendingIntact(rx)) {
         // Abandoned, or its record cleared under it: nothing to acknowledge, the validator
@@ -353,8 +385,17 @@ Completion ResponseAssembler::feed(Reception& rx, std::uint8_t b, bool marked) {
     TrafficBuffer& traffic = rx.traffic();
     if (traffic.pos < TRAFFIC_SIZE) traffic.received[traffic.pos++] = b;
 
+    abandonIfReset(rx);
     const auto mode = static_cast<ResponseMode>(d_.responseMode.load());
-    if (mode == MODE_IDLE) return {};
+    if (mode == MODE_IDLE) {
+        if (endedByMark_) {
+            // The mode bit ended the answer, yet bytes still come before the next frame: the
+            // driver stopped marking inside that answer. The marks no longer frame this port.
+            endedByMark_ = false;
+            contradicted();
+        }
+        return {};
+    }
     markEvidence(marked);
     if (mode == MODE_SHORT) return feedShort(rx, b, marked);
 
@@ -365,7 +406,7 @@ Completion ResponseAssembler::feed(Reception& rx, std::uint8_t b, bool marked) {
         if (r.count < RECORD_DATA_SIZE) r.data[r.count] = b;
         if (++r.count >= length) {
             r.count = 0;
-            return completeWithAck(rx, completionCode(mode));
+            return completeRecord(rx, r.data.data(), length, mode);
         }
         return {};
     }
@@ -373,9 +414,30 @@ Completion ResponseAssembler::feed(Reception& rx, std::uint8_t b, bool marked) {
     if (diagCount < DIAG_BUFFER_SIZE) rx.diag()[diagCount] = b;
     if (++diagCount >= length) {
         diagCount = 0;
-        return completeWithAck(rx, completionCode(mode));
+        return completeRecord(rx, rx.diag().data(), length, mode);
     }
     return {};
+}
+
+bool ResponseAssembler::checksumFits(const std::uint8_t* bytes, std::size_t length) {
+    if (length < 2) return false;
+    std::uint8_t sum = 0;
+    for (std::size_t i = 0; i + 1 < length; ++i)
+        sum = static_cast<std::uint8_t>(sum + bytes[i]);
+    return sum == bytes[length - 1];
+}
+
+Completion ResponseAssembler::completeRecord(Reception& rx, const std::uint8_t* bytes, std::size_t length,
+                                             ResponseMode mode) {
+    if (checksumFits(bytes, length)) return completeWithAck(rx, completionCode(mode));
+    // A byte was hit on the line: the record is neither acknowledged nor handed on. Unacknowledged,
+    // the validator keeps it, and the request's time-out asks for it again; what still follows
+    // belongs to no answer.
+    d_.responseMode = MODE_IDLE;
+    answerEnded();
+    Completion c;
+    c.checksumFault = true;
+    return c;
 }
 
 } // namespace norvex::link

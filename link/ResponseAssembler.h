@@ -4,7 +4,9 @@
 // takes LinkData's lock itself (through a LinkData::Reception), so the caller holds none. The
 // caller does the port I/O and keeps the time.
 //
-// Short answers (to RESET, POLL, BILL TYPE, ESCROW and erase) end on their checksum. A byte that
+// Records of a fixed length end on their last byte and are taken only when their checksum fits.
+// Short answers (to RESET, SECURITY, POLL, BILL TYPE, ESCROW, feature enable and erase) end on
+// their checksum. A byte that
 // equals the running sum may still be a status byte, so it ends the answer only when nothing
 // follows it: a byte after it makes it a status byte at once, and the line staying quiet (the
 // caller's quiet window, then lineQuiet()) confirms it as the checksum. Where the port shows mode
@@ -24,6 +26,9 @@ struct Completion {
     bool complete = false;
     bool ack = false;      // the controller must acknowledge with 00
     std::uint8_t code = 0; // RESP_*
+    // A fixed-length record arrived whole but its checksum does not fit: not complete, not
+    // acknowledged, and the request stays awaited.
+    bool checksumFault = false;
 };
 
 class ResponseAssembler {
@@ -61,6 +66,8 @@ public:
     static std::uint8_t completionCode(ResponseMode mode);
     static RequestKind recordKind(ResponseMode mode); // REQ_COUNT for the diagnostic buffer kinds
     static ResponseMode modeForFrame(const std::uint8_t* frame, std::size_t length, bool& changes);
+    // The last of `length` bytes is the low byte of the sum of the others.
+    static bool checksumFits(const std::uint8_t* bytes, std::size_t length);
 
 private:
     using Reception = LinkData::Reception;
@@ -70,6 +77,10 @@ private:
     Completion endOfRead(Reception& rx);
     Completion lineQuiet(Reception& rx);
     Completion completeWithAck(Reception& rx, std::uint8_t code);
+    // RESET in the menu cleared the record of the answer under way: the rest of it is dropped.
+    void abandonIfReset(Reception& rx);
+    Completion completeRecord(Reception& rx, const std::uint8_t* bytes, std::size_t length,
+                              ResponseMode mode);
     Completion completeShort(Reception& rx, bool ack, std::uint8_t length);
     Completion feedShort(Reception& rx, std::uint8_t byte, bool marked);
     // The record still holds the answer the pending byte ends.
@@ -92,6 +103,7 @@ private:
     std::size_t answerBytes_ = 0;
     bool lastMarked_ = false;
     bool earlierMarked_ = true; // every byte of the answer before the last one was marked
+    bool endedByMark_ = false;  // the last answer ended on its mode bit; nothing may follow it
 
     // The port, for as long as this assembler serves it.
     bool marksSeen_ = false;

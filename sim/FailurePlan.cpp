@@ -10,9 +10,10 @@ struct ModeName {
     const char* name;
 };
 const ModeName MODE_NAMES[] = {
-    {FailMode::Silent, "silent"}, {FailMode::BadSum, "badsum"},   {FailMode::Nak, "nak"},
-    {FailMode::Split, "split"},   {FailMode::Garbage, "garbage"}, {FailMode::Slow, "slow"},
-    {FailMode::Vanish, "vanish"}, {FailMode::Noise, "noise"},
+    {FailMode::Silent, "silent"},     {FailMode::BadSum, "badsum"},   {FailMode::Nak, "nak"},
+    {FailMode::Split, "split"},       {FailMode::Garbage, "garbage"}, {FailMode::Slow, "slow"},
+    {FailMode::Vanish, "vanish"},     {FailMode::Noise, "noise"},     {FailMode::Flip, "flip"},
+    {FailMode::Unmarked, "unmarked"},
 };
 } // namespace
 
@@ -73,6 +74,22 @@ void FailurePlan::apply(Transmission& tx, const Failure& failure, const Bytes& n
     case FailMode::BadSum:
         if (!tx.bytes.empty()) tx.bytes.back() = static_cast<std::uint8_t>(tx.bytes.back() + 1);
         break;
+    case FailMode::Flip: {
+        // One bit of a data byte hit by noise; the checksum stays what the validator computed.
+        if (tx.bytes.size() < 2) break;
+        const std::size_t data = tx.bytes.size() - 1;
+        const std::size_t at = failure.byte >= 0 ? static_cast<std::size_t>(failure.byte) % data : data / 2;
+        tx.bytes[at] ^= 0x80;
+        break;
+    }
+    case FailMode::Unmarked: {
+        // A driver that stops reporting the mode bit: from here on every byte arrives as if it
+        // were the last of the answer.
+        const std::size_t from = failure.byte >= 0 ? static_cast<std::size_t>(failure.byte) : 1;
+        for (std::size_t i = from; i < tx.modeBits.size(); ++i)
+            tx.modeBits[i] = 1;
+        break;
+    }
     case FailMode::Nak:
         tx.bytes = nak;
         if (modeBits) tx.modeBits = Bytes(nak.size(), 1);

@@ -11,14 +11,16 @@ namespace norvex::sim {
 
 enum class FailMode {
     None,
-    Silent,  // no answer at all
-    BadSum,  // the last byte (checksum, or the check value's low byte) is off by one
-    Nak,     // MDB: NAK FF instead of the answer; loader: "#N" instead of "#A"
-    Split,   // the answer leaves in `parts` writes, `gapMs` apart
-    Garbage, // `garbageBytes` stray bytes before (or after) the answer
-    Slow,    // `gapMs` between every two bytes
-    Vanish,  // the adapter is unplugged: the pseudo-terminal master is closed
-    Noise,   // `garbageBytes` random bytes instead of the answer (or after it, `gapMs` later)
+    Silent,   // no answer at all
+    BadSum,   // the last byte (checksum, or the check value's low byte) is off by one
+    Nak,      // MDB: NAK FF instead of the answer; loader: "#N" instead of "#A"
+    Split,    // the answer leaves in `parts` writes, `gapMs` apart
+    Garbage,  // `garbageBytes` stray bytes before (or after) the answer
+    Slow,     // `gapMs` between every two bytes
+    Vanish,   // the adapter is unplugged: the pseudo-terminal master is closed
+    Noise,    // `garbageBytes` random bytes instead of the answer (or after it, `gapMs` later)
+    Flip,     // data byte `byte` (default: the middle one) hit on the line, the checksum unchanged
+    Unmarked, // marked form: from byte `byte` (default 1) on, the driver stops marking the bytes
 };
 
 // Where stray bytes go: garbage before or after the answer, noise instead of it or after it.
@@ -35,6 +37,7 @@ struct Failure {
     Placement at = Placement::Before;
     bool vanishExit = true;
     std::uint32_t seed = 0; // Noise: restarts the noise sequence when not 0
+    int byte = -1;          // Flip, Unmarked: which byte of the answer (-1: the mode's default)
 };
 
 // One answer as it is to go on the wire, after any failure mode has changed its bytes.

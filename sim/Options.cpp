@@ -128,7 +128,7 @@ Commands (standard input, one per line; answered "ok" or "error: ..." on standar
   coupon                      a white coupon: rejected, status 0B
   status HH [HH ...]          queue raw status bytes
   fail CMD MODE [N|always] [parts=N] [gap=MS] [n=N] [at=before|after|instead] [seed=N]
-                              [then=exit|stay]
+                              [byte=N] [then=exit|stay]
                               the next N (default 1) answers to CMD fail as MODE
                               CMD: reset setup security poll billtype escrow stacker ident sensors
                                    optics video stats erase any; loader: hello query header
@@ -137,7 +137,11 @@ Commands (standard input, one per line; answered "ok" or "error: ..." on standar
                                     split (parts=2 gap=10), garbage (n=3 at=before), slow
                                     (gap=5 between bytes), vanish (then=exit), noise (n=40
                                     random bytes at=instead of the answer or at=after it,
-                                    gap=0 ms later; seed=N repeats a sequence)
+                                    gap=0 ms later; seed=N repeats a sequence), flip (data
+                                    byte byte=N, default the middle one, hit on the line:
+                                    its top bit inverted, the checksum kept), unmarked (with
+                                    --marked: from byte byte=N, default 1, on the bytes come
+                                    without their marks, as from a driver that stops marking)
   fail clear                  drop every failure mode
   record NAME default|clear|set OFFSET HH ...
                               NAME: setup ident sensors optics video stats; stats counters are

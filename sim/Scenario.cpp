@@ -83,7 +83,7 @@ ParseResult parseCommand(std::string_view line) {
         }
         if (words.size() < 3)
             return fail("usage: fail <command> <mode> [<count>|always] [parts=N] [gap=MS] [n=N] "
-                        "[at=before|after|instead] [seed=N] [then=exit|stay]");
+                        "[at=before|after|instead] [seed=N] [byte=N] [then=exit|stay]");
         if (!isFailTarget(words[1])) return fail("unknown command name for fail: " + words[1]);
         auto mode = failModeFromName(words[2]);
         if (!mode) return fail("unknown failure mode: " + words[2]);
@@ -120,6 +120,9 @@ ParseResult parseCommand(std::string_view line) {
                                                    : Placement::Instead;
             } else if (key == "seed" && toInt(value, n) && n > 0 && n <= 0xFFFFFFFFll) {
                 c.failure.seed = static_cast<std::uint32_t>(n);
+            } else if (key == "byte" && toInt(value, n) && n >= 0 && n < 4096 &&
+                       (*mode == FailMode::Flip || *mode == FailMode::Unmarked)) {
+                c.failure.byte = static_cast<int>(n);
             } else if ((key == "parts" || key == "gap" || key == "n") && toInt(value, n) && n >= 0 &&
                        n <= 60000) {
                 if (key == "parts")

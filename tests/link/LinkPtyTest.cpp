@@ -114,8 +114,10 @@ TEST(LinkOverPty, PollStatusAndSetupAreAssembledAndAcknowledged) {
     ASSERT_TRUE(rig.data.submit(setup.data(), setup.size()));
     EXPECT_EQ(rig.peer.read(2), setup);
     Bytes answer(28);
-    for (std::size_t i = 0; i < answer.size(); ++i)
+    for (std::size_t i = 0; i + 1 < answer.size(); ++i) {
         answer[i] = static_cast<std::uint8_t>(0x80 + i);
+        answer.back() = static_cast<std::uint8_t>(answer.back() + answer[i]);
+    }
     rig.peer.paced(answer);
     EXPECT_EQ(rig.peer.read(1), Bytes{0x00});
     ASSERT_TRUE(rig.window.wait(2));

@@ -118,7 +118,7 @@ TEST(LinkWorker, AcknowledgeGoesBeforeTheSlowWindowHasHandledTheAnswer) {
     rig.start();
     rig.send({0x31, 0x31});
     ASSERT_TRUE(rig.port->waitWrites(1));
-    rig.port->feed(Bytes(28, 0x11));
+    rig.port->feed(test::recordOf(28, 0x11));
     // The ACK must be on the wire long before the 300 ms handler returns.
     ASSERT_TRUE(rig.port->waitWrites(2, 150));
     EXPECT_EQ(rig.port->writesSnapshot()[1], (Bytes{0x00}));
@@ -184,8 +184,9 @@ TEST(LinkWorker, FrameWaitsForAnAnswerThatIsStillArriving) {
     // Half of the statistics record arrives, then an ESCROW frame is placed in the slot while
     // the rest is still coming in paced bytes.
     // The rest comes from a kernel timer, so a loaded machine cannot open a quiet gap in it.
-    rig.port->feed(Bytes(36, 0x05));
-    rig.port->pace(Bytes(37, 0x06), std::chrono::microseconds(1100));
+    const Bytes stats = test::recordOf(STATS_LENGTH, 0x05);
+    rig.port->feed(Bytes(stats.begin(), stats.begin() + 36));
+    rig.port->pace(Bytes(stats.begin() + 36, stats.end()), std::chrono::microseconds(1100));
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
     rig.send({0x35, 0x01, 0x36});
     ASSERT_TRUE(rig.notifier.waitCodes(1));
@@ -260,11 +261,11 @@ TEST(LinkWorker, NewFramePurgesAnAbandonedAnswer) {
     std::this_thread::sleep_for(std::chrono::milliseconds(40));
     rig.send({0x31, 0x31}); // repeated after its time-out
     ASSERT_TRUE(rig.port->waitWrites(2));
-    rig.port->feed(Bytes(28, 0x33));
+    rig.port->feed(test::recordOf(28, 0x33));
     ASSERT_TRUE(rig.notifier.waitCodes(1));
     const RecordBytes setup = rig.data.recordData(REQ_SETUP);
     EXPECT_EQ(setup[0], 0x33);
-    EXPECT_EQ(setup[27], 0x33);
+    EXPECT_EQ(setup[26], 0x33);
     rig.link.closePort();
 }
 

@@ -24,7 +24,7 @@ struct Exchange {
     Completion receive(Bytes bytes, std::size_t* used = nullptr) {
         Completion c;
         std::size_t i = 0;
-        for (; i < bytes.size() && !c.complete; ++i)
+        for (; i < bytes.size() && !c.complete && !c.checksumFault; ++i)
             c = a.feed(bytes[i]);
         if (used) *used = i;
         return c;
@@ -221,21 +221,69 @@ TEST(ShortAnswers, EveryShortFrameStartsTheRecordAfresh) {
     EXPECT_FALSE(x.receive({0x06, 0x06}).complete);
     x.data.resetReception();
     EXPECT_FALSE(x.a.lineQuiet().complete);
+
+    // RESET in the menu while 80 80 03 03 06 arrives: what is left of it is no answer (taken
+    // afresh, 03 03 06 would be acknowledged and the two bills cleared unseen).
+    x.send(POLL);
+    EXPECT_FALSE(x.receive({0x80, 0x80}).complete);
+    x.data.resetReception();
+    EXPECT_FALSE(x.receiveThenQuiet({0x03, 0x03, 0x06}).complete);
+    EXPECT_EQ(x.data.responseMode.load(), MODE_IDLE);
+    // So for a record whose bytes RESET forgets.
+    const Bytes setup = withChecksum(Bytes(27, 0x11));
+    x.send({0x31, 0x31});
+    EXPECT_FALSE(x.receive(Bytes(setup.begin(), setup.begin() + 10)).complete);
+    x.data.resetReception();
+    const Completion rest = x.receive(Bytes(setup.begin() + 10, setup.end()));
+    EXPECT_FALSE(rest.complete || rest.checksumFault);
+    // A RESET with no answer under way leaves the next one alone.
+    x.data.resetReception();
+    x.send(POLL);
+    EXPECT_TRUE(x.receiveThenQuiet({0x03, 0x03}).complete);
 }
 
-TEST(FixedAnswers, SetupCompletesOnItsTwentyEighthByteWhateverItsValue) {
-    Exchange x;
-    x.data.addElapsedMs(REQ_SETUP, 40);
-    x.send({0x31, 0x31});
-    EXPECT_EQ(x.data.reception().record(REQ_SETUP).elapsedMs.load(), 0u);
-    std::vector<std::uint8_t> answer(27, 0x00); // zeros would end a short answer
-    EXPECT_FALSE(x.receive(answer).complete);
-    const Completion c = x.receive({0x77});
-    EXPECT_TRUE(c.complete);
-    EXPECT_TRUE(c.ack);
-    EXPECT_EQ(c.code, RESP_SETUP);
-    EXPECT_EQ(x.data.recordData(REQ_SETUP)[27], 0x77);
-    EXPECT_EQ(x.count(REQ_SETUP), 0u);
+TEST(FixedAnswers, ARecordIsTakenOnItsLastByteOnlyWhenItsChecksumFits) {
+    struct Case {
+        Bytes frame;
+        std::size_t length;
+        std::uint8_t code;
+    };
+    const Case cases[] = {
+        {{0x31, 0x31}, SETUP_LENGTH, RESP_SETUP},
+        {{0x36, 0x36}, STACKER_LENGTH, RESP_STACKER},
+        {{0x37, 0x00, 0x37}, IDENT_LENGTH, RESP_IDENT},
+        {{0x37, 0xFF, 0x56, 0x4E, 0x54, 0x00, 0xE9, 0x17}, SENSORS_LENGTH, RESP_SENSORS},
+        {{0x37, 0xFF, 0x56, 0x4E, 0x54, 0x00, 0xE8, 0x16}, OPTICS_LENGTH, RESP_OPTICS},
+        {statsFrame(), STATS_LENGTH, RESP_STATS},
+    };
+    for (const Case& k : cases) {
+        // Zeros and FFs would end a short answer; a record ends by its length.
+        Bytes good;
+        for (std::size_t i = 0; i + 1 < k.length; ++i)
+            good.push_back(static_cast<std::uint8_t>(i % 3 == 0 ? 0x00 : i % 3 == 1 ? 0xFF : i));
+        good = withChecksum(good);
+        Exchange x;
+        x.send(k.frame);
+        std::size_t used = 0;
+        Completion c = x.receive(good, &used);
+        EXPECT_TRUE(c.complete && c.ack && !c.checksumFault) << int(k.code);
+        EXPECT_EQ(c.code, k.code);
+        EXPECT_EQ(used, k.length);
+
+        // One data byte hit on the line: the record ends where it would, but is not taken, and
+        // what follows belongs to no answer.
+        Bytes hit = good;
+        hit[k.length / 2] ^= 0x80;
+        hit.push_back(0x00);
+        x.send(k.frame);
+        c = x.receive(hit, &used);
+        EXPECT_FALSE(c.complete) << int(k.code);
+        EXPECT_FALSE(c.ack);
+        EXPECT_TRUE(c.checksumFault);
+        EXPECT_EQ(used, k.length);
+        EXPECT_EQ(x.data.responseMode.load(), MODE_IDLE);
+        EXPECT_FALSE(x.receive({0x00}).complete);
+    }
 }
 
 TEST(FixedAnswers, StatisticsArriveInPiecesIntoTheDiagnosticBuffer) {
@@ -247,13 +295,13 @@ TEST(FixedAnswers, StatisticsArriveInPiecesIntoTheDiagnosticBuffer) {
             bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(piece * 10 + i);
         EXPECT_FALSE(x.receive(bytes).complete);
     }
-    const Completion c = x.receive({70, 71, 72});
+    const Completion c = x.receive({70, 71, 0xFC}); // the sum of 0..71
     EXPECT_TRUE(c.complete);
     EXPECT_EQ(c.code, RESP_STATS);
     EXPECT_EQ(x.data.reception().diagCount(), 0u);
     const DiagBytes diag = x.data.diagData();
     EXPECT_EQ(diag[0], 0);
-    EXPECT_EQ(diag[72], 72);
+    EXPECT_EQ(diag[71], 71);
 }
 
 TEST(FixedAnswers, EachFrameSelectsItsKind) {
@@ -271,6 +319,12 @@ TEST(FixedAnswers, EachFrameSelectsItsKind) {
         {{0x37, 0xFF, 0x56, 0x4E, 0x54, 0x00, 0xE7, 0x15}, MODE_VIDEO},
         {statsFrame(), MODE_STATS},
         {{0x37, 0xFF, 0x56, 0x4E, 0x54, 0x00, 0x32, 0x60}, MODE_SHORT},
+        // What the monitor's command line can type: SECURITY and feature enable are answered
+        // with a bare ACK, whatever their seventh byte (the checksum) happens to be.
+        {{0x32, 0x00, 0x00, 0x32}, MODE_SHORT},
+        {{0x37, 0x01, 0x00, 0x00, 0x00, 0xB1, 0xE9}, MODE_SHORT},
+        {{0x37, 0x01, 0x00, 0x00, 0x00, 0x00, 0x38}, MODE_SHORT},
+        {{0x37, 0x02, 0x39}, MODE_IDLE},
     };
     for (const auto& c : cases) {
         Exchange x;
@@ -314,7 +368,7 @@ TEST(Traffic, LongExchangesStillAssembleButStopRecordingAt512) {
     // 337th completes.
     std::size_t used = 0;
     const Completion c = x.receive(junkThenOptics, &used);
-    EXPECT_TRUE(c.complete);
+    EXPECT_TRUE(c.checksumFault);
     EXPECT_EQ(used, 337u);
 
     Exchange y;
@@ -392,7 +446,7 @@ TEST(MarkedAnswers, MarksThatAgreeFrameAnswersWithoutWaitingFfAndMatchingStatusB
     EXPECT_EQ(x.a.framing(), Framing::ModeBit);
     // A long record with its marks keeps the framing.
     x.send({0x31, 0x31});
-    EXPECT_TRUE(x.receiveMarked(Bytes(28, 0x11)).complete);
+    EXPECT_TRUE(x.receiveMarked(withChecksum(Bytes(27, 0x11))).complete);
     EXPECT_EQ(x.a.framing(), Framing::ModeBit);
 }
 
@@ -400,7 +454,7 @@ TEST(MarkedAnswers, MarksThatContradictTheChecksumFallBackToTheQuietLineForThePo
     // Flags per USB packet: the checksum shares a packet with a status byte and comes marked.
     Exchange x;
     x.send({0x31, 0x31});
-    EXPECT_TRUE(x.receiveMarked(Bytes(28, 0x11)).complete); // SETUP: the marks agree
+    EXPECT_TRUE(x.receiveMarked(withChecksum(Bytes(27, 0x11))).complete); // SETUP: the marks agree
     ASSERT_EQ(x.a.framing(), Framing::ModeBit);
     x.send(POLL);
     EXPECT_FALSE(x.a.feed(0x81, true).complete);
@@ -455,6 +509,23 @@ TEST(MarkedAnswers, PortThatStopsMarkingLosesNoByte) {
     const Completion c = x.a.lineQuiet();
     EXPECT_TRUE(c.complete && c.ack);
     EXPECT_EQ(x.pollData(3), (Bytes{0x80, 0x80, 0x00}));
+    // Marks that stop inside an answer: an unmarked byte equal to the sum ends it by its mark,
+    // but bytes still come before the next frame, so the marks frame nothing more on this port.
+    Exchange z;
+    z.send(POLL);
+    z.receiveMarked({0x06, 0x06});
+    ASSERT_TRUE(z.a.lineQuiet().complete);
+    z.send(POLL);
+    z.a.feed(0x80, true);
+    z.a.feed(0x80, false);
+    EXPECT_TRUE(z.a.endOfRead().complete);
+    ASSERT_EQ(z.a.framing(), Framing::ModeBit);
+    z.receive({0x03, 0x03, 0x06});
+    EXPECT_EQ(z.a.framing(), Framing::MarksUnreliable);
+    z.send(POLL);
+    EXPECT_FALSE(z.receive({0x80, 0x80, 0x03, 0x03, 0x06}).complete);
+    EXPECT_TRUE(z.a.lineQuiet().complete);
+    EXPECT_EQ(z.pollData(5), (Bytes{0x80, 0x80, 0x03, 0x03, 0x06}));
     // A port that never marks keeps the quiet line without calling anything a contradiction.
     Exchange y;
     y.send(POLL);

@@ -21,6 +21,13 @@
 
 namespace norvex::test {
 
+// A fixed-length record of `length` bytes: `fill` repeated, then the checksum of those bytes.
+inline std::vector<std::uint8_t> recordOf(std::size_t length, std::uint8_t fill) {
+    std::vector<std::uint8_t> r(length - 1, fill);
+    r.push_back(static_cast<std::uint8_t>((length - 1) * fill));
+    return r;
+}
+
 struct FakePortState {
     std::mutex m;
     std::condition_variable cv;
