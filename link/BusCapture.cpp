@@ -75,6 +75,7 @@ bool BusCapture::open(const std::string& path, bool handEachToSystem) {
         return false;
     }
     buffer_.clear();
+    heldAckUs_ = -1;
     appendFileHeader(buffer_);
     return put(buffer_);
 }
@@ -94,12 +95,35 @@ bool BusCapture::put(const std::vector<std::uint8_t>& bytes) {
 bool BusCapture::write(const ExchangeRecord& r) {
     if (!file_) return false;
     buffer_.clear();
-    appendExchange(r, buffer_);
+    if (heldAckUs_ >= 0 && r.frameLength > 0) flushHeldAck(buffer_);
+    if (r.strayBeforeAck) {
+        // Bytes that came with the answer's last byte left the validator before the acknowledge
+        // did: the acknowledge follows the stray packet that comes next.
+        ExchangeRecord withoutAck = r;
+        withoutAck.ackUs = -1;
+        appendExchange(withoutAck, buffer_);
+        heldAckUs_ = r.wallAt(r.ackUs);
+    } else {
+        appendExchange(r, buffer_);
+        flushHeldAck(buffer_);
+    }
     return put(buffer_);
+}
+
+void BusCapture::flushHeldAck(std::vector<std::uint8_t>& out) {
+    if (heldAckUs_ < 0) return;
+    const std::uint8_t ack = 0x00;
+    appendPacket(heldAckUs_, MDB_EVENT_TO_PERIPHERAL, &ack, 1, out);
+    heldAckUs_ = -1;
 }
 
 bool BusCapture::close() {
     if (!file_) return true;
+    if (heldAckUs_ >= 0) {
+        buffer_.clear();
+        flushHeldAck(buffer_);
+        if (!put(buffer_)) return false;
+    }
     const bool flushed = std::fflush(file_) == 0;
     const int savedErrno = errno;
     const bool closed = std::fclose(file_) == 0;

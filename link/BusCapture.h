@@ -59,12 +59,14 @@ public:
 
 private:
     bool put(const std::vector<std::uint8_t>& bytes);
+    void flushHeldAck(std::vector<std::uint8_t>& out);
 
     std::FILE* file_ = nullptr;
     bool handEach_ = true;
     std::string path_;
     std::string error_;
     std::vector<std::uint8_t> buffer_;
+    std::int64_t heldAckUs_ = -1; // an acknowledge waiting for the stray bytes that preceded it
 };
 
 } // namespace norvex::link

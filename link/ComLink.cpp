@@ -1,6 +1,8 @@
 #include "ComLink.h"
 
 #include "MarkedInput.h"
+#include "QuietWindow.h"
+#include "ResendGuard.h"
 #include "ResponseAssembler.h"
 #include "TermiosPort.h"
 
@@ -10,8 +12,6 @@
 #include <chrono>
 #include <cstring>
 #include <poll.h>
-#include <pthread.h>
-#include <sched.h>
 #include <sys/eventfd.h>
 #include <thread>
 #include <unistd.h>
@@ -32,21 +32,6 @@ constexpr auto ANSWER_GAP = std::chrono::milliseconds(10);
 // (the 337-byte optics record takes 386 ms).
 constexpr auto MAX_HOLD = std::chrono::milliseconds(1000);
 
-// How long the line must stay quiet after a byte that equals the running sum of a short answer
-// before that byte counts as the answer's checksum. A validator sends the bytes of an answer
-// back to back: a character takes 1.146 ms at 9600 baud (11 bits) and MDB allows 1 ms between
-// characters, so on the wire one byte ends at most 2.15 ms after the one before. The port adds
-// its own delay on top: bytes paced 1.146 ms apart by a real-time writer through a
-// pseudo-terminal reach a real-time reader on these machines with a median gap of 1.14 ms and a
-// p99 of 1.2-1.8 ms while other programs run, 2.3 ms while a build keeps both processors busy
-// (the kernel hands the bytes over in a worker thread of normal priority); a USB adapter at its
-// lowest latency setting holds a byte back up to 1 ms. 3 ms covers the wire's worst case with
-// 0.85 ms to spare for the port (the virtual validator, which leaves no gap, has 1.85 ms) and
-// leaves the acknowledge about 2 ms of the 5 ms MDB gives it. A machine that stalls the delivery
-// longer than that in the middle of an answer can still end it early; the figures are in the
-// link benchmark.
-constexpr auto QUIET_WINDOW = std::chrono::microseconds(3000);
-
 constexpr std::size_t READ_CHUNK = 128;
 
 bool inputWaiting(SerialPort& port) {
@@ -56,13 +41,10 @@ bool inputWaiting(SerialPort& port) {
 
 // The acknowledge must follow a complete answer within 5 ms, or the validator sends the same data
 // again. On a busy machine an ordinary thread can wait longer than that for a processor, so the
-// worker asks for a real-time priority; where that is not permitted it keeps the normal one. It
-// spends its time blocked in poll(), so the priority costs nothing while the line is quiet.
-void raiseWorkerPriority() {
-    sched_param sp{};
-    sp.sched_priority = 10;
-    (void)::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &sp);
-}
+// worker asks for a real-time priority (see RealtimePriority); where none is granted it keeps the
+// normal one. It spends its time blocked in poll(), so the priority costs nothing while the line
+// is quiet.
+constexpr int WORKER_PRIORITY = 10;
 
 } // namespace
 
@@ -166,6 +148,12 @@ LinkResult ComLink::startWorker(LinkNotifier& owner) {
     data_.responseMode = MODE_IDLE;
     data_.wakeFd = wakeFd_;
     framing_ = Framing::QuietLine;
+    quietWindowUs_ = static_cast<std::int32_t>(QuietWindow::WIDEST.count());
+    priority_ = WorkerPriority::Unknown;
+    {
+        std::lock_guard<std::mutex> guard(priorityLock_);
+        priorityText_.clear();
+    }
     workerAlive_ = true;
     try {
         worker_ = std::thread([this] { workerMain(); });
@@ -176,6 +164,10 @@ LinkResult ComLink::startWorker(LinkNotifier& owner) {
         wakeFd_ = -1;
         return LinkFault{FaultKind::NoThread, e.what(), e.code().value(), {}};
     }
+    // The worker's first step is its priority, which the window shows beside the port: it is
+    // known when START returns.
+    for (int i = 0; i < 200 && priority_.load() == WorkerPriority::Unknown && workerAlive_.load(); ++i)
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
     return {};
 }
 
@@ -188,14 +180,26 @@ void ComLink::workerMain() {
     std::array<std::uint8_t, READ_CHUNK> chunk{};
     std::array<LineByte, READ_CHUNK> hand{};
     std::array<std::uint8_t, TX_SLOT_SIZE> frame{};
+    ResendGuard resends;
+    QuietWindow quiet;
     Clock::time_point lastSent{};     // last frame of more than one byte left
     Clock::time_point lastReceived{}; // last byte arrived
+    bool inAnswer = false;            // bytes of an answer that has not ended have arrived
+    bool endedByQuiet = false;        // the quiet window ended the last answer; no frame since
     constexpr Clock::time_point NEVER = Clock::time_point::max();
     Clock::time_point heldSince = NEVER;  // the slot's frame has been waiting since
     Clock::time_point quietUntil = NEVER; // a checksum match ends the answer if nothing comes before
     const std::uint8_t ack = 0x00;
     ExchangeRecorder* const recorder = recorder_.load();
-    raiseWorkerPriority();
+    {
+        std::string how;
+        const WorkerPriority priority = makeThreadRealtime(WORKER_PRIORITY, how);
+        {
+            std::lock_guard<std::mutex> guard(priorityLock_);
+            priorityText_ = how;
+        }
+        priority_ = priority;
+    }
 
     auto fail = [&](const LinkFault& fault) {
         if (LinkNotifier* owner = info.ownerWindow.load(); owner && info.connected.load())
@@ -208,11 +212,31 @@ void ComLink::workerMain() {
     // with. False when the window's wait was cancelled because the link is closing.
     auto deliver = [&](const Completion& done) {
         framing_ = assembler.framing();
+        if (done.checksumFault) {
+            inAnswer = false;
+            if (recorder) recorder->answerFaulty();
+            return true;
+        }
         if (!done.complete) return true;
+        inAnswer = false;
         // A write that fails marks the port failed, which the loop checks; one that stalls leaves
         // the answer to time out and be asked for again.
         if (done.ack) (void)port.write(&ack, 1);
-        if (recorder) recorder->answerCompleted(done.code, done.ack, Clock::now());
+        const auto ackAt = Clock::now();
+        bool resend = false;
+        if (done.code == RESP_POLL) {
+            if (done.ack) {
+                const ShortAnswer answer = data_.shortAnswer();
+                const auto delay =
+                    std::chrono::duration_cast<std::chrono::microseconds>(ackAt - lastReceived);
+                resend = resends.answerAcknowledged(answer.bytes.data(), answer.length, delay);
+            } else {
+                resends.answerWithoutData();
+            }
+        }
+        if (recorder) recorder->answerCompleted(done.code, done.ack, ackAt, resend);
+        // The window has had this answer already: acknowledged again, it gives no event.
+        if (resend) return true;
         if (LinkNotifier* owner = info.ownerWindow.load()) return owner->notify(done.code);
         return true;
     };
@@ -222,7 +246,9 @@ void ComLink::workerMain() {
             // Nothing came within the window after a checksum match: the answer ended there
             // (before any frame waiting in the slot goes out and abandons it).
             quietUntil = NEVER;
-            if (!deliver(assembler.lineQuiet())) continue;
+            const Completion done = assembler.lineQuiet();
+            endedByQuiet = done.complete;
+            if (!deliver(done)) continue;
         }
 
         // A frame in the slot waits while bytes are arriving (the rest of an answer, even one
@@ -261,6 +287,11 @@ void ComLink::workerMain() {
                     marks.reset();
                 }
                 assembler.frameSent(frame.data(), n);
+                resends.frameSent(frame.data(), n);
+                if (n > 1) {
+                    inAnswer = false;
+                    endedByQuiet = false;
+                }
                 if (!assembler.awaitingQuiet()) quietUntil = NEVER;
                 (void)port.write(frame.data(), n); // a failure shows in port.failed() below
                 const auto leftAt = Clock::now();
@@ -310,7 +341,14 @@ void ComLink::workerMain() {
         for (;;) {
             const std::size_t got = port.read(chunk.data(), chunk.size());
             if (got == 0) break;
-            lastReceived = Clock::now();
+            const auto now = Clock::now();
+            if (inAnswer || (endedByQuiet && now - lastReceived < ANSWER_GAP)) {
+                // A gap inside an answer; after an answer the quiet window ended, a gap that
+                // window took for its end.
+                quiet.gapSeen(std::chrono::duration_cast<std::chrono::microseconds>(now - lastReceived));
+            }
+            endedByQuiet = false;
+            lastReceived = now;
             std::size_t n = got;
             if (marked) {
                 n = marks.decode(chunk.data(), got, hand.data());
@@ -320,6 +358,8 @@ void ComLink::workerMain() {
             }
             std::size_t used = 0; // bytes fed: those after a completing byte are dropped
             const Completion done = assembler.feedRead(hand.data(), n, used);
+            inAnswer =
+                n > 0 && !done.complete && !done.checksumFault && data_.responseMode.load() != MODE_IDLE;
             if (recorder) recorder->received(hand.data(), n, used, lastReceived);
             // The quiet window runs from the last byte that arrived, even half an escape.
             quietUntil = NEVER;
@@ -328,7 +368,10 @@ void ComLink::workerMain() {
                 // marks lie (the byte was marked, so by them the answer goes on): as long as any
                 // answer may pause.
                 quietUntil =
-                    lastReceived + (assembler.framing() == Framing::ModeBit ? ANSWER_GAP : QUIET_WINDOW);
+                    lastReceived + (assembler.framing() == Framing::ModeBit
+                                        ? std::chrono::duration_cast<Clock::duration>(ANSWER_GAP)
+                                        : std::chrono::duration_cast<Clock::duration>(quiet.window()));
+                quietWindowUs_.store(static_cast<std::int32_t>(quiet.window().count()));
             }
             if (!deliver(done)) break;
             if (info.connected.load() == 0) break;

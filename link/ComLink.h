@@ -5,12 +5,15 @@
 #include "LinkData.h"
 #include "LinkFault.h"
 #include "PortMap.h"
+#include "QuietWindow.h"
+#include "RealtimePriority.h"
 #include "SerialPort.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -83,6 +86,15 @@ public:
     // How the worker frames short answers on the open port; it may change while the link runs
     // (see Framing).
     Framing framing() const { return framing_.load(); }
+    // The quiet window that ends short answers on this port now, in µs (see QuietWindow).
+    std::int32_t quietWindowUs() const { return quietWindowUs_.load(); }
+
+    // Whether the worker runs real-time (Unknown until it has asked), and in words.
+    WorkerPriority workerPriority() const { return priority_.load(); }
+    std::string workerPriorityText() const {
+        std::lock_guard<std::mutex> guard(priorityLock_);
+        return priorityText_;
+    }
 
 private:
     void workerMain();
@@ -95,6 +107,10 @@ private:
     std::atomic<bool> workerAlive_{false};
     std::atomic<Framing> framing_{Framing::QuietLine};
     std::atomic<ExchangeRecorder*> recorder_{nullptr};
+    std::atomic<std::int32_t> quietWindowUs_{static_cast<std::int32_t>(QuietWindow::WIDEST.count())};
+    mutable std::mutex priorityLock_;
+    std::atomic<WorkerPriority> priority_{WorkerPriority::Unknown};
+    std::string priorityText_;
     int wakeFd_ = -1;
     int portNumber_ = 0;
     LinkFault openFault_;

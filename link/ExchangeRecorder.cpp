@@ -22,14 +22,13 @@ const char* exchangeEndName(ExchangeEnd end) {
         return "purged";
     case ExchangeEnd::Stray:
         return "stray bytes";
+    case ExchangeEnd::ChecksumFault:
+        return "checksum fault, not acknowledged";
     }
     return "?";
 }
 
 namespace {
-
-// The controller's acknowledge must follow the checksum within 5 ms.
-constexpr std::int64_t ACK_LIMIT_US = 5000;
 
 std::size_t roundUp(std::size_t n) {
     std::size_t c = 2;
@@ -118,7 +117,8 @@ void ExchangeRecorder::received(const LineByte* bytes, std::size_t count, std::s
     received(line_.data(), count, used, when);
 }
 
-void ExchangeRecorder::answerCompleted(std::uint8_t code, bool acknowledged, Clock::time_point ackAt) {
+void ExchangeRecorder::answerCompleted(std::uint8_t code, bool acknowledged, Clock::time_point ackAt,
+                                       bool resend) {
     if (!isOpen_) openStray(micros(ackAt));
     open_.completion = code;
     const std::size_t n = open_.answerLength();
@@ -131,13 +131,25 @@ void ExchangeRecorder::answerCompleted(std::uint8_t code, bool acknowledged, Clo
     open_.repeat =
         n >= 2 && n == unackedLength_ &&
         std::equal(unacked_.begin(), unacked_.begin() + static_cast<std::ptrdiff_t>(n), open_.answer.begin());
-    // An acknowledge that reached the line later than MDB allows counts as none: the validator
-    // sends the same data again, and the next answer is compared with this one.
+    open_.resend = resend;
     unackedLength_ = 0;
-    if (acknowledged && open_.lastUs >= 0 && open_.ackUs - open_.lastUs > ACK_LIMIT_US) {
-        std::copy_n(open_.answer.begin(), n, unacked_.begin());
-        unackedLength_ = n;
-    }
+    publishWithDropped();
+}
+
+void ExchangeRecorder::answerFaulty() {
+    if (!isOpen_) return;
+    open_.end = ExchangeEnd::ChecksumFault;
+    // Not acknowledged: the validator keeps the record and sends it again when asked.
+    const std::size_t n = open_.answerLength();
+    open_.repeat = n >= 2 && n == unackedLength_ &&
+                   std::equal(unacked_.begin(), unacked_.begin() + n, open_.answer.begin());
+    std::copy_n(open_.answer.begin(), n, unacked_.begin());
+    unackedLength_ = n;
+    publishWithDropped();
+}
+
+void ExchangeRecorder::publishWithDropped() {
+    open_.strayBeforeAck = droppedCount_ > 0 && open_.ackUs >= 0;
     publish();
     if (droppedCount_ > 0) {
         openStray(droppedUs_);

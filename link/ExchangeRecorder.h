@@ -26,12 +26,13 @@ namespace norvex::link {
 
 // What ended an exchange.
 enum class ExchangeEnd : std::uint8_t {
-    AckSent, // a data answer completed and the controller acknowledged it
-    Nak,     // the validator refused the frame: a bare FF
-    BareAck, // the validator acknowledged with a bare 00
-    Silence, // nothing came before the next frame (or before the link closed)
-    Purged,  // an answer began but was not complete when the next frame purged it
-    Stray,   // bytes that belong to no exchange: after a completed answer, or before any frame
+    AckSent,       // a data answer completed and the controller acknowledged it
+    Nak,           // the validator refused the frame: a bare FF
+    BareAck,       // the validator acknowledged with a bare 00
+    Silence,       // nothing came before the next frame (or before the link closed)
+    Purged,        // an answer began but was not complete when the next frame purged it
+    Stray,         // bytes that belong to no exchange: after a completed answer, or before any frame
+    ChecksumFault, // a record arrived whole but its checksum does not fit: not acknowledged
 };
 
 const char* exchangeEndName(ExchangeEnd end);
@@ -52,6 +53,12 @@ struct ExchangeRecord {
     std::uint8_t completion = 0; // RESP_* code of a completed answer, 0 otherwise
     ExchangeEnd end = ExchangeEnd::Silence;
     bool repeat = false; // the answer repeats the previous answer that was not acknowledged
+    // The validator sent again an answer that was handed on already (the acknowledge may have
+    // reached it too late): acknowledged again, and no event was given for it.
+    bool resend = false;
+    // Bytes that came in the same read as the answer's last byte follow as stray bytes: they
+    // were on the line before the acknowledge left.
+    bool strayBeforeAck = false;
     std::array<std::uint8_t, TX_SLOT_SIZE> frame{};
     std::array<std::uint8_t, EXCHANGE_BYTES> answer{};
 
@@ -84,8 +91,10 @@ public:
     // The same for the worker's decoded bytes (at most 256 of them, a read's worth).
     void received(const LineByte* bytes, std::size_t count, std::size_t used, Clock::time_point when);
     // The answer completed with the completion code; `ackAt` is when the acknowledge had left, or
-    // nothing when none was sent.
-    void answerCompleted(std::uint8_t code, bool acknowledged, Clock::time_point ackAt);
+    // nothing when none was sent. `resend`: the validator's resend of an answer handed on already.
+    void answerCompleted(std::uint8_t code, bool acknowledged, Clock::time_point ackAt, bool resend = false);
+    // A record arrived whole with a checksum that does not fit; it is not acknowledged.
+    void answerFaulty();
     // The worker ends: whatever is open is finished.
     void linkClosed();
 
@@ -104,6 +113,8 @@ private:
     };
 
     void publish();
+    // Publishes the answer and, as stray bytes, what came after it in the same read.
+    void publishWithDropped();
     void openStray(std::int64_t firstUs);
     void append(const std::uint8_t* bytes, std::size_t count, std::int64_t whenUs);
 

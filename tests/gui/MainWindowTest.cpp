@@ -324,9 +324,10 @@ TEST_F(MainWindowTest, StartReportsAPortThatWillNotOpenThenEnablesReconnectAndCl
     // The note below the port selector says how the mode bit is made and how answers are
     // framed; the longest of its texts fits the window.
     auto* note = ctl<QLabel>(ids::LINE_NOTE);
-    EXPECT_EQ(note->text().toStdString(), "mode bit: mark parity; answers framed by checksum + quiet line");
-    const QString longest =
-        QString::fromStdString(ui::MainWindowLogic::lineNote(false, link::Framing::MarksUnreliable));
+    EXPECT_EQ(note->text().toStdString().rfind("mode bit: mark parity; framed by checksum + quiet line; ", 0),
+              0u);
+    const QString longest = QString::fromStdString(
+        ui::MainWindowLogic::lineNote(false, link::Framing::MarksUnreliable, link::WorkerPriority::Normal));
     EXPECT_LE(note->fontMetrics().horizontalAdvance(longest), note->width());
     EXPECT_GE(note->geometry().left(), 0);
 

@@ -158,3 +158,30 @@ TEST(BusCapture, OurReaderReadsWhatTheWriterWrote) {
     EXPECT_EQ(pcap.packets[2].wire(), (Bytes{0x00}));
     EXPECT_EQ(pcap.packets[4].timeUs, 1700000001999999u);
 }
+
+TEST(BusCapture, StrayBytesReadWithTheAnswersLastByteGoBeforeTheAcknowledge) {
+    // SETUP's 28 bytes and two more in one read: the acknowledge left after all of them.
+    Bytes setup(27, 0x01);
+    setup.push_back(0x1B);
+    ExchangeRecord answer = record(1000, T0, {0x31, 0x31}, setup, 4000, 4300, ExchangeEnd::AckSent);
+    answer.strayBeforeAck = true;
+    ExchangeRecord stray = record(-1, T0 + 3000, {}, {0x06, 0x06}, 4000, -1, ExchangeEnd::Stray);
+    const ExchangeRecord next =
+        record(100000, T0 + 99000, {0x33, 0x33}, {0x00}, 101000, -1, ExchangeEnd::BareAck);
+    TempFile live, saved;
+    BusCapture capture;
+    ASSERT_TRUE(capture.open(live.path.string()));
+    for (const ExchangeRecord& r : {answer, stray, next})
+        ASSERT_TRUE(capture.write(r));
+    ASSERT_TRUE(capture.close());
+    std::string error;
+    ASSERT_TRUE(BusCapture::save(saved.path.string(), {answer, stray, next}, error));
+    for (const TempFile* file : {&live, &saved}) {
+        const test::PcapFile f = test::readPcap(file->path.string());
+        ASSERT_EQ(f.packets.size(), 6u);
+        EXPECT_EQ(f.packets[2].wire(), (Bytes{0x06, 0x06}));
+        EXPECT_EQ(f.packets[3].wire(), (Bytes{0x00}));
+        for (std::size_t i = 1; i < f.packets.size(); ++i)
+            EXPECT_LE(f.packets[i - 1].timeUs, f.packets[i].timeUs) << i;
+    }
+}

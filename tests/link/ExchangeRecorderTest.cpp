@@ -84,7 +84,7 @@ TEST(ExchangeRecorder, StampsFramesAnswersAndAcknowledgesInOrderWithTheScriptedD
     rig.expectAck();
     rig.send({0x31, 0x31});
     std::this_thread::sleep_for(5ms);
-    rig.port->feed(Bytes(28, 0x01));
+    rig.port->feed(test::recordOf(28, 0x01));
     rig.expectAck();
     rig.send({0x33, 0x33});
     std::this_thread::sleep_for(30ms);
@@ -188,29 +188,41 @@ TEST(ExchangeRecorder, RepeatsOfUnacknowledgedAnswersAreMarked) {
     const Bytes poll{0x33, 0x33};
     const Bytes answer{0x90, 0x90};
     auto t = Clock::now();
-    auto exchange = [&](const Bytes& bytes, bool ack, std::chrono::microseconds ackDelay) {
+    auto exchange = [&](const Bytes& bytes, bool ack, std::chrono::microseconds ackDelay,
+                        bool resend = false) {
         r.frameSent(poll.data(), poll.size(), t);
         t += 2ms;
         r.received(bytes.data(), bytes.size(), bytes.size(), t);
-        if (ack) r.answerCompleted(RESP_POLL, true, t + ackDelay);
+        if (ack) r.answerCompleted(RESP_POLL, true, t + ackDelay, resend);
         t += 100ms;
     };
-    exchange(answer, false, 0us);  // never completed: purged by the next frame
-    exchange(answer, true, 500us); // the same data again: a repeat, acknowledged at once
-    exchange(answer, true, 500us); // two bills of the same kind: not a repeat
-    exchange(answer, true, 9ms);   // acknowledged too late for the validator
-    exchange(answer, true, 500us); // ... so this one is its repeat
+    exchange(answer, false, 0us);        // never completed: purged by the next frame
+    exchange(answer, true, 500us);       // the same data again: a repeat, acknowledged at once
+    exchange(answer, true, 500us);       // two bills of the same kind: not a repeat
+    exchange(answer, true, 9ms);         // acknowledged too late for the validator
+    exchange(answer, true, 500us, true); // ... so the worker took this one for its resend
     exchange({0x80, 0x80}, true, 500us);
+    // A record whose checksum does not fit is not acknowledged; the same record asked for again
+    // repeats it.
+    const Bytes stats{0x37, 0xFF, 0x56, 0x4E, 0x54, 0x00, 0xDD, 0x0B};
+    const Bytes hit{0x01, 0x02, 0x04};
+    for (int i = 0; i < 2; ++i) {
+        r.frameSent(stats.data(), stats.size(), t);
+        r.received(hit.data(), hit.size(), hit.size(), t + 2ms);
+        r.answerFaulty();
+        t += 100ms;
+    }
     r.linkClosed();
     std::vector<ExchangeRecord> out;
-    ASSERT_EQ(r.drain(out), 6u);
+    ASSERT_EQ(r.drain(out), 8u);
     EXPECT_EQ(out[0].end, ExchangeEnd::Purged);
-    EXPECT_FALSE(out[0].repeat);
-    EXPECT_TRUE(out[1].repeat);
-    EXPECT_FALSE(out[2].repeat);
-    EXPECT_FALSE(out[3].repeat);
-    EXPECT_TRUE(out[4].repeat);
-    EXPECT_FALSE(out[5].repeat);
+    const bool repeats[] = {false, true, false, false, false, false, false, true};
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        EXPECT_EQ(out[i].repeat, repeats[i]) << i;
+        EXPECT_EQ(out[i].resend, i == 4) << i;
+    }
+    EXPECT_EQ(out[6].end, ExchangeEnd::ChecksumFault);
+    EXPECT_EQ(out[6].ackUs, -1);
 }
 
 TEST(ExchangeRecorder, TheRingKeepsTheNewestWhenTheReaderFallsBehind) {

@@ -182,12 +182,15 @@ TEST_F(MainWindowLogicTest, StartShowsHowTheModeBitIsMadeAndHowAnswersAreFramed)
     port->markParity = false;
     port->marks = true;
     start();
+    const bool realtime = core->comLink().workerPriority() == link::WorkerPriority::RealTime;
     EXPECT_EQ(view.fields[ids::LINE_NOTE],
-              "mode bit: 2 stop bits (no mark parity); answers framed by checksum + quiet line");
+              std::string("mode bit: 2 stop bits (no mark parity); framed by checksum + "
+                          "quiet line; ") +
+                  (realtime ? "real-time" : "not real-time"));
     EXPECT_TRUE((view.barEnabled[{0, ids::BAR_BUTTON}]));
     EXPECT_FALSE(view.enabled[ids::START]);
     EXPECT_EQ(ui::MainWindowLogic::lineNote(true, link::Framing::MarksUnreliable),
-              "mode bit: mark parity; marks unreliable, framed by checksum + quiet line");
+              "mode bit: mark parity; marks unreliable: checksum + quiet line");
 }
 
 TEST_F(MainWindowLogicTest, DiagnosticRecordsAreDecodedAndTheirPageRedrawn) {

@@ -50,8 +50,8 @@ const char* checksumText(control::ChecksumState s) {
 bool faulty(const KeptExchange& k) {
     const ExchangeEnd e = k.record.end;
     return e == ExchangeEnd::Nak || e == ExchangeEnd::Silence || e == ExchangeEnd::Purged ||
-           e == ExchangeEnd::Stray || k.record.repeat || k.answerChecksum == control::ChecksumState::Bad ||
-           k.frameChecksum == control::ChecksumState::Bad;
+           e == ExchangeEnd::Stray || e == ExchangeEnd::ChecksumFault || k.record.repeat || k.record.resend ||
+           k.answerChecksum == control::ChecksumState::Bad || k.frameChecksum == control::ChecksumState::Bad;
 }
 
 std::string lower(std::string s) {
@@ -190,6 +190,8 @@ std::string BusMonitor::cell(std::size_t row, int column) const {
             note += format(" %s after the last byte", millis(r.ackUs - r.lastUs).c_str());
         if (r.lastUs > r.firstUs) note += format(", answer took %s", millis(r.lastUs - r.firstUs).c_str());
         if (r.repeat) note += ", repeat of the unacknowledged answer";
+        if (r.resend) note += ", resent: our ACK may have been late; no event";
+        if (r.end == ExchangeEnd::ChecksumFault) note += ", asked for again";
         return note;
     }
     default:

@@ -112,24 +112,37 @@ void MainWindowLogic::onPaint(PaintSurface& surface) {
 
 // --- START, timer, notifications --------------------------------------------------------------------
 
-std::string MainWindowLogic::lineNote(bool markParity, link::Framing framing) {
+std::string MainWindowLogic::lineNote(bool markParity, link::Framing framing, link::WorkerPriority priority) {
     // The driver may not put a ninth bit on the line: two stop bits give every byte the same
     // waveform as a mode bit of 1.
     std::string note = markParity ? "mode bit: mark parity" : "mode bit: 2 stop bits (no mark parity)";
     switch (framing) {
     case link::Framing::ModeBit:
-        return note + "; answers framed by the mode bit";
+        note += "; framed by the mode bit";
+        break;
     case link::Framing::MarksUnreliable:
-        return note + "; marks unreliable, framed by checksum + quiet line";
+        note += "; marks unreliable: checksum + quiet line";
+        break;
     case link::Framing::QuietLine:
+        note += "; framed by checksum + quiet line";
         break;
     }
-    return note + "; answers framed by checksum + quiet line";
+    // Whether the acknowledge can be relied on to leave within MDB's 5 ms on a busy machine.
+    switch (priority) {
+    case link::WorkerPriority::RealTime:
+        return note + "; real-time";
+    case link::WorkerPriority::Normal:
+        return note + "; not real-time";
+    case link::WorkerPriority::Unknown:
+        break;
+    }
+    return note;
 }
 
 void MainWindowLogic::showLineNote() {
     shownFraming_ = comLink_.framing();
-    view_.setFieldText(ids::LINE_NOTE, lineNote(comLink_.markParity(), shownFraming_));
+    shownPriority_ = comLink_.workerPriority();
+    view_.setFieldText(ids::LINE_NOTE, lineNote(comLink_.markParity(), shownFraming_, shownPriority_));
 }
 
 void MainWindowLogic::onStart(LinkNotifier& notifier) {
@@ -200,7 +213,9 @@ void MainWindowLogic::onLinkNotification(std::uint8_t code) {
     }
     if (recorder_.isOpen()) recordTraffic();
     // The framing is learnt from what the port delivers while the link runs.
-    if (comLink_.framing() != shownFraming_ && comLink_.workerRunning()) showLineNote();
+    if ((comLink_.framing() != shownFraming_ || comLink_.workerPriority() != shownPriority_) &&
+        comLink_.workerRunning())
+        showLineNote();
     if (trafficImage_ != nullptr && currentPage() == Page::Traffic && !traffic_.trafficStopped()) {
         data_.withTraffic([this](const TrafficBuffer& t) { traffic_.appendExchange(*trafficImage_, t); });
         view_.invalidate(areas::PAGE, false);

@@ -69,7 +69,8 @@ public:
 
     // The note beside the port selector: how the port makes the mode bit and how answers are
     // framed on it.
-    static std::string lineNote(bool markParity, link::Framing framing);
+    static std::string lineNote(bool markParity, link::Framing framing,
+                                link::WorkerPriority priority = link::WorkerPriority::Unknown);
 
     // --- diagnostics log file -----------------------------------------------------------------
     void createLogFileCommand(); // "Create Log File"
@@ -170,6 +171,7 @@ private:
     bool settingsErrorReported_ = false;
     bool linkFailureReported_ = false;
     link::Framing shownFraming_ = link::Framing::QuietLine;
+    link::WorkerPriority shownPriority_ = link::WorkerPriority::Unknown;
     std::string logFilePath_;
     std::string logSerialNumber_;
     std::string lastFileError_;
