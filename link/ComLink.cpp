@@ -210,6 +210,12 @@ void ComLink::workerMain() {
                              device};
     // The acknowledge goes at once: MDB gives the controller 5 ms, whatever the window is busy
     // with. False when the window's wait was cancelled because the link is closing.
+    std::uint8_t deferredCode = 0; // a completion held back until the line has stayed quiet
+    Clock::time_point deferredUntil{};
+    auto notifyWindow = [&](std::uint8_t code) {
+        if (LinkNotifier* owner = info.ownerWindow.load()) return owner->notify(code);
+        return true;
+    };
     auto deliver = [&](const Completion& done) {
         framing_ = assembler.framing();
         if (done.checksumFault) {
@@ -237,11 +243,32 @@ void ComLink::workerMain() {
         if (recorder) recorder->answerCompleted(done.code, done.ack, ackAt, resend);
         // The window has had this answer already: acknowledged again, it gives no event.
         if (resend) return true;
-        if (LinkNotifier* owner = info.ownerWindow.load()) return owner->notify(done.code);
-        return true;
+        if (done.resumable) {
+            // Acknowledged at once, but handed on only once nothing more has come: a driver that
+            // stops marking inside an answer ends it early by its marks, and a validator held up
+            // inside an answer longer than the quiet window ends it early by the checksum match;
+            // the rest of the answer must join it instead of being lost. Bytes of an answer
+            // follow each other within the quiet window; once the answer has ended, no frame
+            // goes out before ANSWER_GAP either.
+            deferredCode = done.code;
+            deferredUntil = done.byMark ? ackAt + std::chrono::duration_cast<Clock::duration>(quiet.window())
+                                        : lastReceived + ANSWER_GAP;
+            return true;
+        }
+        return notifyWindow(done.code);
+    };
+    // The answer that the mark ended is handed on, before anything else happens.
+    auto deliverDeferred = [&] {
+        if (deferredCode == 0) return true;
+        const std::uint8_t code = deferredCode;
+        deferredCode = 0;
+        return notifyWindow(code);
     };
 
     while (info.connected.load() != 0) {
+        if (deferredCode != 0 && Clock::now() >= deferredUntil && !inputWaiting(port)) {
+            if (!deliverDeferred()) continue;
+        }
         if (quietUntil != NEVER && Clock::now() >= quietUntil && !inputWaiting(port)) {
             // Nothing came within the window after a checksum match: the answer ended there
             // (before any frame waiting in the slot goes out and abandons it).
@@ -256,7 +283,7 @@ void ComLink::workerMain() {
         // expects an answer, while that answer may still begin. A line that never falls quiet
         // (garbage) holds a frame back for MAX_HOLD at most.
         bool holding = false;
-        Clock::time_point wakeAt = quietUntil;
+        Clock::time_point wakeAt = deferredCode != 0 ? std::min(quietUntil, deferredUntil) : quietUntil;
         if (data_.txLength.load() != 0) {
             const auto now = Clock::now();
             if (heldSince == NEVER) heldSince = now;
@@ -280,6 +307,7 @@ void ComLink::workerMain() {
         }
         if (!holding && data_.txLength.load() != 0) {
             // Transmit steps.
+            if (!deliverDeferred()) continue;
             std::size_t n = data_.take(frame);
             if (n > 0) {
                 if (n > 1) {
@@ -349,6 +377,15 @@ void ComLink::workerMain() {
             }
             endedByQuiet = false;
             lastReceived = now;
+            // Bytes after an answer ended on its checksum, while it is still held back: the answer
+            // goes on. (Later ones are stray bytes; after a mode-bit ending the assembler takes
+            // them as the marks' fault too.)
+            if (deferredCode != 0 && assembler.resumeEndedAnswer()) {
+                deferredCode = 0;
+                inAnswer = true;
+                resends.answerResumed();
+                framing_ = assembler.framing();
+            }
             std::size_t n = got;
             if (marked) {
                 n = marks.decode(chunk.data(), got, hand.data());

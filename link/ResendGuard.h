@@ -21,9 +21,11 @@ public:
     // the answer: a USB adapter at its lowest latency setting holds a received byte up to 1 ms
     // before the driver sees it and sends ours at the next 1 ms USB frame; a pseudo-terminal
     // hands bytes over in a kernel worker thread of normal priority, which a busy machine holds
-    // back by a millisecond or more either way (the link benchmark shows the bare round trip).
-    // An acknowledge that left within 5 ms less this margin reached the line in time.
-    static constexpr std::chrono::microseconds PORT_MARGIN{3000};
+    // back by several milliseconds either way (the link benchmark's bare round trip: p99 0.2 ms
+    // on a quiet machine, 3-5 ms while other programs keep both processors busy, far more under
+    // a build). An acknowledge that left within 1 ms of the answer's last byte (the mode bit
+    // framed it) reached the line in time; one that waited for the quiet window may not have.
+    static constexpr std::chrono::microseconds PORT_MARGIN{4000};
     static constexpr std::chrono::microseconds SURELY_IN_TIME{5000 - PORT_MARGIN.count()};
 
     // A frame has left. A POLL asks for the answer that may repeat the last one; RESET makes
@@ -39,6 +41,9 @@ public:
     // A POLL answer completed without data (a bare ACK or NAK): nothing is held any more.
     void answerWithoutData();
 
+    // The last answer had not ended after all and goes on: it is judged when it ends.
+    void answerResumed();
+
 private:
     struct Answer {
         std::array<std::uint8_t, RECORD_DATA_SIZE> bytes{};
@@ -46,6 +51,8 @@ private:
     };
     bool pollOutstanding_ = false; // the last frame of more than one byte was a POLL
     Answer suspect_;               // the last POLL answer, when its acknowledge may have been late
+    Answer before_;                // the suspect before the last answer, while it may go on
+    bool mayResume_ = false;
 };
 
 } // namespace norvex::link

@@ -161,6 +161,7 @@ void ResponseAssembler::frameSent(Reception& rx, const std::uint8_t* f, std::siz
         traffic.clear();
         rx.resetSinceFrame() = false;
         endedByMark_ = false;
+        endedOnChecksum_ = false;
     }
 
     bool changes = false;
@@ -333,9 +334,45 @@ Completion ResponseAssembler::endOfRead(Reception& rx) {
         pending_ = false;
         return {};
     }
-    const Completion done = completeShort(rx, true, pendingLength(rx));
+    Completion done = completeOnChecksum(rx);
     endedByMark_ = true;
+    done.byMark = true;
     return done;
+}
+
+Completion ResponseAssembler::completeOnChecksum(Reception& rx) {
+    const std::uint8_t length = pendingLength(rx);
+    const std::uint16_t trafficPos = rx.traffic().pos;
+    Completion done = completeShort(rx, true, length);
+    endedOnChecksum_ = true;
+    endLength_ = length;
+    endTrafficPos_ = trafficPos;
+    done.resumable = true;
+    return done;
+}
+
+bool ResponseAssembler::resumeEndedAnswer() {
+    Reception rx(d_);
+    if (!endedOnChecksum_ || d_.responseMode.load() != MODE_IDLE || rx.resetSinceFrame()) return false;
+    // The byte that matched the sum was a status byte after all: the answer goes on from it.
+    // Where the mode bit ended it, the marks were wrong: the checksum and the quiet line frame
+    // this port from now on.
+    endedOnChecksum_ = false;
+    if (endedByMark_) contradicted();
+    endedByMark_ = false;
+    RequestRecord& r = rx.record(REQ_POLL);
+    r.count = endLength_;
+    r.sum = 0;
+    for (std::uint32_t i = 0; i < r.count && i < SHORT_STATUS_MAX; ++i)
+        r.sum = static_cast<std::uint16_t>(r.sum + r.data[i]);
+    rx.shortAnswerLength() = 0;
+    TrafficBuffer& traffic = rx.traffic();
+    traffic.pos = endTrafficPos_;
+    pending_ = false;
+    overrun_ = endLength_ > SHORT_STATUS_MAX; // seventeen bytes and more: no answer
+    if (overrun_) r.count = SHORT_STATUS_MAX;
+    d_.responseMode = MODE_SHORT;
+    return true;
 }
 
 Completion ResponseAssembler::lineQuiet(Reception& rx) {
@@ -355,7 +392,7 @@ Completion ResponseAssembler::lineQuiet(Reception& rx) {
         contradicted();
         return {};
     }
-    return completeShort(rx, true, pendingLength(rx));
+    return completeOnChecksum(rx);
 }
 
 void ResponseAssembler::markEvidence(bool marked) {

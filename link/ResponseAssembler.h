@@ -29,6 +29,11 @@ struct Completion {
     // A fixed-length record arrived whole but its checksum does not fit: not complete, not
     // acknowledged, and the request stays awaited.
     bool checksumFault = false;
+    // A short answer ended on a byte that matched the sum, by the quiet line or by the mode bit:
+    // if bytes still come before the next frame, that byte was a status byte and the answer goes
+    // on (resumeEndedAnswer).
+    bool resumable = false;
+    bool byMark = false; // ... and it was the mode bit alone that ended it
 };
 
 class ResponseAssembler {
@@ -57,6 +62,12 @@ public:
     bool awaitingQuiet() const { return pending_; }
     // No byte followed the awaited one within the quiet window.
     Completion lineQuiet();
+    // Bytes came after a short answer that ended on its checksum, and no frame since: the answer
+    // had not ended (the validator was held up inside it longer than the quiet window, or the
+    // driver stopped marking inside it, after which the marks frame nothing more). It is taken up
+    // again where it was ended. False when there is nothing to take up (a frame went out, RESET
+    // in the menu, or the answer did not end on a checksum).
+    bool resumeEndedAnswer();
 
     // How short answers are framed on this port so far (see Framing).
     Framing framing() const { return framing_; }
@@ -77,6 +88,7 @@ private:
     Completion endOfRead(Reception& rx);
     Completion lineQuiet(Reception& rx);
     Completion completeWithAck(Reception& rx, std::uint8_t code);
+    Completion completeOnChecksum(Reception& rx);
     // RESET in the menu cleared the record of the answer under way: the rest of it is dropped.
     void abandonIfReset(Reception& rx);
     Completion completeRecord(Reception& rx, const std::uint8_t* bytes, std::size_t length,
@@ -102,8 +114,11 @@ private:
     bool overrun_ = false; // a short answer went past its 17th byte: it never completes
     std::size_t answerBytes_ = 0;
     bool lastMarked_ = false;
-    bool earlierMarked_ = true; // every byte of the answer before the last one was marked
-    bool endedByMark_ = false;  // the last answer ended on its mode bit; nothing may follow it
+    bool earlierMarked_ = true;    // every byte of the answer before the last one was marked
+    bool endedByMark_ = false;     // the last answer ended on its mode bit; nothing may follow it
+    bool endedOnChecksum_ = false; // the last answer ended on a byte that matched the sum
+    std::uint32_t endLength_ = 0;
+    std::uint16_t endTrafficPos_ = 0;
 
     // The port, for as long as this assembler serves it.
     bool marksSeen_ = false;

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -60,6 +61,13 @@ void onStopSignal(int) {
 void raisePriority() {
     sched_param sp{};
     sp.sched_priority = 5;
+    if (::sched_setscheduler(0, SCHED_FIFO, &sp) == 0) return;
+    // An ordinary user whose system grants real-time up to a hard limit (limits.conf "rtprio").
+    rlimit rt{};
+    if (::getrlimit(RLIMIT_RTPRIO, &rt) != 0 || rt.rlim_max == 0) return;
+    rt.rlim_cur = rt.rlim_max;
+    (void)::setrlimit(RLIMIT_RTPRIO, &rt);
+    sp.sched_priority = static_cast<int>(std::min<rlim_t>(rt.rlim_max, 5));
     (void)::sched_setscheduler(0, SCHED_FIFO, &sp);
 }
 

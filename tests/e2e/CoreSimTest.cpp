@@ -78,8 +78,7 @@ TEST_F(CoreWithSim, NoStatusIsDeliveredTwice) {
     EXPECT_EQ(eventsWithCode(0x83), 1);
     EXPECT_EQ(eventsWithCode(0x0B), 1);
     EXPECT_EQ(eventsWithCode(0x94), 1);
-    // Every POLL answer that carried data was acknowledged in time.
-    EXPECT_TRUE(test::logLines(log, {"\"ack\":\"timeout\""}).empty());
+    expectEveryResendRecognised();
 }
 
 // Two bills of type 0 between two polls: the validator answers 80 80 00, whose second byte equals
@@ -100,8 +99,7 @@ TEST_F(CoreWithSim, TwoBillsStackedBetweenPollsAreTwoEvents) {
         loop->runFor(200ms);
         EXPECT_EQ(eventsWithCode(0x80), 2);
         EXPECT_EQ(view.cells[0][3], "002");
-        EXPECT_EQ(test::logLines(log, {"\"bytes\":\"80 80 00\",\"kind\":\"poll\""}).size(), 1u);
-        EXPECT_TRUE(test::logLines(log, {"\"repeat\":true"}).empty());
+        expectEveryResendRecognised();
         EXPECT_EQ(core->comLink().framing(), marked ? link::Framing::ModeBit : link::Framing::QuietLine);
         EXPECT_NE(
             view.fields[ids::LINE_NOTE].find(marked ? "framed by the mode bit" : "checksum + quiet line"),
@@ -133,4 +131,50 @@ TEST_F(CoreWithSim, EachDiagnosticsRecordArrivesOnItsFirstRequestAtTwentyMillise
     EXPECT_EQ(core->statistics().billsAccepted[0], 0x0102);
     EXPECT_EQ(core->sensors().sensor[2].gain, 0x0123); // the first group is "Front right"
     EXPECT_EQ(core->optics().reflWhite[0][0], 100);
+}
+
+// Bills at MDB's real 5 ms acknowledge window: however late an acknowledge leaves on a busy
+// machine, and wherever a driver stops marking the bytes of an answer, every bill stacked is
+// counted once.
+TEST_F(CoreWithSim, EveryBillStackedIsCountedOnceAtTheRealAckWindow) {
+    const std::vector<std::vector<std::string>> runs = {{}, {"--marked"}};
+    for (const auto& args : runs) {
+        const bool marked = !args.empty();
+        SCOPED_TRACE(marked ? "marked, marks stopping inside answers" : "quiet line");
+        if (core) core->onDestroy();
+        loop.reset();
+        core.reset();
+        sim.reset();
+        view = test::RecordingView{};
+        std::filesystem::remove(log);
+        ASSERT_NO_FATAL_FAILURE(startWith(args, 20));
+        ASSERT_NO_FATAL_FAILURE(runStartup());
+        if (marked) {
+            ASSERT_EQ(sim->command("fail poll unmarked always"), "ok");
+        }
+        int inserted = 0;
+        for (int i = 0; i < 150; ++i) {
+            // Now and then two of a kind between two polls: 80 80 00, a status byte equal to the sum.
+            const int type = i % 7;
+            const std::string bill = "insert " + std::to_string(type) + " noescrow";
+            ASSERT_EQ(i % 10 == 0 ? sim->commands({bill, bill}) : sim->command(bill), "ok");
+            inserted += i % 10 == 0 ? 2 : 1;
+            loop->runFor(30ms);
+        }
+        auto counted = [&] {
+            int n = 0;
+            for (int t = 0; t < 16; ++t)
+                n += core->controller().validator().billCount[static_cast<std::size_t>(t)];
+            return n;
+        };
+        ASSERT_TRUE(loop->runUntil([&] { return counted() >= inserted; }, 10s)) << counted();
+        loop->runFor(300ms);
+        EXPECT_EQ(counted(), inserted);
+        EXPECT_EQ(static_cast<int>(test::logLines(log, {"\"result\":\"stacked\""}).size()), inserted);
+        expectEveryResendRecognised();
+        if (marked) {
+            EXPECT_EQ(core->comLink().framing(), link::Framing::MarksUnreliable);
+            EXPECT_NE(view.fields[ids::LINE_NOTE].find("marks unreliable"), std::string::npos);
+        }
+    }
 }

@@ -201,6 +201,29 @@ TEST(ShortAnswers, NothingCompletesPastTheSeventeenthByte) {
     }
 }
 
+TEST(ShortAnswers, AnAnswerTheQuietLineEndedTooEarlyGoesOnWhenItsRestComes) {
+    // The validator was held up after 80 80 for longer than the quiet window.
+    Exchange x;
+    x.send(POLL);
+    const Completion early = x.receiveThenQuiet({0x80, 0x80});
+    ASSERT_TRUE(early.complete && early.resumable && !early.byMark);
+    ASSERT_TRUE(x.a.resumeEndedAnswer());
+    EXPECT_EQ(x.data.responseMode.load(), MODE_SHORT);
+    const Completion whole = x.receiveThenQuiet({0x03, 0x03, 0x06});
+    EXPECT_TRUE(whole.complete && whole.ack);
+    EXPECT_EQ(x.pollData(5), (Bytes{0x80, 0x80, 0x03, 0x03, 0x06}));
+    EXPECT_EQ(x.data.shortAnswer().length, 5u);
+    EXPECT_EQ(x.a.framing(), Framing::QuietLine);
+    // Nothing to take up after a bare ACK, a record, or RESET in the menu.
+    x.send(POLL);
+    x.receive({0x00});
+    EXPECT_FALSE(x.a.resumeEndedAnswer());
+    x.send(POLL);
+    x.receiveThenQuiet({0x06, 0x06});
+    x.data.resetReception();
+    EXPECT_FALSE(x.a.resumeEndedAnswer());
+}
+
 TEST(ShortAnswers, EveryShortFrameStartsTheRecordAfresh) {
     // An unfinished 90 91 must not join the ACK that answers the next ESCROW frame.
     Exchange x;
@@ -515,17 +538,34 @@ TEST(MarkedAnswers, PortThatStopsMarkingLosesNoByte) {
     z.send(POLL);
     z.receiveMarked({0x06, 0x06});
     ASSERT_TRUE(z.a.lineQuiet().complete);
-    z.send(POLL);
-    z.a.feed(0x80, true);
-    z.a.feed(0x80, false);
-    EXPECT_TRUE(z.a.endOfRead().complete);
+    auto endEarly = [](Exchange& e) {
+        e.send(POLL);
+        e.a.feed(0x80, true);
+        e.a.feed(0x80, false);
+        const Completion early = e.a.endOfRead();
+        EXPECT_TRUE(early.complete && early.byMark);
+    };
+    endEarly(z);
     ASSERT_EQ(z.a.framing(), Framing::ModeBit);
-    z.receive({0x03, 0x03, 0x06});
+    // While the worker still holds that ending back, the answer is taken up again.
+    ASSERT_TRUE(z.a.resumeEndedAnswer());
     EXPECT_EQ(z.a.framing(), Framing::MarksUnreliable);
-    z.send(POLL);
-    EXPECT_FALSE(z.receive({0x80, 0x80, 0x03, 0x03, 0x06}).complete);
+    EXPECT_FALSE(z.receive({0x03, 0x03, 0x06}).complete);
     EXPECT_TRUE(z.a.lineQuiet().complete);
     EXPECT_EQ(z.pollData(5), (Bytes{0x80, 0x80, 0x03, 0x03, 0x06}));
+    EXPECT_EQ(z.data.shortAnswer().length, 5u);
+    z.send(POLL);
+    EXPECT_FALSE(z.a.resumeEndedAnswer()); // a frame went out since
+    // Once it has been handed on, what follows is stray, and still shows the marks wrong.
+    Exchange w;
+    w.send(POLL);
+    w.receiveMarked({0x06, 0x06});
+    ASSERT_TRUE(w.a.lineQuiet().complete);
+    endEarly(w);
+    w.receive({0x03, 0x03, 0x06});
+    EXPECT_EQ(w.a.framing(), Framing::MarksUnreliable);
+    w.send(POLL);
+    EXPECT_FALSE(w.a.resumeEndedAnswer());
     // A port that never marks keeps the quiet line without calling anything a contradiction.
     Exchange y;
     y.send(POLL);
