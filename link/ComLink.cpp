@@ -255,6 +255,12 @@ void ComLink::workerMain() {
                                         : lastReceived + ANSWER_GAP;
             return true;
         }
+        if (done.code == RESP_POLL && !done.ack && frame[0] == 0x33 && data_.shortAnswer().bytes[0] == 0x00) {
+            // An idle validator's bare ACK to POLL, many times a second: the window takes it with
+            // its next tick, which is when it would send the next frame anyway.
+            if (LinkNotifier* owner = info.ownerWindow.load()) return owner->notifyAtNextTick(done.code);
+            return true;
+        }
         return notifyWindow(done.code);
     };
     // The answer that the mark ended is handed on, before anything else happens.
@@ -412,6 +418,8 @@ void ComLink::workerMain() {
             }
             if (!deliver(done)) break;
             if (info.connected.load() == 0) break;
+            // A read that did not fill the chunk took all there was: the wait sees what comes next.
+            if (got < chunk.size()) break;
         }
         if (port.failed()) {
             fail(portGone);

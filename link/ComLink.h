@@ -26,6 +26,10 @@ public:
     // Hands a completion code to the main window and returns once it has been handled. Returns
     // at once (false) when the waits have been cancelled because the link is closing.
     virtual bool notify(std::uint8_t code) = 0;
+    // The same for a completion that changes nothing the window shows at once (a bare ACK to
+    // POLL): the window may take it with its next timer tick instead of being woken for it. The
+    // worker still waits until it has been handled.
+    virtual bool notifyAtNextTick(std::uint8_t code) { return notify(code); }
     // The worker stopped on a fault (the port vanished, waiting on it failed). Called once, from
     // the worker thread; the implementation shows it on its own thread.
     virtual void linkFailed(const LinkFault& fault) = 0;

@@ -6,6 +6,7 @@
 //   soak_bench [seconds] [bill interval ms]
 
 #include "support/CoreLoop.h"
+#include "support/QuietView.h"
 #include "support/SimProcess.h"
 #include "ui/core/MainWindowLogic.h"
 
@@ -23,42 +24,6 @@ using namespace norvex;
 using namespace std::chrono;
 
 namespace {
-
-class QuietView : public View {
-public:
-    void setFieldText(int, const std::string&) override {}
-    void setWindowTitle(const std::string&) override {}
-    void setBillCell(int, int, const std::string&) override {}
-    void setBillBox(int, bool) override {}
-    int firstSelectedBillRow() const override { return -1; }
-    void setCreditDigit(int, int) override {}
-    void enableControl(int, bool) override {}
-    void setBarText(Page, int, const std::string&) override {}
-    void enableBarControl(Page, int, bool) override {}
-    void beep() override {}
-    void selectComPort(int) override {}
-    void selectTab(Page) override {}
-    void invalidate(const Rect&, bool) override {}
-    void invalidateWindow(bool) override {}
-    MsgResult messageBox(const std::string& text, const std::string& caption, MsgButtons, MsgIcon) override {
-        std::fprintf(stderr, "message: %s: %s\n", caption.c_str(), text.c_str());
-        return MsgResult::Ok;
-    }
-    void createBar(Page) override {}
-    void destroyBar(Page) override {}
-    void activateBar(Page) override {}
-    void openModeless(Modeless) override {}
-    void activateModeless(Modeless) override {}
-    void closeModeless(Modeless) override {}
-    bool chooseSaveFile(const std::string&, const std::string&, const std::string&,
-                        std::string& path) override {
-        path = savePath;
-        return true;
-    }
-    void startPollTimer(unsigned) override {}
-    void stopPollTimer() override {}
-    std::string savePath;
-};
 
 class Counter : public control::ControllerObserver {
 public:
@@ -108,7 +73,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "norvex-sim did not start\n");
         return 1;
     }
-    QuietView view;
+    test::QuietView view;
     link::PortMap ports;
     ports.set(0, sim.path());
     ui::MainWindowLogic core(view, ports);

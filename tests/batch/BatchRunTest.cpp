@@ -23,10 +23,15 @@ namespace {
 std::vector<std::string> simAnswers(const std::string& log) {
     std::vector<std::string> answers;
     std::string head;
+    bool resend = false; // the validator's resend of an answer it did not see acknowledged in time
     for (const std::string& line : splitLines(log)) {
         const std::string frame = jsonText(line, "frame"), bytes = jsonText(line, "bytes");
+        if (contains(line, "\"event\":\"repeat\"")) resend = true;
         if (contains(line, "\"dir\":\"rx\"") && !frame.empty() && frame != "00") head = frame.substr(0, 2);
-        if (contains(line, "\"dir\":\"tx\"") && bytes.size() >= 5) answers.push_back(head + " -> " + bytes);
+        if (contains(line, "\"dir\":\"tx\"")) {
+            if (bytes.size() >= 5 && !resend) answers.push_back(head + " -> " + bytes);
+            resend = false;
+        }
     }
     return answers;
 }

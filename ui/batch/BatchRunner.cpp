@@ -258,6 +258,7 @@ void BatchRunner::loop() {
         auto now = Clock::now();
         if (now >= next) {
             if (view_.timerRunning()) {
+                bridge_.deliver(); // a completion the worker left for the tick
                 core_.onTimer();
                 ++ticks_;
             }

@@ -19,6 +19,22 @@ bool NotificationBridge::notify(std::uint8_t code) {
     return ok;
 }
 
+bool NotificationBridge::notifyAtNextTick(std::uint8_t code) {
+    std::unique_lock<std::mutex> lk(m_);
+    if (cancelled_) return false;
+    pending_ = code;
+    handled_ = false;
+    if (!cv_.wait_for(lk, TICK_LIMIT, [&] { return handled_ || cancelled_; })) {
+        lk.unlock();
+        post_();
+        lk.lock();
+        cv_.wait(lk, [&] { return handled_ || cancelled_; });
+    }
+    const bool ok = handled_;
+    pending_.reset();
+    return ok;
+}
+
 void NotificationBridge::linkFailed(const link::LinkFault& fault) {
     {
         std::lock_guard<std::mutex> lk(m_);
@@ -49,8 +65,11 @@ void NotificationBridge::deliver() {
     }
     if (code) {
         handler_(*code);
-        std::lock_guard<std::mutex> lk(m_);
-        handled_ = true;
+        {
+            std::lock_guard<std::mutex> lk(m_);
+            handled_ = true;
+        }
+        // Woken after the lock is free, the worker does not wait for it again.
         cv_.notify_all();
     }
     if (failure) onFailure_(*failure);

@@ -6,6 +6,7 @@
 
 #include "link/ComLink.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -24,11 +25,15 @@ public:
 
     // Worker side.
     bool notify(std::uint8_t code) override;
+    // Waits for the window's next deliver() without asking for one; asks after TICK_LIMIT, so a
+    // window whose timer has stopped still takes it.
+    bool notifyAtNextTick(std::uint8_t code) override;
+    static constexpr std::chrono::milliseconds TICK_LIMIT{250};
     void linkFailed(const link::LinkFault& fault) override;
     void cancelWaits() override;
 
     // Window side: handles the pending code and any pending failure report; returns at once
-    // when there is nothing to do.
+    // when there is nothing to do. The window calls it when asked and at every timer tick.
     void deliver();
     // Allows waits again (after a cancelled close, a new START may follow).
     void reset();

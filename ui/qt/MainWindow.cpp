@@ -274,6 +274,8 @@ void MainWindow::buildClientArea() {
 
 void MainWindow::connectInputs() {
     connect(&pollTimer_, &QTimer::timeout, this, [this] {
+        // A completion the worker left for the tick is taken before the next frame goes out.
+        bridge_->deliver();
         if (auto* c = live()) c->onTimer();
     });
     connect(startButton_, &QPushButton::clicked, this, [this] { command(ids::START); });
