@@ -65,8 +65,8 @@ void MainWindowLogic::onInitDialog() {
     switchPage(Page::CommandStatus);
 }
 
-void MainWindowLogic::onDestroy() {
-    controller_.shutdown(comLink_);
+void MainWindowLogic::onDestroy(const std::function<void()>& handlePending) {
+    controller_.shutdown(comLink_, handlePending);
     closeDataFile();
     // Records read since the last report are kept too (without a report of their own).
     if (readings_.unsaved()) storeVisit(0, logSerialNumber_, clock_());
