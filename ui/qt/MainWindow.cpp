@@ -35,9 +35,12 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QTabBar>
+#include <QThread>
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 namespace norvex::qt {
 
@@ -439,7 +442,9 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 void MainWindow::shutdown() {
     if (destroyed_) return;
     pollTimer_.stop();
-    core_->onDestroy();
+    // An answer that completes while the port closes is handled here and now: the queued
+    // hand-over would come after the close.
+    core_->onDestroy([this] { bridge_->deliver(); });
     destroyed_ = true;
     for (auto& [which, dialog] : std::map(modeless_))
         if (dialog) dialog->dismiss();
@@ -447,6 +452,39 @@ void MainWindow::shutdown() {
     if (help_) help_->close();
     if (portsDialog_) portsDialog_->close();
     if (busMonitor_) busMonitor_->close();
+}
+
+void MainWindow::endBySignal(int signal) {
+    if (endingSignal_ != 0) return;
+    endingSignal_ = signal;
+    // Whatever waits for the operator lets go: the message boxes, a modal dialog (a file dialog,
+    // the about box), an open menu.
+    for (const QPointer<QDialog>& box : std::vector(messageBoxes_))
+        if (box) box->done(0);
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+    if (downloading_) {
+        std::fprintf(stderr,
+                     "norvex: SIG%s: the firmware transfer cannot be interrupted; the program ends "
+                     "when it is over\n",
+                     sigabbrev_np(signal));
+        return;
+    }
+    finishEnding();
+}
+
+void MainWindow::finishEnding() {
+    // Run from the window's own loop, not inside a box's or a dialog's that is still unwinding
+    // (the logic may be in the middle of the call that opened it). A loop that does not end
+    // within two seconds is not waited for.
+    constexpr int RETRY_MS = 20;
+    if (QThread::currentThread()->loopLevel() > 1 && ++endingTries_ < 2000 / RETRY_MS) {
+        QTimer::singleShot(RETRY_MS, this, [this] { finishEnding(); });
+        return;
+    }
+    shutdown();
+    close();
+    QCoreApplication::exit(128 + endingSignal_);
 }
 
 // --- bus monitor -------------------------------------------------------------------------------
@@ -623,6 +661,15 @@ void MainWindow::closeModeless(Modeless which) {
 MsgResult MainWindow::messageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
                                  MsgIcon icon) {
     if (messageHook_) return messageHook_(text, caption, buttons, icon);
+    // Once a signal ends the window nobody answers: the text goes to standard error and the
+    // answer is the one that changes nothing.
+    const MsgResult unanswered = buttons == MsgButtons::OkCancel ? MsgResult::Cancel
+                                 : buttons == MsgButtons::YesNo  ? MsgResult::No
+                                                                 : MsgResult::Ok;
+    if (endingSignal_ != 0) {
+        std::fprintf(stderr, "norvex: %s: %s\n", caption.c_str(), text.c_str());
+        return unanswered;
+    }
     QMessageBox::StandardButtons qtButtons = QMessageBox::Ok;
     if (buttons == MsgButtons::OkCancel) qtButtons = QMessageBox::Ok | QMessageBox::Cancel;
     if (buttons == MsgButtons::YesNo) qtButtons = QMessageBox::Yes | QMessageBox::No;
@@ -642,6 +689,7 @@ MsgResult MainWindow::messageBox(const std::string& text, const std::string& cap
     }
     const OwnerInputBlock block(this);
     ++openMessageBoxes_;
+    messageBoxes_.emplace_back(&box);
     QEventLoop loop;
     connect(&box, &QDialog::finished, &loop, &QEventLoop::quit);
     box.show();
@@ -649,6 +697,8 @@ MsgResult MainWindow::messageBox(const std::string& text, const std::string& cap
     box.activateWindow();
     loop.exec();
     --openMessageBoxes_;
+    std::erase(messageBoxes_, QPointer<QDialog>(&box));
+    if (endingSignal_ != 0) return unanswered;
     switch (box.result()) {
     case QMessageBox::Cancel:
         return MsgResult::Cancel;
