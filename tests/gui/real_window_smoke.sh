@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The program in a real X session against the virtual validator: START by the Enter key; an
-# escrowed bill, and while it is held a message box ("Selected Bill Not Enabled"), with the prompt
-# still answering Enter (ACCEPT, frame 35 01 36 on the bus) before the box is answered; the
+# The program in a real X session against the virtual validator: START by the Enter key; a bill
+# going into escrow while a frame is typed in the bus monitor's command line (the prompt comes up
+# without the keyboard, and the Enter sends the typed frame, not ACCEPT); while that bill is held
+# a message box ("Selected Bill Not Enabled"), with the prompt still answering ACCEPT by the
+# keyboard (Tab, Enter: frame 35 01 36 on the bus) before the box is answered; the
 # dialogs asking the window manager for a close box only; then a second bill held while the
 # window manager closes the main window: REJECT (35 00 35) goes out and the process ends at
 # once, with status 0.
@@ -91,9 +93,30 @@ close_box_only() {
     [ $(( $1 & 1 )) -eq 1 ] && [ $(( $2 & 0x18 )) -eq 0 ] && [ $(( $2 & 0x20 )) -ne 0 ] && [ $(( $3 & 0x60 )) -eq 0 ]
 }
 
+# The technician types STACKER (36) in the bus monitor's command line (Bus > Bus Monitor...) when
+# a bill goes into escrow: the prompt comes up, the monitor keeps the keyboard, and the Enter
+# sends the typed frame instead of stacking the bill.
+xdotool key alt+b m
+wait_for 50 xdotool search --name "^Bus Monitor$" || fail "no bus monitor"
+monitor=$(xdotool search --name "^Bus Monitor$" | head -1)
+xdotool windowactivate --sync "$monitor"
+eval "$(xdotool getwindowgeometry --shell "$monitor")"
+# The command line is the row above the status line at the bottom of the window.
+xdotool mousemove --window "$monitor" $((WIDTH / 2)) $((HEIGHT - 43)) click 1
+xdotool type 36
 echo "insert 1 escrow" >&3
 wait_for 50 xdotool search --name "Bill in ESCROW" || fail "no escrow prompt"
 prompt=$(xdotool search --name "Bill in ESCROW" | head -1)
+sleep 0.3
+shot 0-prompt-over-the-monitor
+[ "$(xdotool getactivewindow)" = "$monitor" ] || fail "the escrow prompt took the keyboard from the bus monitor"
+xdotool key Return
+wait_for 30 grep -q '"frame":"36 36"' "$work/sim.jsonl" || fail "the Enter did not send the typed frame"
+sleep 0.3
+grep -q '"35 01 36"' "$work/sim.jsonl" && fail "an Enter typed in the bus monitor stacked the bill"
+xdotool search --name "Bill in ESCROW" >/dev/null || fail "the prompt went away"
+wmctrl -i -c "$monitor"
+wait_for 30 sh -c "! xdotool search --name '^Bus Monitor$'" || fail "the bus monitor did not close"
 close_box_only "$prompt" || fail "the prompt asks for more than a close box: $(xprop -id "$prompt" _MOTIF_WM_HINTS)"
 # The fixed-size main window offers no maximise (Motif function 0x10), nor does the window manager.
 main_hints=$(xprop -id "$wid" _MOTIF_WM_HINTS | sed 's/.*= //; s/,//g')
@@ -113,9 +136,13 @@ wait_for 50 xdotool search --name "^Info$" || fail "no message box"
 box=$(xdotool search --name "^Info$" | head -1)
 close_box_only "$box" || fail "the message box asks for more than a close box"
 shot 1-prompt-and-message-box
-# The prompt still takes its answer while the box waits for its own.
+# The prompt still takes its answer while the box waits for its own: activated, it has no button
+# chosen (Enter alone does nothing); Tab picks ACCEPT and Enter presses it.
 xdotool windowactivate --sync "$prompt"
 xdotool key Return
+sleep 0.3
+grep -q '"35 01 36"' "$work/sim.jsonl" && fail "Enter answered the prompt before a button was chosen"
+xdotool key Tab Return
 wait_for 50 grep -q '"35 01 36"' "$work/sim.jsonl" || fail "ACCEPT did not send ESCROW stack while a message box was open"
 wait_for 30 sh -c "! xdotool search --name 'Bill in ESCROW'" || fail "the prompt stayed open"
 xdotool search --name "^Info$" >/dev/null || fail "the message box went away unanswered"

@@ -637,16 +637,16 @@ void MainWindow::openModeless(Modeless which) {
     });
     if (which == Modeless::EscrowPrompt)
         dialog->move(client_->mapToGlobal(QPoint(duToPxX(ESCROW_PROMPT_X), duToPxY(ESCROW_PROMPT_Y))));
-    dialog->show();
-    dialog->raise();
-    dialog->activateWindow();
+    activateModeless(which);
 }
 
 void MainWindow::activateModeless(Modeless which) {
     if (ModelessDialog* d = modeless(which)) {
         d->show();
         d->raise();
-        d->activateWindow();
+        // The escrow prompt comes when the validator holds a bill, not when the operator asks:
+        // it comes to the front without taking the keyboard from the window being typed in.
+        if (which != Modeless::EscrowPrompt) d->activateWindow();
     }
 }
 
