@@ -6,6 +6,7 @@
 
 #include "link/PortDiagnosis.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <thread>
@@ -124,7 +125,8 @@ void Controller::settleEscrow(link::ComLink& comLink, const std::function<void()
         const std::uint64_t one = 1;
         [[maybe_unused]] const ssize_t n = ::write(wake, &one, sizeof one);
     }
-    while (comLink.workerRunning() && Clock::now() < limit) {
+    const auto stopLimit = std::max(limit, Clock::now() + ANSWER_WAIT);
+    while (comLink.workerRunning() && Clock::now() < stopLimit) {
         handOver();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

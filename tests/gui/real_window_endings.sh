@@ -27,6 +27,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+log=
 fail() { echo "FAIL: $*"; echo "--- validator log (last lines):"; tail -5 "$log" 2>/dev/null; exit 1; }
 
 wait_for() {
@@ -54,9 +55,15 @@ wait_for 100 test -s "$work/display" || fail "Xvfb did not start"
 export DISPLAY=":$(head -1 "$work/display")"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 wait_for 100 xdotool getdisplaygeometry || fail "Xvfb did not answer on $DISPLAY"
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
-wait_for 100 wmctrl -m || fail "openbox did not start on $DISPLAY: $(tail -3 "$work/openbox.log")"
+xvfb=${pids[0]}
+# A window manager that could not reach a busy display is started again (three tries).
+for try in 1 2 3; do
+    openbox >"$work/openbox.log" 2>&1 &
+    pids+=($!)
+    wait_for 100 wmctrl -m && break
+    kill -0 "$xvfb" 2>/dev/null || fail "Xvfb on $DISPLAY ended: $(tail -3 "$work/xvfb.log")"
+    [ "$try" -eq 3 ] && fail "openbox did not start on $DISPLAY: $(tail -3 "$work/openbox.log")"
+done
 
 cd "$home"
 ack_ms=${NORVEX_SIM_ACK_MS:-5}

@@ -457,12 +457,7 @@ void MainWindow::shutdown() {
 void MainWindow::endBySignal(int signal) {
     if (endingSignal_ != 0) return;
     endingSignal_ = signal;
-    // Whatever waits for the operator lets go: the message boxes, a modal dialog (a file dialog,
-    // the about box), an open menu.
-    for (const QPointer<QDialog>& box : std::vector(messageBoxes_))
-        if (box) box->done(0);
-    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
-    if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+    letGoOfTheOperator();
     if (downloading_) {
         std::fprintf(stderr,
                      "norvex: SIG%s: the firmware transfer cannot be interrupted; the program ends "
@@ -473,12 +468,20 @@ void MainWindow::endBySignal(int signal) {
     finishEnding();
 }
 
+void MainWindow::letGoOfTheOperator() {
+    for (const QPointer<QDialog>& box : std::vector(messageBoxes_))
+        if (box) box->done(0);
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+}
+
 void MainWindow::finishEnding() {
     // Run from the window's own loop, not inside a box's or a dialog's that is still unwinding
     // (the logic may be in the middle of the call that opened it). A loop that does not end
     // within two seconds is not waited for.
     constexpr int RETRY_MS = 20;
     if (QThread::currentThread()->loopLevel() > 1 && ++endingTries_ < 2000 / RETRY_MS) {
+        letGoOfTheOperator(); // what the unwinding logic opened meanwhile
         QTimer::singleShot(RETRY_MS, this, [this] { finishEnding(); });
         return;
     }

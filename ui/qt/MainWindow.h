@@ -133,6 +133,9 @@ private:
     void shutdown();
     // The rest of endBySignal, once no other event loop runs inside the window's own.
     void finishEnding();
+    // Whatever waits for the operator lets go: the message boxes (answered), a modal dialog (a
+    // file dialog, the about box) and an open menu (closed).
+    void letGoOfTheOperator();
     ui::MainWindowLogic* live() { return destroyed_ ? nullptr : core_.get(); }
 
     // View operations that need more than one line.
