@@ -95,8 +95,9 @@ public:
     // close the port. `handlePending` hands over a completion the worker is waiting to deliver
     // (an escrowed bill may be in it); without it the worker's waits are cancelled instead.
     void shutdown(link::ComLink& comLink, const std::function<void()>& handlePending = {});
-    // The firmware download takes the port: stop the timer, started = 0, close the port.
-    void stopForDownload(link::ComLink& comLink);
+    // The firmware download takes the port: stop the timer, settle the escrow as shutdown does
+    // (the loader will not), started = 0, close the port.
+    void stopForDownload(link::ComLink& comLink, const std::function<void()>& handlePending = {});
     // The link worker stopped on a fault (an adapter pulled): the timer stops, the escrow prompt
     // closes (nothing can reach the validator now), the port is closed, every request is
     // dropped, and START and the port selector are usable again; the next START runs the

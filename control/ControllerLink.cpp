@@ -147,8 +147,9 @@ void Controller::settleEscrow(link::ComLink& comLink, const std::function<void()
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-void Controller::stopForDownload(link::ComLink& comLink) {
+void Controller::stopForDownload(link::ComLink& comLink, const std::function<void()>& handlePending) {
     view_.stopPollTimer();
+    if (started_ && portOpen_ && comLink.workerRunning()) settleEscrow(comLink, handlePending);
     started_ = false;
     closeLink(comLink);
 }

@@ -512,9 +512,10 @@ TEST_F(MainWindowLogicTest, ALinkFailureStopsTheRunAndStartOpensThePortAfresh) {
     EXPECT_TRUE(view.timerRunning);
 }
 
-// However the window ends (EXIT, the close box, a signal), a bill held in escrow is settled
-// before the port closes: the ESCROW frame its decision needs goes out, whether the window had
-// taken the escrowed answer, still had it waiting, or the worker had not yet handed it over.
+// However the window ends (EXIT, the close box, a signal) or gives the port to the firmware
+// download, a bill held in escrow is settled before the port closes: the ESCROW frame its
+// decision needs goes out, whether the window had taken the escrowed answer, still had it
+// waiting, or the worker had not yet handed it over.
 TEST_F(MainWindowLogicTest, EndingSendsTheEscrowFrameAHeldBillNeeds) {
     using control::EscrowOption;
     using Bytes = std::vector<std::uint8_t>;
@@ -526,6 +527,7 @@ TEST_F(MainWindowLogicTest, EndingSendsTheEscrowFrameAHeldBillNeeds) {
         Answer answer;
         bool accepted; // ACCEPT pressed in the prompt, the frame not yet sent
         Bytes frame;
+        bool download = false; // the download takes the port instead
     };
     const Case cases[] = {
         {"prompt open", EscrowOption::Manual, Answer::TakenByTheWindow, false, giveBack},
@@ -534,6 +536,8 @@ TEST_F(MainWindowLogicTest, EndingSendsTheEscrowFrameAHeldBillNeeds) {
         {"answer waiting for the window", EscrowOption::AutoStack, Answer::WaitingForTheWindow, false, stack},
         {"answer with the worker", EscrowOption::Manual, Answer::StillWithTheWorker, false, giveBack},
         {"answer with the worker", EscrowOption::AutoStack, Answer::StillWithTheWorker, false, stack},
+        {"download", EscrowOption::Manual, Answer::TakenByTheWindow, false, giveBack, true},
+        {"download", EscrowOption::AutoStack, Answer::StillWithTheWorker, false, stack, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.what) + ", option " + std::to_string(static_cast<int>(c.option)));
@@ -565,7 +569,10 @@ TEST_F(MainWindowLogicTest, EndingSendsTheEscrowFrameAHeldBillNeeds) {
             if (c.accepted) logic.onEscrowAnswer(true);
         }
 
-        logic.onDestroy([&] { window.deliver(); });
+        if (c.download)
+            logic.stopLinkForDownload([&] { window.deliver(); });
+        else
+            logic.onDestroy([&] { window.deliver(); });
         EXPECT_EQ(logic.controller().events().codes[0], 0x90) << "the escrowed bill was shown";
         const std::vector<Bytes> writes = line->writesSnapshot();
         ASSERT_GE(writes.size(), 2u);

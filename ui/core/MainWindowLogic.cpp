@@ -639,10 +639,10 @@ void MainWindowLogic::closeDataFile() {
 
 // --- firmware download ----------------------------------------------------------------------------------
 
-void MainWindowLogic::stopLinkForDownload() {
+void MainWindowLogic::stopLinkForDownload(const std::function<void()>& handlePending) {
     downloading_ = true;
     typedPending_ = false;
-    controller_.stopForDownload(comLink_);
+    controller_.stopForDownload(comLink_, handlePending);
     busLog_.takeNew();
 }
 

@@ -98,8 +98,9 @@ public:
     TrafficView& trafficView() { return traffic_; }
 
     // --- firmware download ----------------------------------------------------------------------
-    // Stops polling and closes the link for the loader dialogue (which then owns the port).
-    void stopLinkForDownload();
+    // Stops polling, settles the escrow and closes the link for the loader dialogue (which then
+    // owns the port); `handlePending` as for onDestroy.
+    void stopLinkForDownload(const std::function<void()>& handlePending = {});
     std::string portDevicePath() const;
 
     // --- bus monitor ----------------------------------------------------------------------------

@@ -394,12 +394,15 @@ void MainWindow::startDownload() {
     // The download takes the port over and ends the application on every path.
     class StopLink final : public download::LinkControl {
     public:
-        explicit StopLink(ui::MainWindowLogic& core) : core_(core) {}
-        void stopLink() override { core_.stopLinkForDownload(); }
+        StopLink(ui::MainWindowLogic& core, ui::NotificationBridge& bridge) : core_(core), bridge_(bridge) {}
+        void stopLink() override {
+            core_.stopLinkForDownload([this] { bridge_.deliver(); });
+        }
 
     private:
         ui::MainWindowLogic& core_;
-    } link(*c);
+        ui::NotificationBridge& bridge_;
+    } link(*c, *bridge_);
     download::PosixByteChannel channel(c->portDevicePath());
     WidgetDownloadUi ui(*this);
     download::FirmwareDownload procedure(channel, ui, link);
@@ -460,8 +463,8 @@ void MainWindow::endBySignal(int signal) {
     letGoOfTheOperator();
     if (downloading_) {
         std::fprintf(stderr,
-                     "norvex: SIG%s: the firmware transfer cannot be interrupted; the program ends "
-                     "when it is over\n",
+                     "norvex: SIG%s: the program ends when the firmware download has stopped (a "
+                     "transfer cannot be interrupted safely)\n",
                      sigabbrev_np(signal));
         return;
     }
