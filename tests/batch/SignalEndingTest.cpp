@@ -1,18 +1,16 @@
-// The program itself (norvex --batch) ended by a signal while the validator holds a bill in
-// escrow, run by an ordinary user against the virtual validator at its real 5 ms acknowledge
-// window: the ESCROW frame the bill needs reaches the validator before the port closes, the run
-// ends with its documented status, and the next run opens the port at once. SIGKILL, which no
-// program can handle, leaves the port marked for exclusive use, and the next run says so.
+// The program itself (norvex --batch), run by an ordinary user, stopped by a signal while the
+// validator holds a bill in escrow: the ESCROW frame the bill needs reaches the validator (at its
+// real 5 ms acknowledge window) before the port closes, the run ends with its documented status,
+// and the next run opens the port at once. SIGKILL, which no program can handle, leaves the port
+// marked for exclusive use, and the next run says so.
 
 #include "BatchHarness.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <functional>
 #include <grp.h>
 #include <poll.h>
 #include <random>
@@ -27,176 +25,126 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr uid_t NOBODY = 65534;
-// Program::wait's answer for a program the signal killed, apart from any exit status.
+// BatchRun::status for a run the signal killed, apart from any exit status.
 constexpr int KILLED_BY = 1000;
 
-std::string binary(const char* name) {
-    const char* bin = std::getenv("NORVEX_BIN");
-    return (bin && *bin ? std::string(bin) : std::string(NORVEX_BIN_DIR)) + "/" + name;
-}
-
-// A program run as an ordinary user (nobody, when the tests run as root): its standard input is
-// a pipe of ours, its standard output and error another.
-class Program {
+// `norvex ARGS` as an ordinary user (nobody, when the tests run as root), with its standard output
+// and error in one pipe and the signals as a shell leaves them.
+class BatchRun {
 public:
-    explicit Program(const std::vector<std::string>& argv) {
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
+    explicit BatchRun(const Args& args) {
+        int out[2];
+        if (::pipe2(out, O_CLOEXEC) != 0) return;
+        const char* bin = std::getenv("NORVEX_BIN");
+        const std::string program =
+            (bin && *bin ? std::string(bin) : std::string(NORVEX_BIN_DIR)) + "/norvex";
         pid_ = ::fork();
         if (pid_ == 0) {
-            ::dup2(in[0], STDIN_FILENO);
             ::dup2(out[1], STDOUT_FILENO);
             ::dup2(out[1], STDERR_FILENO);
-            ::fcntl(STDIN_FILENO, F_SETFD, 0);
-            ::fcntl(STDOUT_FILENO, F_SETFD, 0);
-            ::fcntl(STDERR_FILENO, F_SETFD, 0);
-            // A test child may inherit blocked or ignored signals; the program starts as from a shell.
             sigset_t none;
             sigemptyset(&none);
             ::sigprocmask(SIG_SETMASK, &none, nullptr);
-            for (int s : {SIGINT, SIGTERM, SIGHUP})
-                std::signal(s, SIG_DFL);
             if (::geteuid() == 0 &&
                 (::setgroups(0, nullptr) != 0 || ::setresgid(NOBODY, NOBODY, NOBODY) != 0 ||
                  ::setresuid(NOBODY, NOBODY, NOBODY) != 0))
                 ::_exit(126);
-            std::vector<char*> args;
-            for (const auto& a : argv)
-                args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            ::execv(args[0], args.data());
+            std::vector<char*> argv{const_cast<char*>(program.c_str())};
+            for (const auto& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
             ::_exit(127);
         }
-        ::close(in[0]);
         ::close(out[1]);
-        in_ = in[1];
         out_ = out[0];
     }
-    ~Program() {
-        if (pid_ > 0 && !waited_) {
+    ~BatchRun() {
+        if (pid_ > 0 && status_ < 0) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
-        if (in_ >= 0) ::close(in_);
         if (out_ >= 0) ::close(out_);
     }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
+    BatchRun(const BatchRun&) = delete;
+    BatchRun& operator=(const BatchRun&) = delete;
 
-    // The next line of its output; "" at its end or after `limit`.
-    std::string readLine(std::chrono::milliseconds limit = 10s) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        for (;;) {
-            if (const auto eol = buffered_.find('\n'); eol != std::string::npos) {
-                std::string line = buffered_.substr(0, eol);
-                buffered_.erase(0, eol + 1);
-                return line;
-            }
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-            pollfd p{out_, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return "";
-            char buf[512];
+    // Reads its output until `text` has come (true) or the output ends or 10 s pass; with an
+    // empty `text`, until the output ends.
+    bool waitFor(const std::string& text) {
+        char buf[512];
+        pollfd p{out_, POLLIN, 0};
+        while (text.empty() || !contains(said, text)) {
+            if (::poll(&p, 1, 10000) <= 0) return false;
             const ssize_t n = ::read(out_, buf, sizeof buf);
-            if (n <= 0) return "";
-            buffered_.append(buf, static_cast<std::size_t>(n));
+            if (n <= 0) return false;
+            said.append(buf, static_cast<std::size_t>(n));
         }
-    }
-    void write(const std::string& line) {
-        const std::string text = line + "\n";
-        [[maybe_unused]] const ssize_t n = ::write(in_, text.data(), text.size());
+        return true;
     }
     void signal(int s) { ::kill(pid_, s); }
-    // The exit status, or KILLED_BY + the signal that killed it; -1 when it has not ended within
-    // `limit`.
-    int wait(std::chrono::milliseconds limit = 10s) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        int status = 0;
-        while (::waitpid(pid_, &status, WNOHANG) != pid_) {
-            if (std::chrono::steady_clock::now() >= end) return -1;
-            std::this_thread::sleep_for(5ms);
-        }
-        waited_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : KILLED_BY + WTERMSIG(status);
+    // The exit status, or KILLED_BY + the signal that killed it (its output read to the end).
+    int status() {
+        waitFor({});
+        int raw = 0;
+        ::waitpid(pid_, &raw, 0);
+        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : KILLED_BY + WTERMSIG(raw);
+        return status_;
     }
+
+    std::string said;
 
 private:
     pid_t pid_ = -1;
-    int in_ = -1, out_ = -1;
-    bool waited_ = false;
-    std::string buffered_;
+    int out_ = -1;
+    int status_ = -1;
 };
-
-// The validator's real acknowledge window, widened only where a sanitizer build says so.
-std::string ackWindow() {
-    const char* w = std::getenv("NORVEX_SIM_ACK_MS");
-    return w && *w ? w : "5";
-}
-
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
 
 } // namespace
 
-TEST(BatchSignals, EachStopSignalReturnsTheEscrowedBillAndReleasesThePortForTheNextRun) {
+TEST(BatchSignals, EachStopSignalSettlesTheEscrowedBillAndReleasesThePortForTheNextRun) {
     std::mt19937 random(std::random_device{}());
+    const char* window = std::getenv("NORVEX_SIM_ACK_MS");
     for (const int signal : {SIGTERM, SIGHUP, SIGINT, SIGKILL}) {
         SCOPED_TRACE(sigabbrev_np(signal));
         TempDir dir;
-        ASSERT_EQ(::chmod(dir.path.c_str(), 0777), 0); // the ordinary user writes here
         const std::string log = (dir / "sim.jsonl").string(), report = (dir / "r.TXT").string();
-        Program sim({binary("norvex-sim"), "--ack-timeout-ms", ackWindow(), "--log", log});
-        const std::string pty = sim.readLine();
-        ASSERT_EQ(pty.rfind("/dev/pts/", 0), 0u) << pty;
-        const std::vector<std::string> batch{binary("norvex"), "--batch", "--port",      "COM1=" + pty,
-                                             "--com",          "1",       "--no-history"};
+        ASSERT_EQ(::chmod(dir.path.c_str(), 0777), 0);
+        SimProcess sim({"--ack-timeout-ms", window && *window ? window : "5", "--log", log});
+        ASSERT_EQ(::chmod(sim.path().c_str(), 0666), 0); // the ordinary user's to open
+        const Args batch = sim.port() + Args{"--no-history"};
 
-        // With a report still to come, so that the stop must show in the status; the bill goes
-        // in once the start-up sequence has enabled the bill types.
-        Program run(batch + Args{"--poll-ms", "100", "--report", report});
-        ASSERT_TRUE(waitFor([&] { return contains(readFile(log), "\"frame\":\"34 "); }, 10s))
-            << readFile(log);
-        sim.write("insert 1 escrow");
-        std::string line;
-        while (!contains(line, " event (91h) bill escrowed : 2.00") && !(line = run.readLine()).empty()) {
-        }
-        ASSERT_TRUE(contains(line, "bill escrowed")) << "no escrowed bill";
-        // The automatic return is asked for now and goes out at the next tick: stop around it.
+        // A report still to come, so that the stop shows in the status. The bill goes in once the
+        // start-up sequence has enabled the bill types; the automatic return is asked for with the
+        // escrowed bill and goes out at the next tick: the signal comes around it.
+        BatchRun run(batch + Args{"--poll-ms", "100", "--report", report});
+        for (int i = 0; i < 500 && !contains(readFile(log), "\"frame\":\"34 "); ++i)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(sim.command("insert 1 escrow"));
+        ASSERT_TRUE(run.waitFor(" event (91h) bill escrowed : 2.00\n")) << run.said;
         std::this_thread::sleep_for(
             std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 120)(random)));
         run.signal(signal);
-        // Ended by itself, with the status of a program stopped before its work was done.
-        EXPECT_EQ(run.wait(), signal == SIGKILL ? KILLED_BY + SIGKILL : 128 + signal);
+        EXPECT_EQ(run.status(), signal == SIGKILL ? KILLED_BY + SIGKILL : 128 + signal) << run.said;
         EXPECT_FALSE(fs::exists(report));
-
-        // The ESCROW frame came before the validator saw the port close.
-        ASSERT_TRUE(waitFor([&] { return contains(readFile(log), "client_closed"); }, 5s));
-        const std::string text = readFile(log);
         if (signal != SIGKILL) {
+            std::string text;
+            for (int i = 0; i < 100 && !contains(text = readFile(log), "client_closed"); ++i)
+                std::this_thread::sleep_for(10ms);
             const auto returned = text.find("\"frame\":\"35 00 35\"");
             ASSERT_NE(returned, std::string::npos) << text;
-            EXPECT_LT(returned, text.find("\"event\":\"client_closed\"")) << text;
+            EXPECT_LT(returned, text.find("\"event\":\"client_closed\"")) << "sent before the port closed";
         }
 
-        // The next run, at once: it opens the port; after SIGKILL it says why it cannot.
-        Program next(batch + Args{"--poll-ms", "50", "--seconds", "1"});
-        std::string said;
-        for (std::string l; !(l = next.readLine()).empty();)
-            said += l + "\n";
+        BatchRun next(batch + Args{"--poll-ms", "50", "--seconds", "1"});
         if (signal != SIGKILL) {
-            EXPECT_EQ(next.wait(), norvex::batch::batch_status::OK) << said;
+            EXPECT_EQ(next.status(), norvex::batch::batch_status::OK) << next.said;
         } else {
-            EXPECT_EQ(next.wait(), norvex::batch::batch_status::NO_CONNECTION) << said;
-            EXPECT_TRUE(
-                contains(said, pty + " is still marked for exclusive use, but no program has it open"))
-                << said;
-            EXPECT_FALSE(contains(said, "Another program holds")) << said;
+            EXPECT_EQ(next.status(), norvex::batch::batch_status::NO_CONNECTION) << next.said;
+            EXPECT_TRUE(contains(next.said, sim.path() +
+                                                " is still marked for exclusive use, but no program has it "
+                                                "open"))
+                << next.said;
         }
     }
 }

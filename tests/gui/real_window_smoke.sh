@@ -6,19 +6,21 @@
 # keyboard (Tab, Enter: frame 35 01 36 on the bus) before the box is answered; the
 # dialogs asking the window manager for a close box only; then a second bill held while the
 # window manager closes the main window: REJECT (35 00 35) goes out and the process ends at
-# once, with status 0.
+# once, with status 0. Then SIGTERM, SIGHUP and SIGINT, each ending a run of an ordinary user
+# while a bill is held: REJECT before the validator sees the port close, the status 128 + the
+# signal's number, and the next run opens the port at once.
 #
 #   real_window_smoke.sh NORVEX NORVEX_SIM
 #
 # With NORVEX_SMOKE_SHOTS=DIR the screen is saved there at each step, for a person to look at.
 #
-# Needs Xvfb, openbox, xdotool and wmctrl (Debian packages xvfb, openbox, xdotool, wmctrl);
-# without them it reports itself skipped (exit status 77).
+# Needs Xvfb, openbox, xdotool, wmctrl and setpriv (Debian packages xvfb, openbox, xdotool,
+# wmctrl, util-linux); without them it reports itself skipped (exit status 77).
 set -u
 norvex=$1
 sim=$2
 
-for tool in Xvfb openbox xdotool wmctrl; do
+for tool in Xvfb openbox xdotool wmctrl setpriv; do
     command -v "$tool" >/dev/null || { echo "skipped: $tool not installed"; exit 77; }
 done
 
@@ -30,7 +32,8 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-fail() { echo "FAIL: $*"; echo "--- validator log (last lines):"; tail -5 "$work/sim.jsonl" 2>/dev/null; exit 1; }
+simlog="$work/sim.jsonl"
+fail() { echo "FAIL: $*"; echo "--- validator log (last lines):"; tail -5 "$simlog" 2>/dev/null; exit 1; }
 
 # Waits up to $1 tenths of a second for the command in the remaining arguments to succeed.
 wait_for() {
@@ -162,4 +165,41 @@ wait "$npid"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status"
 wait_for 20 grep -q '"35 00 35"' "$work/sim.jsonl" || fail "closing with a bill held sent no REJECT"
+
+# Each stop signal ends the program as closing the window does. An ordinary user runs it (nobody,
+# when the test runs as root), against the validator at its real 5 ms acknowledge window.
+user=()
+[ "$(id -u)" -eq 0 ] && user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+chmod 755 "$work"
+mkdir -m 777 "$work/user"
+cd "$work/user"
+set -m # background jobs keep SIGINT as a terminal leaves it
+for sig in TERM HUP INT; do
+    simlog="$work/user/sim-$sig.jsonl"
+    exec 3> >(exec "${user[@]}" "$sim" --ack-timeout-ms "${NORVEX_SIM_ACK_MS:-5}" --log "$simlog" >"$work/sim-$sig.out")
+    pids+=($!)
+    wait_for 50 test -s "$work/sim-$sig.out" || fail "SIG$sig: the virtual validator gave no terminal"
+    pty=$(head -1 "$work/sim-$sig.out")
+    "${user[@]}" env HOME="$work/user" "$norvex" --port "COM1=$pty" --no-history >"$work/norvex-$sig.out" 2>&1 &
+    npid=$!
+    pids+=($npid)
+    wait_for 100 xdotool search --all --pid "$npid" --name "Tavik" || fail "SIG$sig: no main window"
+    xdotool windowactivate --sync "$(xdotool search --all --pid "$npid" --name "Tavik" | head -1)"
+    xdotool key Return
+    wait_for 100 grep -q '"frame":"34 ' "$simlog" || fail "SIG$sig: START did not reach the validator"
+    echo "insert 1 escrow" >&3
+    wait_for 50 xdotool search --all --pid "$npid" --name "Bill in ESCROW" || fail "SIG$sig: no escrow prompt"
+    sleep "0.$((RANDOM % 4))"
+    kill -s "$sig" "$npid"
+    wait_for 60 sh -c "! kill -0 $npid" || fail "SIG$sig: the program did not end"
+    wait "$npid"
+    status=$?
+    [ "$status" -eq $((128 + $(kill -l "$sig"))) ] || fail "SIG$sig: exit status $status"
+    wait_for 30 grep -q '"client_closed"' "$simlog" || fail "SIG$sig: the validator did not see the port close"
+    returned=$(grep -n '"frame":"35 00 35"' "$simlog" | head -1 | cut -d: -f1)
+    closed=$(grep -n '"client_closed"' "$simlog" | head -1 | cut -d: -f1)
+    [ -n "$returned" ] && [ "$returned" -lt "$closed" ] || fail "SIG$sig: no REJECT before the port closed"
+    "${user[@]}" "$norvex" --batch --port "COM1=$pty" --com 1 --poll-ms 50 --seconds 1 --no-history \
+        >"$work/next-$sig.out" 2>&1 || fail "SIG$sig: the next run could not use the port: $(cat "$work/next-$sig.out")"
+done
 echo "ok"
