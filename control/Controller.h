@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace norvex::control {
@@ -88,11 +89,15 @@ public:
     void setPollPeriod(unsigned ms); // 0 is ignored
     void reconnect();                // startupCountdown = 25
     void startLogSequence();         // logCountdown = 25, while started
-    // The main window is going away: stop the timer, return a bill held in escrow (REJECT, as the
-    // prompt's close box does), close the port.
-    void shutdown(link::ComLink& comLink);
-    // The firmware download takes the port: stop the timer, started = 0, close the port.
-    void stopForDownload(link::ComLink& comLink);
+    // The main window is going away (EXIT, the close box, a signal): stop the timer, settle the
+    // escrow (a bill held with the prompt open is returned, as the prompt's close box does; an
+    // ESCROW frame already asked for goes out), wait briefly for the validator's acknowledge,
+    // close the port. `handlePending` hands over a completion the worker is waiting to deliver
+    // (an escrowed bill may be in it); without it the worker's waits are cancelled instead.
+    void shutdown(link::ComLink& comLink, const std::function<void()>& handlePending = {});
+    // The firmware download takes the port: stop the timer, settle the escrow as shutdown does
+    // (the loader will not), started = 0, close the port.
+    void stopForDownload(link::ComLink& comLink, const std::function<void()>& handlePending = {});
     // The link worker stopped on a fault (an adapter pulled): the timer stops, the escrow prompt
     // closes (nothing can reach the validator now), the port is closed, every request is
     // dropped, and START and the port selector are usable again; the next START runs the
@@ -143,8 +148,11 @@ public:
 private:
     void send(link::RequestKind kind);
     void closeLink(link::ComLink& comLink);
-    // Sends REJECT for the bill in escrow and waits (briefly) until it has gone out.
-    void returnEscrowedBill();
+    // Sends the ESCROW frame the held bill needs and waits (briefly) for its acknowledge.
+    void settleEscrow(link::ComLink& comLink, const std::function<void()>& handlePending);
+    // The ESCROW frame a held bill needs now (REQ_COUNT: none); a prompt still open is answered
+    // REJECT and closed.
+    link::RequestKind escrowFrameDue();
     void pollStep();
     void addCommand(std::uint8_t code);
     void escrowDecision();

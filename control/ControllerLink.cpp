@@ -2,29 +2,25 @@
 
 #include "Controller.h"
 #include "LinkFaultText.h"
+#include "RequestFrames.h"
 
 #include "link/PortDiagnosis.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <thread>
+#include <unistd.h>
 
 namespace norvex::control {
 
 namespace {
 
-// Sleeps in short steps until `done` or the limit has passed; true when done.
-template <typename Done> bool waitUntil(Done done, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-// Longer than the worker holds a frame back for an answer still arriving.
+// How long an ending waits in all for the link: longer than the worker holds a frame back for
+// an answer still arriving.
 constexpr std::chrono::milliseconds SLOT_WAIT{1500};
-// The validator acknowledges ESCROW within 5 ms; this leaves room for the drivers.
+// The validator begins an answer (the acknowledge of ESCROW among them) within 5 ms; this leaves
+// room for the drivers and the answer itself.
 constexpr std::chrono::milliseconds ANSWER_WAIT{50};
 
 } // namespace
@@ -57,33 +53,103 @@ bool Controller::start(link::ComLink& comLink, link::LinkNotifier& owner) {
     return true;
 }
 
-void Controller::shutdown(link::ComLink& comLink) {
+void Controller::shutdown(link::ComLink& comLink, const std::function<void()>& handlePending) {
     if (started_) {
         view_.stopPollTimer();
-        if (escrowPromptOpen_ && portOpen_ && comLink.workerRunning()) returnEscrowedBill();
+        if (portOpen_ && comLink.workerRunning()) settleEscrow(comLink, handlePending);
         started_ = false;
     }
     if (portOpen_) closeLink(comLink);
 }
 
-void Controller::returnEscrowedBill() {
-    // As the prompt's close box does: REJECT. Without it the validator would hold the bill until
-    // its own time-out.
-    escrowAnswered(false);
-    view_.closeModeless(Modeless::EscrowPrompt);
-    // This thread waits for the worker now: the worker must not wait for it.
-    if (owner_) owner_->cancelWaits();
-    if (!waitUntil([&] { return !data_.slotBusy(); }, SLOT_WAIT)) return;
-    send(link::REQ_ESCROW_RETURN);
-    if (data_.state(link::REQ_ESCROW_RETURN) == link::RequestState::Requested) return; // not placed
-    // Sent once the slot is free again; then the validator's acknowledge, before the port is
-    // purged and closed.
-    if (!waitUntil([&] { return !data_.slotBusy(); }, SLOT_WAIT)) return;
-    waitUntil([&] { return data_.responseMode.load() == link::MODE_IDLE; }, ANSWER_WAIT);
+link::RequestKind Controller::escrowFrameDue() {
+    const bool stackDue = data_.state(link::REQ_ESCROW_STACK) == link::RequestState::Requested;
+    const bool returnDue = data_.state(link::REQ_ESCROW_RETURN) == link::RequestState::Requested;
+    if (escrowPromptOpen_) {
+        // A decision already taken (from the menu) stands; otherwise the bill goes back, as the
+        // prompt's close box would send it.
+        if (!stackDue && !returnDue) {
+            escrowAnswered(false);
+            view_.closeModeless(Modeless::EscrowPrompt);
+            return link::REQ_ESCROW_RETURN;
+        }
+        escrowPromptOpen_ = false;
+        view_.closeModeless(Modeless::EscrowPrompt);
+    }
+    // In the scheduler's order.
+    return stackDue ? link::REQ_ESCROW_STACK : returnDue ? link::REQ_ESCROW_RETURN : link::REQ_COUNT;
 }
 
-void Controller::stopForDownload(link::ComLink& comLink) {
+void Controller::settleEscrow(link::ComLink& comLink, const std::function<void()>& handlePending) {
+    // Once the port is closed nobody decides on a bill held in escrow, and the validator keeps it
+    // until its own time-out. So the ending sends what the bill needs: REJECT for a bill shown in
+    // the prompt, or the ESCROW frame an automatic option or an answer has asked for and no tick
+    // has sent yet. Answers that complete meanwhile are handed over, since one may hold an
+    // escrowed bill that the validator, acknowledged, no longer offers.
+    using Clock = std::chrono::steady_clock;
+    const auto limit = Clock::now() + SLOT_WAIT;
+    // Without a way to take its completions the worker must not wait for this thread.
+    if (!handlePending && owner_) owner_->cancelWaits();
+    auto handOver = [&] {
+        if (handlePending) handlePending();
+    };
+
+    // Through the worker, as a tick would send it, until the line is idle with nothing left to
+    // send: no answer starts after that.
+    auto busySince = Clock::now(); // the last moment a frame was in the slot or placed there
+    for (;;) {
+        handOver();
+        // A fault handed over meanwhile has closed the link: nothing reaches the validator now.
+        if (!portOpen_ || !comLink.workerRunning()) return;
+        const link::RequestKind due = escrowFrameDue();
+        const auto now = Clock::now();
+        if (data_.slotBusy()) {
+            busySince = now;
+        } else if (due != link::REQ_COUNT) {
+            send(due); // a placement that loses the slot to an acknowledge stays requested
+            busySince = now;
+            continue;
+        } else if (data_.responseMode.load() == link::MODE_IDLE || now - busySince >= ANSWER_WAIT) {
+            break;
+        }
+        if (now >= limit) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (!handlePending) return; // closePort cancels what the worker is doing
+
+    // The worker may have acknowledged an answer and not yet handed it over (the acknowledge
+    // takes a character time on the wire first). It finishes that and leaves its loop, which is
+    // the only sure sign that nothing more is coming.
+    if (link::Connection* record = comLink.info()) record->connected = 0;
+    if (const int wake = data_.wakeFd.load(); wake >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(wake, &one, sizeof one);
+    }
+    const auto stopLimit = std::max(limit, Clock::now() + ANSWER_WAIT);
+    while (comLink.workerRunning() && Clock::now() < stopLimit) {
+        handOver();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    handOver();
+    if (comLink.workerRunning()) return;
+
+    // What that last answer asked for goes out on the port directly: the worker is gone.
+    const link::RequestKind due = escrowFrameDue();
+    if (due == link::REQ_COUNT) return;
+    data_.setState(due, link::RequestState::Idle);
+    const RequestFrame f = requestFrame(due, v_.billMask);
+    if (!comLink.writePort(f.bytes.data(), f.length)) return;
+    addCommand(requestInfo(due).historyCode);
+    // The validator's acknowledge, before the port is purged and closed.
+    std::uint8_t answer[link::TX_SLOT_SIZE];
+    const auto answerLimit = Clock::now() + ANSWER_WAIT;
+    while (comLink.readPort(answer, sizeof answer) == 0 && Clock::now() < answerLimit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void Controller::stopForDownload(link::ComLink& comLink, const std::function<void()>& handlePending) {
     view_.stopPollTimer();
+    if (started_ && portOpen_ && comLink.workerRunning()) settleEscrow(comLink, handlePending);
     started_ = false;
     closeLink(comLink);
 }

@@ -12,6 +12,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace norvex::link {
@@ -57,6 +58,11 @@ bool accountInGroup(gid_t gid) {
     return false;
 }
 
+// The slave side of a pseudo-terminal (the Unix 98 pty slaves' majors).
+bool isPseudoTerminal(dev_t device) {
+    return ::major(device) >= 136 && ::major(device) <= 143;
+}
+
 std::string presentDevices(const std::string& root) {
     std::string list;
     for (const SerialDevice& d : PortDiscovery(root).scan()) {
@@ -85,7 +91,13 @@ std::string PortDiagnosis::groupName(unsigned gid) {
 }
 
 std::vector<PortHolder> PortDiagnosis::holders(const std::string& path) const {
+    bool complete = true;
+    return holders(path, complete);
+}
+
+std::vector<PortHolder> PortDiagnosis::holders(const std::string& path, bool& complete) const {
     std::vector<PortHolder> found;
+    complete = true;
     const std::string target = PortDiscovery(root_).resolve(path);
     if (target.empty()) return found;
     std::error_code ec;
@@ -98,7 +110,10 @@ std::vector<PortHolder> PortDiagnosis::holders(const std::string& path) const {
         const int pid = std::atoi(pidText.c_str());
         if (pid == self) continue;
         std::error_code fdEc;
-        for (const auto& fd : fs::directory_iterator(proc.path() / "fd", fdEc)) {
+        fs::directory_iterator fds(proc.path() / "fd", fdEc);
+        // A process that ended meanwhile is gone; one of another user's hides its descriptors.
+        if (fdEc && fdEc != std::errc::no_such_file_or_directory) complete = false;
+        for (const auto& fd : fds) {
             std::error_code linkEc;
             const fs::path to = fs::read_symlink(fd.path(), linkEc);
             if (linkEc || to.string() != target) continue;
@@ -153,7 +168,8 @@ PortExplanation PortDiagnosis::explain(const std::string& path, int openErrno) c
         }
         return out;
     }
-    const std::vector<PortHolder> held = holders(path);
+    bool complete = true;
+    const std::vector<PortHolder> held = holders(path, complete);
     const bool busy = openErrno == EBUSY || openErrno == EWOULDBLOCK;
     if (!held.empty() && (busy || openErrno == 0)) {
         out.problem = PortProblem::HeldElsewhere;
@@ -163,7 +179,22 @@ PortExplanation PortDiagnosis::explain(const std::string& path, int openErrno) c
         out.text += ". Close it and START again.";
         return out;
     }
+    if (openErrno == EBUSY) {
+        // The open itself was refused: the terminal is marked for exclusive use (TIOCEXCL), yet no
+        // program has it open. A program that ended without clearing the mark left it behind (on a
+        // pseudo-terminal it lasts as long as the other end stays open); nothing holds the port.
+        out.problem = PortProblem::LeftMarked;
+        out.text = path + " is still marked for exclusive use, but no program has it open" +
+                   (complete ? "" : " (as far as the system shows this user)") +
+                   ": a program that ended without releasing it left the mark. ";
+        out.text += isPseudoTerminal(st.st_rdev)
+                        ? "Restart the program at its other end (for the virtual validator: norvex-sim), "
+                          "then START again."
+                        : "Unplug the adapter and plug it in again, then START again.";
+        return out;
+    }
     if (busy) {
+        // The lock is taken: whoever took it still has the port open.
         out.problem = PortProblem::HeldElsewhere;
         out.text = "Another program holds " + path +
                    " (the system does not show this user which one). Close it and START again.";

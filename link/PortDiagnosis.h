@@ -1,7 +1,8 @@
 #pragma once
 // Why a serial port did not open, in words for the technician: the device is missing; this user
 // may not open it (the group that owns it, and how to join that group); another program holds
-// it (which one, where the system shows it); it is not a serial port. Reads the file system
+// it (which one, where the system shows it); it is still marked for exclusive use by a program
+// that has ended; it is not a serial port. Reads the file system
 // below a root folder ("/" for the real system) and never opens the device itself: opening a
 // serial port raises its modem lines.
 
@@ -15,6 +16,7 @@ enum class PortProblem {
     Missing,       // no such device: not plugged in, or a stable name left from an earlier one
     NoPermission,  // this user may not read and write it
     HeldElsewhere, // another program has it open for exclusive use
+    LeftMarked,    // marked for exclusive use, but no program has it open: one ended without releasing it
     NotSerial,     // it exists but is no serial port
 };
 
@@ -39,6 +41,9 @@ public:
     // The processes that have `path` open, as far as /proc shows them (other users' processes
     // are visible to root only); never the calling process.
     std::vector<PortHolder> holders(const std::string& path) const;
+    // The same; `complete` tells whether every process's descriptors could be read (false when
+    // some belong to other users and this user may not look).
+    std::vector<PortHolder> holders(const std::string& path, bool& complete) const;
 
     // The name of group `gid`, or its number when it has no name.
     static std::string groupName(unsigned gid);

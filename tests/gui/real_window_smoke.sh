@@ -1,22 +1,26 @@
 #!/usr/bin/env bash
-# The program in a real X session against the virtual validator: START by the Enter key; an
-# escrowed bill, and while it is held a message box ("Selected Bill Not Enabled"), with the prompt
-# still answering Enter (ACCEPT, frame 35 01 36 on the bus) before the box is answered; the
+# The program in a real X session against the virtual validator: START by the Enter key; a bill
+# going into escrow while a frame is typed in the bus monitor's command line (the prompt comes up
+# without the keyboard, and the Enter sends the typed frame, not ACCEPT); while that bill is held
+# a message box ("Selected Bill Not Enabled"), with the prompt still answering ACCEPT by the
+# keyboard (Tab, Enter: frame 35 01 36 on the bus) before the box is answered; the
 # dialogs asking the window manager for a close box only; then a second bill held while the
 # window manager closes the main window: REJECT (35 00 35) goes out and the process ends at
-# once, with status 0.
+# once, with status 0. Then SIGTERM, SIGHUP and SIGINT, each ending a run of an ordinary user
+# while a bill is held: REJECT before the validator sees the port close, the status 128 + the
+# signal's number, and the next run opens the port at once.
 #
 #   real_window_smoke.sh NORVEX NORVEX_SIM
 #
 # With NORVEX_SMOKE_SHOTS=DIR the screen is saved there at each step, for a person to look at.
 #
-# Needs Xvfb, openbox, xdotool and wmctrl (Debian packages xvfb, openbox, xdotool, wmctrl);
-# without them it reports itself skipped (exit status 77).
+# Needs Xvfb, openbox, xdotool, wmctrl and setpriv (Debian packages xvfb, openbox, xdotool,
+# wmctrl, util-linux); without them it reports itself skipped (exit status 77).
 set -u
 norvex=$1
 sim=$2
 
-for tool in Xvfb openbox xdotool wmctrl; do
+for tool in Xvfb openbox xdotool wmctrl setpriv; do
     command -v "$tool" >/dev/null || { echo "skipped: $tool not installed"; exit 77; }
 done
 
@@ -28,7 +32,8 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-fail() { echo "FAIL: $*"; echo "--- validator log (last lines):"; tail -5 "$work/sim.jsonl" 2>/dev/null; exit 1; }
+simlog="$work/sim.jsonl"
+fail() { echo "FAIL: $*"; echo "--- validator log (last lines):"; tail -5 "$simlog" 2>/dev/null; exit 1; }
 
 # Waits up to $1 tenths of a second for the command in the remaining arguments to succeed.
 wait_for() {
@@ -91,9 +96,30 @@ close_box_only() {
     [ $(( $1 & 1 )) -eq 1 ] && [ $(( $2 & 0x18 )) -eq 0 ] && [ $(( $2 & 0x20 )) -ne 0 ] && [ $(( $3 & 0x60 )) -eq 0 ]
 }
 
+# The technician types STACKER (36) in the bus monitor's command line (Bus > Bus Monitor...) when
+# a bill goes into escrow: the prompt comes up, the monitor keeps the keyboard, and the Enter
+# sends the typed frame instead of stacking the bill.
+xdotool key alt+b m
+wait_for 50 xdotool search --name "^Bus Monitor$" || fail "no bus monitor"
+monitor=$(xdotool search --name "^Bus Monitor$" | head -1)
+xdotool windowactivate --sync "$monitor"
+eval "$(xdotool getwindowgeometry --shell "$monitor")"
+# The command line is the row above the status line at the bottom of the window.
+xdotool mousemove --window "$monitor" $((WIDTH / 2)) $((HEIGHT - 43)) click 1
+xdotool type 36
 echo "insert 1 escrow" >&3
 wait_for 50 xdotool search --name "Bill in ESCROW" || fail "no escrow prompt"
 prompt=$(xdotool search --name "Bill in ESCROW" | head -1)
+sleep 0.3
+shot 0-prompt-over-the-monitor
+[ "$(xdotool getactivewindow)" = "$monitor" ] || fail "the escrow prompt took the keyboard from the bus monitor"
+xdotool key Return
+wait_for 30 grep -q '"frame":"36 36"' "$work/sim.jsonl" || fail "the Enter did not send the typed frame"
+sleep 0.3
+grep -q '"35 01 36"' "$work/sim.jsonl" && fail "an Enter typed in the bus monitor stacked the bill"
+xdotool search --name "Bill in ESCROW" >/dev/null || fail "the prompt went away"
+wmctrl -i -c "$monitor"
+wait_for 30 sh -c "! xdotool search --name '^Bus Monitor$'" || fail "the bus monitor did not close"
 close_box_only "$prompt" || fail "the prompt asks for more than a close box: $(xprop -id "$prompt" _MOTIF_WM_HINTS)"
 # The fixed-size main window offers no maximise (Motif function 0x10), nor does the window manager.
 main_hints=$(xprop -id "$wid" _MOTIF_WM_HINTS | sed 's/.*= //; s/,//g')
@@ -113,9 +139,13 @@ wait_for 50 xdotool search --name "^Info$" || fail "no message box"
 box=$(xdotool search --name "^Info$" | head -1)
 close_box_only "$box" || fail "the message box asks for more than a close box"
 shot 1-prompt-and-message-box
-# The prompt still takes its answer while the box waits for its own.
+# The prompt still takes its answer while the box waits for its own: activated, it has no button
+# chosen (Enter alone does nothing); Tab picks ACCEPT and Enter presses it.
 xdotool windowactivate --sync "$prompt"
 xdotool key Return
+sleep 0.3
+grep -q '"35 01 36"' "$work/sim.jsonl" && fail "Enter answered the prompt before a button was chosen"
+xdotool key Tab Return
 wait_for 50 grep -q '"35 01 36"' "$work/sim.jsonl" || fail "ACCEPT did not send ESCROW stack while a message box was open"
 wait_for 30 sh -c "! xdotool search --name 'Bill in ESCROW'" || fail "the prompt stayed open"
 xdotool search --name "^Info$" >/dev/null || fail "the message box went away unanswered"
@@ -135,4 +165,41 @@ wait "$npid"
 status=$?
 [ "$status" -eq 0 ] || fail "exit status $status"
 wait_for 20 grep -q '"35 00 35"' "$work/sim.jsonl" || fail "closing with a bill held sent no REJECT"
+
+# Each stop signal ends the program as closing the window does. An ordinary user runs it (nobody,
+# when the test runs as root), against the validator at its real 5 ms acknowledge window.
+user=()
+[ "$(id -u)" -eq 0 ] && user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+chmod 755 "$work"
+mkdir -m 777 "$work/user"
+cd "$work/user"
+set -m # background jobs keep SIGINT as a terminal leaves it
+for sig in TERM HUP INT; do
+    simlog="$work/user/sim-$sig.jsonl"
+    exec 3> >(exec "${user[@]}" "$sim" --ack-timeout-ms "${NORVEX_SIM_ACK_MS:-5}" --log "$simlog" >"$work/sim-$sig.out")
+    pids+=($!)
+    wait_for 50 test -s "$work/sim-$sig.out" || fail "SIG$sig: the virtual validator gave no terminal"
+    pty=$(head -1 "$work/sim-$sig.out")
+    "${user[@]}" env HOME="$work/user" "$norvex" --port "COM1=$pty" --no-history >"$work/norvex-$sig.out" 2>&1 &
+    npid=$!
+    pids+=($npid)
+    wait_for 100 xdotool search --all --pid "$npid" --name "Tavik" || fail "SIG$sig: no main window"
+    xdotool windowactivate --sync "$(xdotool search --all --pid "$npid" --name "Tavik" | head -1)"
+    xdotool key Return
+    wait_for 100 grep -q '"frame":"34 ' "$simlog" || fail "SIG$sig: START did not reach the validator"
+    echo "insert 1 escrow" >&3
+    wait_for 50 xdotool search --all --pid "$npid" --name "Bill in ESCROW" || fail "SIG$sig: no escrow prompt"
+    sleep "0.$((RANDOM % 4))"
+    kill -s "$sig" "$npid"
+    wait_for 60 sh -c "! kill -0 $npid" || fail "SIG$sig: the program did not end"
+    wait "$npid"
+    status=$?
+    [ "$status" -eq $((128 + $(kill -l "$sig"))) ] || fail "SIG$sig: exit status $status"
+    wait_for 30 grep -q '"client_closed"' "$simlog" || fail "SIG$sig: the validator did not see the port close"
+    returned=$(grep -n '"frame":"35 00 35"' "$simlog" | head -1 | cut -d: -f1)
+    closed=$(grep -n '"client_closed"' "$simlog" | head -1 | cut -d: -f1)
+    [ -n "$returned" ] && [ "$returned" -lt "$closed" ] || fail "SIG$sig: no REJECT before the port closed"
+    "${user[@]}" "$norvex" --batch --port "COM1=$pty" --com 1 --poll-ms 50 --seconds 1 --no-history \
+        >"$work/next-$sig.out" 2>&1 || fail "SIG$sig: the next run could not use the port: $(cat "$work/next-$sig.out")"
+done
 echo "ok"

@@ -22,6 +22,7 @@
 #include <grp.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -287,6 +288,36 @@ TEST_F(PortDiagnosisTest, AnotherProgramHoldingTheTerminalIsNamed) {
                           std::to_string(holder) + "). Close it and START again.");
     // Once it has gone, the port opens.
     EXPECT_EQ(openAndExplain(pty.slave).text, "opened");
+}
+
+// A program that set the exclusive-use mark and ended without clearing it leaves the terminal
+// refusing every ordinary user's open (on a pseudo-terminal for as long as its other end stays
+// open); no program holds it, and that is what the technician is told.
+TEST_F(PortDiagnosisTest, AMarkLeftByAProgramThatEndedIsNotBlamedOnAHolder) {
+    Pty pty;
+    ASSERT_FALSE(pty.slave.empty());
+    ASSERT_EQ(::chmod(pty.slave.c_str(), 0666), 0); // the unprivileged user may open it
+    const int fd = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ioctl(fd, TIOCEXCL), 0);
+    ::close(fd);
+
+    const std::string slave = pty.slave;
+    const std::string file = testing::TempDir() + "norvex-left-marked-" + std::to_string(::getpid());
+    EXPECT_TRUE(asUnprivileged([&] {
+        const PortExplanation e = openAndExplain(slave);
+        std::ofstream(file) << e.text;
+        return e.problem == PortProblem::LeftMarked;
+    }));
+    const std::string text = slurp(file);
+    fs::remove(file);
+    EXPECT_EQ(text.rfind(slave + " is still marked for exclusive use, but no program has it open", 0), 0u)
+        << text;
+    EXPECT_NE(text.find(": a program that ended without releasing it left the mark. Restart the program at "
+                        "its other end"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("Another program holds"), std::string::npos) << text;
 }
 
 TEST_F(PortDiagnosisTest, WhatIsNoSerialPortOrNotThereIsSaidSo) {

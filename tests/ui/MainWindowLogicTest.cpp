@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -66,6 +68,23 @@ protected:
         core->onStart(bridge);
         ASSERT_TRUE(core->controller().started());
     }
+};
+
+// Hands the worker's completions on after a delay: a worker that a busy machine holds back
+// between sending its acknowledge and handing the answer over.
+class LateHandOver : public LinkNotifier {
+public:
+    explicit LateHandOver(LinkNotifier& to) : to_(to) {}
+    bool notify(std::uint8_t code) override {
+        std::this_thread::sleep_for(delay.load());
+        return to_.notify(code);
+    }
+    void linkFailed(const LinkFault& fault) override { to_.linkFailed(fault); }
+    void cancelWaits() override { to_.cancelWaits(); }
+    std::atomic<std::chrono::milliseconds> delay{std::chrono::milliseconds(0)};
+
+private:
+    LinkNotifier& to_;
 };
 
 } // namespace
@@ -494,4 +513,78 @@ TEST_F(MainWindowLogicTest, ALinkFailureStopsTheRunAndStartOpensThePortAfresh) {
     EXPECT_EQ(core->linkData().state(REQ_RESET), RequestState::Requested);
     EXPECT_FALSE(view.enabled[ids::START]);
     EXPECT_TRUE(view.timerRunning);
+}
+
+// However the window ends (EXIT, the close box, a signal) or gives the port to the firmware
+// download, a bill held in escrow is settled before the port closes: the ESCROW frame its
+// decision needs goes out, whether the window had taken the escrowed answer, still had it
+// waiting, or the worker had not yet handed it over.
+TEST_F(MainWindowLogicTest, EndingSendsTheEscrowFrameAHeldBillNeeds) {
+    using control::EscrowOption;
+    using Bytes = std::vector<std::uint8_t>;
+    const Bytes stack{0x35, 0x01, 0x36}, giveBack{0x35, 0x00, 0x35};
+    enum class Answer { TakenByTheWindow, WaitingForTheWindow, StillWithTheWorker };
+    struct Case {
+        const char* what;
+        EscrowOption option;
+        Answer answer;
+        bool accepted; // ACCEPT pressed in the prompt, the frame not yet sent
+        Bytes frame;
+        bool download = false; // the download takes the port instead
+    };
+    const Case cases[] = {
+        {"prompt open", EscrowOption::Manual, Answer::TakenByTheWindow, false, giveBack},
+        {"ACCEPT pressed", EscrowOption::Manual, Answer::TakenByTheWindow, true, stack},
+        {"automatic return queued", EscrowOption::AutoReturn, Answer::TakenByTheWindow, false, giveBack},
+        {"answer waiting for the window", EscrowOption::AutoStack, Answer::WaitingForTheWindow, false, stack},
+        {"answer with the worker", EscrowOption::Manual, Answer::StillWithTheWorker, false, giveBack},
+        {"answer with the worker", EscrowOption::AutoStack, Answer::StillWithTheWorker, false, stack},
+        {"download", EscrowOption::Manual, Answer::TakenByTheWindow, false, giveBack, true},
+        {"download", EscrowOption::AutoStack, Answer::StillWithTheWorker, false, stack, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + ", option " + std::to_string(static_cast<int>(c.option)));
+        auto line = std::make_shared<test::FakePortState>();
+        RecordingView shown;
+        ui::MainWindowLogic logic(shown, ports, test::fakePortFactory(line));
+        logic.setSettingsDirectory(dir.string());
+        ui::NotificationBridge window([] {}, [&](std::uint8_t code) { logic.onLinkNotification(code); },
+                                      [&](const LinkFault& fault) { logic.onLinkFailed(fault); });
+        LateHandOver worker(window);
+        logic.onInitDialog();
+        logic.onOptionsOk(c.option);
+        logic.onStart(worker);
+        ASSERT_TRUE(logic.controller().started());
+        // No RESET first: the first tick polls, and the validator answers with a bill in escrow.
+        logic.linkData().setState(REQ_RESET, RequestState::Idle);
+        if (c.answer == Answer::StillWithTheWorker) worker.delay = std::chrono::milliseconds(30);
+        logic.onTimer();
+        ASSERT_TRUE(line->waitWrites(1));
+        line->feed({0x90, 0x90});
+        ASSERT_TRUE(line->waitWrites(2)) << "acknowledged";
+        if (c.answer == Answer::TakenByTheWindow) {
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            while (logic.controller().events().size() == 0 && std::chrono::steady_clock::now() < limit) {
+                window.deliver();
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            ASSERT_EQ(logic.controller().events().size(), 1);
+            if (c.accepted) logic.onEscrowAnswer(true);
+        }
+
+        if (c.download)
+            logic.stopLinkForDownload([&] { window.deliver(); });
+        else
+            logic.onDestroy([&] { window.deliver(); });
+        EXPECT_EQ(logic.controller().events().codes[0], 0x90) << "the escrowed bill was shown";
+        const std::vector<Bytes> writes = line->writesSnapshot();
+        ASSERT_GE(writes.size(), 2u);
+        EXPECT_EQ(writes[1], Bytes{0x00});
+        EXPECT_EQ(std::vector<Bytes>(writes.begin() + 2, writes.end()), std::vector<Bytes>{c.frame})
+            << "one ESCROW frame, and it went out before the port closed";
+        EXPECT_FALSE(line->opened);
+        EXPECT_FALSE(logic.controller().escrowPromptOpen());
+        EXPECT_EQ(shown.opened[Modeless::EscrowPrompt], shown.closed[Modeless::EscrowPrompt]);
+        EXPECT_EQ(logic.controller().commands().codes[0], 0x35) << "shown as sent";
+    }
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <iterator>
 #include <pthread.h>
 
 namespace norvex::batch {
@@ -27,8 +28,11 @@ void onStopSignal(int signal) {
     stopSignal.store(signal);
 }
 
-// SIGINT and SIGTERM end the run as closing the window does; the previous handlers come back
-// when the run is over.
+// SIGINT, SIGTERM and SIGHUP (the terminal or the session went away) end the run as closing the
+// window does; the previous handlers come back when the run is over. A signal the run was started
+// with ignored stays ignored (nohup, a background job of a script).
+constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+
 class SignalGuard {
 public:
     explicit SignalGuard(bool active) : active_(active) {
@@ -37,32 +41,33 @@ public:
         struct sigaction sa {};
         sa.sa_handler = onStopSignal;
         sigemptyset(&sa.sa_mask);
-        sigaction(SIGINT, &sa, &oldInt_);
-        sigaction(SIGTERM, &sa, &oldTerm_);
+        for (std::size_t i = 0; i < std::size(STOP_SIGNALS); ++i) {
+            sigaction(STOP_SIGNALS[i], nullptr, &old_[i]);
+            if (old_[i].sa_handler != SIG_IGN) sigaction(STOP_SIGNALS[i], &sa, nullptr);
+        }
     }
     ~SignalGuard() {
         if (!active_) return;
-        sigaction(SIGINT, &oldInt_, nullptr);
-        sigaction(SIGTERM, &oldTerm_, nullptr);
+        for (std::size_t i = 0; i < std::size(STOP_SIGNALS); ++i)
+            sigaction(STOP_SIGNALS[i], &old_[i], nullptr);
     }
     SignalGuard(const SignalGuard&) = delete;
     SignalGuard& operator=(const SignalGuard&) = delete;
 
 private:
     bool active_;
-    struct sigaction oldInt_ {};
-    struct sigaction oldTerm_ {};
+    struct sigaction old_[std::size(STOP_SIGNALS)]{};
 };
 
-// Threads made while this lives start with SIGINT and SIGTERM blocked, so the signals reach
+// Threads made while this lives start with the stop signals blocked, so the signals reach
 // the loop's thread and never interrupt the link worker.
 class StopSignalsBlocked {
 public:
     StopSignalsBlocked() {
         sigset_t set;
         sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
+        for (int s : STOP_SIGNALS)
+            sigaddset(&set, s);
         pthread_sigmask(SIG_BLOCK, &set, &old_);
     }
     ~StopSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
@@ -208,9 +213,10 @@ int BatchRunner::runPolling() {
     }
     started_ = Clock::now();
     loop();
-    // Ends as closing the window does: timer stopped, port closed (the worker joined), data
-    // file closed.
-    core_.onDestroy();
+    // Ends as closing the window does: timer stopped, the escrow settled (an ESCROW frame asked
+    // for goes out, also when a signal ended the run), port closed (the worker joined), data file
+    // closed. Answers that complete meanwhile are taken as the loop would take them.
+    core_.onDestroy([this] { bridge_.deliver(); });
     core_.controller().setObserver(nullptr);
     if (captureFailed() && status_ == batch_status::OK) status_ = batch_status::FILE_FAILED;
     return status_;

@@ -65,8 +65,8 @@ void MainWindowLogic::onInitDialog() {
     switchPage(Page::CommandStatus);
 }
 
-void MainWindowLogic::onDestroy() {
-    controller_.shutdown(comLink_);
+void MainWindowLogic::onDestroy(const std::function<void()>& handlePending) {
+    controller_.shutdown(comLink_, handlePending);
     closeDataFile();
     // Records read since the last report are kept too (without a report of their own).
     if (readings_.unsaved()) storeVisit(0, logSerialNumber_, clock_());
@@ -654,10 +654,10 @@ void MainWindowLogic::closeDataFile() {
 
 // --- firmware download ----------------------------------------------------------------------------------
 
-void MainWindowLogic::stopLinkForDownload() {
+void MainWindowLogic::stopLinkForDownload(const std::function<void()>& handlePending) {
     downloading_ = true;
     typedPending_ = false;
-    controller_.stopForDownload(comLink_);
+    controller_.stopForDownload(comLink_, handlePending);
     busLog_.takeNew();
 }
 

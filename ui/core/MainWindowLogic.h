@@ -46,7 +46,10 @@ public:
 
     // --- start-up and shut-down ---------------------------------------------------------------
     void onInitDialog(); // settings, bill list, digits, state, histories, resets, first page with its bar
-    void onDestroy();    // timer stopped, port closed, data file closed
+    // Timer stopped, the escrow settled, port closed, data file closed. `handlePending` delivers a
+    // completion the link worker is waiting to hand over (the front end's notification bridge),
+    // so that an answer arriving while the port closes is still taken; see Controller::shutdown.
+    void onDestroy(const std::function<void()>& handlePending = {});
 
     // --- inputs -------------------------------------------------------------------------------
     // Title and page dispatch. With a traffic image set, the traffic page only brings the image up
@@ -96,8 +99,9 @@ public:
     TrafficView& trafficView() { return traffic_; }
 
     // --- firmware download ----------------------------------------------------------------------
-    // Stops polling and closes the link for the loader dialogue (which then owns the port).
-    void stopLinkForDownload();
+    // Stops polling, settles the escrow and closes the link for the loader dialogue (which then
+    // owns the port); `handlePending` as for onDestroy.
+    void stopLinkForDownload(const std::function<void()>& handlePending = {});
     std::string portDevicePath() const;
 
     // --- bus monitor ----------------------------------------------------------------------------

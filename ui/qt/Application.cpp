@@ -1,6 +1,7 @@
 #include "Application.h"
 
 #include "MainWindow.h"
+#include "StopSignals.h"
 #include "TemplateBuilder.h"
 #include "history/History.h"
 
@@ -33,8 +34,11 @@ int Application::run(link::PortMap& ports, const std::string& portsFile, const s
         setup.history = history.get();
     }
     MainWindow window(ports, setup);
+    // SIGINT, SIGTERM and SIGHUP close the window as EXIT does.
+    const StopSignals stopSignals([&window](int signal) { window.endBySignal(signal); });
     window.show();
-    return exec();
+    const int status = exec();
+    return window.endingSignal() != 0 ? 128 + window.endingSignal() : status;
 }
 
 } // namespace norvex::qt

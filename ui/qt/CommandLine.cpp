@@ -87,7 +87,11 @@ std::string usageText(const link::PortMap& ports) {
             "reports Tavik_<serial>.TXT where chosen.\n"
             "\n"
             "The window needs a graphical display (DISPLAY or WAYLAND_DISPLAY, or QT_QPA_PLATFORM);\n"
-            "--list-ports, --version, --help and the batch mode need none.\n";
+            "--list-ports, --version, --help and the batch mode need none.\n"
+            "\n"
+            "SIGINT, SIGTERM and SIGHUP close the window as EXIT does (a bill held in escrow is\n"
+            "returned, the port released) and end it with 130, 143 and 129; a firmware download\n"
+            "still asking its questions is cancelled, one transferring ends the program when done.\n";
     return text;
 }
 

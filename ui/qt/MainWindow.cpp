@@ -35,9 +35,12 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QTabBar>
+#include <QThread>
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 namespace norvex::qt {
 
@@ -393,12 +396,15 @@ void MainWindow::startDownload() {
     // The download takes the port over and ends the application on every path.
     class StopLink final : public download::LinkControl {
     public:
-        explicit StopLink(ui::MainWindowLogic& core) : core_(core) {}
-        void stopLink() override { core_.stopLinkForDownload(); }
+        StopLink(ui::MainWindowLogic& core, ui::NotificationBridge& bridge) : core_(core), bridge_(bridge) {}
+        void stopLink() override {
+            core_.stopLinkForDownload([this] { bridge_.deliver(); });
+        }
 
     private:
         ui::MainWindowLogic& core_;
-    } link(*c);
+        ui::NotificationBridge& bridge_;
+    } link(*c, *bridge_);
     download::PosixByteChannel channel(c->portDevicePath());
     WidgetDownloadUi ui(*this);
     download::FirmwareDownload procedure(channel, ui, link);
@@ -441,7 +447,9 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 void MainWindow::shutdown() {
     if (destroyed_) return;
     pollTimer_.stop();
-    core_->onDestroy();
+    // An answer that completes while the port closes is handled here and now: the queued
+    // hand-over would come after the close.
+    core_->onDestroy([this] { bridge_->deliver(); });
     destroyed_ = true;
     for (auto& [which, dialog] : std::map(modeless_))
         if (dialog) dialog->dismiss();
@@ -449,6 +457,42 @@ void MainWindow::shutdown() {
     if (help_) help_->close();
     if (portsDialog_) portsDialog_->close();
     if (busMonitor_) busMonitor_->close();
+}
+
+void MainWindow::endBySignal(int signal) {
+    if (endingSignal_ != 0) return;
+    endingSignal_ = signal;
+    letGoOfTheOperator();
+    if (downloading_) {
+        std::fprintf(stderr,
+                     "norvex: SIG%s: the program ends when the firmware download has stopped (a "
+                     "transfer cannot be interrupted safely)\n",
+                     sigabbrev_np(signal));
+        return;
+    }
+    finishEnding();
+}
+
+void MainWindow::letGoOfTheOperator() {
+    for (const QPointer<QDialog>& box : std::vector(messageBoxes_))
+        if (box) box->done(0);
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+}
+
+void MainWindow::finishEnding() {
+    // Run from the window's own loop, not inside a box's or a dialog's that is still unwinding
+    // (the logic may be in the middle of the call that opened it). A loop that does not end
+    // within two seconds is not waited for.
+    constexpr int RETRY_MS = 20;
+    if (QThread::currentThread()->loopLevel() > 1 && ++endingTries_ < 2000 / RETRY_MS) {
+        letGoOfTheOperator(); // what the unwinding logic opened meanwhile
+        QTimer::singleShot(RETRY_MS, this, [this] { finishEnding(); });
+        return;
+    }
+    shutdown();
+    close();
+    QCoreApplication::exit(128 + endingSignal_);
 }
 
 // --- bus monitor -------------------------------------------------------------------------------
@@ -601,16 +645,16 @@ void MainWindow::openModeless(Modeless which) {
     });
     if (which == Modeless::EscrowPrompt)
         dialog->move(client_->mapToGlobal(QPoint(duToPxX(ESCROW_PROMPT_X), duToPxY(ESCROW_PROMPT_Y))));
-    dialog->show();
-    dialog->raise();
-    dialog->activateWindow();
+    activateModeless(which);
 }
 
 void MainWindow::activateModeless(Modeless which) {
     if (ModelessDialog* d = modeless(which)) {
         d->show();
         d->raise();
-        d->activateWindow();
+        // The escrow prompt comes when the validator holds a bill, not when the operator asks:
+        // it comes to the front without taking the keyboard from the window being typed in.
+        if (which != Modeless::EscrowPrompt) d->activateWindow();
     }
 }
 
@@ -625,6 +669,15 @@ void MainWindow::closeModeless(Modeless which) {
 MsgResult MainWindow::messageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
                                  MsgIcon icon) {
     if (messageHook_) return messageHook_(text, caption, buttons, icon);
+    // Once a signal ends the window nobody answers: the text goes to standard error and the
+    // answer is the one that changes nothing.
+    const MsgResult unanswered = buttons == MsgButtons::OkCancel ? MsgResult::Cancel
+                                 : buttons == MsgButtons::YesNo  ? MsgResult::No
+                                                                 : MsgResult::Ok;
+    if (endingSignal_ != 0) {
+        std::fprintf(stderr, "norvex: %s: %s\n", caption.c_str(), text.c_str());
+        return unanswered;
+    }
     QMessageBox::StandardButtons qtButtons = QMessageBox::Ok;
     if (buttons == MsgButtons::OkCancel) qtButtons = QMessageBox::Ok | QMessageBox::Cancel;
     if (buttons == MsgButtons::YesNo) qtButtons = QMessageBox::Yes | QMessageBox::No;
@@ -644,6 +697,7 @@ MsgResult MainWindow::messageBox(const std::string& text, const std::string& cap
     }
     const OwnerInputBlock block(this);
     ++openMessageBoxes_;
+    messageBoxes_.emplace_back(&box);
     QEventLoop loop;
     connect(&box, &QDialog::finished, &loop, &QEventLoop::quit);
     box.show();
@@ -651,6 +705,8 @@ MsgResult MainWindow::messageBox(const std::string& text, const std::string& cap
     box.activateWindow();
     loop.exec();
     --openMessageBoxes_;
+    std::erase(messageBoxes_, QPointer<QDialog>(&box));
+    if (endingSignal_ != 0) return unanswered;
     switch (box.result()) {
     case QMessageBox::Cancel:
         return MsgResult::Cancel;

@@ -25,6 +25,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QAction;
 class QComboBox;
@@ -88,6 +89,15 @@ public:
     // True once the link has been stopped for good (window closed, or the download ended).
     bool isShutDown() const { return destroyed_; }
 
+    // SIGINT, SIGTERM or SIGHUP came: the window closes as EXIT does (the escrow settled, the port
+    // released) and ends the application with 128 + the signal's number. What waits for the
+    // operator is answered first (a message box as Cancel, No or OK; a dialog or menu closed), so
+    // the ending runs from the window's own event loop; a firmware transfer, which cannot be
+    // interrupted safely, ends the application itself when it is over.
+    void endBySignal(int signal);
+    // The signal that ended (or is ending) the window; 0 for none.
+    int endingSignal() const { return endingSignal_; }
+
     // A menu command or button, as if the operator chose it.
     void command(int id);
     void showHelp();
@@ -121,6 +131,11 @@ private:
     void paintClient(QPainter& painter);
     // Stops the link and closes the windows; once.
     void shutdown();
+    // The rest of endBySignal, once no other event loop runs inside the window's own.
+    void finishEnding();
+    // Whatever waits for the operator lets go: the message boxes (answered), a modal dialog (a
+    // file dialog, the about box) and an open menu (closed).
+    void letGoOfTheOperator();
     ui::MainWindowLogic* live() { return destroyed_ ? nullptr : core_.get(); }
 
     // View operations that need more than one line.
@@ -168,6 +183,10 @@ private:
     bool destroyed_ = false;
     bool downloading_ = false; // a firmware transfer is running: closing waits for its end
     int openMessageBoxes_ = 0; // message boxes waiting for an answer
+    // The same boxes, to be answered when a signal ends the window.
+    std::vector<QPointer<QDialog>> messageBoxes_;
+    int endingSignal_ = 0;
+    int endingTries_ = 0;
 };
 
 } // namespace norvex::qt
