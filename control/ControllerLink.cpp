@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstdint>
 #include <thread>
-#include <unistd.h>
 
 namespace norvex::control {
 
@@ -120,11 +119,7 @@ void Controller::settleEscrow(link::ComLink& comLink, const std::function<void()
     // The worker may have acknowledged an answer and not yet handed it over (the acknowledge
     // takes a character time on the wire first). It finishes that and leaves its loop, which is
     // the only sure sign that nothing more is coming.
-    if (link::Connection* record = comLink.info()) record->connected = 0;
-    if (const int wake = data_.wakeFd.load(); wake >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(wake, &one, sizeof one);
-    }
+    comLink.stopWorker();
     const auto stopLimit = std::max(limit, Clock::now() + ANSWER_WAIT);
     while (comLink.workerRunning() && Clock::now() < stopLimit) {
         handOver();

@@ -115,6 +115,14 @@ void ComLink::closePort() {
     data_.release();
 }
 
+void ComLink::stopWorker() {
+    if (info_) info_->connected = 0;
+    if (wakeFd_ >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    }
+}
+
 std::size_t ComLink::readPort(std::uint8_t* buffer, std::size_t max) {
     if (!info_ || !info_->portHandle) return 0;
     return info_->portHandle->read(buffer, max);
@@ -426,6 +434,9 @@ void ComLink::workerMain() {
             break;
         }
     }
+    // An answer acknowledged and held back is handed over before the worker ends (when the link
+    // is closing, the window's wait is cancelled and this returns at once).
+    (void)deliverDeferred();
     if (recorder) recorder->linkClosed();
     workerAlive_ = false;
 }

@@ -70,6 +70,9 @@ public:
     // Creates the link worker with the current record: sets ownerWindow and responseMode (idle)
     // before the thread runs. Fails with the reason when it cannot start.
     LinkResult startWorker(LinkNotifier& owner);
+    // Asks the worker to leave its loop once it has handed over what it has in hand (the port
+    // stays open); closePort joins it.
+    void stopWorker();
     bool workerRunning() const { return workerAlive_.load(); }
 
     Connection* info() { return info_.get(); }
