@@ -39,29 +39,31 @@ public:
     // The packets of one exchange, in the order they were on the wire.
     static void appendExchange(const ExchangeRecord& r, std::vector<std::uint8_t>& out);
 
-    // --- the file ---------------------------------------------------------------------------------
-    // Creates the file anew and writes the file header. False with the reason in error().
-    // handEachToSystem: every exchange goes to the system as soon as it is written, so that a
-    // crash of the program loses at most the exchange in progress (a live capture); otherwise
-    // the bytes are buffered until close() (a capture saved at once).
-    [[nodiscard]] bool open(const std::string& path, bool handEachToSystem = true);
-    // Writes the exchange's packets. False with the reason in error(); the file is closed then.
+    // A whole capture of the given exchanges as the bytes of the file (the window's "Save Bus
+    // Capture" writes them the way a report is written: all or nothing).
+    static std::vector<std::uint8_t> fileBytes(const std::vector<ExchangeRecord>& records);
+
+    // --- the live file ----------------------------------------------------------------------------
+    // Creates the file anew and writes the file header. Every exchange then goes to the system
+    // as soon as it is written, so that a crash of the program loses at most the exchange in
+    // progress. False with the reason in error().
+    [[nodiscard]] bool open(const std::string& path);
+    // Writes the exchange's packets. False with the reason in error(): the file is then cut back
+    // to its last whole packet (a full disk or a file-size limit may have taken part of this
+    // one) and closed.
     [[nodiscard]] bool write(const ExchangeRecord& r);
-    // Closes the file; false when the last bytes could not be written.
+    // Closes the file; false when it could not be committed.
     bool close();
-    bool isOpen() const { return file_ != nullptr; }
+    bool isOpen() const { return fd_ >= 0; }
     const std::string& error() const { return error_; }
     const std::string& path() const { return path_; }
 
-    // Writes a whole capture of the given exchanges at once (the window's "Save Bus Capture").
-    [[nodiscard]] static bool save(const std::string& path, const std::vector<ExchangeRecord>& records,
-                                   std::string& error);
-
 private:
     bool put(const std::vector<std::uint8_t>& bytes);
+    void fail(int error);
 
-    std::FILE* file_ = nullptr;
-    bool handEach_ = true;
+    int fd_ = -1;
+    std::int64_t whole_ = 0; // bytes of whole packets (and the header) in the file
     std::string path_;
     std::string error_;
     std::vector<std::uint8_t> buffer_;
