@@ -140,6 +140,9 @@ public:
     explicit HistoryInTestDirectory(const fs::path& dir) : chosen_(std::getenv("XDG_DATA_HOME") == nullptr) {
         if (!chosen_) return;
         ::setenv("XDG_DATA_HOME", dir.c_str(), 1);
+        // The outbox too: it lives in the user's state.
+        stateChosen_ = std::getenv("XDG_STATE_HOME") == nullptr;
+        if (stateChosen_) ::setenv("XDG_STATE_HOME", dir.c_str(), 1);
         const char* config = std::getenv("XDG_CONFIG_HOME");
         if (config != nullptr) savedConfig_ = config;
         hadConfig_ = config != nullptr;
@@ -148,6 +151,7 @@ public:
     ~HistoryInTestDirectory() {
         if (!chosen_) return;
         ::unsetenv("XDG_DATA_HOME");
+        if (stateChosen_) ::unsetenv("XDG_STATE_HOME");
         if (hadConfig_)
             ::setenv("XDG_CONFIG_HOME", savedConfig_.c_str(), 1);
         else
@@ -158,6 +162,7 @@ public:
 
 private:
     bool chosen_;
+    bool stateChosen_ = false;
     bool hadConfig_ = false;
     std::string savedConfig_;
 };
