@@ -18,7 +18,16 @@ std::string HistoryWriter::url() const {
 
 void HistoryWriter::push(Job job) {
     {
-        std::lock_guard<std::mutex> lk(m_);
+        std::unique_lock<std::mutex> lk(m_);
+        if (finished_ && job.kind == Job::Kind::Store) {
+            // Nothing is dropped for having come late: stored here, as the thread would have.
+            WriteResult result;
+            result.report = history_.store(job.reading);
+            result.where = displayUrl(history_.url());
+            result.outbox = history_.outboxPath();
+            results_.push_back(std::move(result));
+            return;
+        }
         if (stopping_) return;
         if (job.kind == Job::Kind::Reopen) url_ = job.url;
         jobs_.push_back(std::move(job));
@@ -100,10 +109,8 @@ Waiting HistoryWriter::finish() {
     cv_.notify_all();
     if (thread_.joinable()) thread_.join();
     // The thread is gone: the history is this thread's now. Readings held in memory get a
-    // last chance to reach the history or the outbox.
-    int sent = 0;
-    Fault fault;
-    (void)history_.flush(sent, fault);
+    // last chance to reach the outbox.
+    history_.keepHeld();
     const Waiting waiting = history_.waiting();
     std::lock_guard<std::mutex> lk(m_);
     waiting_ = waiting;

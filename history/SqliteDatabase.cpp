@@ -198,7 +198,9 @@ std::unique_ptr<Database> openSqlite(const std::string& path, Fault& fault, bool
     // Foreign keys are checked as PostgreSQL checks them; the journal in WAL mode lets a reader
     // look at the history while another program stores.
     if (!out->exec("PRAGMA foreign_keys = ON", fault)) return nullptr;
-    if ((flags & SQLITE_OPEN_READONLY) == 0) {
+    // A file opened only if it is there is not changed (it is in WAL mode when this program
+    // made it).
+    if (create) {
         // Another program switching a new file to WAL at the same moment holds it without
         // waiting on the busy handler: asked again, for as long as a writer would wait.
         std::vector<Row> rows;

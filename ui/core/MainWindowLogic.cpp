@@ -620,27 +620,27 @@ void MainWindowLogic::finishHistory() {
     onHistoryResults();
     readingsNotKept_ += waiting.held;
     historyExitNote_.clear();
-    auto count = [](std::size_t n) {
-        return n == 1 ? std::string("1 reading") : std::to_string(n) + " readings";
+    // "1 reading waits", "2 readings wait".
+    auto count = [](std::size_t n, const char* one, const char* many) {
+        return n == 1 ? std::string("1 reading ") + one : std::to_string(n) + " readings " + many;
     };
     const std::string where = history::displayUrl(history_->url());
-    if (waiting.held > 0) {
-        const std::string lost = count(waiting.held) + " could not be kept anywhere and " +
-                                 (waiting.held == 1 ? "is" : "are") + " lost.";
-        view_.messageBox("The service history and this computer took no more readings: " + lost, "History",
-                         MsgButtons::Ok, MsgIcon::Error);
-    }
+    if (waiting.held > 0)
+        view_.messageBox("The service history and this computer took no more readings: " +
+                             count(waiting.held, "could not be kept anywhere and is lost.",
+                                   "could not be kept anywhere and are lost."),
+                         "History", MsgButtons::Ok, MsgIcon::Error);
     if (waiting.here > 0)
-        historyExitNote_ += count(waiting.here) + " wait on this computer for the service history at " +
-                            where + "; they are sent when Norvex uses it next.\n";
+        historyExitNote_ += count(waiting.here, "waits", "wait") +
+                            " on this computer for the service history at " + where +
+                            "; Norvex sends them when it uses that history next.\n";
     if (waiting.elsewhere > 0)
-        historyExitNote_ += count(waiting.elsewhere) +
-                            " wait on this computer for other service histories; they are sent when Norvex "
-                            "uses those.\n";
+        historyExitNote_ += count(waiting.elsewhere, "waits", "wait") +
+                            " on this computer for other service histories; Norvex sends them when it uses "
+                            "those.\n";
     if (waiting.setAside > 0)
-        historyExitNote_ +=
-            count(waiting.setAside) +
-            " on this computer were refused by their history and are kept there, set aside.\n";
+        historyExitNote_ += count(waiting.setAside, "was", "were") +
+                            " refused by their history; they stay on this computer, set aside.\n";
 }
 
 void MainWindowLogic::onLogDialogCancel() {

@@ -164,15 +164,18 @@ MainWindow::MainWindow(link::PortMap& ports, Setup setup)
                               : std::make_unique<ui::MainWindowLogic>(view_, ports);
     core_->setSettingsDirectory(setup.settingsDirectory);
     if (history_) {
-        historyWriter_ = std::make_unique<history::HistoryWriter>(history_->url(), [this] {
-            // Called on the writer's thread; what it did is told on the window's.
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    if (auto* c = live()) c->onHistoryResults();
-                },
-                Qt::QueuedConnection);
-        });
+        historyWriter_ = std::make_unique<history::HistoryWriter>(
+            history_->url(),
+            [this] {
+                // Called on the writer's thread; what it did is told on the window's.
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        if (auto* c = live()) c->onHistoryResults();
+                    },
+                    Qt::QueuedConnection);
+            },
+            history_->outboxPath());
         core_->setHistory(historyWriter_.get());
     }
     bridge_ = std::make_unique<ui::NotificationBridge>(
