@@ -131,6 +131,9 @@ std::string displayUrl(const std::string& url) {
         out.replace(it->first, it->second - it->first, "...");
     const UserPart u = userPart(out);
     if (u.colon != std::string::npos) out.erase(u.colon, u.end - u.colon);
+    // The password repeated anywhere else in a malformed URL.
+    for (const std::string& secret : secretsOf(url))
+        if (secret.size() >= SHORTEST_SCRUBBED) replaceAll(out, secret, "***");
     return out;
 }
 
