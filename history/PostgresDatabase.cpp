@@ -258,8 +258,12 @@ private:
             fault.detail = firstLine(conn_ ? PQerrorMessage(conn_) : "no connection");
         } else {
             const char* state = res ? PQresultErrorField(res, PG_DIAG_SQLSTATE) : nullptr;
+            // The server's own sentence, without libpq's "ERROR:  " before it.
+            const char* primary = res ? PQresultErrorField(res, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
             fault.kind = faultKindOfSqlState(state ? state : "");
-            fault.detail = firstLine(res ? PQresultErrorMessage(res) : PQerrorMessage(conn_));
+            fault.detail = firstLine(primary ? primary
+                                     : res   ? PQresultErrorMessage(res)
+                                             : PQerrorMessage(conn_));
         }
         fault.detail = withoutSecrets(fault.detail, conninfo_);
         return fault;

@@ -589,8 +589,10 @@ void MainWindowLogic::tellHistoryResult(const history::WriteResult& result) {
     case StoreOutcome::Stored:
         break;
     case StoreOutcome::KeptLocally:
-        view_.messageBox(trouble + " Readings are kept on this computer and sent when it is back.", "History",
-                         MsgButtons::Ok, MsgIcon::Warning);
+        view_.messageBox(trouble + " Readings are kept on this computer and sent " +
+                             (report.fault.kind == history::FaultKind::Unavailable ? "when it is back."
+                                                                                   : "when it takes them."),
+                         "History", MsgButtons::Ok, MsgIcon::Warning);
         break;
     case StoreOutcome::NotKept:
         view_.messageBox(trouble + " This computer cannot keep the reading either (" +
