@@ -230,6 +230,9 @@ StoreReport History::store(const Reading& reading) {
             return report;
         }
         if (!store_) fault = sendFault;
+    } else if (fault.kind == FaultKind::Rejected) {
+        // Opening a history says nothing about this reading's content.
+        fault.kind = FaultKind::Invalid;
     }
     report.fault = fault;
     if (!keepsReading(fault.kind)) {

@@ -340,6 +340,10 @@ bool HistoryWindow::exportCsv(const std::string& path) {
         showFault(QStringLiteral("The history cannot be read"), fault);
         return false;
     }
+    if (visits == 0) {
+        status_->setText(QStringLiteral("No visits of %1 in the history").arg(text(unit_)));
+        return false;
+    }
     // All or nothing, as a report: an earlier export of that name survives a full disk.
     std::string error;
     if (!diagnostics::writeReportFile(path, csv, error)) {
