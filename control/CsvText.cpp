@@ -6,9 +6,12 @@ namespace norvex::control {
 
 std::string csvText(const std::string& cell) {
     std::string text;
+    text.reserve(cell.size() + 1);
+    // A character at a time: GCC 12 with the sanitizers takes text = "'" for an overlapping
+    // copy (a false -Wrestrict).
     if (!cell.empty() && std::string_view("=+-@\t\r").find(cell.front()) != std::string_view::npos)
-        text = "'";
-    text += cell;
+        text.push_back('\'');
+    text.append(cell);
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
     std::string quoted = "\"";
     for (char c : text) {
