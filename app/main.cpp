@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
 
     // The batch mode runs without a window: it branches off before the window's command line
     // is read and before a display is needed.
-    if (ui::historyCsvRequested(argc, argv)) return ui::runHistoryCsv(argc, argv);
+    if (ui::historyCommandRequested(argc, argv)) return ui::runHistoryCommand(argc, argv);
     if (batch::batchRequested(argc, argv)) return batch::runBatch(argc, argv);
 
     const qt::CommandLine cl = qt::parseCommandLine(argc, argv);
@@ -72,9 +72,12 @@ int main(int argc, char** argv) {
 
     // The service history: --history, else the one chosen in the History window, else the
     // embedded default; none with --no-history.
-    const std::string historyUrl = cl.noHistory             ? std::string()
-                                   : !cl.historyUrl.empty() ? cl.historyUrl
-                                                            : history::configuredHistoryUrl();
+    std::string historyUrl = cl.noHistory ? std::string() : cl.historyUrl;
+    if (!cl.noHistory && historyUrl.empty()) {
+        warning.clear();
+        historyUrl = history::configuredHistoryUrl(&warning);
+        if (!warning.empty()) std::fprintf(stderr, "norvex: %s\n", warning.c_str());
+    }
 
     qt::Application app(argc, argv);
     return app.run(ports, portsFile, historyUrl);

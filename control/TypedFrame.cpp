@@ -104,7 +104,7 @@ bool parseTypedFrame(const std::string& text, TypedFrame& frame, std::string& re
                      : format("37 %02X is not a bill-validator EXPANSION command", unsigned{bytes[1]});
         return false;
     }
-    if (bytes[0] == 0x37 && bytes[1] == 0xFF && bytes.size() >= 7) {
+    if (bytes[0] == 0x37 && bytes.size() >= 7 && bytes[1] == 0xFF) {
         const std::uint8_t f = bytes[6];
         if (f != DIAG_SENSORS && f != DIAG_OPTICS && f != DIAG_VIDEO && f != DIAG_STATISTICS &&
             f != DIAG_ERASE_STATISTICS) {

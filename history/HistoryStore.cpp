@@ -1,8 +1,13 @@
 #include "history/HistoryStore.h"
 
+#include "history/ReadingRow.h"
 #include "history/SqlDialect.h"
+#include "history/Trends.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string_view>
+#include <unordered_map>
 
 namespace norvex::history {
 
@@ -23,25 +28,6 @@ const char* const CREATE_VALUES =
     "CREATE TABLE reading_values (reading_id TEXT NOT NULL REFERENCES readings (id), name TEXT NOT NULL, "
     "value DOUBLE PRECISION NOT NULL, PRIMARY KEY (reading_id, name))";
 
-const char* const READING_COLUMNS =
-    "id, serial, taken_at, local_time, machine, program, parts, report_serial, "
-    "program_revision, bill_credit, ident, setup, statistics, sensors, optics, "
-    "video";
-
-Value blobOrNull(const std::vector<std::uint8_t>& bytes) {
-    if (bytes.empty()) return nullptr;
-    return Blob{bytes};
-}
-
-std::vector<std::uint8_t> creditBytes(const std::array<std::uint16_t, 16>& credit) {
-    std::vector<std::uint8_t> out;
-    for (auto c : credit) {
-        out.push_back(static_cast<std::uint8_t>(c >> 8));
-        out.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    }
-    return out;
-}
-
 // The values of one reading as a single statement (a few hundred rows in one round trip).
 bool insertValues(Database& db, const std::string& id,
                   const std::vector<std::pair<std::string, double>>& values, Fault& fault) {
@@ -59,33 +45,6 @@ bool insertValues(Database& db, const std::string& id,
         params.emplace_back(values[i].second);
     }
     return db.exec(sql, params, nullptr, fault);
-}
-
-Reading readingFromRow(const Row& r) {
-    Reading out;
-    out.id = r[0].value_or("");
-    out.serial = r[1].value_or("");
-    out.takenAt = cellInt(r[2]);
-    out.localTime = parseLocalTime(r[3].value_or(""));
-    out.machine = r[4].value_or("");
-    out.programText = r[5].value_or("");
-    out.parts = static_cast<int>(cellInt(r[6]));
-    out.reportSerial = r[7].value_or("");
-    const auto rev = cellBytes(r[8]);
-    for (std::size_t i = 0; i < out.programRevision.size() && i < rev.size(); ++i)
-        out.programRevision[i] = static_cast<char>(rev[i]);
-    const auto credit = cellBytes(r[9]);
-    for (std::size_t i = 0; i < 16 && 2 * i + 1 < credit.size(); ++i)
-        out.billCredit[i] = static_cast<std::uint16_t>(credit[2 * i] << 8 | credit[2 * i + 1]);
-    out.ident = cellBytes(r[10]);
-    out.setup = cellBytes(r[11]);
-    out.statistics = cellBytes(r[12]);
-    out.sensors = cellBytes(r[13]);
-    out.optics = cellBytes(r[14]);
-    out.video = cellBytes(r[15]);
-    out.maker = identText(out.ident, 0, 3);
-    out.model = identText(out.ident, 15, 12);
-    return out;
 }
 
 } // namespace
@@ -118,13 +77,13 @@ std::tm parseLocalTime(const std::string& text) {
     return t;
 }
 
-std::unique_ptr<HistoryStore> HistoryStore::open(std::unique_ptr<Database> db, Fault& fault) {
+std::unique_ptr<HistoryStore> HistoryStore::open(std::unique_ptr<Database> db, Fault& fault, OpenMode mode) {
     if (!db) {
         if (!fault) fault = {FaultKind::Invalid, "no database"};
         return nullptr;
     }
     std::unique_ptr<HistoryStore> store(new HistoryStore(std::move(db)));
-    if (!store->prepare(fault)) return nullptr;
+    if (!store->prepare(mode, fault)) return nullptr;
     return store;
 }
 
@@ -136,31 +95,57 @@ bool HistoryStore::transaction(const std::function<bool(Fault&)>& body, Fault& f
     return false;
 }
 
-bool HistoryStore::prepare(Fault& fault) {
+bool HistoryStore::create(Fault& f) {
+    for (const char* sql : {CREATE_SCHEMA_TABLE, CREATE_UNITS, CREATE_READINGS, CREATE_READINGS_INDEX})
+        if (!db_->exec(sql, f)) return false;
+    if (!db_->exec(std::string(CREATE_VALUES) + keyedTableSuffix(db_->dialect()), f)) return false;
+    return db_->exec("INSERT INTO history_schema (version) VALUES ($1)",
+                     {static_cast<std::int64_t>(SCHEMA_VERSION)}, nullptr, f);
+}
+
+bool HistoryStore::prepare(OpenMode mode, Fault& fault) {
+    // SQLite makes its own file on first use; a server's schema is set up once, by its owner.
+    const bool mayChange =
+        mode == OpenMode::Init || (mode == OpenMode::Use && db_->dialect() == Dialect::Sqlite);
+    auto look = [&](Fault& f) {
+        std::vector<Row> rows;
+        if (!db_->exec(tableExistsSql(db_->dialect()), {std::string("history_schema")}, &rows, f))
+            return false;
+        if (rows.empty() || rows[0].empty() || cellInt(rows[0][0]) == 0) {
+            if (mayChange) return create(f);
+            f = {FaultKind::NoSchema,
+                 mode == OpenMode::Read
+                     ? std::string(NO_HISTORY)
+                     : std::string("the history has not been set up: run norvex --history URL "
+                                   "--history-init once, as its owner")};
+            return false;
+        }
+        rows.clear();
+        if (!db_->exec("SELECT MAX(version) FROM history_schema", {}, &rows, f)) return false;
+        const int version = rows.empty() || rows[0].empty() ? 0 : static_cast<int>(cellInt(rows[0][0]));
+        if (version == SCHEMA_VERSION) return true;
+        if (version > SCHEMA_VERSION || version < 1) {
+            f = {FaultKind::Schema, "the history has schema version " + std::to_string(version) +
+                                        "; this program knows up to " + std::to_string(SCHEMA_VERSION)};
+            return false;
+        }
+        if (mayChange && mode != OpenMode::Read) return migrate(version, f);
+        f = {FaultKind::NoSchema,
+             "the history has schema version " + std::to_string(version) +
+                 ": run norvex --history URL --history-init once, as its owner, to bring "
+                 "it to version " +
+                 std::to_string(SCHEMA_VERSION)};
+        return false;
+    };
+    if (!mayChange) return look(fault);
     return transaction(
         [&](Fault& f) {
-            std::vector<Row> rows;
-            if (!db_->exec(tableExistsSql(db_->dialect()), {std::string("history_schema")}, &rows, f))
+            // Several programs setting up one server's history at once take turns (the lock
+            // ends with the transaction); SQLite's write transaction does the same for a file.
+            if (db_->dialect() == Dialect::Postgres &&
+                !db_->exec("SELECT pg_advisory_xact_lock(7303546)", {}, nullptr, f))
                 return false;
-            if (rows.empty() || cellInt(rows[0][0]) == 0) {
-                for (const char* sql :
-                     {CREATE_SCHEMA_TABLE, CREATE_UNITS, CREATE_READINGS, CREATE_READINGS_INDEX})
-                    if (!db_->exec(sql, f)) return false;
-                if (!db_->exec(std::string(CREATE_VALUES) + keyedTableSuffix(db_->dialect()), f))
-                    return false;
-                return db_->exec("INSERT INTO history_schema (version) VALUES ($1)",
-                                 {static_cast<std::int64_t>(SCHEMA_VERSION)}, nullptr, f);
-            }
-            rows.clear();
-            if (!db_->exec("SELECT version FROM history_schema", {}, &rows, f)) return false;
-            const int version = rows.empty() ? 0 : static_cast<int>(cellInt(rows[0][0]));
-            if (version == SCHEMA_VERSION) return true;
-            if (version > SCHEMA_VERSION || version < 1) {
-                f = {FaultKind::Schema, "the history has schema version " + std::to_string(version) +
-                                            "; this program knows up to " + std::to_string(SCHEMA_VERSION)};
-                return false;
-            }
-            return migrate(version, f);
+            return look(f);
         },
         fault);
 }
@@ -171,7 +156,7 @@ bool HistoryStore::migrate(int from, Fault& fault) {
         // raw records stored so far.
         if (!db_->exec(std::string(CREATE_VALUES) + keyedTableSuffix(db_->dialect()), fault)) return false;
         std::vector<Row> rows;
-        if (!db_->exec(std::string("SELECT ") + READING_COLUMNS + " FROM readings", {}, &rows, fault))
+        if (!db_->exec(std::string("SELECT ") + readingColumns() + " FROM readings", {}, &rows, fault))
             return false;
         for (const Row& row : rows) {
             const Reading r = readingFromRow(row);
@@ -184,48 +169,37 @@ bool HistoryStore::migrate(int from, Fault& fault) {
 
 PutResult HistoryStore::put(const Reading& r, Fault& fault) {
     if (r.id.empty() || r.serial.empty()) {
-        fault = {FaultKind::Invalid, "a reading needs an id and a serial number"};
+        fault = {FaultKind::Rejected, "a reading needs an id and a serial number"};
         return PutResult::Failed;
     }
-    bool already = false;
+    bool stored = false;
+    // INSERT alone, each keyed: a technician's role needs no UPDATE, and two programs sending
+    // the same reading at once store it once (the second waits for the first, then does
+    // nothing). The unit's maker and model come from its readings when it is listed.
     const bool ok = transaction(
         [&](Fault& f) {
-            std::vector<Row> rows;
-            if (!db_->exec("SELECT COUNT(*) FROM readings WHERE id = $1", {r.id}, &rows, f)) return false;
-            if (!rows.empty() && cellInt(rows[0][0]) > 0) {
-                already = true;
-                return true;
-            }
             if (!db_->exec("INSERT INTO units (serial, maker, model, first_seen) VALUES ($1, $2, $3, $4) "
                            "ON CONFLICT (serial) DO NOTHING",
                            {r.serial, r.maker, r.model, r.takenAt}, nullptr, f))
                 return false;
-            // A unit first seen without its identification gets it from a later visit.
-            if (!r.maker.empty() &&
-                !db_->exec("UPDATE units SET maker = $2, model = $3 WHERE serial = $1 AND maker = ''",
-                           {r.serial, r.maker, r.model}, nullptr, f))
+            std::vector<Row> rows;
+            if (!db_->exec(std::string("INSERT INTO readings (") + readingColumns() + ") VALUES (" +
+                               readingPlaceholders() + ") ON CONFLICT (id) DO NOTHING RETURNING id",
+                           readingValues(r), &rows, f))
                 return false;
-            const std::vector<std::uint8_t> revision(r.programRevision.begin(), r.programRevision.end());
-            if (!db_->exec(
-                    std::string("INSERT INTO readings (") + READING_COLUMNS +
-                        ") VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16)",
-                    {r.id, r.serial, r.takenAt, localTimeText(r.localTime), r.machine, r.programText,
-                     static_cast<std::int64_t>(r.parts), r.reportSerial, Blob{revision},
-                     Blob{creditBytes(r.billCredit)}, blobOrNull(r.ident), blobOrNull(r.setup),
-                     blobOrNull(r.statistics), blobOrNull(r.sensors), blobOrNull(r.optics),
-                     blobOrNull(r.video)},
-                    nullptr, f))
-                return false;
-            return insertValues(*db_, r.id, decodedValues(r), f);
+            stored = !rows.empty();
+            return !stored || insertValues(*db_, r.id, decodedValues(r), f);
         },
         fault);
     if (!ok) return PutResult::Failed;
-    return already ? PutResult::AlreadyStored : PutResult::Stored;
+    return stored ? PutResult::Stored : PutResult::AlreadyStored;
 }
 
 bool HistoryStore::units(std::vector<UnitSummary>& out, Fault& fault) {
     out.clear();
     std::vector<Row> rows;
+    // The maker and model as the unit's latest identification gives them (the unit's own
+    // columns hold what its first reading knew, perhaps nothing).
     const char* sql =
         "SELECT u.serial, u.maker, u.model, "
         "(SELECT MAX(r.taken_at) FROM readings r WHERE r.serial = u.serial), "
@@ -234,14 +208,21 @@ bool HistoryStore::units(std::vector<UnitSummary>& out, Fault& fault) {
         "(SELECT v.value FROM readings r JOIN reading_values v ON v.reading_id = r.id "
         "AND v.name = 'acceptance_rate' WHERE r.serial = u.serial ORDER BY r.taken_at DESC, r.id DESC LIMIT "
         "1), "
-        "(SELECT COUNT(*) FROM readings r WHERE r.serial = u.serial) "
+        "(SELECT COUNT(*) FROM readings r WHERE r.serial = u.serial), "
+        "(SELECT r.ident FROM readings r WHERE r.serial = u.serial AND r.ident IS NOT NULL "
+        "ORDER BY r.taken_at DESC, r.id DESC LIMIT 1) "
         "FROM units u ORDER BY u.serial";
     if (!db_->exec(sql, {}, &rows, fault)) return false;
     for (const Row& r : rows) {
+        if (r.size() < 8) continue;
         UnitSummary u;
         u.serial = r[0].value_or("");
         u.maker = r[1].value_or("");
         u.model = r[2].value_or("");
+        if (const std::vector<std::uint8_t> ident = cellBytes(r[7]); !ident.empty()) {
+            if (std::string maker = identText(ident, 0, 3); !maker.empty()) u.maker = std::move(maker);
+            if (std::string model = identText(ident, 15, 12); !model.empty()) u.model = std::move(model);
+        }
         u.lastVisit = cellInt(r[3]);
         u.lastVisitText = r[4].value_or("");
         if (r[5]) u.lastRate = cellDouble(r[5]);
@@ -297,9 +278,67 @@ bool HistoryStore::unitHistory(const std::string& serial, const std::vector<std:
     return true;
 }
 
+bool HistoryStore::writeCsv(const std::string& serial, const std::function<bool(const std::string&)>& write,
+                            std::size_t& count, Fault& fault) {
+    count = 0;
+    std::vector<VisitSummary> list;
+    if (!visits(serial, list, fault)) return false;
+    if (list.empty()) return true;
+    if (!write(csvHeader())) return false;
+
+    static const std::unordered_map<std::string_view, std::size_t> column = [] {
+        std::unordered_map<std::string_view, std::size_t> m;
+        for (std::size_t i = 0; i < csvValueNames().size(); ++i)
+            m.emplace(csvValueNames()[i], i);
+        return m;
+    }();
+    // The values arrive grouped by reading, in the order of the visits; each visit's line is
+    // written once its values are in, so that only one line is ever held.
+    std::vector<std::optional<double>> values(csvValueNames().size());
+    std::string line;
+    std::size_t next = 0; // the first visit not written yet
+    bool writing = true;
+    auto emitUpTo = [&](std::size_t end) {
+        for (; writing && next < end; ++next) {
+            line.clear();
+            appendCsvLine(line, list[next].localTime, serial, list[next].program, values);
+            std::fill(values.begin(), values.end(), std::nullopt);
+            writing = write(line);
+            ++count;
+        }
+    };
+    std::size_t current = list.size();
+    std::string currentId;
+    const bool read = db_->each(
+        "SELECT v.reading_id, v.name, v.value FROM readings r JOIN reading_values v ON v.reading_id = r.id "
+        "WHERE r.serial = $1 ORDER BY r.taken_at, r.id",
+        {serial},
+        [&](const Cells& cells) {
+            if (!writing || cells.count() < 3) return;
+            const std::string_view id = cells.text(0);
+            if (current == list.size() || id != currentId) {
+                // The reading's visit: the next one in the list with this id (visits without
+                // values come out as lines of their own on the way).
+                std::size_t at = next;
+                while (at < list.size() && list[at].id != id)
+                    ++at;
+                if (at == list.size()) return; // a reading stored since the list was read
+                emitUpTo(at);
+                current = at;
+                currentId.assign(id);
+            }
+            const auto it = column.find(cells.text(1));
+            if (it != column.end()) values[it->second] = cells.number(2);
+        },
+        fault);
+    if (!read) return false;
+    emitUpTo(list.size());
+    return writing;
+}
+
 bool HistoryStore::reading(const std::string& id, Reading& out, Fault& fault) {
     std::vector<Row> rows;
-    if (!db_->exec(std::string("SELECT ") + READING_COLUMNS + " FROM readings WHERE id = $1", {id}, &rows,
+    if (!db_->exec(std::string("SELECT ") + readingColumns() + " FROM readings WHERE id = $1", {id}, &rows,
                    fault))
         return false;
     if (rows.empty()) {

@@ -41,15 +41,33 @@ std::tm parseLocalTime(const std::string& text);
 
 enum class PutResult { Stored, AlreadyStored, Failed };
 
+// The detail of the NoSchema fault of a history that is not there at all (OpenMode::Read).
+inline constexpr const char* NO_HISTORY = "no history there";
+
+// What opening a history may change in it.
+enum class OpenMode {
+    // Storing and reading. A SQLite file is created or migrated as needed; a PostgreSQL server's
+    // schema must be there at this program's version (--history-init sets it up), so that a
+    // technician's role needs no more than SELECT and INSERT.
+    Use,
+    // --history-init: creates or migrates the schema on either; several at once wait in turn.
+    Init,
+    // Reading only (--history-csv): nothing is created or changed.
+    Read,
+};
+
 class HistoryStore {
 public:
-    // Creates the schema in an empty database or migrates an older one; a newer one is refused
-    // (FaultKind::Schema). Null with the fault when the database cannot be used.
-    static std::unique_ptr<HistoryStore> open(std::unique_ptr<Database> db, Fault& fault);
+    // Opens the history as `mode` allows: a schema missing or older than this program's is a
+    // NoSchema fault where it may not be made, a newer one is refused (FaultKind::Schema). Null
+    // with the fault when the database cannot be used.
+    static std::unique_ptr<HistoryStore> open(std::unique_ptr<Database> db, Fault& fault,
+                                              OpenMode mode = OpenMode::Use);
 
     // The whole reading in one transaction: the unit (added when new), the reading with its
-    // raw records and its decoded values. A reading whose id is stored already is left as it
-    // is (AlreadyStored). On a failure nothing of it remains.
+    // raw records and its decoded values, with INSERT alone. A reading whose id is stored
+    // already is left as it is (AlreadyStored), even when another program stores it at the
+    // same moment. On a failure nothing of it remains.
     [[nodiscard]] PutResult put(const Reading& reading, Fault& fault);
 
     [[nodiscard]] bool units(std::vector<UnitSummary>& out, Fault& fault);
@@ -59,6 +77,12 @@ public:
     // names is empty).
     [[nodiscard]] bool unitHistory(const std::string& serial, const std::vector<std::string>& names,
                                    std::vector<VisitSummary>& out, Fault& fault);
+    // The unit's history as CSV (see historyCsv()), handed to `write` a line at a time as the
+    // values stream from the database; `visits` counts the lines after the header (none: the
+    // unit is unknown and nothing was written). False when the database or `write` fails.
+    [[nodiscard]] bool writeCsv(const std::string& serial,
+                                const std::function<bool(const std::string&)>& write, std::size_t& visits,
+                                Fault& fault);
     // One whole reading; false (fault None) when there is none of that id.
     [[nodiscard]] bool reading(const std::string& id, Reading& out, Fault& fault);
     // Ids of every reading, oldest first (the outbox sends them in this order).
@@ -70,7 +94,8 @@ public:
 
 private:
     explicit HistoryStore(std::unique_ptr<Database> db) : db_(std::move(db)) {}
-    [[nodiscard]] bool prepare(Fault& fault);
+    [[nodiscard]] bool prepare(OpenMode mode, Fault& fault);
+    [[nodiscard]] bool create(Fault& fault);
     [[nodiscard]] bool migrate(int from, Fault& fault);
     [[nodiscard]] bool transaction(const std::function<bool(Fault&)>& body, Fault& fault);
 

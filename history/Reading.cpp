@@ -1,5 +1,6 @@
 #include "history/Reading.h"
 
+#include <algorithm>
 #include <random>
 #include <unistd.h>
 
@@ -34,6 +35,35 @@ std::string identText(const std::vector<std::uint8_t>& ident, std::size_t from, 
     while (!out.empty() && out.back() == ' ')
         out.pop_back();
     return out;
+}
+
+std::string unitSerial(const std::uint8_t* bytes, std::size_t count) {
+    auto blank = [](std::uint8_t c) { return c == ' ' || c == 0; };
+    std::size_t begin = 0, end = count;
+    while (begin < end && blank(bytes[begin]))
+        ++begin;
+    while (end > begin && blank(bytes[end - 1]))
+        --end;
+    static const char HEX[] = "0123456789ABCDEF";
+    std::string out;
+    for (std::size_t i = begin; i < end; ++i) {
+        const std::uint8_t c = bytes[i];
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            out += HEX[c >> 4];
+            out += HEX[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string identSerial(const std::vector<std::uint8_t>& ident) {
+    if (ident.size() <= 3) return {};
+    return unitSerial(ident.data() + 3, std::min<std::size_t>(12, ident.size() - 3));
 }
 
 namespace {

@@ -44,6 +44,17 @@ std::string machineName();
 // without trailing blanks or zero bytes; non-printable bytes become '?'.
 std::string identText(const std::vector<std::uint8_t>& ident, std::size_t from, std::size_t count);
 
+// The unit a serial number names, as its bytes came (from the identification's bytes 3-14, or
+// as typed): blanks and zero bytes trimmed at both ends, printable ASCII kept, a backslash
+// doubled and every other byte written "\xHH", so that two different serial numbers never
+// make one unit. Empty when nothing is left.
+std::string unitSerial(const std::uint8_t* bytes, std::size_t count);
+// The identification's serial number as a unit (empty when the record is too short or blank).
+std::string identSerial(const std::vector<std::uint8_t>& ident);
+// The unit of readings whose validator reported no serial number and for which none was typed.
+// Fourteen printable characters: no serial number (twelve bytes at most) can be taken for it.
+inline constexpr const char* UNKNOWN_UNIT = "unknown serial";
+
 // The report of the visit, made again from the stored records with the report writer.
 std::string recreateReport(const Reading& reading);
 

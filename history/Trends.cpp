@@ -1,5 +1,6 @@
 #include "history/Trends.h"
 
+#include "control/CsvText.h"
 #include "diagnostics/SensorsData.h"
 #include "diagnostics/StatisticsData.h"
 
@@ -36,16 +37,6 @@ Series seriesOf(const std::vector<VisitSummary>& visits, const std::string& key,
         s.y.push_back(it->second);
     }
     return s;
-}
-
-std::string csvField(const std::string& s) {
-    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + "\"";
 }
 
 } // namespace
@@ -139,30 +130,50 @@ std::vector<Difference> compareReadings(const Reading& before, const Reading& af
     return out;
 }
 
-std::string historyCsv(const std::string& serial, const std::vector<VisitSummary>& visits) {
-    std::vector<std::string> rest;
-    for (const std::string& n : valueNames())
-        if (n != "bills_accepted" && n != "acceptance_rate") rest.push_back(n);
-    std::string out = "time,serial,program_revision,bills_accepted,acceptance_rate";
-    for (const std::string& n : rest) {
+const std::vector<std::string>& csvValueNames() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> n{"bills_accepted", "acceptance_rate"};
+        for (const std::string& name : valueNames())
+            if (name != "bills_accepted" && name != "acceptance_rate") n.push_back(name);
+        return n;
+    }();
+    return names;
+}
+
+std::string csvHeader() {
+    std::string out = "time,serial,program_revision";
+    for (const std::string& n : csvValueNames()) {
         out += ',';
         out += n;
     }
+    return out + "\r\n";
+}
+
+void appendCsvLine(std::string& out, const std::string& localTime, const std::string& serial,
+                   const std::string& program, const std::vector<std::optional<double>>& values) {
+    // The serial number and the program revision come from the validator: made inert where a
+    // spreadsheet would run them. The values are numbers this program wrote.
+    out += control::csvText(localTime);
+    out += ',';
+    out += control::csvText(serial);
+    out += ',';
+    out += control::csvText(program);
+    for (const std::optional<double>& v : values) {
+        out += ',';
+        if (v) out += valueText(*v);
+    }
     out += "\r\n";
-    auto value = [](const VisitSummary& v, const std::string& name) {
-        const auto it = v.values.find(name);
-        return it == v.values.end() ? std::string() : valueText(it->second);
-    };
+}
+
+std::string historyCsv(const std::string& serial, const std::vector<VisitSummary>& visits) {
+    std::string out = csvHeader();
+    std::vector<std::optional<double>> values(csvValueNames().size());
     for (const VisitSummary& v : visits) {
-        out += csvField(v.localTime) + "," + csvField(serial) + "," + csvField(v.program) + "," +
-               value(v, "bills_accepted") + "," + value(v, "acceptance_rate");
-        for (const std::string& n : rest) {
-            // Appended piece by piece: GCC 12 at -O3 takes "," + std::string for an overlapping
-            // copy (a false -Wrestrict).
-            out += ',';
-            out += value(v, n);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const auto it = v.values.find(csvValueNames()[i]);
+            values[i] = it == v.values.end() ? std::nullopt : std::optional<double>(it->second);
         }
-        out += "\r\n";
+        appendCsvLine(out, v.localTime, serial, v.program, values);
     }
     return out;
 }

@@ -43,8 +43,15 @@ std::vector<Difference> compareReadings(const Reading& before, const Reading& af
 
 // One unit's history as CSV: a header line, then one row per visit (time, serial, program
 // revision, bills accepted, acceptance rate, then every other value by name; empty where a
-// visit did not read it). Lines end with CR LF, fields with a comma or quote are quoted.
+// visit did not read it). Lines end with CR LF, fields with a comma or quote are quoted, text
+// a spreadsheet would run as a formula is made inert.
 std::string historyCsv(const std::string& serial, const std::vector<VisitSummary>& visits);
+// Its parts: the value columns after time, serial and program revision, the header line, and
+// one visit's line with values[i] for csvValueNames()[i].
+const std::vector<std::string>& csvValueNames();
+std::string csvHeader();
+void appendCsvLine(std::string& out, const std::string& localTime, const std::string& serial,
+                   const std::string& program, const std::vector<std::optional<double>>& values);
 
 // A value as the CSV and the window print it: whole numbers without decimals, others with two.
 std::string valueText(double value);

@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace norvex::link {
 
 namespace {
@@ -17,8 +20,8 @@ void put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
         out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
-std::string reason(const std::string& path) {
-    return path + ": " + std::strerror(errno);
+std::string reason(const std::string& path, int error) {
+    return path + ": " + std::strerror(error);
 }
 
 } // namespace
@@ -64,14 +67,22 @@ void BusCapture::appendExchange(const ExchangeRecord& r, std::vector<std::uint8_
     }
 }
 
-bool BusCapture::open(const std::string& path, bool handEachToSystem) {
+std::vector<std::uint8_t> BusCapture::fileBytes(const std::vector<ExchangeRecord>& records) {
+    std::vector<std::uint8_t> out;
+    appendFileHeader(out);
+    for (const ExchangeRecord& r : records)
+        appendExchange(r, out);
+    return out;
+}
+
+bool BusCapture::open(const std::string& path) {
     close();
     error_.clear();
     path_ = path;
-    handEach_ = handEachToSystem;
-    file_ = std::fopen(path.c_str(), "wb");
-    if (!file_) {
-        error_ = reason(path);
+    whole_ = 0;
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+        error_ = reason(path, errno);
         return false;
     }
     buffer_.clear();
@@ -80,71 +91,80 @@ bool BusCapture::open(const std::string& path, bool handEachToSystem) {
     return put(buffer_);
 }
 
+void BusCapture::fail(int error) {
+    error_ = reason(path_, error);
+    // Whatever part of a packet reached the file goes again: a reader must find whole packets
+    // up to the end. (A device such as /dev/full cannot be cut; that fails harmlessly.)
+    (void)::ftruncate(fd_, static_cast<off_t>(whole_));
+    ::close(fd_);
+    fd_ = -1;
+}
+
 bool BusCapture::put(const std::vector<std::uint8_t>& bytes) {
-    if (!file_) return false;
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size() ||
-        (handEach_ && std::fflush(file_) != 0)) {
-        error_ = reason(path_);
-        std::fclose(file_);
-        file_ = nullptr;
-        return false;
+    if (fd_ < 0) return false;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            fail(n < 0 ? errno : ENOSPC);
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
     }
+    whole_ += static_cast<std::int64_t>(bytes.size());
     return true;
 }
 
-bool BusCapture::write(const ExchangeRecord& r) {
-    if (!file_) return false;
-    buffer_.clear();
-    if (heldAckUs_ >= 0 && r.frameLength > 0) flushHeldAck(buffer_);
+void BusCapture::appendInTimeOrder(const ExchangeRecord& r, std::int64_t& heldAckUs, std::vector<std::uint8_t>& out) {
+    if (heldAckUs >= 0 && r.frameLength > 0) appendHeldAck(heldAckUs, out);
     if (r.strayBeforeAck) {
         // Bytes that came with the answer's last byte left the validator before the acknowledge
         // did: the acknowledge follows the stray packet that comes next.
         ExchangeRecord withoutAck = r;
         withoutAck.ackUs = -1;
-        appendExchange(withoutAck, buffer_);
-        heldAckUs_ = r.wallAt(r.ackUs);
+        appendExchange(withoutAck, out);
+        heldAckUs = r.wallAt(r.ackUs);
     } else {
-        appendExchange(r, buffer_);
-        flushHeldAck(buffer_);
+        appendExchange(r, out);
+        appendHeldAck(heldAckUs, out);
     }
+}
+
+void BusCapture::appendHeldAck(std::int64_t& heldAckUs, std::vector<std::uint8_t>& out) {
+    if (heldAckUs < 0) return;
+    const std::uint8_t ack = 0x00;
+    appendPacket(heldAckUs, MDB_EVENT_TO_PERIPHERAL, &ack, 1, out);
+    heldAckUs = -1;
+}
+
+bool BusCapture::write(const ExchangeRecord& r) {
+    if (fd_ < 0) return false;
+    buffer_.clear();
+    appendInTimeOrder(r, heldAckUs_, buffer_);
     return put(buffer_);
 }
 
-void BusCapture::flushHeldAck(std::vector<std::uint8_t>& out) {
-    if (heldAckUs_ < 0) return;
-    const std::uint8_t ack = 0x00;
-    appendPacket(heldAckUs_, MDB_EVENT_TO_PERIPHERAL, &ack, 1, out);
-    heldAckUs_ = -1;
-}
-
 bool BusCapture::close() {
-    if (!file_) return true;
+    if (fd_ < 0) return true;
     if (heldAckUs_ >= 0) {
         buffer_.clear();
-        flushHeldAck(buffer_);
+        appendHeldAck(heldAckUs_, buffer_);
         if (!put(buffer_)) return false;
     }
-    const bool flushed = std::fflush(file_) == 0;
-    const int savedErrno = errno;
-    const bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    if (!flushed || !closed) {
-        if (!flushed) errno = savedErrno;
-        error_ = reason(path_);
+    // Some file systems report a lack of space only when the data is committed.
+    if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) {
+        fail(errno);
+        return false;
+    }
+    const int closed = ::close(fd_);
+    const int error = errno;
+    fd_ = -1;
+    if (closed != 0 && error != EINTR) {
+        error_ = reason(path_, error);
         return false;
     }
     return true;
-}
-
-bool BusCapture::save(const std::string& path, const std::vector<ExchangeRecord>& records,
-                      std::string& error) {
-    BusCapture capture;
-    bool ok = capture.open(path, false);
-    for (std::size_t i = 0; ok && i < records.size(); ++i)
-        ok = capture.write(records[i]);
-    ok = capture.close() && ok;
-    if (!ok) error = capture.error();
-    return ok;
 }
 
 } // namespace norvex::link

@@ -36,33 +36,39 @@ public:
     // One packet; `event` FF or FD takes no address, FE is followed by the validator's address.
     static void appendPacket(std::int64_t wallUs, std::uint8_t event, const std::uint8_t* bytes,
                              std::size_t n, std::vector<std::uint8_t>& out);
+    // The packets of one exchange in time order with those before it: an acknowledge that left
+    // after stray bytes read with the answer's last byte goes after their packet. `heldAckUs`
+    // carries it from one call to the next (start with -1); appendHeldAck writes one still held.
+    static void appendInTimeOrder(const ExchangeRecord& r, std::int64_t& heldAckUs, std::vector<std::uint8_t>& out);
+    static void appendHeldAck(std::int64_t& heldAckUs, std::vector<std::uint8_t>& out);
     // The packets of one exchange, in the order they were on the wire.
     static void appendExchange(const ExchangeRecord& r, std::vector<std::uint8_t>& out);
 
-    // --- the file ---------------------------------------------------------------------------------
-    // Creates the file anew and writes the file header. False with the reason in error().
-    // handEachToSystem: every exchange goes to the system as soon as it is written, so that a
-    // crash of the program loses at most the exchange in progress (a live capture); otherwise
-    // the bytes are buffered until close() (a capture saved at once).
-    [[nodiscard]] bool open(const std::string& path, bool handEachToSystem = true);
-    // Writes the exchange's packets. False with the reason in error(); the file is closed then.
+    // A whole capture of the given exchanges as the bytes of the file (the window's "Save Bus
+    // Capture" writes them the way a report is written: all or nothing).
+    static std::vector<std::uint8_t> fileBytes(const std::vector<ExchangeRecord>& records);
+
+    // --- the live file ----------------------------------------------------------------------------
+    // Creates the file anew and writes the file header. Every exchange then goes to the system
+    // as soon as it is written, so that a crash of the program loses at most the exchange in
+    // progress. False with the reason in error().
+    [[nodiscard]] bool open(const std::string& path);
+    // Writes the exchange's packets. False with the reason in error(): the file is then cut back
+    // to its last whole packet (a full disk or a file-size limit may have taken part of this
+    // one) and closed.
     [[nodiscard]] bool write(const ExchangeRecord& r);
-    // Closes the file; false when the last bytes could not be written.
+    // Closes the file; false when it could not be committed.
     bool close();
-    bool isOpen() const { return file_ != nullptr; }
+    bool isOpen() const { return fd_ >= 0; }
     const std::string& error() const { return error_; }
     const std::string& path() const { return path_; }
 
-    // Writes a whole capture of the given exchanges at once (the window's "Save Bus Capture").
-    [[nodiscard]] static bool save(const std::string& path, const std::vector<ExchangeRecord>& records,
-                                   std::string& error);
-
 private:
     bool put(const std::vector<std::uint8_t>& bytes);
-    void flushHeldAck(std::vector<std::uint8_t>& out);
+    void fail(int error);
 
-    std::FILE* file_ = nullptr;
-    bool handEach_ = true;
+    int fd_ = -1;
+    std::int64_t whole_ = 0; // bytes of whole packets (and the header) in the file
     std::string path_;
     std::string error_;
     std::vector<std::uint8_t> buffer_;

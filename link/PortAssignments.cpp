@@ -1,14 +1,9 @@
 #include "PortAssignments.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include "ConfigFile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <cstdlib>
+#include <sstream>
 
 namespace norvex::link {
 
@@ -38,15 +33,15 @@ std::string PortAssignments::defaultFile() {
 
 bool PortAssignments::load(const std::string& file, std::string& warning) {
     paths_ = {};
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return true; // nothing assigned yet
-    std::string text;
-    text.resize(FILE_LIMIT + 1);
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    if (text.size() > FILE_LIMIT) {
-        warning = file + " is larger than a ports file can be: ignored.";
+    std::string text, why;
+    switch (readConfigFile(file, FILE_LIMIT, text, why)) {
+    case ConfigRead::Missing:
+        return true; // nothing assigned yet
+    case ConfigRead::Refused:
+        warning = why;
         return false;
+    case ConfigRead::Read:
+        break;
     }
     std::array<std::string, PortMap::PORT_COUNT> found;
     std::istringstream lines(text);
@@ -73,47 +68,11 @@ bool PortAssignments::load(const std::string& file, std::string& warning) {
 }
 
 bool PortAssignments::save(const std::string& file, std::string& error) const {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path target(file);
-    if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
-    if (ec) {
-        error = "cannot create " + target.parent_path().string() + ": " + ec.message();
-        return false;
-    }
     std::string text = "# Norvex: the serial device behind each COM entry, by stable name.\n";
     for (int i = 0; i < PortMap::PORT_COUNT; ++i)
         if (!assigned(i).empty()) text += PortMap::portName(i) + "=" + assigned(i) + "\n";
 
-    const std::string temporary = file + ".new";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = "cannot write " + temporary + ": " + std::strerror(errno);
-        return false;
-    }
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    const int writeErrno = errno;
-    const bool synced = done == text.size() && ::fsync(fd) == 0;
-    const int syncErrno = errno;
-    ::close(fd);
-    if (!synced) {
-        error =
-            "cannot write " + temporary + ": " + std::strerror(done == text.size() ? syncErrno : writeErrno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    if (::rename(temporary.c_str(), file.c_str()) != 0) {
-        error = "cannot replace " + file + ": " + std::strerror(errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return replaceConfigFile(file, text, 0644, error);
 }
 
 void PortAssignments::assign(int portNumber, const std::string& path) {

@@ -18,7 +18,8 @@ public:
 
     // Reads `file`. A missing file is no assignment (true). A damaged file (a line that is not
     // COMn=/absolute/path, an entry twice, a byte that does not belong in a path, an oversized
-    // file) is ignored as a whole: false, nothing assigned, and `warning` says where.
+    // file), one that cannot be read and anything there but a regular file (a folder, a FIFO:
+    // never waited on) are ignored as a whole: false, nothing assigned, and `warning` says why.
     [[nodiscard]] bool load(const std::string& file, std::string& warning);
 
     // Writes every assignment to `file` (its folder is created), replacing the file in one step

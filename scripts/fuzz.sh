@@ -14,14 +14,16 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_link_receive fuzz_download fuzz_settings fuzz_report)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_link_receive fuzz_download fuzz_settings fuzz_report fuzz_config_files
+    fuzz_typed_frame fuzz_bus_decoder fuzz_stored_reading)
 if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
     echo "usage: $0 [SECONDS] [TARGET...]" >&2
     exit 2
 fi
 
 # Longest input per target: a whole firmware download needs several kilobytes of line script.
-declare -A max_len=([fuzz_link_receive]=8192 [fuzz_download]=16384 [fuzz_settings]=256 [fuzz_report]=2048)
+declare -A max_len=([fuzz_link_receive]=8192 [fuzz_download]=16384 [fuzz_settings]=256 [fuzz_report]=2048
+    [fuzz_config_files]=1024 [fuzz_typed_frame]=128 [fuzz_bus_decoder]=1024 [fuzz_stored_reading]=4096)
 
 bash scripts/install-deps.sh cmake make clang-14 libclang-rt-14-dev
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 pkgs=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
       xvfb xauth openbox xdotool wmctrl imagemagick fonts-dejavu-core
-      libsqlite3-dev libpq-dev qt6-charts-dev libqt6opengl6-dev postgresql python3)
+      libsqlite3-dev libpq-dev qt6-charts-dev libqt6opengl6-dev postgresql openssl python3)
 [ $# -gt 0 ] && pkgs=("$@")
 missing=()
 for p in "${pkgs[@]}"; do

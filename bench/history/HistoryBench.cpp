@@ -3,7 +3,10 @@
 //    bare SQLite transaction that writes the same number of bytes as one row; the same on
 //    PostgreSQL when NORVEX_TEST_PG_URL names a server;
 //  - opening the history of a unit with 1000 visits in the window and drawing its charts
-//    (offscreen), beside the bare query of the values the charts need.
+//    (offscreen), beside the bare query of the values the charts need;
+//  - `norvex --history-csv` of that unit (time and peak memory of the whole program), beside the
+//    sqlite3 shell printing the same rows as CSV. NORVEX_BENCH_PROGRAM names another norvex
+//    to time (an earlier build, say).
 
 #include "history/HistoryFixture.h"
 #include "history/SqlDialect.h"
@@ -18,7 +21,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <functional>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace norvex;
@@ -88,6 +96,76 @@ void storeFigures(const std::string& url, const char* label, Database& bare) {
     print(what, put, floor);
 }
 
+// Runs a program with its output thrown away; its wall time in ms and peak memory in MB, or a
+// negative time when it failed. The peak is measured by /usr/bin/time (Debian package time),
+// whose own small process starts the program: a child of this one would count this program's
+// memory up to its exec as its own.
+struct ProgramRun {
+    double ms = -1;
+    double peakMb = -1;
+};
+
+ProgramRun runProgram(const std::vector<std::string>& command, const std::string& scratch) {
+    std::vector<std::string> argv = command;
+    const std::string peakFile = scratch + "/peak.txt";
+    const bool timed = ::access("/usr/bin/time", X_OK) == 0;
+    if (timed) argv.insert(argv.begin(), {"/usr/bin/time", "-f", "%M", "-o", peakFile});
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const auto start = Clock::now();
+    pid_t pid = -1;
+    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ProgramRun r;
+    if (spawned != 0) return r;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) r.ms = ms(Clock::now() - start);
+    if (std::FILE* f = timed ? std::fopen(peakFile.c_str(), "r") : nullptr) {
+        long kb = 0;
+        if (std::fscanf(f, "%ld", &kb) == 1) r.peakMb = static_cast<double>(kb) / 1024.0;
+        std::fclose(f);
+    }
+    return r;
+}
+
+void csvFigures(const std::string& path, const std::string& scratch) {
+    const char* other = std::getenv("NORVEX_BENCH_PROGRAM");
+    const std::string program = other && *other ? other : std::string(NORVEX_BIN_DIR) + "/norvex";
+    const std::string query =
+        "SELECT r.local_time, r.serial, r.program, v.name, v.value FROM readings r JOIN "
+        "reading_values v ON v.reading_id = r.id WHERE r.serial = 'TVK1000' ORDER BY "
+        "r.taken_at, r.id;";
+    std::vector<double> ours, shell;
+    double peak = 0, shellPeak = 0;
+    for (int i = 0; i < 7; ++i) {
+        const ProgramRun a =
+            runProgram({program, "--history", "sqlite:" + path, "--history-csv", "TVK1000"}, scratch);
+        const ProgramRun b = runProgram({"sqlite3", "-csv", path, query}, scratch);
+        if (a.ms < 0 || b.ms < 0) {
+            std::printf("--history-csv: %s failed\n", a.ms < 0 ? program.c_str() : "sqlite3");
+            return;
+        }
+        ours.push_back(a.ms);
+        shell.push_back(b.ms);
+        peak = std::max(peak, a.peakMb);
+        shellPeak = std::max(shellPeak, b.peakMb);
+    }
+    std::sort(ours.begin(), ours.end());
+    std::sort(shell.begin(), shell.end());
+    std::printf(
+        "%-58s median %8.1f ms  peak %6.1f MB   floor (sqlite3 -csv, same rows) median %8.1f ms  peak "
+        "%6.1f MB  ratio %.2f\n",
+        "norvex --history-csv, a unit with 1000 visits", ours[ours.size() / 2], peak, shell[shell.size() / 2],
+        shellPeak, ours[ours.size() / 2] / shell[shell.size() / 2]);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -106,6 +184,8 @@ int main(int argc, char** argv) {
         Fault fault;
         auto bare = openPostgres(pg, fault);
         (void)bare->exec("DROP TABLE IF EXISTS reading_values, readings, units, history_schema, bare", fault);
+        if (!openStore(pg, fault, OpenMode::Init))
+            std::printf("PostgreSQL: cannot set up: %s\n", fault.detail.c_str());
         storeFigures(pg, "PostgreSQL", *bare);
         (void)bare->exec("DROP TABLE IF EXISTS reading_values, readings, units, history_schema, bare", fault);
     } else {
@@ -146,5 +226,6 @@ int main(int argc, char** argv) {
                 window.chartCount(), trendValueNames().size(), visits.size());
     print("open a unit with 1000 visits and draw its charts", open, bareQuery);
     print("  of which: query, series and chart objects (not drawn)", selectOnly, bareQuery);
+    csvFigures(dir.path() + "/thousand.sqlite", dir.path());
     return 0;
 }

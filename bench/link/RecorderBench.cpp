@@ -151,11 +151,26 @@ int main(int argc, char** argv) {
     const double floorWhole = seconds(Clock::now() - t0);
 
     t0 = Clock::now();
-    BusCapture saved;
-    bool ok = saved.open(path, false);
-    for (long i = 0; ok && i < exchanges; ++i)
-        ok = saved.write(sample[static_cast<std::size_t>(i % 1000)]);
-    ok = saved.close() && ok;
+    // As "Save Bus Capture" does: the whole file's bytes, written into a temporary file that
+    // then takes the name.
+    bool ok = true;
+    {
+        std::vector<std::uint8_t> whole;
+        BusCapture::appendFileHeader(whole);
+        for (long i = 0; i < exchanges; ++i)
+            BusCapture::appendExchange(sample[static_cast<std::size_t>(i % 1000)], whole);
+        const std::string temporary = path + ".tmp";
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::size_t at = 0;
+        while (fd >= 0 && at < whole.size()) {
+            const ssize_t n = ::write(fd, whole.data() + at, whole.size() - at);
+            if (n <= 0) break;
+            at += static_cast<std::size_t>(n);
+        }
+        ok = fd >= 0 && at == whole.size() && ::fsync(fd) == 0;
+        if (fd >= 0) ::close(fd);
+        ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+    }
     const double savedAt = seconds(Clock::now() - t0);
 
     // Per exchange: its own bytes in one write() call.
@@ -172,7 +187,7 @@ int main(int argc, char** argv) {
 
     t0 = Clock::now();
     BusCapture live;
-    bool liveOk = live.open(path, true);
+    bool liveOk = live.open(path);
     for (long i = 0; liveOk && i < exchanges; ++i)
         liveOk = live.write(sample[static_cast<std::size_t>(i % 1000)]);
     liveOk = live.close() && liveOk;

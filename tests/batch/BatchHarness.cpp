@@ -139,6 +139,9 @@ public:
     explicit HistoryInTestDirectory(const fs::path& dir) : chosen_(std::getenv("XDG_DATA_HOME") == nullptr) {
         if (!chosen_) return;
         ::setenv("XDG_DATA_HOME", dir.c_str(), 1);
+        // The outbox too: it lives in the user's state.
+        stateChosen_ = std::getenv("XDG_STATE_HOME") == nullptr;
+        if (stateChosen_) ::setenv("XDG_STATE_HOME", dir.c_str(), 1);
         const char* config = std::getenv("XDG_CONFIG_HOME");
         if (config != nullptr) savedConfig_ = config;
         hadConfig_ = config != nullptr;
@@ -147,6 +150,7 @@ public:
     ~HistoryInTestDirectory() {
         if (!chosen_) return;
         ::unsetenv("XDG_DATA_HOME");
+        if (stateChosen_) ::unsetenv("XDG_STATE_HOME");
         if (hadConfig_)
             ::setenv("XDG_CONFIG_HOME", savedConfig_.c_str(), 1);
         else
@@ -157,6 +161,7 @@ public:
 
 private:
     bool chosen_;
+    bool stateChosen_ = false;
     bool hadConfig_ = false;
     std::string savedConfig_;
 };

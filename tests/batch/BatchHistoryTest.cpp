@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 
 using namespace norvex;
 using namespace norvex::batch;
@@ -24,7 +25,7 @@ int csvExport(const Args& args, std::string& out, std::string& err) {
     std::size_t outLen = 0, errLen = 0;
     std::FILE* o = open_memstream(&outBuf, &outLen);
     std::FILE* e = open_memstream(&errBuf, &errLen);
-    const int status = runHistoryCsv(args, o, e);
+    const int status = runHistoryCommand(args, o, e);
     std::fclose(o);
     std::fclose(e);
     out.assign(outBuf, outLen);
@@ -83,6 +84,7 @@ TEST(BatchHistory, NoHistoryKeepsNothingAndAnUnreachableHistoryIsToldOnceWithout
     const fs::path report = dir / "r.TXT";
     ::setenv("XDG_DATA_HOME", dir.path.c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1);
+    ::setenv("XDG_STATE_HOME", dir.path.c_str(), 1);
     DirectRun off(sim.port() + Args{"--poll-ms", "20", "--report", report.string(), "--no-history"}, dir);
     EXPECT_EQ(off.status, batch_status::OK) << off.err;
     EXPECT_FALSE(fs::exists(dir / "norvex" / "history.sqlite"));
@@ -99,13 +101,54 @@ TEST(BatchHistory, NoHistoryKeepsNothingAndAnUnreachableHistoryIsToldOnceWithout
                          "be reached"))
         << away.err;
     history::Fault fault;
-    auto outbox = history::openStore("sqlite:" + (dir / "norvex" / "outbox.sqlite").string(), fault);
+    auto outbox = history::Outbox::open((dir / "norvex" / "outbox.sqlite").string(), false, fault);
     ASSERT_TRUE(outbox) << fault.detail;
     std::vector<std::string> ids;
-    ASSERT_TRUE(outbox->readingIds(ids, fault));
+    ASSERT_TRUE(outbox->bound(history::destinationKey("postgresql://norvex@127.0.0.1:1/none"), ids, fault));
     EXPECT_EQ(ids.size(), 1u);
+
+    // This computer cannot keep it either (a file where the state folder should be): the run
+    // says the reading is not kept, and its status says so too.
+    const fs::path blocked = dir / "blocked";
+    std::ofstream(blocked) << "not a folder";
+    ::setenv("XDG_STATE_HOME", blocked.c_str(), 1);
+    DirectRun lost(sim.port() + Args{"--poll-ms", "20", "--report", report.string(), "--history",
+                                     "postgresql://norvex@127.0.0.1:1/none"},
+                   dir);
+    EXPECT_EQ(lost.status, batch_status::READING_NOT_KEPT) << lost.err;
+    EXPECT_TRUE(contains(lost.err, "the reading is not kept")) << lost.err;
+    EXPECT_FALSE(contains(lost.err, "are kept on this computer")) << lost.err;
+    EXPECT_TRUE(contains(lost.err, "1 reading could not be kept anywhere and is lost")) << lost.err;
     ::unsetenv("XDG_DATA_HOME");
     ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("XDG_STATE_HOME");
+}
+
+TEST(BatchHistory, TheCsvExportCreatesNothingWhereThereIsNoHistory) {
+    TempDir dir;
+    std::string out, err;
+    const fs::path missing = dir / "sub" / "none.sqlite";
+    EXPECT_EQ(csvExport({"--history", "sqlite:" + missing.string(), "--history-csv", "A"}, out, err), 1);
+    EXPECT_TRUE(contains(err, "no history at sqlite:" + missing.string())) << err;
+    EXPECT_FALSE(fs::exists(dir / "sub"));
+
+    const char* server = std::getenv("NORVEX_TEST_PG_URL");
+    if (!server || !*server) return;
+    // An empty database on the test server: no table is made in it.
+    const std::string base = server;
+    const std::string empty = base.substr(0, base.rfind('/')) + "/norvex_csv_empty";
+    history::Fault fault;
+    auto owner = history::openPostgres(base, fault);
+    ASSERT_TRUE(owner && owner->connected()) << fault.detail;
+    (void)owner->exec("CREATE DATABASE norvex_csv_empty", fault);
+    EXPECT_EQ(csvExport({"--history", empty, "--history-csv", "A"}, out, err), 1);
+    EXPECT_TRUE(contains(err, "no history at " + empty)) << err;
+    auto check = history::openPostgres(empty, fault);
+    ASSERT_TRUE(check && check->connected()) << fault.detail;
+    std::vector<history::Row> rows;
+    ASSERT_TRUE(check->exec("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = 'public'",
+                            {}, &rows, fault));
+    EXPECT_EQ(history::cellInt(rows.at(0).at(0)), 0);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <unistd.h>
 
 using namespace norvex::batch;
@@ -78,6 +79,32 @@ TEST(BatchOptions, RefusesWhatItCannotUseOrWouldSilentlyIgnore) {
     }
 }
 
+TEST(BatchOptions, FilesThatAreOneByLinkOrNameAreRefused) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("norvex-batch-links-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string a = (dir / "a.pcap").string(), hard = (dir / "hard").string(),
+                      soft = (dir / "soft").string();
+    std::ofstream(a) << "x";
+    std::filesystem::create_hard_link(a, hard);
+    std::filesystem::create_symlink(a, soft);
+    const Args refused[] = {
+        {"--pcap", a, "--record", hard},
+        {"--pcap", soft, "--report", a},
+        {"--report", hard, "--record", soft},
+        {"--pcap", (dir / "new").string(), "--record", (dir / "." / "new").string()},
+    };
+    for (const Args& args : refused) {
+        BatchOptions o;
+        std::string error;
+        EXPECT_FALSE(parseBatchArguments(args, o, error)) << args[1] << " " << args[3];
+    }
+    BatchOptions o;
+    std::string error;
+    EXPECT_TRUE(parseBatchArguments({"--pcap", a, "--record", (dir / "other").string()}, o, error)) << error;
+    std::filesystem::remove_all(dir);
+}
+
 TEST(BatchMode, BadArgumentsEndWithStatusTwoAndHelpListsEveryStatus) {
     const auto dir =
         std::filesystem::temp_directory_path() / ("norvex-batch-args-" + std::to_string(::getpid()));
@@ -98,8 +125,8 @@ TEST(BatchMode, BadArgumentsEndWithStatusTwoAndHelpListsEveryStatus) {
     const std::string usage(out, outSize);
     EXPECT_EQ(usage, batchUsage());
     for (const char* status :
-         {"\n    0 ", "\n    2 ", "\n    3 ", "\n    4 ", "\n    5 ", "\n    6 ", "\n    7 ", "\n    10 ",
-          "\n    11 ", "\n    12 ", "\n    13 ", "\n    14 ", "\n    15 "})
+         {"\n    0 ", "\n    2 ", "\n    3 ", "\n    4 ", "\n    5 ", "\n    6 ", "\n    7 ", "\n    8 ",
+          "\n    10 ", "\n    11 ", "\n    12 ", "\n    13 ", "\n    14 ", "\n    15 "})
         EXPECT_NE(usage.find(status), std::string::npos) << status;
     std::fclose(env.out);
     std::fclose(env.err);

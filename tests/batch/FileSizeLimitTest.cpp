@@ -1,8 +1,11 @@
 // The programs themselves under a file-size limit (as a shell's "ulimit -f" sets it): a write
-// past the limit must be a reported failure, not the end of the program by SIGXFSZ. The child
-// keeps the signal's default action, as a program started from a shell has it.
+// past the limit must be a reported failure, not the end of the program by SIGXFSZ, and leave
+// no file cut inside a record. The child keeps the signal's default action, as a program
+// started from a shell has it. And settings files that are no files, which the programs must
+// not wait on.
 
 #include "BatchHarness.h"
+#include "support/PcapReader.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +14,7 @@
 #include <fstream>
 #include <poll.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,9 +61,13 @@ Finished runLimited(const std::vector<std::string>& argv, const fs::path& dir, r
     }
     Finished f;
     char buf[512];
+    bool silent = false;
     for (;;) {
         pollfd p{err[0], POLLIN, 0};
-        if (::poll(&p, 1, 30000) <= 0) break;
+        if (::poll(&p, 1, 30000) <= 0) {
+            silent = true;
+            break;
+        }
         const ssize_t n = ::read(err[0], buf, sizeof buf);
         if (n <= 0) break;
         f.err.append(buf, static_cast<std::size_t>(n));
@@ -67,7 +75,10 @@ Finished runLimited(const std::vector<std::string>& argv, const fs::path& dir, r
     ::close(in[1]);
     ::close(err[0]);
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    // A program that still runs after its error stream fell silent this long hangs: it is ended.
+    const bool reaped = silent && ::waitpid(pid, &status, WNOHANG) == pid;
+    if (silent && !reaped) ::kill(pid, SIGKILL);
+    if (!reaped) ::waitpid(pid, &status, 0);
     f.exited = WIFEXITED(status);
     f.status = f.exited ? WEXITSTATUS(status) : WTERMSIG(status);
     return f;
@@ -105,4 +116,50 @@ TEST(FileSizeLimit, SimulatorLogPastTheLimitIsReportedAndTheRunEndsWithStatusOne
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_TRUE(contains(run.err, "norvex-sim: cannot write " + log + ": File too large")) << run.err;
     EXPECT_EQ(splitLines(run.err).size(), 1u) << "said once";
+}
+
+TEST(FileSizeLimit, ALiveCaptureCutByTheLimitEndsOnItsLastWholePacket) {
+    TempDir dir;
+    SimProcess sim({});
+    ASSERT_FALSE(sim.path().empty());
+    const std::string capture = (dir / "bus.pcap").string();
+    // Room for the header and a few dozen packets: the limit falls inside one.
+    Args args{binary("norvex")};
+    args = args + sim.port() + Args{"--poll-ms", "20", "--pcap", capture, "--seconds", "10", "--no-history"};
+    const Finished run = runLimited(args, dir.path, 1000);
+    ASSERT_TRUE(run.exited) << "ended by signal " << run.status << "\n" << run.err;
+    EXPECT_EQ(run.status, norvex::batch::batch_status::FILE_FAILED) << run.err;
+    EXPECT_TRUE(contains(run.err, "cannot write the capture " + capture + ": File too large")) << run.err;
+    const norvex::test::PcapFile pcap = norvex::test::readPcap(capture);
+    EXPECT_TRUE(pcap.valid) << pcap.problem;
+    EXPECT_GT(pcap.packets.size(), 5u);
+    EXPECT_LE(fs::file_size(capture), 1000u);
+}
+
+TEST(FileSizeLimit, SettingsFilesThatAreNoFilesAreSaidAndNeverWaitedOn) {
+    TempDir dir;
+    const fs::path config = dir / "config" / "norvex";
+    fs::create_directories(config);
+    // A FIFO with no writer: opened for reading, it would block the program for good.
+    ASSERT_EQ(::mkfifo((config / "ports.conf").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((config / "history.conf").c_str(), 0600), 0);
+    ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    const Finished version = runLimited({binary("norvex"), "--version"}, dir.path, RLIM_INFINITY);
+    ASSERT_TRUE(version.exited) << version.err;
+    EXPECT_EQ(version.status, 0) << version.err;
+    EXPECT_TRUE(contains(version.err, (config / "ports.conf").string() + " is a FIFO")) << version.err;
+
+    SimProcess sim({});
+    Args batch{binary("norvex")};
+    batch = batch + sim.port() + Args{"--poll-ms", "20", "--seconds", "1"};
+    ::setenv("XDG_DATA_HOME", dir.path.c_str(), 1);
+    ::setenv("XDG_STATE_HOME", dir.path.c_str(), 1);
+    const Finished run = runLimited(batch, dir.path, RLIM_INFINITY);
+    ASSERT_TRUE(run.exited) << run.err;
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(contains(run.err, "ports.conf is a FIFO")) << run.err;
+    EXPECT_TRUE(contains(run.err, "history.conf is a FIFO")) << run.err;
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("XDG_DATA_HOME");
+    ::unsetenv("XDG_STATE_HOME");
 }

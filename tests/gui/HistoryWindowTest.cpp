@@ -5,7 +5,9 @@
 #include "GuiTestApp.h"
 
 #include "../history/HistoryFixture.h"
+#include "diagnostics/StatisticsData.h"
 #include "history/Trends.h"
+#include "ui/core/MainWindowLogic.h"
 #include "ui/qt/HistoryWindow.h"
 #include "ui/qt/MainWindow.h"
 #include "ui/qt/TrendChart.h"
@@ -16,6 +18,8 @@
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 using namespace norvex;
 using namespace norvex::history::testing;
@@ -35,6 +39,44 @@ struct ThreeVisits {
                   history::StoreOutcome::Stored);
     }
 };
+
+TEST(HistoryWindow, TheMainWindowStoresAwayFromItsThreadAndSaysAtExitWhatStillWaits) {
+    test::guiApp();
+    ScratchFolder dir;
+    // A history that cannot be reached: a file stands where its folder should be.
+    { std::ofstream(dir.path() + "/away") << "not a folder"; }
+    history::History away("sqlite:" + dir.path() + "/away/h.sqlite", dir.path() + "/state/outbox.sqlite");
+    link::PortMap ports;
+    QTemporaryDir settings;
+    qt::MainWindow::Setup setup;
+    setup.settingsDirectory = settings.path().toStdString();
+    setup.history = &away;
+    qt::MainWindow window(ports, setup);
+    std::vector<std::string> said;
+    window.setMessageHook([&](const std::string& text, const std::string& caption, MsgButtons, MsgIcon) {
+        said.push_back(caption + ": " + text);
+        return MsgResult::Ok;
+    });
+    const std::vector<std::uint8_t> stats(diagnostics::STATISTICS_DATA_BYTES, 1);
+    window.core().readings().received(ui::ReadingCollector::Record::Statistics, stats.data(), stats.size());
+    window.close(); // the records read since the last report are stored as the window closes
+    ASSERT_EQ(said.size(), 3u);
+    // No identification and no serial typed: kept all the same, and said.
+    EXPECT_NE(
+        said[0].find("History: The validator reported no serial number and none was typed: the reading is "
+                     "kept under the unit \"unknown serial\"."),
+        std::string::npos)
+        << said[0];
+    EXPECT_NE(said[1].find("History: The service history at sqlite:" + dir.path() +
+                           "/away/h.sqlite cannot be "
+                           "reached"),
+              std::string::npos)
+        << said[1];
+    EXPECT_NE(said[2].find("History: 1 reading waits on this computer for the service history at"),
+              std::string::npos)
+        << said[2];
+    EXPECT_EQ(away.waiting().here, 1u);
+}
 
 TEST(HistoryWindow, ShowsUnitsVisitsReportsComparisonsChartsAndExportsCsv) {
     test::guiApp();

@@ -143,6 +143,27 @@ TEST(HistoryCsv, HasAHeaderAndOneRowPerVisitWithEmptyCellsForRecordsNotRead) {
         << "a visit that read only statistics has empty cells after them: " << lines[2];
 }
 
+TEST(HistoryCsv, TextFromTheValidatorThatASpreadsheetWouldRunIsMadeInert) {
+    VisitSummary v = visitOf(knownReading("X", 0, 1));
+    v.values = {{"bills_accepted", 5}};
+    const std::vector<std::pair<std::string, std::string>> cells = {
+        {"=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\""},
+        {"+1+2", "'+1+2"},
+        {"-2+3", "'-2+3"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"\tTAB", "'\tTAB"},
+        {"\rCR", "\"'\rCR\""},
+        {"BV2.14-7", "BV2.14-7"}, // a sign inside is nothing
+        {"a,b", "\"a,b\""},
+    };
+    for (const auto& [cell, inert] : cells) {
+        v.program = cell;
+        const std::string csv = historyCsv(cell, {v});
+        const std::string line = csv.substr(csv.find("\r\n") + 2);
+        EXPECT_EQ(line.rfind("1970-01-01 00:00:00," + inert + "," + inert + ",5,", 0), 0u) << line;
+    }
+}
+
 TEST(ValueText, WholeNumbersPlainOthersWithTwoDecimals) {
     EXPECT_EQ(valueText(4660), "4660");
     EXPECT_EQ(valueText(0), "0");

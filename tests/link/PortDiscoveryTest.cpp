@@ -419,11 +419,18 @@ TEST_F(PortAssignmentsTest, ADamagedFileIsReportedAndIgnoredWhole) {
     EXPECT_TRUE(crlf.load(file, warning)) << warning;
     EXPECT_EQ(crlf.assigned(1), "/dev/ttyUSB1");
 
-    // A folder where the file should be: reading says so, writing fails with a reason.
+    // A FIFO where the file should be is not waited on; a folder is not read either, and
+    // writing over it fails with a reason.
+    fs::remove(file);
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    PortAssignments fifo;
+    EXPECT_FALSE(fifo.load(file, warning));
+    EXPECT_NE(warning.find(file + " is a FIFO"), std::string::npos) << warning;
     fs::remove(file);
     fs::create_directories(file);
     PortAssignments d;
-    EXPECT_TRUE(d.load(file, warning) || !warning.empty());
+    EXPECT_FALSE(d.load(file, warning));
+    EXPECT_NE(warning.find("is a folder"), std::string::npos) << warning;
     d.assign(0, "/dev/ttyUSB0");
     std::string error;
     EXPECT_FALSE(d.save(file, error));

@@ -6,11 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace norvex;
@@ -185,6 +188,43 @@ TEST_F(BusMonitorTest, SearchWrapsRoundAndIgnoresCase) {
     EXPECT_EQ(m.find("0B 0B", 0), 3);
     EXPECT_EQ(m.find("jammed", 0), -1);
     EXPECT_EQ(m.find("", 0), -1);
+}
+
+// A capture saved over an earlier one: written whole or not at all (a full disk, a file-size
+// limit), so that the earlier capture survives a failure.
+TEST_F(BusMonitorTest, ASavedCaptureReplacesAnEarlierOneOnlyOnceItIsWhole) {
+    Bus bus;
+    for (int i = 0; i < 200; ++i)
+        bus.poll({0x00});
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("norvex-capture-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "bus.pcap").string();
+    { std::ofstream(path, std::ios::binary) << "earlier capture"; }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{1000, 1000}; // less than the capture needs
+        std::string why;
+        ::_exit(::setrlimit(RLIMIT_FSIZE, &limit) == 0 && !bus.log.saveCapture(path, why) &&
+                        why.find("File too large") != std::string::npos
+                    ? 0
+                    : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::stringstream kept;
+    kept << std::ifstream(path, std::ios::binary).rdbuf();
+    EXPECT_EQ(kept.str(), "earlier capture");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()),
+              1)
+        << "no temporary file left";
+    std::string error;
+    ASSERT_TRUE(bus.log.saveCapture(path, error)) << error;
+    EXPECT_GT(std::filesystem::file_size(path), 1000u);
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(BusMonitorTest, CsvHoldsTheRowsShownQuotedWhereNeeded) {

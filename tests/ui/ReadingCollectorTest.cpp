@@ -40,6 +40,39 @@ TEST(ReadingCollector, KeysTheUnitByItsReportedSerialElseTheTypedOne) {
     EXPECT_NE(r.id, c.take(0, "", {}, {}, t, 5).id) << "every reading has an id of its own";
 }
 
+TEST(ReadingCollector, TheUnitIsTheSerialAsItCameTrimmedAndNeverMergedWithAnother) {
+    struct Case {
+        std::string identSerial; // the identification's bytes 3-14
+        std::string typed;
+        std::string unit;
+    };
+    const std::vector<Case> cases = {
+        {"  TVK0001   ", "", "TVK0001"},                   // blanks at both ends
+        {std::string(12, '\0'), "SN42", "SN42"},           // twelve NULs: the typed serial
+        {std::string(12, ' '), " SN42 ", "SN42"},          // twelve blanks: the typed one, trimmed
+        {std::string(12, ' '), "", history::UNKNOWN_UNIT}, // neither
+        {std::string("AB\x01"
+                     "CD",
+                     5),
+         "", "AB\\x01CD"}, // unprintable bytes as they came
+        {std::string("AB\x02"
+                     "CD",
+                     5),
+         "", "AB\\x02CD"},                         // ... so these two stay two units
+        {"AB?CD", "", "AB?CD"},                    // and neither is taken for this one
+        {"AB\\x01CD", "", "AB\\\\x01CD"},          // a backslash typed by the maker
+        {std::string("\xFFZ\0", 3), "", "\\xFFZ"}, // high bytes too; NULs trimmed
+    };
+    for (const Case& c : cases) {
+        ReadingCollector collector;
+        auto ident = identWith("");
+        std::copy(c.identSerial.begin(), c.identSerial.end(), ident.begin() + 3);
+        collector.received(Record::Ident, ident.data(), ident.size());
+        std::tm t{};
+        EXPECT_EQ(collector.take(0, c.typed, {}, {}, t, 1).serial, c.unit) << c.unit;
+    }
+}
+
 TEST(ReadingCollector, KeepsTheLatestRecordOfEachKindAndForgetsErasedStatistics) {
     ReadingCollector c;
     EXPECT_FALSE(c.unsaved());

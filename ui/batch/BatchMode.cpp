@@ -56,6 +56,8 @@ const char* batchUsage() {
            "    6   the serial port stopped working during the run\n"
            "    7   the report was written, but a requested record did not arrive in time\n"
            "        (its part shows zeros)\n"
+           "    8   a reading of the run is not kept: neither the service history nor this\n"
+           "        computer could take it, or the history refused it (standard error says why)\n"
            "    129, 130, 143  SIGHUP, SIGINT or SIGTERM came before the report was written\n"
            "        (without --report a signal ends the run with 0)\n"
            "   --download:\n"
@@ -71,7 +73,12 @@ const char* batchUsage() {
            "  Prints the unit's history as CSV: a header line, then one line per visit (time,\n"
            "  serial, program revision, bills accepted, acceptance rate, then the sensor and\n"
            "  optics values by name). Exit status: 0 printed, 2 unknown unit or bad arguments,\n"
-           "  1 the history cannot be read.\n";
+           "  1 no history there or it cannot be read (nothing is created).\n"
+           "\n"
+           "History set-up: norvex --history URL --history-init\n"
+           "  Creates or migrates the history's schema: run once by the owner of a shared\n"
+           "  PostgreSQL history (technicians then need only SELECT and INSERT). Exit status: 0\n"
+           "  ready, 2 bad arguments, 1 it could not be set up.\n";
 }
 
 bool batchRequested(int argc, const char* const* argv) {

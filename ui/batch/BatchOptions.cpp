@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace norvex::batch {
@@ -25,7 +26,14 @@ bool parseNumber(const std::string& text, long long limit, long long& value) {
     return value <= limit;
 }
 
+// The same file: by device and inode where both exist (a hard link or a symbolic link is the
+// file it names), else by the path they would create.
 bool samePath(const std::string& a, const std::string& b) {
+    struct stat sa {
+    }, sb{};
+    const bool aThere = ::stat(a.c_str(), &sa) == 0, bThere = ::stat(b.c_str(), &sb) == 0;
+    if (aThere && bThere) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    if (aThere != bThere) return false;
     std::error_code ea, eb;
     const auto pa = std::filesystem::weakly_canonical(std::filesystem::absolute(a, ea), ea);
     const auto pb = std::filesystem::weakly_canonical(std::filesystem::absolute(b, eb), eb);

@@ -18,6 +18,9 @@ inline constexpr int NO_SETUP = 4;        // no SETUP answer within 5 s of START
 inline constexpr int FILE_FAILED = 5;     // the report, the record or the capture file could not be written
 inline constexpr int LINK_FAILED = 6;     // the serial port stopped working during the run
 inline constexpr int RECORDS_MISSING = 7; // report written, but a requested record never came
+// A reading of the run is kept nowhere: neither the service history nor this computer's outbox
+// took it, or the history refused it. (Only where the run would otherwise end with OK.)
+inline constexpr int READING_NOT_KEPT = 8;
 // Firmware download.
 inline constexpr int DOWNLOAD_ABORTED = 10; // image unusable (nothing was sent) or aborted
 inline constexpr int DOWNLOAD_NO_CONNECTION = 11;

@@ -140,8 +140,13 @@ BatchRunner::BatchRunner(BatchOptions options, BatchEnvironment env)
     core_.setSettingsDirectory(env_.settingsDir);
     if (env_.clock) core_.setClock(env_.clock);
     if (!options_.noHistory && options_.downloadImage.empty()) {
-        history_ = std::make_unique<history::History>(
-            options_.historyUrl.empty() ? history::configuredHistoryUrl() : options_.historyUrl);
+        std::string url = options_.historyUrl, warning;
+        if (url.empty()) {
+            url = history::configuredHistoryUrl(&warning);
+            if (!warning.empty()) view_.report("norvex", warning);
+        }
+        // What the history's thread stores is told on the loop's thread, as a notification is.
+        history_ = std::make_unique<history::HistoryWriter>(url, [this] { post(); });
         core_.setHistory(history_.get());
     }
 }
@@ -219,6 +224,7 @@ int BatchRunner::runPolling() {
     core_.onDestroy([this] { bridge_.deliver(); });
     core_.controller().setObserver(nullptr);
     if (captureFailed() && status_ == batch_status::OK) status_ = batch_status::FILE_FAILED;
+    if (core_.readingsNotKept() > 0 && status_ == batch_status::OK) status_ = batch_status::READING_NOT_KEPT;
     return status_;
 }
 
@@ -253,7 +259,10 @@ void BatchRunner::loop() {
             posted = posted_;
             posted_ = false;
         }
-        if (posted) bridge_.deliver();
+        if (posted) {
+            bridge_.deliver();
+            core_.onHistoryResults();
+        }
 
         if (view_.timerGeneration() != generation) {
             // The timer was started again, perhaps with another period: count from now.

@@ -8,7 +8,7 @@
 #include "BatchOptions.h"
 #include "BatchView.h"
 #include "control/Controller.h"
-#include "history/History.h"
+#include "history/HistoryWriter.h"
 #include "ui/core/MainWindowLogic.h"
 #include "ui/core/NotificationBridge.h"
 
@@ -65,7 +65,7 @@ private:
     BatchView view_;
     link::PortMap ports_;
     // The history outlives the logic, which stores into it until its end.
-    std::unique_ptr<history::History> history_;
+    std::unique_ptr<history::HistoryWriter> history_;
     // The bridge outlives the logic: closing the port at the logic's end still cancels its waits.
     ui::NotificationBridge bridge_;
     ui::MainWindowLogic core_;

@@ -1,5 +1,7 @@
 #include "BusLog.h"
 
+#include "diagnostics/ReportFile.h"
+
 #include <algorithm>
 
 namespace norvex::ui {
@@ -55,13 +57,15 @@ void BusLog::stopCapture() {
 }
 
 bool BusLog::saveCapture(const std::string& path, std::string& error) const {
-    link::BusCapture file;
-    bool ok = file.open(path, false);
-    for (auto k = kept_.begin(); ok && k != kept_.end(); ++k)
-        ok = file.write(k->record);
-    ok = file.close() && ok;
-    if (!ok) error = file.error();
-    return ok;
+    std::vector<std::uint8_t> bytes;
+    link::BusCapture::appendFileHeader(bytes);
+    std::int64_t heldAck = -1;
+    for (const KeptExchange& k : kept_)
+        link::BusCapture::appendInTimeOrder(k.record, heldAck, bytes);
+    link::BusCapture::appendHeldAck(heldAck, bytes);
+    // Written as a report is: into a temporary file that takes the name only once it is whole,
+    // so that a full disk leaves an earlier capture of that name as it was.
+    return diagnostics::writeReportFile(path, std::string(bytes.begin(), bytes.end()), error);
 }
 
 } // namespace norvex::ui

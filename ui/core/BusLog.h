@@ -59,7 +59,8 @@ public:
     // The capture file failed since it was started (it is closed then); the reason.
     bool captureFailed() const { return captureFailed_; }
     const std::string& captureError() const { return capture_.error(); }
-    // The kept exchanges as one capture file.
+    // The kept exchanges as one capture file, replacing the file of that name only once the
+    // whole capture is written.
     [[nodiscard]] bool saveCapture(const std::string& path, std::string& error) const;
 
 private:

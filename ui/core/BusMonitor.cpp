@@ -1,6 +1,8 @@
 #include "BusMonitor.h"
 
+#include "control/CsvText.h"
 #include "control/Format.h"
+#include "diagnostics/ReportFile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -58,16 +60,6 @@ std::string lower(std::string s) {
     for (char& c : s)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
-}
-
-std::string csvField(const std::string& s) {
-    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-    std::string q = "\"";
-    for (char c : s) {
-        if (c == '"') q.push_back('"');
-        q.push_back(c);
-    }
-    return q + "\"";
 }
 
 } // namespace
@@ -214,14 +206,14 @@ std::string BusMonitor::csv(const std::vector<std::size_t>& rows) const {
     std::string out;
     for (int c = 0; c < COLUMN_COUNT; ++c) {
         if (c) out += ',';
-        out += csvField(lower(TITLES[c]));
+        out += control::csvText(lower(TITLES[c]));
     }
     out += "\r\n";
     for (std::size_t row : rows) {
         if (row >= rows_.size()) continue;
         for (int c = 0; c < COLUMN_COUNT; ++c) {
             if (c) out += ',';
-            out += csvField(cell(row, c));
+            out += control::csvText(cell(row, c));
         }
         out += "\r\n";
     }
@@ -249,15 +241,8 @@ std::string BusMonitor::tabText(const std::vector<std::size_t>& rows) const {
 }
 
 bool BusMonitor::exportCsv(const std::string& path, std::string& error) const {
-    const std::string text = csvAll();
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (out) out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (out) out.close();
-    if (!out) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
+    // All or nothing, as a report: an earlier export of that name survives a full disk.
+    return diagnostics::writeReportFile(path, csvAll(), error);
 }
 
 } // namespace norvex::ui

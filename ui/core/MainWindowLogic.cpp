@@ -3,7 +3,7 @@
 #include "control/Format.h"
 #include "control/LinkFaultText.h"
 #include "control/RequestFrames.h"
-#include "history/History.h"
+#include "history/HistoryWriter.h"
 
 #include <cstdio>
 #include <ctime>
@@ -70,6 +70,7 @@ void MainWindowLogic::onDestroy(const std::function<void()>& handlePending) {
     closeDataFile();
     // Records read since the last report are kept too (without a report of their own).
     if (readings_.unsaved()) storeVisit(0, logSerialNumber_, clock_());
+    finishHistory();
     busLog_.takeNew(); // the last exchange, finished as the worker ended
     busLog_.stopCapture();
 }
@@ -552,21 +553,111 @@ bool MainWindowLogic::writeReport(const std::string& path, bool statistics, bool
 void MainWindowLogic::storeVisit(int parts, const std::string& serial, const std::tm& localTime) {
     if (history_ == nullptr) return;
     const auto& v = controller_.validator();
-    const history::Reading reading =
+    history::Reading reading =
         readings_.take(parts, serial, v.billCredit, v.programRevision, localTime, std::time(nullptr));
-    // A unit without a serial number (none identified, none typed) cannot be found again.
-    if (reading.serial.empty()) return;
-    const history::StoreReport report = history_->store(reading);
-    if (!report.tell) return;
+    if (reading.serial == history::UNKNOWN_UNIT)
+        view_.messageBox(
+            std::string("The validator reported no serial number and none was typed: the reading is "
+                        "kept under the unit \"") +
+                history::UNKNOWN_UNIT + "\".",
+            "History", MsgButtons::Ok, MsgIcon::Warning);
+    // Stored on the writer's thread: a slow or stuck history never holds up the window.
+    history_->store(std::move(reading));
+}
+
+namespace {
+
+// What the trouble with a history is, in the operator's words.
+std::string troubleText(const history::Fault& fault) {
+    using history::FaultKind;
+    switch (fault.kind) {
+    case FaultKind::Full:
+        return "has no room left";
+    case FaultKind::Denied:
+        return "does not let this user store readings";
+    case FaultKind::NoSchema:
+        return "is not set up for this program";
+    case FaultKind::Schema:
+        return "holds a history this program cannot use";
+    case FaultKind::Untrusted:
+        return "cannot be trusted: its certificate does not verify";
+    case FaultKind::Invalid:
+        return "cannot be used";
+    case FaultKind::None:
+    case FaultKind::Unavailable:
+    case FaultKind::Rejected:
+        break;
+    }
+    return "cannot be reached";
+}
+
+} // namespace
+
+void MainWindowLogic::tellHistoryResult(const history::WriteResult& result) {
+    using history::StoreOutcome;
+    const history::StoreReport& report = result.report;
+    if (report.outcome == StoreOutcome::Refused) ++readingsNotKept_;
+    if (!report.tell || result.sending) return;
+    const std::string trouble = "The service history at " + result.where + " " + troubleText(report.fault) +
+                                ": " + report.fault.detail + ".";
+    switch (report.outcome) {
+    case StoreOutcome::Stored:
+        break;
+    case StoreOutcome::KeptLocally:
+        view_.messageBox(trouble + " Readings are kept on this computer and sent " +
+                             (report.fault.kind == history::FaultKind::Unavailable ? "when it is back."
+                                                                                   : "when it takes them."),
+                         "History", MsgButtons::Ok, MsgIcon::Warning);
+        break;
+    case StoreOutcome::NotKept:
+        view_.messageBox(trouble + " This computer cannot keep the reading either (" +
+                             report.keepFault.detail +
+                             "): the reading is not kept. Norvex tries again until it ends.",
+                         "History", MsgButtons::Ok, MsgIcon::Error);
+        break;
+    case StoreOutcome::Refused:
+        view_.messageBox("The service history at " + result.where +
+                             " refused the reading: " + report.fault.detail + ". The reading is not kept.",
+                         "History", MsgButtons::Ok, MsgIcon::Error);
+        break;
+    }
+}
+
+void MainWindowLogic::onHistoryResults() {
+    if (history_ == nullptr) return;
+    for (const history::WriteResult& r : history_->takeResults())
+        tellHistoryResult(r);
+}
+
+void MainWindowLogic::finishHistory() {
+    if (history_ == nullptr || historyFinished_) return;
+    historyFinished_ = true;
+    // Everything handed over is stored (or kept) before the program ends.
+    const history::Waiting waiting = history_->finish();
+    onHistoryResults();
+    readingsNotKept_ += waiting.held;
+    historyExitNote_.clear();
+    // "1 reading waits", "2 readings wait".
+    auto count = [](std::size_t n, const char* one, const char* many) {
+        return n == 1 ? std::string("1 reading ") + one : std::to_string(n) + " readings " + many;
+    };
     const std::string where = history::displayUrl(history_->url());
-    if (report.outcome == history::StoreOutcome::KeptLocally)
-        view_.messageBox("The service history at " + where + " cannot be reached: " + report.fault.detail +
-                             ". Readings are kept on this computer and sent when it is back.",
-                         "History", MsgButtons::Ok, MsgIcon::Warning);
-    else if (report.outcome == history::StoreOutcome::Failed)
-        view_.messageBox("The service history at " + where +
-                             " did not take the reading: " + report.fault.detail,
-                         "History", MsgButtons::Ok, MsgIcon::Warning);
+    if (waiting.held > 0)
+        view_.messageBox("The service history and this computer took no more readings: " +
+                             count(waiting.held, "could not be kept anywhere and is lost.",
+                                   "could not be kept anywhere and are lost."),
+                         "History", MsgButtons::Ok, MsgIcon::Error);
+    if (waiting.here > 0)
+        historyExitNote_ += count(waiting.here, "waits", "wait") +
+                            " on this computer for the service history at " + where +
+                            "; Norvex sends them when it uses that history next.\n";
+    if (waiting.elsewhere > 0)
+        historyExitNote_ += count(waiting.elsewhere, "waits", "wait") +
+                            " on this computer for other service histories; Norvex sends them when it uses "
+                            "those.\n";
+    if (waiting.setAside > 0)
+        historyExitNote_ += count(waiting.setAside, "was", "were") +
+                            " refused by their history; they stay on this computer, set aside.\n";
 }
 
 void MainWindowLogic::onLogDialogCancel() {

@@ -24,8 +24,9 @@
 #include <string>
 
 namespace norvex::history {
-class History;
-}
+class HistoryWriter;
+struct WriteResult;
+} // namespace norvex::history
 
 namespace norvex::ui {
 
@@ -135,10 +136,17 @@ public:
 
     // --- service history ------------------------------------------------------------------------
     // Where the visit's readings are kept (none: not kept). A written report stores the reading
-    // it was made from; closing stores records read since then. Trouble with the history is
-    // told once, under the caption "History", and the program goes on.
-    void setHistory(history::History* history) { history_ = history; }
+    // it was made from; closing stores records read since then. The writer stores on a thread
+    // of its own; what came of it is told when the binding calls onHistoryResults() (the
+    // writer asks it to). Trouble with the history is told once, under the caption "History",
+    // and the program goes on; a reading that is not kept is told every time.
+    void setHistory(history::HistoryWriter* writer) { history_ = writer; }
+    void onHistoryResults();
     ReadingCollector& readings() { return readings_; }
+    // After onDestroy(): readings that are not kept anywhere (refused, or held in memory only),
+    // and what the operator should hear at the end about readings still waiting to be sent.
+    std::size_t readingsNotKept() const { return readingsNotKept_; }
+    const std::string& historyExitNote() const { return historyExitNote_; }
 
 private:
     void showLineNote();
@@ -150,6 +158,8 @@ private:
     void setPollPeriodCommand(unsigned ms);
     void recordTraffic();
     void storeVisit(int parts, const std::string& serial, const std::tm& localTime);
+    void tellHistoryResult(const history::WriteResult& result);
+    void finishHistory();
 
     View& view_;
     BusLog busLog_; // outlives the link worker that records into it
@@ -180,7 +190,10 @@ private:
     std::string logSerialNumber_;
     std::string lastFileError_;
     ReadingCollector readings_;
-    history::History* history_ = nullptr;
+    history::HistoryWriter* history_ = nullptr;
+    std::size_t readingsNotKept_ = 0;
+    bool historyFinished_ = false;
+    std::string historyExitNote_;
 
     // Bus monitor.
     std::string typedRefusal() const;

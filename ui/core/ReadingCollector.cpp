@@ -35,8 +35,12 @@ history::Reading ReadingCollector::take(int parts, const std::string& typedSeria
                                         std::int64_t now) {
     history::Reading r;
     r.id = history::makeReadingId();
-    r.serial = history::identText(ident_, 3, 12);
-    if (r.serial.empty()) r.serial = typedSerial;
+    // The unit: the serial number the validator reports, else the one typed, else none known.
+    r.serial = history::identSerial(ident_);
+    if (r.serial.empty())
+        r.serial = history::unitSerial(reinterpret_cast<const std::uint8_t*>(typedSerial.data()),
+                                       typedSerial.size());
+    if (r.serial.empty()) r.serial = history::UNKNOWN_UNIT;
     r.takenAt = now;
     r.localTime = localTime;
     r.machine = history::machineName();

@@ -26,8 +26,9 @@ public:
 
     // The reading of the visit so far: the report's inputs (parts, the serial typed, the
     // credits and program revision it printed, its local time) and every record held. The
-    // unit is the identification's serial number, else the serial typed; empty when neither
-    // is known. Marks what it holds as saved.
+    // unit is the identification's serial number, else the serial typed, each trimmed and
+    // kept byte for byte (history::unitSerial); history::UNKNOWN_UNIT when neither is there.
+    // Marks what it holds as saved.
     history::Reading take(int parts, const std::string& typedSerial,
                           const std::array<std::uint16_t, 16>& billCredit,
                           const std::array<char, 8>& programRevision, const std::tm& localTime,

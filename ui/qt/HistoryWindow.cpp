@@ -1,6 +1,8 @@
 #include "HistoryWindow.h"
 
 #include "TrendChart.h"
+#include "diagnostics/DiagnosticsReport.h"
+#include "diagnostics/ReportFile.h"
 #include "history/Trends.h"
 
 #include <QChartView>
@@ -20,8 +22,6 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-
-#include <fstream>
 
 namespace norvex::qt {
 
@@ -157,10 +157,8 @@ void HistoryWindow::refresh() {
         showFault(QStringLiteral("The history cannot be read"), fault);
         return;
     }
-    // Readings kept while the history was away go in first.
-    int sent = 0;
-    if (history_.flush(sent, fault) && sent > 0)
-        status_->setText(QStringLiteral("%1 kept reading(s) sent to the history").arg(sent));
+    // Readings kept while the history was away go in too (on the history's own thread).
+    emit keptReadingsWanted();
     std::vector<history::UnitSummary> units;
     if (!store->units(units, fault)) {
         showFault(QStringLiteral("The history cannot be read"), fault);
@@ -179,7 +177,7 @@ void HistoryWindow::refresh() {
     units_->setSortingEnabled(true);
     for (int c = 0; c < units_->columnCount(); ++c)
         units_->resizeColumnToContents(c);
-    if (sent == 0) status_->setText(QStringLiteral("%1 unit(s)").arg(units.size()));
+    status_->setText(QStringLiteral("%1 unit(s)").arg(units.size()));
 }
 
 bool HistoryWindow::selectUnit(const std::string& serial) {
@@ -330,17 +328,26 @@ void HistoryWindow::applyChangedOnly() {
 bool HistoryWindow::exportCsv(const std::string& path) {
     history::Fault fault;
     history::HistoryStore* store = history_.store(fault);
-    std::vector<history::VisitSummary> visits;
-    if (!store || !store->unitHistory(unit_, {}, visits, fault)) {
+    std::string csv;
+    std::size_t visits = 0;
+    if (!store || !store->writeCsv(
+                      unit_,
+                      [&](const std::string& text) {
+                          csv += text;
+                          return true;
+                      },
+                      visits, fault)) {
         showFault(QStringLiteral("The history cannot be read"), fault);
         return false;
     }
-    const std::string csv = history::historyCsv(unit_, visits);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(csv.data(), static_cast<std::streamsize>(csv.size()));
-    out.close();
-    if (!out) {
-        status_->setText(QStringLiteral("Cannot write %1").arg(text(path)));
+    if (visits == 0) {
+        status_->setText(QStringLiteral("No visits of %1 in the history").arg(text(unit_)));
+        return false;
+    }
+    // All or nothing, as a report: an earlier export of that name survives a full disk.
+    std::string error;
+    if (!diagnostics::writeReportFile(path, csv, error)) {
+        status_->setText(text(error));
         return false;
     }
     status_->setText(QStringLiteral("History of %1 written to %2").arg(text(unit_), text(path)));
@@ -352,9 +359,10 @@ void HistoryWindow::exportDialog() {
         status_->setText(QStringLiteral("Choose a unit"));
         return;
     }
-    const QString path =
-        QFileDialog::getSaveFileName(this, QStringLiteral("Export History"),
-                                     text("history_" + unit_ + ".csv"), QStringLiteral("CSV files (*.csv)"));
+    // The unit's serial number made safe for a file name, as the report's is.
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Export History"),
+        text("history_" + diagnostics::sanitizeSerial(unit_) + ".csv"), QStringLiteral("CSV files (*.csv)"));
     if (!path.isEmpty()) exportCsv(path.toStdString());
 }
 
@@ -366,6 +374,7 @@ void HistoryWindow::useHistory(const std::string& url) {
         return;
     }
     history_.reopen(url);
+    emit historyChosen(text(url));
     if (!history::saveHistoryUrl(url, error)) status_->setText(text(error));
     unit_.clear();
     visits_->clear();
@@ -375,13 +384,16 @@ void HistoryWindow::useHistory(const std::string& url) {
 
 void HistoryWindow::chooseDatabase() {
     bool ok = false;
+    // The URL is offered without its password, which is never shown; left as offered, the
+    // history (and its password) stays as it is.
+    const QString shown = text(history::displayUrl(history_.url()));
     const QString url = QInputDialog::getText(
         this, QStringLiteral("History Database"),
         QStringLiteral(
             "sqlite:PATH for a file on this computer, or postgresql://USER@HOST/DB for a workshop's "
-            "shared server:"),
-        QLineEdit::Normal, text(history_.url()), &ok);
-    if (ok && !url.trimmed().isEmpty()) useHistory(url.trimmed().toStdString());
+            "shared server (keep its password in ~/.pgpass):"),
+        QLineEdit::Normal, shown, &ok);
+    if (ok && !url.trimmed().isEmpty() && url.trimmed() != shown) useHistory(url.trimmed().toStdString());
 }
 
 } // namespace norvex::qt

@@ -38,6 +38,14 @@ public:
     // Another history (the setting is saved in its own file).
     void useHistory(const std::string& url);
 
+signals:
+    // Another history was chosen: readings are stored there from now on.
+    void historyChosen(const QString& url);
+    // The window was (re)read: readings kept on this computer for this history should go now.
+    // The window never stores them itself.
+    void keptReadingsWanted();
+
+public:
     // --- for tests ----------------------------------------------------------------------------
     QTreeWidget* units() const { return units_; }
     QTreeWidget* visits() const { return visits_; }

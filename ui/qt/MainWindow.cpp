@@ -11,6 +11,7 @@
 #include "WidgetDownloadUi.h"
 #include "download/FirmwareDownload.h"
 #include "download/PosixByteChannel.h"
+#include "history/HistoryWriter.h"
 #include "link/PortListing.h"
 #include "ui/core/MainWindowLogic.h"
 #include "ui/core/NotificationBridge.h"
@@ -165,7 +166,21 @@ MainWindow::MainWindow(link::PortMap& ports, Setup setup)
     core_ = setup.portFactory ? std::make_unique<ui::MainWindowLogic>(view_, ports, setup.portFactory)
                               : std::make_unique<ui::MainWindowLogic>(view_, ports);
     core_->setSettingsDirectory(setup.settingsDirectory);
-    core_->setHistory(history_);
+    if (history_) {
+        historyWriter_ = std::make_unique<history::HistoryWriter>(
+            history_->url(),
+            [this] {
+                // Called on the writer's thread; what it did is told on the window's.
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        if (auto* c = live()) c->onHistoryResults();
+                    },
+                    Qt::QueuedConnection);
+            },
+            history_->outboxPath());
+        core_->setHistory(historyWriter_.get());
+    }
     bridge_ = std::make_unique<ui::NotificationBridge>(
         [this] {
             // Called by the link worker; the code is handled on the window's thread.
@@ -208,6 +223,14 @@ void MainWindow::showHistory() {
     if (!historyWindow_) {
         historyWindow_ = new HistoryWindow(*history_, this);
         historyWindow_->setAttribute(Qt::WA_DeleteOnClose);
+        // The window reads; storing, and sending what waits, is the writer's.
+        connect(historyWindow_, &HistoryWindow::historyChosen, this, [this](const QString& url) {
+            if (historyWriter_) historyWriter_->reopen(url.toStdString());
+        });
+        connect(historyWindow_, &HistoryWindow::keptReadingsWanted, this, [this] {
+            if (historyWriter_) historyWriter_->sendKept();
+        });
+        if (historyWriter_) historyWriter_->sendKept();
     } else {
         historyWindow_->refresh();
     }
@@ -423,6 +446,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     shutdown();
+    // What the service history could not take yet, said as the program ends.
+    if (const std::string& note = core_->historyExitNote(); !note.empty())
+        messageBox(note, "History", MsgButtons::Ok, MsgIcon::Information);
     event->accept();
 }
 

@@ -35,7 +35,8 @@ class QTreeWidget;
 
 namespace norvex::history {
 class History;
-}
+class HistoryWriter;
+} // namespace norvex::history
 
 namespace norvex::ui {
 class MainWindowLogic;
@@ -171,7 +172,9 @@ private:
     QPointer<PortsDialog> portsDialog_;
     std::string portsFile_;
     std::string deviceRoot_;
-    history::History* history_ = nullptr;
+    history::History* history_ = nullptr; // what the history window reads
+    // Stores the readings on a thread of its own (the window never waits for a history).
+    std::unique_ptr<history::HistoryWriter> historyWriter_;
     QPointer<HistoryWindow> historyWindow_;
     QPointer<BusMonitorWindow> busMonitor_;
 
