@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 using namespace norvex;
 using namespace norvex::history::testing;
@@ -191,8 +192,14 @@ TEST(HistoryWindow, AnEmptyHistoryAndAnUnchosenUnitAreExplainedAndAChosenVisitFi
     EXPECT_TRUE(window.hint().startsWith("Choose a unit on the left")) << window.hint().toStdString();
     EXPECT_EQ(window.status(), "1 unit in this history");
 
-    // Choosing the unit chooses its newest visit, whose report is ready on its page.
-    window.units()->setCurrentItem(window.units()->topLevelItem(0));
+    // Choosing the unit chooses its newest visit, whose report is ready on its page. With the
+    // keyboard: the list frames its only row, and the first arrow key chooses it.
+    QApplication::setActiveWindow(&window);
+    window.units()->setFocus();
+    window.units()->setCurrentItem(window.units()->topLevelItem(0), 0, QItemSelectionModel::NoUpdate);
+    EXPECT_EQ(window.selectedUnit(), "");
+    QTest::keyClick(window.units(), Qt::Key_Down);
+    EXPECT_EQ(window.selectedUnit(), "TVK1");
     EXPECT_EQ(window.hint(), QString());
     EXPECT_EQ(window.status(), "Unit TVK1: 2 visits");
     QString report = QString::fromLatin1(history::recreateReport(second).c_str());
@@ -239,6 +246,18 @@ TEST(HistoryWindow, EveryChartSeriesIsNamedAndEveryVisitHasItsOwnPoint) {
         }
         EXPECT_EQ(lines, static_cast<int>(view->trend().series.size())) << view->trend().title;
     }
+    // Thirteen event series, each in a colour of its own.
+    history::Chart events;
+    events.title = "Rejections and faults (event counts)";
+    events.visits = {"2026-12-08 08:43:36"};
+    for (int e = 0; e < 13; ++e)
+        events.series.push_back({std::to_string(e + 1) + " event", {0}, {static_cast<double>(e)}, {0}});
+    qt::TrendChartView many(events);
+    std::set<QRgb> colours;
+    for (QAbstractSeries* series : many.chart()->series())
+        if (auto* line = qobject_cast<QLineSeries*>(series)) colours.insert(line->color().rgb());
+    EXPECT_EQ(colours.size(), 13u);
+
     // The visits minutes apart are two places on the axis, not one point.
     auto* rate = qobject_cast<qt::TrendChartView*>(window.chart(0));
     auto* line = qobject_cast<QLineSeries*>(rate->chart()->series().front());

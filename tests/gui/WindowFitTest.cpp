@@ -12,6 +12,7 @@
 #include "ui/qt/HistoryWindow.h"
 #include "ui/qt/MainWindow.h"
 #include "ui/qt/TrendChart.h"
+#include "ui/qt/WindowPlacement.h"
 
 #include <QAbstractItemView>
 #include <QChart>
@@ -313,6 +314,29 @@ TEST_P(WindowFit, EveryHeaderCaptionAndChartTextFitsAtTheOpeningSizeAndAt1024x76
     if (auto* h = qobject_cast<qt::HistoryWindow*>(window); h && h->tabs()->currentIndex() == 1)
         h->chartGrid()->grab().save(
             folder + QStringLiteral("/%1-all-charts-1024x768.png").arg(QString::fromUtf8(GetParam().name)));
+}
+
+TEST(WindowPlacement, AWindowOpensWholeOnTheScreenCentredOnItsOwnerWhereThatLeavesItWhole) {
+    const QRect screen(0, 0, 1280, 1024);
+    const struct {
+        QSize preferred;
+        QRect owner;
+    } cases[] = {
+        {{1240, 640}, QRect(360, 319, 561, 444)},  // the monitor over the main window
+        {{1240, 640}, QRect(700, 800, 561, 444)},  // an owner low on the screen
+        {{1200, 780}, QRect(-200, -50, 561, 444)}, // an owner partly off it
+        {{1600, 1200}, QRect(0, 0, 561, 444)},     // more than the screen has
+    };
+    for (const auto& c : cases) {
+        const QRect placed = qt::placedWithin(qt::sizeWithin(c.preferred, screen), c.owner, screen);
+        EXPECT_GE(placed.left(), screen.left());
+        EXPECT_GE(placed.top(), screen.top());
+        EXPECT_LE(placed.left() + placed.width() + qt::FRAME_ALLOWANCE_X, screen.width());
+        EXPECT_LE(placed.top() + placed.height() + qt::FRAME_ALLOWANCE_Y, screen.height());
+    }
+    // Where the screen has room, centred on the owner.
+    const QRect owner(360, 319, 561, 444);
+    EXPECT_NEAR(qt::placedWithin({600, 400}, owner, screen).center().x(), owner.center().x(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Windows, WindowFit, ::testing::ValuesIn(CASES), [](const auto& info) {

@@ -1,6 +1,7 @@
 #include "BusMonitorWindow.h"
 
 #include "HelpWindow.h"
+#include "WindowPlacement.h"
 #include "control/TypedFrame.h"
 #include "ui/core/MainWindowLogic.h"
 
@@ -18,7 +19,6 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScopedValueRollback>
-#include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSpinBox>
@@ -36,8 +36,6 @@ namespace {
 constexpr int REFRESH_MS = 100;
 // The size the window opens at when the screen has room for it.
 constexpr int PREFERRED_WIDTH = 1240, PREFERRED_HEIGHT = 640;
-// Room a window manager's frame and a desktop's panels may take beside the available area.
-constexpr int FRAME_ALLOWANCE_X = 16, FRAME_ALLOWANCE_Y = 48;
 // Beside a cell's text: the delegate's margins and a little air; beside a title, the header's.
 constexpr int CELL_PADDING = 12;
 constexpr int TITLE_PADDING = 18;
@@ -177,8 +175,7 @@ BusMonitorWindow::BusMonitorWindow(ui::MainWindowLogic& core, QWidget* parent)
     connect(sendButton, &QPushButton::clicked, this, [this] { sendTyped(typed_->text()); });
     connect(typed_, &QLineEdit::returnPressed, this, [this] { sendTyped(typed_->text()); });
 
-    const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
-    resize(openingSize(screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768)));
+    placeNear(this, {PREFERRED_WIDTH, PREFERRED_HEIGHT}, parent);
 
     timer_.setInterval(REFRESH_MS);
     connect(&timer_, &QTimer::timeout, this, [this] { refresh(); });
@@ -186,27 +183,8 @@ BusMonitorWindow::BusMonitorWindow(ui::MainWindowLogic& core, QWidget* parent)
     refresh();
 }
 
-QSize BusMonitorWindow::openingSize(const QRect& available) {
-    return {std::min(PREFERRED_WIDTH, available.width() - FRAME_ALLOWANCE_X),
-            std::min(PREFERRED_HEIGHT, available.height() - FRAME_ALLOWANCE_Y)};
-}
-
 void BusMonitorWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (placedOnce_) return;
-    placedOnce_ = true;
-    // Wherever the window manager puts it, the whole window stays on the screen.
-    if (const QScreen* s = screen()) {
-        const QRect room = s->availableGeometry();
-        QRect frame = frameGeometry();
-        if (frame.width() > room.width() || frame.height() > room.height())
-            resize(std::min(width(), room.width() - FRAME_ALLOWANCE_X),
-                   std::min(height(), room.height() - FRAME_ALLOWANCE_Y));
-        frame = frameGeometry();
-        const int x = std::clamp(frame.x(), room.left(), std::max(room.left(), room.right() - frame.width()));
-        const int y = std::clamp(frame.y(), room.top(), std::max(room.top(), room.bottom() - frame.height()));
-        if (x != frame.x() || y != frame.y()) move(x, y);
-    }
     fitColumns();
 }
 

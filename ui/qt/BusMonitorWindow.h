@@ -55,9 +55,6 @@ public:
                                                   const QString& filter, const QString& suffix,
                                                   const SavePathHook& hook);
 
-    // The opening size: room for every column, within the screen's available area.
-    static QSize openingSize(const QRect& available);
-
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -92,10 +89,9 @@ private:
         int seconds = 10;
     };
     std::optional<Message> message_;
-    bool selecting_ = false;  // the window moves the selection itself: following goes on
-    bool userSized_ = false;  // the operator has set a column's width: left as it is
-    bool fitting_ = false;    // fitColumns() is setting the widths
-    bool placedOnce_ = false; // kept within the screen when first shown
+    bool selecting_ = false; // the window moves the selection itself: following goes on
+    bool userSized_ = false; // the operator has set a column's width: left as it is
+    bool fitting_ = false;   // fitColumns() is setting the widths
 };
 
 } // namespace norvex::qt

@@ -2,21 +2,21 @@
 
 #include "HelpWindow.h"
 #include "TrendChart.h"
+#include "WindowPlacement.h"
 #include "history/Trends.h"
 
 #include <QCheckBox>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFontDatabase>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShortcut>
@@ -36,7 +36,6 @@ namespace {
 
 // The size the window opens at when the screen has room for it.
 constexpr int PREFERRED_WIDTH = 1200, PREFERRED_HEIGHT = 780;
-constexpr int FRAME_ALLOWANCE_X = 16, FRAME_ALLOWANCE_Y = 48;
 enum UnitColumn { UNIT_SERIAL, UNIT_MODEL, UNIT_VISITS, UNIT_LAST_VISIT, UNIT_RATE, UNIT_COLUMNS };
 
 QString text(const std::string& s) {
@@ -73,10 +72,7 @@ HistoryWindow::HistoryWindow(history::History& history, QWidget* parent)
     setWindowTitle(QStringLiteral("Service History"));
     setObjectName(QStringLiteral("historyWindow"));
     setHelpTopic(this, QStringLiteral("history.html"));
-    const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
-    const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-    resize(std::min(PREFERRED_WIDTH, room.width() - FRAME_ALLOWANCE_X),
-           std::min(PREFERRED_HEIGHT, room.height() - FRAME_ALLOWANCE_Y));
+    placeNear(this, {PREFERRED_WIDTH, PREFERRED_HEIGHT}, parent);
     auto* layout = new QVBoxLayout(this);
 
     auto* top = new QHBoxLayout();
@@ -190,6 +186,12 @@ HistoryWindow::HistoryWindow(history::History& history, QWidget* parent)
         const auto items = units_->selectedItems();
         if (!items.isEmpty()) selectUnit(items.front()->text(UNIT_SERIAL).toStdString());
     });
+    // The row the keyboard moves to is the unit chosen.
+    connect(units_, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* current, QTreeWidgetItem* previous) {
+                if (current && previous && !current->isSelected()) current->setSelected(true);
+            });
+    units_->installEventFilter(this);
     connect(visits_, &QTreeWidget::itemSelectionChanged, this, [this] {
         const auto ids = selectedVisitIds();
         if (!ids.empty()) showReport(ids.front(), false);
@@ -202,6 +204,9 @@ HistoryWindow::HistoryWindow(history::History& history, QWidget* parent)
     connect(reload, &QPushButton::clicked, this, [this] { refresh(); });
     connect(new QShortcut(QKeySequence::Refresh, this), &QShortcut::activated, this, [this] { refresh(); });
     connect(changedOnly_, &QCheckBox::toggled, this, [this] { applyChangedOnly(); });
+
+    // The keyboard starts in the unit list.
+    units_->setFocus(Qt::OtherFocusReason);
 
     follow_.setInterval(FOLLOW_MS);
     connect(&follow_, &QTimer::timeout, this, [this] { followHistory(); });
@@ -239,6 +244,27 @@ bool HistoryWindow::event(QEvent* event) {
     // Coming back to the window shows what was stored meanwhile at once.
     if (event->type() == QEvent::WindowActivate) followHistory();
     return QWidget::event(event);
+}
+
+bool HistoryWindow::eventFilter(QObject* watched, QEvent* event) {
+    // A list that has the focus frames its first row before anything is chosen: the first arrow
+    // key chooses that row, as it looks, instead of moving past it (or nowhere, with one unit).
+    if (watched == units_ && event->type() == QEvent::KeyPress && units_->selectedItems().isEmpty() &&
+        units_->currentItem()) {
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+        case Qt::Key_Down:
+        case Qt::Key_Up:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+        case Qt::Key_PageDown:
+        case Qt::Key_PageUp:
+            units_->currentItem()->setSelected(true);
+            return true;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void HistoryWindow::showFault(const QString& what, const history::Fault& fault) {

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <optional>
 
@@ -33,6 +34,11 @@ constexpr int BESIDE_PLOT_PX = 110;
 constexpr int LABEL_GAP_PX = 24;
 constexpr const char* TREND_SERIES = "trendSeries";
 constexpr const char* EMPTY_TEXT = "trendEmptyText";
+
+// Colours for up to thirteen series (the events counted) that tell each from the others; the
+// theme's own repeat after five.
+constexpr QRgb SERIES_COLOURS[] = {0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd, 0x8c564b, 0xe377c2,
+                                   0x7f7f7f, 0xbcbd22, 0x17becf, 0x393b79, 0xe7ba52, 0x637939};
 
 // The colour a series of the optics and video charts is drawn in is the light's own.
 std::optional<QColor> lightColour(const std::string& name) {
@@ -156,7 +162,8 @@ QChart* makeTrendChart(const history::Chart& chart, int width) {
         anyPoint = anyPoint || !points.isEmpty();
         line->replace(points);
         c->addSeries(line);
-        if (const auto colour = lightColour(s.name)) line->setColor(*colour);
+        const auto light = lightColour(s.name);
+        line->setColor(light ? *light : QColor(SERIES_COLOURS[k % std::size(SERIES_COLOURS)]));
         line->attachAxis(x);
         line->attachAxis(y);
         if (s.y.size() < MARKED_POINTS) {
