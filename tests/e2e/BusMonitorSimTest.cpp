@@ -55,7 +55,8 @@ TEST_F(CoreWithSim, TypedFramesGoOutWhenTheLinkIsIdleAndAreRefusedOtherwise) {
         [&] {
             monitor.update();
             for (std::size_t r = 0; r < monitor.rowCount(); ++r)
-                if (monitor.isAnswer(r) && monitor.cell(r, ui::COLUMN_COMMAND) == "CASS_INFO request (STACKER)")
+                if (monitor.isAnswer(r) &&
+                    monitor.cell(r, ui::COLUMN_COMMAND) == "CASS_INFO request (STACKER)")
                     return true;
             return false;
         },
