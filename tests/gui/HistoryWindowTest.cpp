@@ -17,6 +17,8 @@
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QScatterSeries>
+#include <QScrollBar>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -172,6 +174,32 @@ TEST(HistoryWindow, AReadingStoredWhileItIsOpenAppearsAndRefreshKeepsWhatWasChos
     EXPECT_EQ(window.units()->selectedItems().size(), 1);
     EXPECT_EQ(window.tabs()->currentIndex(), 1);
     EXPECT_EQ(window.visits()->selectedItems().size(), 1);
+}
+
+TEST(HistoryWindow, ANewReadingLeavesTheSplitterAndTheListsWhereTheOperatorPutThem) {
+    test::guiApp();
+    ThreeVisits h;
+    for (int u = 0; u < 60; ++u)
+        ASSERT_EQ(h.history.store(knownReading("U" + std::to_string(100 + u), 1'790'000'000 + u, 1)).outcome,
+                  history::StoreOutcome::Stored);
+    qt::HistoryWindow window(h.history);
+    window.resize(700, 400);
+    window.show();
+    test::settle();
+    window.splitter()->setSizes({220, 460});
+    const QList<int> sizes = window.splitter()->sizes();
+    QScrollBar* bar = window.units()->verticalScrollBar();
+    bar->setValue(bar->maximum() / 2);
+    const int scrolled = bar->value();
+    ASSERT_GT(scrolled, 0);
+    window.units()->setColumnWidth(1, 150);
+
+    ASSERT_EQ(h.history.store(knownReading("U999", 1'795'000'000, 2)).outcome, history::StoreOutcome::Stored);
+    ASSERT_TRUE(window.followHistory());
+    EXPECT_EQ(window.units()->topLevelItemCount(), 63);
+    EXPECT_EQ(window.splitter()->sizes(), sizes);
+    EXPECT_EQ(bar->value(), scrolled);
+    EXPECT_EQ(window.units()->columnWidth(1), 150);
 }
 
 TEST(HistoryWindow, AnEmptyHistoryAndAnUnchosenUnitAreExplainedAndAChosenVisitFillsTheReport) {

@@ -60,7 +60,10 @@ BusMonitorWindow::BusMonitorWindow(ui::MainWindowLogic& core, QWidget* parent)
     command_->addItem(QStringLiteral("All commands"), -1);
     for (std::uint8_t code = 0x30; code <= 0x37; ++code)
         command_->addItem(QString::fromStdString(control::commandFilterLabel(code)), code);
-    command_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    // Narrow in a narrow window; the list shows the whole names.
+    command_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    command_->setMinimumContentsLength(16);
+    command_->view()->setMinimumWidth(command_->view()->sizeHintForColumn(0) + 24);
     auto* show = new QLabel(QStringLiteral("Sho&w:"), this);
     show->setBuddy(command_);
     onlyFaults_ = new QCheckBox(QStringLiteral("Only &faults"), this);
@@ -80,7 +83,6 @@ BusMonitorWindow::BusMonitorWindow(ui::MainWindowLogic& core, QWidget* parent)
     filters->addWidget(onlyFaults_);
     filters->addStretch(1);
     filters->addWidget(follow_);
-    filters->addWidget(keep_);
 
     auto* tools = new QHBoxLayout;
     search_ = new QLineEdit(this);
@@ -124,6 +126,8 @@ BusMonitorWindow::BusMonitorWindow(ui::MainWindowLogic& core, QWidget* parent)
     line->addWidget(typedLabel);
     line->addWidget(typed_, 1);
     line->addWidget(sendButton);
+    line->addSpacing(12);
+    line->addWidget(keep_);
 
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("monitorStatus"));

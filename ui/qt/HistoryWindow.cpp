@@ -247,10 +247,9 @@ bool HistoryWindow::event(QEvent* event) {
 }
 
 bool HistoryWindow::eventFilter(QObject* watched, QEvent* event) {
-    // A list that has the focus frames its first row before anything is chosen: the first arrow
-    // key chooses that row, as it looks, instead of moving past it (or nowhere, with one unit).
-    if (watched == units_ && event->type() == QEvent::KeyPress && units_->selectedItems().isEmpty() &&
-        units_->currentItem()) {
+    // A list that has the focus frames its first row before anything is chosen: a key that
+    // moves the frame chooses the row it ends on, also where it cannot move (a single unit).
+    if (watched == units_ && event->type() == QEvent::KeyPress && units_->selectedItems().isEmpty()) {
         switch (static_cast<QKeyEvent*>(event)->key()) {
         case Qt::Key_Down:
         case Qt::Key_Up:
@@ -258,7 +257,9 @@ bool HistoryWindow::eventFilter(QObject* watched, QEvent* event) {
         case Qt::Key_End:
         case Qt::Key_PageDown:
         case Qt::Key_PageUp:
-            units_->currentItem()->setSelected(true);
+            static_cast<QObject*>(units_)->event(event);
+            if (units_->selectedItems().isEmpty() && units_->currentItem())
+                units_->currentItem()->setSelected(true);
             return true;
         default:
             break;
@@ -302,9 +303,16 @@ bool HistoryWindow::followHistory() {
 }
 
 void HistoryWindow::fitUnitColumns() {
-    for (int c = 0; c < units_->columnCount(); ++c)
+    // Columns grow to their contents, never shrink under the operator's hand.
+    for (int c = 0; c < units_->columnCount(); ++c) {
+        const int before = units_->columnWidth(c);
         units_->resizeColumnToContents(c);
-    // The unit list as wide as its columns (all of them in sight), at most half the window.
+        if (splitFitted_ && units_->columnWidth(c) < before) units_->setColumnWidth(c, before);
+    }
+    // The first time there are units: the list as wide as its columns (all of them in sight), at
+    // most half the window. Afterwards the splitter stays where the operator put it.
+    if (splitFitted_) return;
+    splitFitted_ = true;
     int wanted = units_->frameWidth() * 2 + units_->verticalScrollBar()->sizeHint().width() + 4;
     for (int c = 0; c < units_->columnCount(); ++c)
         wanted += units_->columnWidth(c);
@@ -333,6 +341,7 @@ void HistoryWindow::refresh() {
     }
     readFailed_ = false;
     shownFingerprint_ = unitsFingerprint(units);
+    const int unitsScrolled = units_->verticalScrollBar()->value();
     {
         const QSignalBlocker block(units_);
         units_->clear();
@@ -352,7 +361,9 @@ void HistoryWindow::refresh() {
         }
         units_->setSortingEnabled(true);
     }
-    fitUnitColumns();
+    if (!units.empty()) fitUnitColumns();
+    // The list stays where the operator scrolled it.
+    units_->verticalScrollBar()->setValue(unitsScrolled);
     const QString sentText =
         sent > 0 ? counted(sent, "kept reading", "kept readings") + QStringLiteral(" sent to the history; ")
                  : QString();
@@ -367,7 +378,6 @@ void HistoryWindow::refresh() {
     const bool stillThere =
         std::any_of(units.begin(), units.end(), [&](const auto& u) { return u.serial == unit_; });
     if (!unit_.empty() && stillThere && loadUnit(unit_, selectedVisitIds())) {
-        if (!units_->selectedItems().isEmpty()) units_->scrollToItem(units_->selectedItems().front());
         status_->setText(sentText + counted(static_cast<qsizetype>(units.size()), "unit", "units") +
                          QStringLiteral("; ") + status_->text());
         return;
@@ -409,6 +419,8 @@ bool HistoryWindow::loadUnit(const std::string& serial, const std::vector<std::s
         return false;
     }
     if (visits.empty()) return false;
+    const bool again = serial == unit_;
+    const int visitsScrolled = visits_->verticalScrollBar()->value();
     unit_ = serial;
     {
         const QSignalBlocker block(visits_);
@@ -432,7 +444,11 @@ bool HistoryWindow::loadUnit(const std::string& serial, const std::vector<std::s
             current->setSelected(true);
         }
         visits_->setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
-        visits_->scrollToItem(current);
+        // The same unit read again stays where it was scrolled; another starts at its choice.
+        if (again)
+            visits_->verticalScrollBar()->setValue(visitsScrolled);
+        else
+            visits_->scrollToItem(current);
     }
     charts_->setCharts(history::trendCharts(visits));
     right_->setCurrentWidget(tabs_);

@@ -90,6 +90,7 @@ private:
     std::string unit_;
     std::string shownFingerprint_;
     bool readFailed_ = false;
+    bool splitFitted_ = false;
     QLabel* where_ = nullptr;
     QLabel* status_ = nullptr;
     QSplitter* split_ = nullptr;
