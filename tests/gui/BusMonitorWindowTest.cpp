@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -244,6 +245,17 @@ TEST_F(BusMonitorWindowTest, CtrlFGoesToTheSearchAndF3FindsTheNextRowShiftF3TheO
     EXPECT_EQ(monitor->table()->currentIndex().row(), 5);
     QTest::keyClick(search, Qt::Key_F3, Qt::ShiftModifier);
     EXPECT_EQ(monitor->table()->currentIndex().row(), 1);
+
+    // Ctrl+C in the table copies the rows selected, every column.
+    monitor->table()->setFocus();
+    monitor->table()->selectionModel()->select(
+        QItemSelection(monitor->model().index(4, 0), monitor->model().index(5, ui::COLUMN_COUNT - 1)),
+        QItemSelectionModel::ClearAndSelect);
+    QTest::keyClick(monitor->table(), Qt::Key_C, Qt::ControlModifier);
+    const QStringList lines = QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].contains("\tsent\t")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].contains("\tbill rejected\t")) << lines[1].toStdString();
 }
 
 TEST_F(BusMonitorWindowTest, TypedFramesAreRefusedWithTheirReasonWhileTheLinkIsNotRunning) {

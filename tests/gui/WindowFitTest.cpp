@@ -261,6 +261,12 @@ const WindowCase CASES[] = {
          w->selectUnit("TVK8");
          return w;
      }},
+    {"history-trends-sensors-only",
+     [](Scene& s) -> QWidget* {
+         qt::HistoryWindow* w = history(s, 1);
+         w->selectUnit("A1");
+         return w;
+     }},
     {"history-report", [](Scene& s) -> QWidget* { return history(s, 2); }},
     {"history-compare",
      [](Scene& s) -> QWidget* {

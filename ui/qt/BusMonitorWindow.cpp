@@ -225,7 +225,11 @@ void BusMonitorWindow::fitColumns() {
 
 void BusMonitorWindow::refresh() {
     core_.busLog().takeNew();
-    model_.refresh();
+    {
+        // Rows forgotten at the top change the selection without the operator choosing anything.
+        const QScopedValueRollback<bool> guard(selecting_, true);
+        model_.refresh();
+    }
     if (follow_->isChecked()) table_->scrollToBottom();
     QString text = QStringLiteral("%1 rows shown, %2 exchanges kept")
                        .arg(model_.rowCount())

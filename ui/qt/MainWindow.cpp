@@ -135,9 +135,9 @@ protected:
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() != Qt::Key_F1 || key->modifiers() != Qt::NoModifier) return false;
         auto* w = qobject_cast<QWidget*>(target);
-        // A modal file dialog keeps every other window from the keyboard, the help's too.
-        if (!w || (QApplication::activeModalWidget() && w->window() != QApplication::activeModalWidget()))
-            return false;
+        // A modal dialog (a file dialog) keeps every other window from the keyboard, the help's
+        // too: F1 there stays the dialog's own.
+        if (!w || QApplication::activeModalWidget()) return false;
         window_.showHelp(window_.helpTopicFor(w));
         return true;
     }

@@ -188,7 +188,8 @@ QChart* makeTrendChart(const history::Chart& chart, int width) {
     rangeValues(y, chart);
 
     if (!anyPoint && !chart.emptyText.empty()) {
-        // Said where the lines would be.
+        // Said where the lines would be, over no scale: there is nothing to read on one.
+        y->setVisible(false);
         auto* note = new QGraphicsSimpleTextItem(QString::fromStdString(chart.emptyText), c);
         note->setData(0, QString::fromLatin1(EMPTY_TEXT));
         auto centre = [c, note] {
