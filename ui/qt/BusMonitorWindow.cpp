@@ -273,8 +273,8 @@ void BusMonitorWindow::setFilter(const ui::MonitorFilter& filter) {
     // the nearest row shown after it.
     const ui::BusMonitor& m = model_.monitor();
     std::vector<ui::BusMonitor::RowKey> selected;
-    for (const QModelIndex& i : table_->selectionModel()->selectedRows())
-        selected.push_back(m.key(static_cast<std::size_t>(i.row())));
+    for (int row : selectedRowNumbers())
+        selected.push_back(m.key(static_cast<std::size_t>(row)));
     const QModelIndex current = table_->currentIndex();
     std::optional<ui::BusMonitor::RowKey> currentKey;
     if (current.isValid()) currentKey = m.key(static_cast<std::size_t>(current.row()));
@@ -286,23 +286,43 @@ void BusMonitorWindow::setFilter(const ui::MonitorFilter& filter) {
         return;
     }
     const QScopedValueRollback<bool> guard(selecting_, true);
+    // Their new rows, in runs: a hundred thousand rows selected are one range, not as many.
+    std::vector<long> rows;
+    rows.reserve(selected.size());
+    for (const auto& key : selected)
+        if (const long row = m.rowOf(key); row >= 0) rows.push_back(row);
+    std::sort(rows.begin(), rows.end());
     QItemSelection selection;
-    for (const auto& key : selected) {
-        const long row = m.rowOf(key);
-        if (row >= 0)
-            selection.select(model_.index(static_cast<int>(row), 0), model_.index(static_cast<int>(row), 0));
+    for (std::size_t i = 0; i < rows.size();) {
+        std::size_t j = i;
+        while (j + 1 < rows.size() && rows[j + 1] <= rows[j] + 1)
+            ++j;
+        selection.select(model_.index(static_cast<int>(rows[i]), 0),
+                         model_.index(static_cast<int>(rows[j]), ui::COLUMN_COUNT - 1));
+        i = j + 1;
     }
     const long row = m.rowOf(currentKey ? *currentKey : selected.front());
     if (row < 0) return;
     const QModelIndex index = model_.index(static_cast<int>(row), 0);
     table_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
-    table_->selectionModel()->select(selection,
-                                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    table_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
     if (!table_->selectionModel()->hasSelection())
         table_->selectionModel()->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
     // The selected row stays in sight, and following no longer moves it away.
     setFollow(false);
     table_->scrollTo(index, QAbstractItemView::PositionAtCenter);
+}
+
+std::vector<int> BusMonitorWindow::selectedRowNumbers() const {
+    // From the selection's ranges: asking for the selected rows one by one takes seconds when a
+    // hundred thousand are.
+    std::vector<int> rows;
+    for (const QItemSelectionRange& range : table_->selectionModel()->selection())
+        for (int r = range.top(); r <= range.bottom(); ++r)
+            rows.push_back(r);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
 }
 
 void BusMonitorWindow::setFollow(bool follow) {
@@ -351,8 +371,8 @@ bool BusMonitorWindow::findNext(const QString& text, bool backwards) {
 
 QString BusMonitorWindow::copySelection() {
     std::vector<std::size_t> rows;
-    for (const QModelIndex& i : table_->selectionModel()->selectedRows())
-        rows.push_back(static_cast<std::size_t>(i.row()));
+    for (int row : selectedRowNumbers())
+        rows.push_back(static_cast<std::size_t>(row));
     if (rows.empty()) {
         showStatus(
             QStringLiteral("Nothing copied: select rows first (click; Shift+click or Ctrl+A for more)"),

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -67,6 +68,8 @@ private:
     // shared by bytes, meaning and note.
     void fitColumns();
     void selectRow(int row, bool clearOthers);
+    // The rows selected, in order.
+    std::vector<int> selectedRowNumbers() const;
 
     ui::MainWindowLogic& core_;
     BusMonitorModel model_;
