@@ -146,15 +146,20 @@ TEST(HistoryCsv, HasAHeaderAndOneRowPerVisitWithEmptyCellsForRecordsNotRead) {
               std::string::npos);
     EXPECT_NE(lines[1].find(",\"Transm. white levels, Chan 3, red\","), std::string::npos);
     lines.erase(lines.begin() + 1);
-    const auto columns = [](const std::string& line) {
-        std::size_t n = 1;
+    // A line's cells, quotes kept.
+    const auto cells = [](const std::string& line) {
+        std::vector<std::string> out{""};
         bool quoted = false;
         for (char c : line) {
             if (c == '"') quoted = !quoted;
-            if (c == ',' && !quoted) ++n;
+            if (c == ',' && !quoted)
+                out.emplace_back();
+            else
+                out.back() += c;
         }
-        return n;
+        return out;
     };
+    const auto columns = [&](const std::string& line) { return cells(line).size(); };
     EXPECT_EQ(columns(lines[1]), columns(lines[0]));
     EXPECT_EQ(columns(lines[2]), columns(lines[0]));
     EXPECT_EQ(lines[1].rfind("1970-01-01 00:00:00,\"U,3\",MODEL-1,101,99.02,", 0), 0u) << lines[1];
@@ -162,23 +167,9 @@ TEST(HistoryCsv, HasAHeaderAndOneRowPerVisitWithEmptyCellsForRecordsNotRead) {
     EXPECT_EQ(lines[2].find_first_not_of(',', lines[2].find("98.08,") + 5), std::string::npos)
         << "a visit that read only statistics has empty cells after them: " << lines[2];
     // Sensor states in the Sensors page's words; gains as numbers a spreadsheet computes with.
-    std::vector<std::string> names, cells;
-    for (const auto* out : {&names, &cells}) {
-        std::string line = out == &names ? lines[0] : lines[1];
-        std::string cell;
-        bool quoted = false;
-        for (char c : line + ",") {
-            if (c == '"') quoted = !quoted;
-            if (c == ',' && !quoted) {
-                const_cast<std::vector<std::string>*>(out)->push_back(cell);
-                cell.clear();
-            } else {
-                cell += c;
-            }
-        }
-    }
+    const std::vector<std::string> names = cells(lines[0]), first = cells(lines[1]);
     const auto cellOf = [&](const std::string& name) {
-        return cells.at(
+        return first.at(
             static_cast<std::size_t>(std::find(names.begin(), names.end(), name) - names.begin()));
     };
     const double status = visits[0].values.at("front_left_status");
