@@ -10,6 +10,7 @@
 #include "ui/qt/MainWindow.h"
 #include "ui/qt/TrendChart.h"
 
+#include <QHeaderView>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
@@ -186,7 +187,24 @@ TEST(HistoryWindow, ANewReadingLeavesTheSplitterAndTheListsWhereTheOperatorPutTh
     window.resize(700, 400);
     window.show();
     test::settle();
-    window.splitter()->setSizes({220, 460});
+    // Made larger, the window widens the unit list until all its columns are in sight.
+    auto lastColumnInSight = [&] {
+        const QHeaderView* header = window.units()->header();
+        const int last = header->count() - 1;
+        return header->sectionViewportPosition(last) + header->sectionSize(last) <=
+               window.units()->viewport()->width();
+    };
+    EXPECT_FALSE(lastColumnInSight()) << "700 pixels leave the list too narrow";
+    window.resize(1200, 700);
+    test::settle();
+    EXPECT_TRUE(lastColumnInSight());
+
+    // The operator drags the splitter to the left.
+    QSplitterHandle* handle = window.splitter()->handle(1);
+    const QPoint grip(handle->width() / 2, handle->height() / 2);
+    QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(handle, grip - QPoint(40, 0));
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, grip - QPoint(80, 0));
     const QList<int> sizes = window.splitter()->sizes();
     QScrollBar* bar = window.units()->verticalScrollBar();
     bar->setValue(bar->maximum() / 2);

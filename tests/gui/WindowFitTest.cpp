@@ -45,7 +45,9 @@ using history::testing::ScratchFolder;
 // The technician's screen: the windows open at their sizes for it.
 void useLargeScreen() {
     static const bool done = [] {
-        if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return true; // a real display chosen
+        // Offscreen, whether asked for or not; a display chosen by name is left as it is.
+        const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+        if (!platform.isEmpty() && platform != "offscreen") return true;
         const QString file = QDir::tempPath() + QStringLiteral("/norvex-screen-%1.json").arg(::getpid());
         writeFile(file.toStdString(), R"({"screens": [{"name": "screen", "x": 0, "y": 0, "width": 1280,
             "height": 1024, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");

@@ -206,17 +206,16 @@ void BusMonitorWindow::fitColumns() {
             headers.horizontalAdvance(QString::fromUtf8(ui::BusMonitor::columnTitle(c))) + TITLE_PADDING;
         width[c] = std::max(title, cells.horizontalAdvance(QString::fromUtf8(WIDEST[c])) + CELL_PADDING);
     }
-    // Bytes, meaning and note share what the short columns leave, at least their titles' width.
+    // Bytes, meaning and note have their titles' width at least and share what is left.
     const int shown = table_->viewport()->width() > 0 ? table_->viewport()->width() : table_->width();
-    int fixed = 0;
-    for (int c :
-         {ui::COLUMN_TIME, ui::COLUMN_DIRECTION, ui::COLUMN_COMMAND, ui::COLUMN_REPLY, ui::COLUMN_CHECKSUM})
-        fixed += width[c];
-    const int rest = std::max(0, shown - fixed);
+    int taken = 0;
+    for (int c = 0; c < ui::COLUMN_COUNT; ++c)
+        taken += width[c];
+    const int rest = std::max(0, shown - taken);
     const std::array<std::pair<int, int>, 3> shares = {
         {{ui::COLUMN_BYTES, 2}, {ui::COLUMN_MEANING, 4}, {ui::COLUMN_NOTE, 4}}};
     for (const auto& [column, share] : shares)
-        width[column] = std::max(width[column], rest * share / 10);
+        width[column] += rest * share / 10;
     fitting_ = true;
     for (int c = 0; c < ui::COLUMN_COUNT; ++c)
         table_->setColumnWidth(c, width[c]);

@@ -176,6 +176,7 @@ HistoryWindow::HistoryWindow(history::History& history, QWidget* parent)
     split_->setStretchFactor(0, 0);
     split_->setStretchFactor(1, 1);
     split_->setChildrenCollapsible(false);
+    connect(split_, &QSplitter::splitterMoved, this, [this] { splitMoved_ = true; });
     layout->addWidget(split_, 1);
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("status"));
@@ -307,18 +308,27 @@ void HistoryWindow::fitUnitColumns() {
     for (int c = 0; c < units_->columnCount(); ++c) {
         const int before = units_->columnWidth(c);
         units_->resizeColumnToContents(c);
-        if (splitFitted_ && units_->columnWidth(c) < before) units_->setColumnWidth(c, before);
+        if (columnsFitted_ && units_->columnWidth(c) < before) units_->setColumnWidth(c, before);
     }
-    // The first time there are units: the list as wide as its columns (all of them in sight), at
-    // most half the window. Afterwards the splitter stays where the operator put it.
-    if (splitFitted_) return;
-    splitFitted_ = true;
+    columnsFitted_ = true;
+    fitSplitter();
+}
+
+void HistoryWindow::fitSplitter() {
+    // The unit list as wide as its columns (all of them in sight), at most half the window, until
+    // the operator moves the splitter.
+    if (splitMoved_ || units_->topLevelItemCount() == 0) return;
     int wanted = units_->frameWidth() * 2 + units_->verticalScrollBar()->sizeHint().width() + 4;
     for (int c = 0; c < units_->columnCount(); ++c)
         wanted += units_->columnWidth(c);
     const int total = std::max(split_->width(), width() - 24);
     const int left = std::min(wanted, total / 2);
     split_->setSizes({left, std::max(0, total - left - split_->handleWidth())});
+}
+
+void HistoryWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitSplitter();
 }
 
 void HistoryWindow::refresh() {

@@ -69,6 +69,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -82,6 +83,7 @@ private:
     void applyChangedOnly();
     void showHint(const QString& text);
     void fitUnitColumns();
+    void fitSplitter();
     std::vector<std::string> selectedVisitIds() const;
     // Units, their visits and last visit as the window last read them.
     std::string unitsFingerprint(const std::vector<history::UnitSummary>& units) const;
@@ -90,7 +92,8 @@ private:
     std::string unit_;
     std::string shownFingerprint_;
     bool readFailed_ = false;
-    bool splitFitted_ = false;
+    bool columnsFitted_ = false;
+    bool splitMoved_ = false; // by the operator: the window leaves it where it is
     QLabel* where_ = nullptr;
     QLabel* status_ = nullptr;
     QSplitter* split_ = nullptr;
