@@ -74,5 +74,5 @@ TEST_F(CoreWithSim, TypedFramesGoOutWhenTheLinkIsIdleAndAreRefusedOtherwise) {
     EXPECT_EQ(core->sendTypedFrame("33"), "a request is waiting to be sent");
     ASSERT_TRUE(
         loop->runUntil([&] { return core->linkData().state(REQ_STATISTICS) == RequestState::Awaiting; }, 2s));
-    EXPECT_EQ(core->sendTypedFrame("33"), "an awaited request is in progress (DIAGNOSTICS req.)");
+    EXPECT_EQ(core->sendTypedFrame("33"), "an awaited request is in progress (DIAGNOSTICS req. statistics)");
 }
