@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The program in a real X session against the virtual validator: START by the Enter key; an
-# escrowed bill, and while it is held a message box ("Selected Bill Not Enabled"), with the prompt
-# still answering Enter (ACCEPT, frame 35 01 36 on the bus) before the box is answered; the
+# The program in a real X session against the virtual validator: START by the Enter key; the
+# bus monitor by its access keys, whole on the screen, with F1 opening the help; an escrowed
+# bill, and while it is held a message box ("Selected Bill Not Enabled"), with the prompt still
+# answering Enter (ACCEPT, frame 35 01 36 on the bus) before the box is answered; the
 # dialogs asking the window manager for a close box only; then a second bill held while the
 # window manager closes the main window: REJECT (35 00 35) goes out and the process ends at
 # once, with status 0.
@@ -90,6 +91,24 @@ close_box_only() {
     set -- $hints
     [ $(( $1 & 1 )) -eq 1 ] && [ $(( $2 & 0x18 )) -eq 0 ] && [ $(( $2 & 0x20 )) -ne 0 ] && [ $(( $3 & 0x60 )) -eq 0 ]
 }
+
+# The bus monitor by the keyboard (Alt+B, M): placed by the window manager, it is whole on the
+# 1024x768 screen, and F1 there opens the help at the monitor's page.
+xdotool key alt+b m
+wait_for 50 xdotool search --name "^Bus Monitor$" || fail "Alt+B M opened no bus monitor"
+monitor=$(xdotool search --name "^Bus Monitor$" | head -1)
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$monitor")"
+[ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le 1024 ] && [ $((Y + HEIGHT)) -le 768 ] ||
+    fail "the bus monitor is not whole on the screen: ${WIDTH}x${HEIGHT}+${X}+${Y}"
+xdotool windowactivate --sync "$monitor"
+xdotool key F1
+wait_for 50 xdotool search --name "^Norvex Help$" || fail "F1 in the bus monitor opened no help"
+shot 0-monitor-and-help
+wmctrl -i -c "$(xdotool search --name "^Norvex Help$" | head -1)"
+wmctrl -i -c "$monitor"
+wait_for 30 sh -c "! xdotool search --name '^Bus Monitor$'" || fail "the bus monitor did not close"
+xdotool windowactivate --sync "$wid"
 
 echo "insert 1 escrow" >&3
 wait_for 50 xdotool search --name "Bill in ESCROW" || fail "no escrow prompt"
