@@ -72,17 +72,36 @@ std::string eventsText(const std::uint8_t* a, std::size_t statusBytes, const Bus
     std::string s;
     for (std::size_t i = 0; i < statusBytes; ++i) {
         const std::uint8_t b = a[i];
-        const std::uint8_t credit = setup.credits[b & 0x0F];
-        std::string event = Controller::eventText(b, credit);
-        if ((b & 0x80) && setup.known) {
-            event += " (";
-            event += billValue(credit, setup);
-            event += ')';
+        std::string event;
+        if (b & 0x80 && b != NAK) {
+            // The amount once: the bill's value from the SETUP answer; before one was seen the
+            // value is unknown, and the bill type says which bill it was.
+            event = Controller::routingText(b) + " ";
+            if (setup.known)
+                event += billValue(setup.credits[b & 0x0F], setup);
+            else
+                event += format("type %u", unsigned{b & 0x0Fu});
+        } else {
+            event = Controller::eventText(b, 0);
         }
         if (!s.empty()) s += "; ";
         s += event;
     }
     return s;
+}
+
+// The MDB name where the program's own differs from it, for readers who look for that one.
+const char* mdbName(std::uint8_t code) {
+    switch (code) {
+    case 0x33:
+        return "POLL";
+    case 0x34:
+        return "BILL TYPE";
+    case 0x36:
+        return "STACKER";
+    default:
+        return nullptr;
+    }
 }
 
 } // namespace
@@ -113,10 +132,27 @@ std::string commandLabel(const std::uint8_t* f, std::size_t n) {
         label += record ? std::string(record) : format("%02X", unsigned{f[6]});
         return label;
     }
-    if (f[0] == 0x37 && n >= 2 && f[1] != 0x00) return format("EXPANSION %02X", unsigned{f[1]});
+    if (f[0] == 0x37) {
+        if (n < 2) return "EXPANSION";
+        if (f[1] == 0x00) return std::string(commandName(0x37)) + " (IDENTIFICATION)";
+        if (f[1] == 0x01) return "EXPANSION feature enable";
+        return format("EXPANSION %02X", unsigned{f[1]});
+    }
     const std::string_view name = commandName(f[0]);
     if (name.empty() || f[0] == 0x38) return format("unknown %02X", unsigned{f[0]});
-    return std::string(name);
+    std::string label(name);
+    if (const char* mdb = mdbName(f[0])) {
+        label += " (";
+        label += mdb;
+        label += ')';
+    }
+    return label;
+}
+
+std::string commandFilterLabel(std::uint8_t code) {
+    if (code == 0x37) return "37 EXPANSION: DEVICE_ID request, DIAGNOSTICS req.";
+    const std::uint8_t frame[2] = {code, code};
+    return format("%02X ", unsigned{code}) + commandLabel(frame, 2);
 }
 
 std::string frameMeaning(const std::uint8_t* f, std::size_t n) {

@@ -19,9 +19,13 @@ struct BusSetup {
     std::array<std::uint8_t, 16> credits{};
 };
 
-// A frame's command, in the command history's words ("STATUS request"; the diagnostics frames
-// with their record: "DIAGNOSTICS req. statistics"); "ACK" for the controller's lone 00.
+// A frame's command, in the command history's words with the MDB name beside where that differs
+// ("STATUS request (POLL)"; the diagnostics frames with their record: "DIAGNOSTICS req.
+// statistics"); "ACK" for the controller's lone 00. The monitor's rows, its filter and the typed
+// frame's messages all use this one name.
 std::string commandLabel(const std::uint8_t* frame, std::size_t length);
+// The bus monitor's filter entry for frames that start with `code` ("33 STATUS request (POLL)").
+std::string commandFilterLabel(std::uint8_t code);
 // What a frame asks for beyond its command (the enabled bill types, stack or return).
 std::string frameMeaning(const std::uint8_t* frame, std::size_t length);
 // What an answer to the frame says. A SETUP answer also updates `setup`, so that later events

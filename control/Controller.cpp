@@ -88,11 +88,14 @@ Controller::Controller(LinkData& data, View& view) : data_(data), view_(view) {}
 
 std::string Controller::eventText(std::uint8_t b, std::uint16_t credit) {
     if (b == NAK) return "NAK (frame refused)";
-    if (b & 0x80)
-        return std::string(ROUTING_TEXTS[(b >> 4) & 7]) + format(" %u.00", static_cast<unsigned>(credit));
+    if (b & 0x80) return routingText(b) + format(" %u.00", static_cast<unsigned>(credit));
     if (b >= 0x01 && b <= 0x0C) return STATUS_TEXTS[b];
     if ((b & 0xE0) == 0x40) return format("disabled bill attempts: %u", static_cast<unsigned>(b & 0x1F));
     return "unknown status";
+}
+
+std::string Controller::routingText(std::uint8_t b) {
+    return ROUTING_TEXTS[(b >> 4) & 7];
 }
 
 std::string Controller::commandText(std::uint8_t code) {

@@ -141,6 +141,8 @@ public:
 
     // Texts (exposed for tests and the batch mode).
     static std::string eventText(std::uint8_t b, std::uint16_t credit);
+    // What an accepted-bill byte (1rrr tttt) says about the bill's way, without its amount.
+    static std::string routingText(std::uint8_t b);
     static std::string commandText(std::uint8_t code);
     static std::string billTypeCell(int type, unsigned credit); // " Type 05  020"
     static std::string pollCaption(unsigned periodMs);          // "activity monitor - poll timer 100 ms"

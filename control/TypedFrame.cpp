@@ -1,5 +1,6 @@
 #include "TypedFrame.h"
 
+#include "BusDecoder.h"
 #include "Format.h"
 #include "RequestFrames.h"
 
@@ -17,43 +18,27 @@ int hexDigit(char c) {
 }
 
 // Bytes of a bill-validator command before its checksum; 0 for one that does not exist.
-std::size_t commandLength(const std::vector<std::uint8_t>& b, std::string& name) {
+std::size_t commandLength(const std::vector<std::uint8_t>& b) {
     switch (b[0]) {
     case 0x30:
-        name = "RESET";
-        return 1;
     case 0x31:
-        name = "SETUP";
+    case 0x33:
+    case 0x36:
         return 1;
     case 0x32:
-        name = "SECURITY";
         return 3;
-    case 0x33:
-        name = "POLL";
-        return 1;
     case 0x34:
-        name = "BILL TYPE";
         return 5;
     case 0x35:
-        name = "ESCROW";
         return 2;
-    case 0x36:
-        name = "STACKER";
-        return 1;
     case 0x37:
-        if (b.size() < 2) {
-            name = "EXPANSION";
-            return 2;
-        }
+        if (b.size() < 2) return 2;
         switch (b[1]) {
         case 0x00:
-            name = "EXPANSION identification";
             return 2;
         case 0x01:
-            name = "EXPANSION feature enable";
             return 6;
         case 0xFF:
-            name = "DIAGNOSTICS";
             return 7;
         default:
             return 0;
@@ -94,8 +79,7 @@ bool parseTypedFrame(const std::string& text, TypedFrame& frame, std::string& re
         reason = format("%02X is not a bill-validator command (30 to 37)", unsigned{bytes[0]});
         return false;
     }
-    std::string name;
-    const std::size_t length = commandLength(bytes, name);
+    const std::size_t length = commandLength(bytes);
     if (length == 0) {
         // 37 02 exists, but the link does not assemble its answer: unacknowledged, the validator
         // would send it again at the next POLL, where it would read as events.
@@ -121,8 +105,12 @@ bool parseTypedFrame(const std::string& text, TypedFrame& frame, std::string& re
             return false;
         }
     } else {
-        reason =
-            format("%s takes %zu bytes and its checksum, not %zu bytes", name.c_str(), length, bytes.size());
+        // Named as the monitor's rows name it, the diagnostics frames without their record.
+        const std::string name = bytes[0] == 0x37 && bytes.size() >= 2 && bytes[1] == 0xFF
+                                     ? std::string(commandName(0x38))
+                                     : commandLabel(bytes.data(), bytes.size());
+        reason = format("%s takes %zu byte%s and its checksum, not %zu byte%s", name.c_str(), length,
+                        length == 1 ? "" : "s", bytes.size(), bytes.size() == 1 ? "" : "s");
         return false;
     }
     frame = {};

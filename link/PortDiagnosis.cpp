@@ -90,6 +90,23 @@ std::string PortDiagnosis::groupName(unsigned gid) {
     return std::to_string(gid);
 }
 
+bool PortDiagnosis::groupMayUse(unsigned mode, unsigned gid) {
+    return gid != 0 && (mode & S_IRGRP) != 0 && (mode & S_IWGRP) != 0;
+}
+
+std::string PortDiagnosis::permissionAdvice(unsigned mode, unsigned gid) {
+    if (!groupMayUse(mode, gid))
+        return "Its group may not use it either: the system's device rules must give it to a group such as "
+               "dialout first.";
+    const std::string group = groupName(gid);
+    const std::string user = userName(::geteuid());
+    if (accountInGroup(static_cast<gid_t>(gid)) && !sessionHasGroup(static_cast<gid_t>(gid)))
+        return "User " + user + " is in the group " + group +
+               " already, but this session began before joining it: log out and in again.";
+    return "Join the group " + group + " with:  sudo usermod -aG " + group +
+           " $USER  then log out and in again.";
+}
+
 std::vector<PortHolder> PortDiagnosis::holders(const std::string& path) const {
     bool complete = true;
     return holders(path, complete);
@@ -156,16 +173,7 @@ PortExplanation PortDiagnosis::explain(const std::string& path, int openErrno) c
         const std::string user = userName(::geteuid());
         out.text = "User " + user + " may not open " + path + " (" + modeText(st.st_mode) + ", owner " +
                    userName(st.st_uid) + ", group " + group + "). ";
-        if ((st.st_mode & S_IRGRP) == 0 || (st.st_mode & S_IWGRP) == 0 || st.st_gid == 0) {
-            out.text += "Its group may not use it either: the system's device rules must give it to a "
-                        "group such as dialout first.";
-        } else if (accountInGroup(st.st_gid) && !sessionHasGroup(st.st_gid)) {
-            out.text += "User " + user + " is in the group " + group +
-                        " already, but this session began before joining it: log out and in again.";
-        } else {
-            out.text += "Join the group " + group + " with:  sudo usermod -aG " + group +
-                        " $USER  then log out and in again.";
-        }
+        out.text += permissionAdvice(st.st_mode, st.st_gid);
         return out;
     }
     bool complete = true;

@@ -47,6 +47,12 @@ public:
 
     // The name of group `gid`, or its number when it has no name.
     static std::string groupName(unsigned gid);
+    // Whether joining the device's group would let a user open it: a group other than root's
+    // that may read and write it.
+    static bool groupMayUse(unsigned mode, unsigned gid);
+    // What a user who may not open a device of that mode and group can do about it: join the
+    // group, log in again, or have the system's device rules give the device to a group first.
+    static std::string permissionAdvice(unsigned mode, unsigned gid);
 
 private:
     std::string inRoot(const std::string& path) const;

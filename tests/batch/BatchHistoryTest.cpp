@@ -65,13 +65,14 @@ TEST(BatchHistory, TheRunsReadingIsKeptAndItsReportMadeAgainByteForByte) {
     EXPECT_EQ(reading.optics.size(), 336u);
     EXPECT_EQ(history::recreateReport(reading), readFile(report));
 
-    // The CSV export: a header and the one visit; an unknown unit is status 2.
+    // The CSV export: the names, the captions and the one visit; an unknown unit is status 2.
     std::string out, err;
     ASSERT_EQ(csvExport({"--history", url, "--history-csv", "TVK202604171"}, out, err), 0) << err;
     const auto lines = splitLines(out);
-    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].rfind("time,serial,program_revision,bills_accepted,acceptance_rate,", 0), 0u);
-    EXPECT_NE(lines[1].find(",TVK202604171,BV2.14-7,"), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[1].rfind("Time,Serial number,Program revision,", 0), 0u);
+    EXPECT_NE(lines[2].find(",TVK202604171,BV2.14-7,"), std::string::npos) << lines[2];
     EXPECT_EQ(csvExport({"--history=" + url, "--history-csv=NOSUCH"}, out, err), 2);
     EXPECT_TRUE(out.empty());
     EXPECT_TRUE(contains(err, "no unit NOSUCH")) << err;

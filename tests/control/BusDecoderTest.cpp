@@ -45,15 +45,29 @@ std::string typed(const std::string& text, std::string* reason = nullptr) {
 
 } // namespace
 
-TEST(BusDecoder, FramesAreNamedInTheCommandHistorysWords) {
-    const Bytes poll{0x33, 0x33}, ack{0x00}, stats{0x37, 0xFF, 'V', 'N', 'T', 0x00, 0xDD, 0x42};
-    EXPECT_EQ(commandLabel(poll.data(), poll.size()), "STATUS request");
-    EXPECT_EQ(commandLabel(ack.data(), ack.size()), "ACK");
-    EXPECT_EQ(commandLabel(stats.data(), stats.size()), "DIAGNOSTICS req. statistics");
-    const Bytes id{0x37, 0x00, 0x37}, feature{0x37, 0x01, 0, 0, 0, 0, 0x38}, odd{0x3A, 0x3A};
-    EXPECT_EQ(commandLabel(id.data(), id.size()), "DEVICE_ID request");
-    EXPECT_EQ(commandLabel(feature.data(), feature.size()), "EXPANSION 01");
-    EXPECT_EQ(commandLabel(odd.data(), odd.size()), "unknown 3A");
+TEST(BusDecoder, FramesAreNamedInTheCommandHistorysWordsWithTheMdbNameBeside) {
+    const struct {
+        Bytes frame;
+        const char* label;
+    } cases[] = {
+        {{0x33, 0x33}, "STATUS request (POLL)"},
+        {{0x00}, "ACK"},
+        {{0x30, 0x30}, "RESET validator"},
+        {{0x34, 0x00, 0x0B, 0x00, 0x01, 0x40}, "TYPE_ESCR enable (BILL TYPE)"},
+        {{0x36, 0x36}, "CASS_INFO request (STACKER)"},
+        {{0x37, 0xFF, 'V', 'N', 'T', 0x00, 0xDD, 0x42}, "DIAGNOSTICS req. statistics"},
+        {{0x37, 0x00, 0x37}, "DEVICE_ID request (IDENTIFICATION)"},
+        {{0x37, 0x01, 0, 0, 0, 0, 0x38}, "EXPANSION feature enable"},
+        {{0x37, 0x05, 0x3C}, "EXPANSION 05"},
+        {{0x3A, 0x3A}, "unknown 3A"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(commandLabel(c.frame.data(), c.frame.size()), c.label);
+    // The monitor's filter and the typed frame's refusals use the same name.
+    EXPECT_EQ(commandFilterLabel(0x33), "33 STATUS request (POLL)");
+    std::string why;
+    EXPECT_EQ(typed("33 33 33", &why), "refused");
+    EXPECT_EQ(why, "STATUS request (POLL) takes 1 byte and its checksum, not 3 bytes");
 
     const Bytes billType{0x34, 0x00, 0x0B, 0x00, 0x01, 0x40}, stack{0x35, 0x01, 0x36}, give{0x35, 0x00, 0x35};
     EXPECT_EQ(frameMeaning(billType.data(), billType.size()), "enabled: 0 1 3; escrow: 0");
@@ -66,16 +80,17 @@ TEST(BusDecoder, EachKindOfAnswerSaysWhatItMeans) {
     const Bytes poll{0x33, 0x33}, setupFrame{0x31, 0x31};
     EXPECT_EQ(answer(poll, {0x00}, setup), "ACK");
     EXPECT_EQ(answer(poll, {0xFF}, setup), "NAK (frame refused)");
-    // Before any SETUP the bill values are unknown: the event texts alone.
-    EXPECT_EQ(answer(poll, {0x90, 0x90}, setup), "bill escrowed : 0.00");
+    // Before any SETUP the bill values are unknown: the bill type says which bill it was.
+    EXPECT_EQ(answer(poll, {0x90, 0x90}, setup), "bill escrowed : type 0");
     EXPECT_EQ(answer(poll, {0x06, 0x03, 0x09}, setup), "validator reset; validator busy");
 
     EXPECT_EQ(answer(setupFrame, setupAnswer(), setup),
               "level 1, country 1978, scaling 50, decimals 2, stacker 400, escrow yes; bill values: 0=5.00 "
               "1=10.00 3=50.00");
     ASSERT_TRUE(setup.known);
-    // From then on events carry their value: credit times scaling, with the decimal places.
-    EXPECT_EQ(answer(poll, {0x83, 0x01, 0x84}, setup), "bill stacked : 100.00 (50.00); defective motor");
+    // From then on events carry their value once: credit times scaling, with the decimal places.
+    EXPECT_EQ(answer(poll, {0x83, 0x01, 0x84}, setup), "bill stacked : 50.00; defective motor");
+    EXPECT_EQ(answer(poll, {0x91, 0x91}, setup), "bill escrowed : 10.00");
     EXPECT_EQ(answer(poll, {0x41, 0x41}, setup), "disabled bill attempts: 1");
 
     Bytes ident = {'V', 'N', 'T'};
@@ -125,8 +140,7 @@ TEST(TypedFrame, AnythingElseIsRefusedWithAReason) {
     EXPECT_EQ(typed("33 34", &why), "refused");
     EXPECT_EQ(why, "the checksum should be 33, not 34");
     EXPECT_EQ(typed("34 FF", &why), "refused");
-    EXPECT_EQ(why, "BILL TYPE takes 5 bytes and its checksum, not 2 bytes");
-    EXPECT_EQ(typed("33 33 33", &why), "refused");
+    EXPECT_EQ(why, "TYPE_ESCR enable (BILL TYPE) takes 5 bytes and its checksum, not 2 bytes");
     EXPECT_EQ(typed("37 05", &why), "refused");
     EXPECT_EQ(why, "37 05 is not a bill-validator EXPANSION command");
     EXPECT_EQ(typed("37", &why), "refused"); // nothing is read past the one byte typed

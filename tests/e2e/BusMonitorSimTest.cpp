@@ -25,9 +25,9 @@ TEST_F(CoreWithSim, MonitorShowsTheStartUpDecodedWithReplyTimes) {
             EXPECT_EQ(monitor.cell(r, ui::COLUMN_CHECKSUM), "ok");
             EXPECT_EQ(monitor.cell(r, ui::COLUMN_NOTE).rfind("ACK sent", 0), 0u);
         }
-        if (monitor.isAnswer(r) && command == "DEVICE_ID request")
+        if (monitor.isAnswer(r) && command == "DEVICE_ID request (IDENTIFICATION)")
             ident = meaning.find("BV2.14-7") != std::string::npos;
-        if (!monitor.isAnswer(r) && command == "TYPE_ESCR enable") enable = true;
+        if (!monitor.isAnswer(r) && command == "TYPE_ESCR enable (BILL TYPE)") enable = true;
         if (monitor.isAnswer(r) && monitor.exchange(r).record.sentUs >= 0) {
             // Every answer began after its frame had left, and within the 5 ms a validator has
             // (with room for a loaded machine).
@@ -55,7 +55,8 @@ TEST_F(CoreWithSim, TypedFramesGoOutWhenTheLinkIsIdleAndAreRefusedOtherwise) {
         [&] {
             monitor.update();
             for (std::size_t r = 0; r < monitor.rowCount(); ++r)
-                if (monitor.isAnswer(r) && monitor.cell(r, ui::COLUMN_COMMAND) == "CASS_INFO request")
+                if (monitor.isAnswer(r) &&
+                    monitor.cell(r, ui::COLUMN_COMMAND) == "CASS_INFO request (STACKER)")
                     return true;
             return false;
         },
@@ -63,7 +64,7 @@ TEST_F(CoreWithSim, TypedFramesGoOutWhenTheLinkIsIdleAndAreRefusedOtherwise) {
     EXPECT_FALSE(core->typedFramePending());
     bool decoded = false;
     for (std::size_t r = 0; r < monitor.rowCount(); ++r)
-        if (monitor.isAnswer(r) && monitor.cell(r, ui::COLUMN_COMMAND) == "CASS_INFO request")
+        if (monitor.isAnswer(r) && monitor.cell(r, ui::COLUMN_COMMAND) == "CASS_INFO request (STACKER)")
             decoded = monitor.cell(r, ui::COLUMN_MEANING).rfind("stacker ", 0) == 0;
     EXPECT_TRUE(decoded);
     EXPECT_FALSE(test::logLines(log, {"\"frame\":\"36 36\""}).empty()) << "the validator got it";
@@ -73,5 +74,5 @@ TEST_F(CoreWithSim, TypedFramesGoOutWhenTheLinkIsIdleAndAreRefusedOtherwise) {
     EXPECT_EQ(core->sendTypedFrame("33"), "a request is waiting to be sent");
     ASSERT_TRUE(
         loop->runUntil([&] { return core->linkData().state(REQ_STATISTICS) == RequestState::Awaiting; }, 2s));
-    EXPECT_EQ(core->sendTypedFrame("33"), "an awaited request is in progress (DIAGNOSTICS req.)");
+    EXPECT_EQ(core->sendTypedFrame("33"), "an awaited request is in progress (DIAGNOSTICS req. statistics)");
 }

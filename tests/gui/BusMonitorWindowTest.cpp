@@ -10,9 +10,12 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QTableView>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -149,6 +152,110 @@ TEST_F(BusMonitorWindowTest, FindCopyCsvAndCaptureWriteWhatIsShown) {
     window->saveBusCapture();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find("/nonexistent-dir/x.pcap"), std::string::npos);
+}
+
+TEST_F(BusMonitorWindowTest, TheSelectionSurvivesAFilterChangeAndStaysInSight) {
+    for (int i = 0; i < 300; ++i)
+        poll({0x00}, ExchangeEnd::BareAck);
+    poll({0x0B, 0x0B}, ExchangeEnd::AckSent); // rows 600, 601
+    for (int i = 0; i < 300; ++i)
+        poll({0x00}, ExchangeEnd::BareAck);
+    qt::BusMonitorWindow* monitor = window->showBusMonitor();
+    settle();
+    QTableView* table = monitor->table();
+    auto selected = [&] {
+        std::vector<int> rows;
+        for (const QModelIndex& i : table->selectionModel()->selectedRows())
+            rows.push_back(i.row());
+        return rows;
+    };
+    auto inSight = [&](int row) {
+        return table->viewport()->rect().intersects(table->visualRect(monitor->model().index(row, 0)));
+    };
+    table->selectRow(601);
+    EXPECT_FALSE(monitor->follows()) << "a row chosen stays where it is";
+
+    monitor->setFilter({true, -1, false});
+    ASSERT_EQ(monitor->model().rowCount(), 2);
+    EXPECT_EQ(selected(), std::vector<int>{1}) << "the same answer, in its new place";
+    EXPECT_TRUE(inSight(1));
+
+    monitor->setFilter({});
+    EXPECT_EQ(selected(), std::vector<int>{601});
+    EXPECT_TRUE(inSight(601));
+    // New rows do not move it while following is paused.
+    poll({0x00}, ExchangeEnd::BareAck);
+    monitor->refresh();
+    EXPECT_TRUE(inSight(601));
+
+    // A row the filter hides gives its place to the next one shown.
+    table->selectRow(10);
+    monitor->setFilter({true, -1, false});
+    EXPECT_EQ(selected(), std::vector<int>{0});
+    EXPECT_EQ(monitor->model().data(monitor->model().index(0, ui::COLUMN_BYTES), Qt::DisplayRole), "33 33");
+}
+
+TEST_F(BusMonitorWindowTest, StatusMessagesGoWhenTheyStopBeingTrueAndCopyOfNothingSaysSo) {
+    poll({0x00}, ExchangeEnd::BareAck);
+    poll({0x0B, 0x0B}, ExchangeEnd::AckSent);
+    qt::BusMonitorWindow* monitor = window->showBusMonitor();
+    settle();
+    EXPECT_EQ(monitor->copySelection(), QString());
+    EXPECT_TRUE(monitor->statusText().contains("Nothing copied: select rows first"))
+        << monitor->statusText().toStdString();
+    monitor->table()->selectRow(3);
+    monitor->refresh();
+    EXPECT_FALSE(monitor->statusText().contains("Nothing copied")) << "a row is selected now";
+
+    auto* search = monitor->findChild<QLineEdit*>("search");
+    ASSERT_TRUE(search);
+    search->setText("jammed");
+    EXPECT_FALSE(monitor->findNext("jammed"));
+    EXPECT_TRUE(monitor->statusText().contains("\"jammed\" not found"));
+    search->setText("jam");
+    monitor->refresh();
+    EXPECT_FALSE(monitor->statusText().contains("not found")) << "another text is searched for now";
+
+    monitor->sendTyped("99 99");
+    EXPECT_TRUE(monitor->statusText().contains("Not sent: 99 is not a bill-validator command"));
+    monitor->refresh();
+    EXPECT_TRUE(monitor->statusText().contains("Not sent")) << "still true while the same frame is there";
+    monitor->findChild<QLineEdit*>("typedFrame")->setText("33");
+    monitor->refresh();
+    EXPECT_FALSE(monitor->statusText().contains("Not sent"));
+}
+
+TEST_F(BusMonitorWindowTest, CtrlFGoesToTheSearchAndF3FindsTheNextRowShiftF3TheOneBefore) {
+    poll({0x0B, 0x0B}, ExchangeEnd::AckSent); // rows 0, 1
+    poll({0x00}, ExchangeEnd::BareAck);       // rows 2, 3
+    poll({0x0B, 0x0B}, ExchangeEnd::AckSent); // rows 4, 5
+    qt::BusMonitorWindow* monitor = window->showBusMonitor();
+    // The keys go to the window that has the keyboard, as on a desktop.
+    QApplication::setActiveWindow(monitor);
+    ASSERT_EQ(QApplication::activeWindow(), monitor);
+    monitor->table()->setFocus();
+    QTest::keyClick(monitor->table(), Qt::Key_F, Qt::ControlModifier);
+    auto* search = monitor->findChild<QLineEdit*>("search");
+    ASSERT_TRUE(search);
+    EXPECT_TRUE(search->hasFocus());
+    QTest::keyClicks(search, "rejected");
+    QTest::keyClick(search, Qt::Key_F3);
+    EXPECT_EQ(monitor->table()->currentIndex().row(), 1);
+    QTest::keyClick(search, Qt::Key_F3);
+    EXPECT_EQ(monitor->table()->currentIndex().row(), 5);
+    QTest::keyClick(search, Qt::Key_F3, Qt::ShiftModifier);
+    EXPECT_EQ(monitor->table()->currentIndex().row(), 1);
+
+    // Ctrl+C in the table copies the rows selected, every column.
+    monitor->table()->setFocus();
+    monitor->table()->selectionModel()->select(
+        QItemSelection(monitor->model().index(4, 0), monitor->model().index(5, ui::COLUMN_COUNT - 1)),
+        QItemSelectionModel::ClearAndSelect);
+    QTest::keyClick(monitor->table(), Qt::Key_C, Qt::ControlModifier);
+    const QStringList lines = QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].contains("\tsent\t")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].contains("\tbill rejected\t")) << lines[1].toStdString();
 }
 
 TEST_F(BusMonitorWindowTest, TypedFramesAreRefusedWithTheirReasonWhileTheLinkIsNotRunning) {

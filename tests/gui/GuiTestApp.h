@@ -45,6 +45,13 @@ inline void settle() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+// A caption as drawn: the '&' that marks the access key is not shown ("&&" shows one).
+inline QString shownCaption(QString text) {
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (text[i] == QLatin1Char('&')) text.remove(i, 1); // the next character stays, "&&" as "&"
+    return text;
+}
+
 // Whether the control's caption fits the room its control leaves for it, at the control's own
 // font: empty when it does, else what does not fit and by how much.
 inline std::string captionOverflow(const QWidget* w) {
@@ -59,7 +66,7 @@ inline std::string captionOverflow(const QWidget* w) {
         opt.features = push->isDefault() ? QStyleOptionButton::DefaultButton : QStyleOptionButton::None;
         if (push->autoDefault()) opt.features |= QStyleOptionButton::AutoDefaultButton;
         room = push->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, push).width();
-        needed = fm.horizontalAdvance(text);
+        needed = fm.horizontalAdvance(shownCaption(text));
     } else if (qobject_cast<const QCheckBox*>(w) || qobject_cast<const QRadioButton*>(w)) {
         text = static_cast<const QAbstractButton*>(w)->text();
         room = w->width();
@@ -67,7 +74,7 @@ inline std::string captionOverflow(const QWidget* w) {
     } else if (auto* label = qobject_cast<const QLabel*>(w)) {
         text = label->text();
         room = label->contentsRect().width() - 2 * label->margin() - label->indent();
-        needed = fm.horizontalAdvance(text);
+        needed = fm.horizontalAdvance(label->buddy() ? shownCaption(text) : text);
     } else if (auto* frame = qobject_cast<const qt::CaptionFrame*>(w)) {
         text = frame->title();
         room = frame->width() - 20; // the caption starts 8 pixels in and leaves as much

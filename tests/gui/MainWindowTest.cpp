@@ -18,6 +18,8 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -30,6 +32,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
+#include <map>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -686,4 +690,35 @@ TEST_F(MainWindowTest, AMessageBoxLeavesTheEscrowPromptUsable) {
 }
 
 } // namespace
+TEST_F(MainWindowTest, EveryMenuAndMenuItemHasAnAccessKeyOfItsOwn) {
+    open();
+    // The key after '&' (none for "&&"), lower case.
+    auto key = [](const QString& text) -> QChar {
+        for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+            if (text[i] != QLatin1Char('&')) continue;
+            if (text[i + 1] != QLatin1Char('&')) return text[i + 1].toLower();
+            ++i;
+        }
+        return {};
+    };
+    std::function<void(const QList<QAction*>&, const QString&)> check = [&](const QList<QAction*>& actions,
+                                                                            const QString& where) {
+        std::map<QChar, QString> taken;
+        for (QAction* a : actions) {
+            if (a->isSeparator()) continue;
+            const QChar k = key(a->text());
+            EXPECT_FALSE(k.isNull()) << where.toStdString() << ": \"" << a->text().toStdString()
+                                     << "\" has no access key";
+            if (!k.isNull()) {
+                EXPECT_TRUE(taken.emplace(k, a->text()).second)
+                    << where.toStdString() << ": \"" << a->text().toStdString() << "\" and \""
+                    << taken[k].toStdString() << "\" share one key";
+            }
+            if (a->menu()) check(a->menu()->actions(), where + " > " + a->text());
+        }
+    };
+    check(window->menuBar()->actions(), QStringLiteral("menu bar"));
+    EXPECT_GE(window->menuBar()->actions().size(), 7);
+}
+
 } // namespace norvex::test

@@ -10,13 +10,19 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QHelpEvent>
 #include <QLabel>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
 #include <QToolTip>
 
+#include "link/PortDiagnosis.h"
+
 #include <gtest/gtest.h>
+
+#include <grp.h>
 
 namespace norvex::test {
 namespace {
@@ -113,10 +119,14 @@ TEST_F(PortsDialogTest, AnAssignmentIsKeptByStableNameAndTheEnvironmentStillWins
     EXPECT_EQ(ports.devicePath(3), "/dev/ttyUSB1");
     EXPECT_TRUE(d.status()->text().contains("no stable name"));
 
-    // The environment decides COM 3 for this session; the file keeps the choice for later.
+    // The environment decides COM 3 for this session; the file keeps the choice for later. The
+    // message says both, without claiming the entry opens the device now.
     d.assignRow(2, ftdi);
     EXPECT_EQ(ports.devicePath(2), "/dev/from-env");
-    EXPECT_TRUE(d.status()->text().contains("NORVEX_COM3 decides COM 3"));
+    EXPECT_EQ(d.status()->text().toStdString(),
+              "For this session NORVEX_COM3 decides COM 3 (/dev/from-env); from the "
+              "next start without it, COM 3 opens " +
+                  stable + ".");
     EXPECT_NE(readText(portsFile).find("COM3=" + stable + "\n"), std::string::npos);
 
     // Back to the default.
@@ -135,6 +145,58 @@ TEST_F(PortsDialogTest, AnAssignmentIsKeptByStableNameAndTheEnvironmentStillWins
     EXPECT_TRUE(damaged.status()->text().contains("line 2 is damaged"))
         << damaged.status()->text().toStdString();
     EXPECT_EQ(fresh.devicePath(0), "/dev/ttyUSB0");
+}
+
+TEST_F(PortsDialogTest, OpensWithTheFirstDeviceChosenReadyToAssignAndResizesFreely) {
+    PortsDialog d(nullptr, ports, portsFile, tree.root(), [&] { ++changed; });
+    d.show();
+    settle();
+    QPushButton* assign = nullptr;
+    for (auto* b : d.findChildren<QPushButton*>())
+        if (b->text() == "&Assign") assign = b;
+    ASSERT_TRUE(assign);
+    ASSERT_EQ(d.table()->selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(d.table()->selectionModel()->selectedRows().front().row(), 0);
+    EXPECT_TRUE(assign->isEnabled()) << "the only device is ready to assign";
+    assign->click();
+    EXPECT_EQ(ports.devicePath(0), std::string("/dev/serial/by-id/") + FTDI_ID);
+    EXPECT_EQ(changed, 1);
+
+    // After a rescan the device stays chosen and the last column still takes the rest.
+    d.resize(1200, 500);
+    tree.addAcm("ttyACM0", "1-3", ACM, ACM_ID);
+    d.rescan();
+    settle();
+    ASSERT_EQ(d.table()->rowCount(), 2);
+    ASSERT_EQ(d.table()->selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(cell(d, d.table()->selectionModel()->selectedRows().front().row(), PortsDialog::DEVICE),
+              "/dev/ttyUSB0");
+    QHeaderView* header = d.table()->horizontalHeader();
+    const int last = PortsDialog::STABLE_NAME;
+    EXPECT_EQ(header->sectionViewportPosition(last) + header->sectionSize(last),
+              d.table()->viewport()->width());
+    EXPECT_LE(d.minimumSizeHint().width(), 560) << "the dialog can be made narrow";
+}
+
+TEST_F(PortsDialogTest, ADeviceOnlyRootMayOpenIsNotAnsweredWithJoiningItsGroup) {
+    const group* dialout = ::getgrnam("dialout");
+    const unsigned dialoutGid = dialout ? dialout->gr_gid : 20;
+    const std::string dialoutName = link::PortDiagnosis::groupName(dialoutGid);
+    const struct {
+        unsigned mode, gid;
+        std::string cell, advice;
+    } cases[] = {
+        {0660, dialoutGid, "may not open (group " + dialoutName + ")", "sudo usermod -aG " + dialoutName},
+        {0600, 0, "may not open (no group may)", "Its group may not use it either"},
+        {0660, 0, "may not open (no group may)", "Its group may not use it either"},
+        {0600, dialoutGid, "may not open (no group may)", "Its group may not use it either"},
+    };
+    for (const auto& c : cases) {
+        const PortsDialog::AccessText t = PortsDialog::accessText(c.mode, c.gid);
+        EXPECT_EQ(t.cell, c.cell) << c.mode << " " << c.gid;
+        EXPECT_NE(t.advice.find(c.advice), std::string::npos) << t.advice;
+        EXPECT_EQ(t.advice.find("group root"), std::string::npos) << t.advice;
+    }
 }
 
 TEST_F(PortsDialogTest, TheSelectorsTooltipNamesTheDeviceBehindEachEntryAndTheMenuOpensTheDialog) {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The program in a real X session against the virtual validator: START by the Enter key; a bill
-# going into escrow while a frame is typed in the bus monitor's command line (the prompt comes up
-# without the keyboard, and the Enter sends the typed frame, not ACCEPT); while that bill is held
-# a message box ("Selected Bill Not Enabled"), with the prompt still answering ACCEPT by the
+# The program in a real X session against the virtual validator: START by the Enter key; the
+# bus monitor by its access keys, whole on the screen, with F1 opening the help; a bill going into
+# escrow while a frame is typed in the bus monitor's command line (the prompt comes up without
+# the keyboard, and the Enter sends the typed frame, not ACCEPT); while that bill is held a
+# message box ("Selected Bill Not Enabled"), with the prompt still answering ACCEPT by the
 # keyboard (Tab, Enter: frame 35 01 36 on the bus) before the box is answered; the
 # dialogs asking the window manager for a close box only; then a second bill held while the
 # window manager closes the main window: REJECT (35 00 35) goes out and the process ends at
@@ -95,6 +96,24 @@ close_box_only() {
     set -- $hints
     [ $(( $1 & 1 )) -eq 1 ] && [ $(( $2 & 0x18 )) -eq 0 ] && [ $(( $2 & 0x20 )) -ne 0 ] && [ $(( $3 & 0x60 )) -eq 0 ]
 }
+
+# The bus monitor by the keyboard (Alt+B, M): placed by the window manager, it is whole on the
+# 1024x768 screen, and F1 there opens the help at the monitor's page.
+xdotool key alt+b m
+wait_for 50 xdotool search --name "^Bus Monitor$" || fail "Alt+B M opened no bus monitor"
+monitor=$(xdotool search --name "^Bus Monitor$" | head -1)
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$monitor")"
+[ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le 1024 ] && [ $((Y + HEIGHT)) -le 768 ] ||
+    fail "the bus monitor is not whole on the screen: ${WIDTH}x${HEIGHT}+${X}+${Y}"
+xdotool windowactivate --sync "$monitor"
+xdotool key F1
+wait_for 50 xdotool search --name "^Norvex Help$" || fail "F1 in the bus monitor opened no help"
+shot 0-monitor-and-help
+wmctrl -i -c "$(xdotool search --name "^Norvex Help$" | head -1)"
+wmctrl -i -c "$monitor"
+wait_for 30 sh -c "! xdotool search --name '^Bus Monitor$'" || fail "the bus monitor did not close"
+xdotool windowactivate --sync "$wid"
 
 # The technician types STACKER (36) in the bus monitor's command line (Bus > Bus Monitor...) when
 # a bill goes into escrow: the prompt comes up, the monitor keeps the keyboard, and the Enter

@@ -114,7 +114,7 @@ TEST_F(BusMonitorTest, OneRowPerFrameAndPerAnswerWithWhatTheyMean) {
     EXPECT_EQ(m.cell(3, COLUMN_NOTE), "bare ACK");
     EXPECT_EQ(m.cell(3, COLUMN_CHECKSUM), "");
     // The bill's value comes from the SETUP answer before it.
-    EXPECT_EQ(m.cell(5, COLUMN_MEANING), "bill stacked : 10.00 (10.00)");
+    EXPECT_EQ(m.cell(5, COLUMN_MEANING), "bill stacked : 10.00");
     EXPECT_EQ(m.cell(7, COLUMN_MEANING), "NAK (frame refused)");
     EXPECT_EQ(m.cell(7, COLUMN_NOTE), "NAK");
     EXPECT_EQ(m.cell(8, COLUMN_NOTE), "no answer (silence)");
@@ -188,6 +188,30 @@ TEST_F(BusMonitorTest, SearchWrapsRoundAndIgnoresCase) {
     EXPECT_EQ(m.find("0B 0B", 0), 3);
     EXPECT_EQ(m.find("jammed", 0), -1);
     EXPECT_EQ(m.find("", 0), -1);
+    // Backwards from a row, round the top to the bottom.
+    EXPECT_EQ(m.find("33 33", 3, true), 2);
+    EXPECT_EQ(m.find("bill rej", 2, true), 3);
+    EXPECT_EQ(m.find("poll", 0), 0) << "the MDB name finds the STATUS requests";
+}
+
+TEST_F(BusMonitorTest, ARowIsFoundAgainAfterTheFilterChangedOrItsNearestSuccessor) {
+    Bus bus;
+    bus.poll({0x00}, ExchangeEnd::BareAck); // exchange 0: rows 0, 1
+    bus.poll({0x0B, 0x0B});                 // exchange 1: rows 2, 3
+    bus.poll({0x00}, ExchangeEnd::BareAck); // exchange 2: rows 4, 5
+    bus.poll({0xFF}, ExchangeEnd::Nak);     // exchange 3: rows 6, 7
+    BusMonitor m(bus.log);
+    m.update();
+    const BusMonitor::RowKey answer = m.key(3), bareAck = m.key(4), nak = m.key(7);
+    m.setFilter({true, -1, false});
+    EXPECT_EQ(m.rowOf(answer), 1) << "the same answer, where it is now";
+    EXPECT_EQ(m.rowOf(bareAck), 2) << "hidden: the next row shown";
+    m.setFilter({false, -1, true});
+    EXPECT_EQ(m.rowOf(answer), 0);
+    EXPECT_EQ(m.rowOf(nak), 1);
+    EXPECT_EQ(m.rowOf({99, false}), 1) << "past the end: the last row";
+    m.setFilter({false, 0x30, false});
+    EXPECT_EQ(m.rowOf(answer), -1) << "no row shown";
 }
 
 // A capture saved over an earlier one: written whole or not at all (a full disk, a file-size
@@ -234,12 +258,13 @@ TEST_F(BusMonitorTest, CsvHoldsTheRowsShownQuotedWhereNeeded) {
     BusMonitor m(bus.log);
     m.update();
     const std::string header = "time,direction,command,bytes,meaning,reply,checksum,note\r\n";
-    EXPECT_EQ(m.csv({3}), header + "2025-12-06 05:46:41.101500,received,STATUS request,06 03 09,"
+    EXPECT_EQ(m.csv({3}), header + "2025-12-06 05:46:41.101500,received,STATUS request (POLL),06 03 09,"
                                    "validator reset; validator busy,1.500 ms,ok,"
                                    "\"ACK sent 0.250 ms after the last byte, answer took 2.292 ms\"\r\n");
-    EXPECT_EQ(m.csv({0}), header + "2025-12-06 05:46:41.000000,sent,TYPE_ESCR enable,34 00 03 00 01 38,"
-                                   "enabled: 0 1; escrow: 0,,ok,\r\n");
-    EXPECT_EQ(m.tabText({2}), "2025-12-06 05:46:41.100000\tsent\tSTATUS request\t33 33\t\t\tok\t\n");
+    EXPECT_EQ(m.csv({0}),
+              header + "2025-12-06 05:46:41.000000,sent,TYPE_ESCR enable (BILL TYPE),34 00 03 00 01 38,"
+                       "enabled: 0 1; escrow: 0,,ok,\r\n");
+    EXPECT_EQ(m.tabText({2}), "2025-12-06 05:46:41.100000\tsent\tSTATUS request (POLL)\t33 33\t\t\tok\t\n");
 
     const auto path =
         std::filesystem::temp_directory_path() / ("norvex-monitor-" + std::to_string(::getpid()) + ".csv");

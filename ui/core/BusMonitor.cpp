@@ -191,11 +191,23 @@ std::string BusMonitor::cell(std::size_t row, int column) const {
     }
 }
 
-long BusMonitor::find(const std::string& needle, std::size_t from) const {
+long BusMonitor::rowOf(const RowKey& key) const {
+    if (rows_.empty()) return -1;
+    // Rows follow the exchanges, the frame before the answer.
+    const auto at = std::lower_bound(rows_.begin(), rows_.end(), key, [](const Row& r, const RowKey& k) {
+        return r.exchange < k.exchange || (r.exchange == k.exchange && !r.answer && k.answer);
+    });
+    if (at == rows_.end()) return static_cast<long>(rows_.size()) - 1;
+    return static_cast<long>(at - rows_.begin());
+}
+
+long BusMonitor::find(const std::string& needle, std::size_t from, bool backwards) const {
     if (rows_.empty() || needle.empty()) return -1;
     const std::string n = lower(needle);
-    for (std::size_t step = 0; step < rows_.size(); ++step) {
-        const std::size_t row = (from + step) % rows_.size();
+    const std::size_t count = rows_.size();
+    from %= count;
+    for (std::size_t step = 0; step < count; ++step) {
+        const std::size_t row = backwards ? (from + count - step) % count : (from + step) % count;
         for (int c = 0; c < COLUMN_COUNT; ++c)
             if (lower(cell(row, c)).find(n) != std::string::npos) return static_cast<long>(row);
     }

@@ -60,9 +60,19 @@ public:
     // The exchange a row belongs to.
     const KeptExchange& exchange(std::size_t row) const;
 
-    // The first row from `from` on (wrapping round) whose cells contain `needle`, ignoring case;
-    // -1 when none does.
-    long find(const std::string& needle, std::size_t from) const;
+    // A row by what it shows, so that it can be found again after the filter changed.
+    struct RowKey {
+        std::uint64_t exchange = 0; // the bus log's count of taken exchanges
+        bool answer = false;
+    };
+    RowKey key(std::size_t row) const { return {rows_[row].exchange, rows_[row].answer}; }
+    // The row of `key`; when the filter hides it (or it was forgotten), the nearest shown row after
+    // it, else the last row; -1 when no row is shown.
+    long rowOf(const RowKey& key) const;
+
+    // The first row from `from` on (wrapping round; backwards: from `from` down) whose cells
+    // contain `needle`, ignoring case; -1 when none does.
+    long find(const std::string& needle, std::size_t from, bool backwards = false) const;
     // Rows as text: CSV with a header line (CR LF line ends), or tab-separated for the clipboard.
     std::string csv(const std::vector<std::size_t>& rows) const;
     std::string csvAll() const;

@@ -1,5 +1,6 @@
 #include "MainWindowLogic.h"
 
+#include "control/BusDecoder.h"
 #include "control/Format.h"
 #include "control/LinkFaultText.h"
 #include "control/RequestFrames.h"
@@ -762,10 +763,12 @@ std::string MainWindowLogic::typedRefusal() const {
     for (int k = 0; k < REQ_POLL; ++k) {
         const auto kind = static_cast<RequestKind>(k);
         const RequestState state = data_.state(kind);
-        if (state == RequestState::Awaiting)
-            return control::format(
-                "an awaited request is in progress (%s)",
-                std::string(control::commandName(control::requestInfo(kind).historyCode)).c_str());
+        if (state == RequestState::Awaiting) {
+            // Named as the monitor's rows name its frame.
+            const control::RequestFrame frame = control::requestFrame(kind);
+            return control::format("an awaited request is in progress (%s)",
+                                   control::commandLabel(frame.bytes.data(), frame.length).c_str());
+        }
         if (state == RequestState::Requested) return "a request is waiting to be sent";
     }
     return {};

@@ -112,6 +112,8 @@ public:
     // tick that finds the link idle. "" when accepted; otherwise why it is refused.
     std::string sendTypedFrame(const std::string& text);
     bool typedFramePending() const { return typedPending_; }
+    // Why a frame typed now would wait or be refused for the link's state; "" when it may go.
+    std::string typedRefusal() const;
 
     // --- state for the binding and tests --------------------------------------------------------
     control::Controller& controller() { return controller_; }
@@ -196,7 +198,6 @@ private:
     std::string historyExitNote_;
 
     // Bus monitor.
-    std::string typedRefusal() const;
     void sendTypedIfIdle();
     control::TypedFrame typed_;
     bool typedPending_ = false;

@@ -7,6 +7,13 @@
 
 namespace norvex::qt {
 
+namespace {
+
+// "YYYY-MM-DD " before the time of day in a time cell.
+constexpr std::size_t TIME_OF_DAY = 11;
+
+} // namespace
+
 BusMonitorModel::BusMonitorModel(const ui::BusLog& log, QObject* parent)
     : QAbstractTableModel(parent), monitor_(log) {}
 
@@ -46,6 +53,12 @@ QVariant BusMonitorModel::data(const QModelIndex& index, int role) const {
     const auto row = static_cast<std::size_t>(index.row());
     switch (role) {
     case Qt::DisplayRole:
+        // The time of day to the microsecond; the date is in the tooltip, the CSV and the copy.
+        if (index.column() == ui::COLUMN_TIME) {
+            const std::string time = monitor_.cell(row, index.column());
+            return QString::fromStdString(time.size() > TIME_OF_DAY ? time.substr(TIME_OF_DAY) : time);
+        }
+        return QString::fromStdString(monitor_.cell(row, index.column()));
     case Qt::ToolTipRole:
         return QString::fromStdString(monitor_.cell(row, index.column()));
     case Qt::ForegroundRole:

@@ -4,12 +4,14 @@
 
 #include "BusMonitorModel.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -42,7 +44,7 @@ public:
     void setFilter(const ui::MonitorFilter& filter);
     void setFollow(bool follow);
     bool follows() const;
-    bool findNext(const QString& text);
+    bool findNext(const QString& text, bool backwards = false);
     QString copySelection();
     void exportCsv();
     void saveCapture();
@@ -54,9 +56,20 @@ public:
                                                   const QString& filter, const QString& suffix,
                                                   const SavePathHook& hook);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
 private:
     void applyFilter();
-    void showStatus(const QString& text);
+    // A message on the status line while `stillTrue` holds, and `seconds` at most.
+    void showStatus(const QString& text, std::function<bool()> stillTrue = {}, int seconds = 10);
+    // Every column within the table's width: the short ones at their contents' width, the rest
+    // shared by bytes, meaning and note.
+    void fitColumns();
+    void selectRow(int row, bool clearOthers);
+    // The rows selected, in order.
+    std::vector<int> selectedRowNumbers() const;
 
     ui::MainWindowLogic& core_;
     BusMonitorModel model_;
@@ -71,6 +84,17 @@ private:
     QLabel* status_ = nullptr;
     QTimer timer_;
     SavePathHook savePathHook_;
+
+    struct Message {
+        QString text;
+        std::function<bool()> stillTrue;
+        QElapsedTimer shown;
+        int seconds = 10;
+    };
+    std::optional<Message> message_;
+    bool selecting_ = false; // the window moves the selection itself: following goes on
+    bool userSized_ = false; // the operator has set a column's width: left as it is
+    bool fitting_ = false;   // fitColumns() is setting the widths
 };
 
 } // namespace norvex::qt

@@ -125,6 +125,64 @@ private:
     std::function<void()> before_;
 };
 
+// F1 in any window of the program opens the help at that window's topic.
+class HelpKey final : public QObject {
+public:
+    explicit HelpKey(MainWindow& window) : window_(window) { qApp->installEventFilter(this); }
+    ~HelpKey() override { qApp->removeEventFilter(this); }
+    HelpKey(const HelpKey&) = delete;
+    HelpKey& operator=(const HelpKey&) = delete;
+
+protected:
+    bool eventFilter(QObject* target, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_F1 || key->modifiers() != Qt::NoModifier) return false;
+        auto* w = qobject_cast<QWidget*>(target);
+        // A modal dialog (a file dialog) keeps every other window from the keyboard, the help's
+        // too: F1 there stays the dialog's own.
+        if (!w || QApplication::activeModalWidget()) return false;
+        window_.showHelp(window_.helpTopicFor(w));
+        return true;
+    }
+
+private:
+    MainWindow& window_;
+};
+
+// The help's place for each page of the main window.
+const char* pageHelpTopic(Page page) {
+    switch (page) {
+    case Page::CommandStatus:
+        return "index.html#command-status";
+    case Page::Statistics:
+        return "index.html#statistics";
+    case Page::Sensors:
+        return "index.html#sensors";
+    case Page::MainOptics:
+        return "index.html#optics";
+    case Page::VideoTest:
+        return "index.html#video";
+    case Page::Traffic:
+        return "index.html#traffic";
+    }
+    return "index.html#window";
+}
+
+const char* modelessHelpTopic(Modeless which) {
+    switch (which) {
+    case Modeless::EscrowPrompt:
+        return "index.html#escrow";
+    case Modeless::LogFile:
+        return "index.html#logfile";
+    case Modeless::Options:
+        return "index.html#options";
+    case Modeless::Download:
+        return "index.html#download";
+    }
+    return "index.html";
+}
+
 QMessageBox::Icon toQtIcon(MsgIcon icon) {
     switch (icon) {
     case MsgIcon::Information:
@@ -153,8 +211,8 @@ MainWindow::MainWindow(link::PortMap& ports, Setup setup)
     history_ = setup.history;
     if (history_) {
         // A menu of its own beside the others, which keep their items.
-        QMenu* menu = new QMenu(QStringLiteral("History"), this);
-        QAction* open = menu->addAction(QStringLiteral("Service History..."));
+        QMenu* menu = new QMenu(QStringLiteral("Hi&story"), this);
+        QAction* open = menu->addAction(QStringLiteral("&Service History..."));
         open->setObjectName(QStringLiteral("serviceHistoryAction"));
         connect(open, &QAction::triggered, this, [this] { showHistory(); });
         const QList<QAction*> menus = menuBar()->actions();
@@ -204,6 +262,7 @@ MainWindow::MainWindow(link::PortMap& ports, Setup setup)
 
     pollTimer_.setTimerType(Qt::PreciseTimer);
     connectInputs();
+    helpKey_ = std::make_unique<HelpKey>(*this);
     core_->onInitDialog();
     showComPortPaths();
 }
@@ -390,11 +449,22 @@ void MainWindow::command(int id) {
     }
 }
 
-void MainWindow::showHelp() {
+void MainWindow::showHelp(const QString& topic) {
     if (!help_) help_ = new HelpWindow(this);
+    help_->showTopic(topic);
     help_->show();
     help_->raise();
     help_->activateWindow();
+}
+
+QString MainWindow::helpTopicFor(const QWidget* widget) const {
+    // The window the key was pressed in, else the one that owns it (a message box's owner).
+    for (const QWidget* w = widget ? widget->window() : nullptr; w;
+         w = w->parentWidget() ? w->parentWidget()->window() : nullptr) {
+        if (w == this) return QString::fromLatin1(pageHelpTopic(core_->currentPage()));
+        if (const QString topic = ownHelpTopic(w); !topic.isEmpty()) return topic;
+    }
+    return QStringLiteral("index.html");
 }
 
 void MainWindow::showPorts() {
@@ -663,6 +733,7 @@ void MainWindow::openModeless(Modeless which) {
         break;
     }
     if (!dialog) return;
+    setHelpTopic(dialog, QString::fromLatin1(modelessHelpTopic(which)));
     dialog->setAttribute(Qt::WA_DeleteOnClose, false);
     modeless_[which] = dialog;
     dialog->setOnFinished([this, which, dialog] {

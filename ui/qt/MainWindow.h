@@ -101,7 +101,11 @@ public:
 
     // A menu command or button, as if the operator chose it.
     void command(int id);
-    void showHelp();
+    // The help window at a topic ("monitor.html", "index.html#options"); at the contents without.
+    void showHelp(const QString& topic = QStringLiteral("index.html"));
+    HelpWindow* helpWindow() const { return help_; }
+    // The topic F1 opens in the window `widget` is in: the page shown, for the main window.
+    QString helpTopicFor(const QWidget* widget) const;
     void showAbout();
     // The ports dialog (Log File > Serial Ports...), opened or brought up.
     void showPorts();
@@ -180,6 +184,8 @@ private:
 
     MessageHook messageHook_;
     SaveFileHook saveFileHook_;
+
+    std::unique_ptr<QObject> helpKey_; // F1 in any of the program's windows
 
     std::unique_ptr<ui::MainWindowLogic> core_;
     std::unique_ptr<ui::NotificationBridge> bridge_;

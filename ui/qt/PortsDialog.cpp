@@ -1,17 +1,22 @@
 #include "PortsDialog.h"
 
+#include "HelpWindow.h"
 #include "link/PortDiagnosis.h"
 #include "link/PortListing.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 
@@ -53,17 +58,28 @@ std::string entryName(int portNumber) {
 
 } // namespace
 
+PortsDialog::AccessText PortsDialog::accessText(unsigned mode, unsigned gid) {
+    // In the words "No Connection" uses: joining the group helps only where the group may read
+    // and write the device.
+    if (link::PortDiagnosis::groupMayUse(mode, gid))
+        return {"may not open (group " + link::PortDiagnosis::groupName(gid) + ")",
+                link::PortDiagnosis::permissionAdvice(mode, gid)};
+    return {"may not open (no group may)", link::PortDiagnosis::permissionAdvice(mode, gid)};
+}
+
 PortsDialog::PortsDialog(QWidget* owner, link::PortMap& ports, std::string portsFile, std::string root,
                          std::function<void()> changed)
     : QDialog(owner), ports_(ports), portsFile_(std::move(portsFile)), discovery_(std::move(root)),
       changed_(std::move(changed)) {
     setWindowTitle(QStringLiteral("Serial Ports"));
     setObjectName(QStringLiteral("portsDialog"));
+    setHelpTopic(this, QStringLiteral("ports.html"));
 
     auto* layout = new QVBoxLayout(this);
     auto* heading = new QLabel(QStringLiteral("Serial devices present (the list follows adapters as they are "
                                               "plugged in and pulled out):"),
                                this);
+    heading->setWordWrap(true);
     layout->addWidget(heading);
 
     table_ = new QTableWidget(0, COLUMN_COUNT, this);
@@ -74,18 +90,25 @@ PortsDialog::PortsDialog(QWidget* owner, link::PortMap& ports, std::string ports
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->verticalHeader()->hide();
+    // One line a device; a long stable name keeps its end in sight.
+    table_->setWordWrap(false);
+    table_->setTextElideMode(Qt::ElideMiddle);
     table_->horizontalHeader()->setStretchLastSection(true);
-    table_->setMinimumSize(900, 150);
-    layout->addWidget(table_);
+    table_->horizontalHeader()->setTextElideMode(Qt::ElideRight);
+    // Narrower than its columns, the table scrolls; the dialog can be as small as its buttons.
+    table_->setMinimumSize(320, 150);
+    layout->addWidget(table_, 1);
 
     auto* row = new QHBoxLayout;
-    row->addWidget(new QLabel(QStringLiteral("Assign the selected device to"), this));
+    auto* assignTo = new QLabel(QStringLiteral("Assign the selected device &to"), this);
+    row->addWidget(assignTo);
     entry_ = new QComboBox(this);
     for (int i = 0; i < link::PortMap::PORT_COUNT; ++i)
         entry_->addItem(q(entryName(i)));
+    assignTo->setBuddy(entry_);
     row->addWidget(entry_);
-    assign_ = new QPushButton(QStringLiteral("Assign"), this);
-    useDefault_ = new QPushButton(QStringLiteral("Use the default"), this);
+    assign_ = new QPushButton(QStringLiteral("&Assign"), this);
+    useDefault_ = new QPushButton(QStringLiteral("Use the &default"), this);
     row->addWidget(assign_);
     row->addWidget(useDefault_);
     row->addStretch();
@@ -94,6 +117,8 @@ PortsDialog::PortsDialog(QWidget* owner, link::PortMap& ports, std::string ports
     entries_ = new QLabel(this);
     entries_->setObjectName(QStringLiteral("entries"));
     entries_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Long stable names must not hold the dialog wide; the whole text is in the tooltip.
+    entries_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(entries_);
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("status"));
@@ -104,16 +129,30 @@ PortsDialog::PortsDialog(QWidget* owner, link::PortMap& ports, std::string ports
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
-    connect(assign_, &QPushButton::clicked, this,
-            [this] { assignRow(entry_->currentIndex(), table_->currentRow()); });
+    connect(assign_, &QPushButton::clicked, this, [this] {
+        const auto rows = table_->selectionModel()->selectedRows();
+        if (!rows.isEmpty()) assignRow(entry_->currentIndex(), rows.front().row());
+    });
     connect(useDefault_, &QPushButton::clicked, this, [this] { assignRow(entry_->currentIndex(), -1); });
-    connect(table_, &QTableWidget::itemSelectionChanged, this,
-            [this] { assign_->setEnabled(table_->currentRow() >= 0 && !table_->selectedItems().isEmpty()); });
+    connect(table_, &QTableWidget::itemSelectionChanged, this, [this] {
+        const auto rows = table_->selectionModel()->selectedRows();
+        assign_->setEnabled(!rows.isEmpty());
+        // The row chosen is the row selected, whatever had the keyboard's focus before.
+        if (!rows.isEmpty() && table_->currentRow() != rows.front().row())
+            table_->setCurrentCell(rows.front().row(),
+                                   table_->currentColumn() < 0 ? 0 : table_->currentColumn(),
+                                   QItemSelectionModel::NoUpdate);
+    });
 
     if (!portsFile_.empty()) {
         std::string warning;
         if (!assignments_.load(portsFile_, warning)) status_->setText(q(warning));
     }
+
+    // Room for the usual columns where the screen has it; any smaller size works too.
+    const QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+    const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    resize(std::min(960, room.width() - 16), std::min(480, room.height() - 48));
 
     settle_.setSingleShot(true);
     settle_.setInterval(SETTLE_MS);
@@ -153,15 +192,12 @@ void PortsDialog::rescan() {
         std::string access = "may open";
         std::string hint;
         if (!d.accessible) {
-            access = "may not open";
             struct stat st {};
             const std::string node = discovery_.root() == "/" ? d.path : discovery_.root() + d.path;
-            if (::stat(node.c_str(), &st) == 0) {
-                const std::string group = link::PortDiagnosis::groupName(st.st_gid);
-                access += " (group " + group + ")";
-                hint = "Join the group " + group + " with:  sudo usermod -aG " + group +
-                       " $USER  then log out and in again.";
-            }
+            const AccessText words = ::stat(node.c_str(), &st) == 0 ? accessText(st.st_mode, st.st_gid)
+                                                                    : AccessText{"may not open", {}};
+            access = words.cell;
+            hint = words.advice;
         }
         const std::string texts[COLUMN_COUNT] = {
             d.path, coms, access, adapterText(d), d.driver, d.stableName.empty() ? "(none)" : d.stableName};
@@ -172,11 +208,17 @@ void PortsDialog::rescan() {
             table_->setItem(r, c, item);
         }
     }
-    table_->resizeColumnsToContents();
-    if (reselect >= 0)
-        table_->selectRow(reselect);
-    else
+    // Every column but the last at its contents' width; the last takes the rest.
+    for (int c = 0; c + 1 < COLUMN_COUNT; ++c)
+        table_->resizeColumnToContents(c);
+    table_->horizontalHeader()->setStretchLastSection(true);
+    // The device chosen before, else the first: a single adapter is ready to assign.
+    if (reselect < 0 && !devices_.empty()) reselect = 0;
+    if (reselect >= 0) {
+        table_->setCurrentCell(reselect, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    } else {
         table_->clearSelection();
+    }
     assign_->setEnabled(reselect >= 0);
     showEntries();
 }
@@ -194,6 +236,7 @@ void PortsDialog::showEntries() {
         text += q(line) + (i + 1 < link::PortMap::PORT_COUNT ? QStringLiteral("\n") : QString());
     }
     entries_->setText(text);
+    entries_->setToolTip(text);
 }
 
 void PortsDialog::assignRow(int portNumber, int row) {
@@ -207,13 +250,18 @@ void PortsDialog::assignRow(int portNumber, int row) {
     assignments_.assign(portNumber, path);
     const bool applied = ports_.assign(portNumber, path);
 
-    std::string text = path.empty() ? entryName(portNumber) + " opens its default device again."
-                                    : entryName(portNumber) + " now opens " + path + ".";
+    // What the entry opens now and from the next start, without saying one and then the other.
+    const std::string device = path.empty() ? std::string("its default device") : path;
+    std::string text;
+    if (applied)
+        text = entryName(portNumber) +
+               (path.empty() ? " opens its default device again." : " now opens " + path + ".");
+    else
+        text = "For this session " + link::originText(ports_, portNumber) + " decides " +
+               entryName(portNumber) + " (" + ports_.devicePath(portNumber) +
+               "); from the next start without it, " + entryName(portNumber) + " opens " + device + ".";
     if (!path.empty() && row >= 0 && devices_[static_cast<std::size_t>(row)].stableName.empty())
         text += " This device has no stable name: after plugging adapters in another order, assign it again.";
-    if (!applied)
-        text += " For this session " + link::originText(ports_, portNumber) + " decides " +
-                entryName(portNumber) + "; the assignment counts from the next start without it.";
     if (portsFile_.empty()) {
         text += " Kept for this session only: there is no configuration folder (HOME is not set).";
     } else if (std::string error; !assignments_.save(portsFile_, error)) {

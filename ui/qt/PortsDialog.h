@@ -42,6 +42,13 @@ public:
     const std::vector<link::SerialDevice>& devices() const { return devices_; }
     int rescans() const { return rescans_; }
 
+    // The access column's text and the advice for a device this user may not open, from its mode
+    // and group.
+    struct AccessText {
+        std::string cell, advice;
+    };
+    static AccessText accessText(unsigned mode, unsigned gid);
+
     // The stable name is the longest: last, where it may run out of the window.
     enum Column { DEVICE, COM_ENTRY, ACCESS, ADAPTER, DRIVER, STABLE_NAME, COLUMN_COUNT };
 

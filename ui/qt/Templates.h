@@ -82,7 +82,8 @@ inline constexpr int BAR_SLOT_X = 10, BAR_SLOT_Y = 232, BAR_SLOT_W = 210, BAR_SL
 // Where the escrow prompt opens, relative to the main window's client area, in dialog units.
 inline constexpr int ESCROW_PROMPT_X = 185, ESCROW_PROMPT_Y = 8;
 
-// Menu 142: top-level menus, their items and sub-menus, in order.
+// Menu 142: top-level menus, their items and sub-menus, in order. Each text marks its access key
+// with '&', unique within its menu, so that the keyboard reaches every menu and item.
 enum class MenuKind { Menu, SubMenu, EndMenu, Item, DisabledItem, Separator };
 struct MenuEntry {
     MenuKind kind;
