@@ -144,7 +144,7 @@ TEST(TypedFrame, AnythingElseIsRefusedWithAReason) {
     EXPECT_EQ(typed("37 05", &why), "refused");
     EXPECT_EQ(why, "37 05 is not a bill-validator EXPANSION command");
     EXPECT_EQ(typed("37", &why), "refused"); // nothing is read past the one byte typed
-    EXPECT_EQ(why, "EXPANSION takes 2 bytes and its checksum, not 1 bytes");
+    EXPECT_EQ(why, "EXPANSION takes 2 bytes and its checksum, not 1 byte");
     // Bill-validator commands whose data answers the link does not take: left unacknowledged,
     // the validator would repeat them into the next POLL.
     EXPECT_EQ(typed("37 02", &why), "refused");
