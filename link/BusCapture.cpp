@@ -116,7 +116,8 @@ bool BusCapture::put(const std::vector<std::uint8_t>& bytes) {
     return true;
 }
 
-void BusCapture::appendInTimeOrder(const ExchangeRecord& r, std::int64_t& heldAckUs, std::vector<std::uint8_t>& out) {
+void BusCapture::appendInTimeOrder(const ExchangeRecord& r, std::int64_t& heldAckUs,
+                                   std::vector<std::uint8_t>& out) {
     if (heldAckUs >= 0 && r.frameLength > 0) appendHeldAck(heldAckUs, out);
     if (r.strayBeforeAck) {
         // Bytes that came with the answer's last byte left the validator before the acknowledge

@@ -39,7 +39,8 @@ public:
     // The packets of one exchange in time order with those before it: an acknowledge that left
     // after stray bytes read with the answer's last byte goes after their packet. `heldAckUs`
     // carries it from one call to the next (start with -1); appendHeldAck writes one still held.
-    static void appendInTimeOrder(const ExchangeRecord& r, std::int64_t& heldAckUs, std::vector<std::uint8_t>& out);
+    static void appendInTimeOrder(const ExchangeRecord& r, std::int64_t& heldAckUs,
+                                  std::vector<std::uint8_t>& out);
     static void appendHeldAck(std::int64_t& heldAckUs, std::vector<std::uint8_t>& out);
     // The packets of one exchange, in the order they were on the wire.
     static void appendExchange(const ExchangeRecord& r, std::vector<std::uint8_t>& out);

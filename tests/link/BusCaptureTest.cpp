@@ -175,8 +175,8 @@ TEST(BusCapture, StrayBytesReadWithTheAnswersLastByteGoBeforeTheAcknowledge) {
     for (const ExchangeRecord& r : {answer, stray, next})
         BusCapture::appendInTimeOrder(r, held, whole);
     BusCapture::appendHeldAck(held, whole);
-    std::ofstream(saved.path, std::ios::binary).write(reinterpret_cast<const char*>(whole.data()),
-                                                      static_cast<std::streamsize>(whole.size()));
+    std::ofstream(saved.path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(whole.data()), static_cast<std::streamsize>(whole.size()));
     for (const TempFile* file : {&live, &saved}) {
         const test::PcapFile f = test::readPcap(file->path.string());
         ASSERT_EQ(f.packets.size(), 6u);

@@ -2,9 +2,9 @@
 
 #include "HelpWindow.h"
 #include "TrendChart.h"
+#include "WindowPlacement.h"
 #include "diagnostics/DiagnosticsReport.h"
 #include "diagnostics/ReportFile.h"
-#include "WindowPlacement.h"
 #include "history/Trends.h"
 
 #include <QCheckBox>
