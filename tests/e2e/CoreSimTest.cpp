@@ -86,13 +86,8 @@ TEST_F(CoreWithSim, NoStatusIsDeliveredTwice) {
 TEST_F(CoreWithSim, TwoBillsStackedBetweenPollsAreTwoEvents) {
     for (const bool marked : {false, true}) {
         SCOPED_TRACE(marked ? "marked" : "quiet line");
-        if (core) core->onDestroy();
-        loop.reset();
-        core.reset();
-        sim.reset();
-        view = test::RecordingView{};
         ASSERT_NO_FATAL_FAILURE(
-            startWith(marked ? std::vector<std::string>{"--marked"} : std::vector<std::string>{}, 20));
+            restartWith(marked ? std::vector<std::string>{"--marked"} : std::vector<std::string>{}, 20));
         ASSERT_NO_FATAL_FAILURE(runStartup());
         ASSERT_EQ(sim->commands({"insert 0 noescrow", "insert 0 noescrow"}), "ok");
         ASSERT_TRUE(loop->runUntil([&] { return eventsWithCode(0x80) >= 2; }, 5s));
@@ -141,13 +136,7 @@ TEST_F(CoreWithSim, EveryBillStackedIsCountedOnceAtTheRealAckWindow) {
     for (const auto& args : runs) {
         const bool marked = !args.empty();
         SCOPED_TRACE(marked ? "marked, marks stopping inside answers" : "quiet line");
-        if (core) core->onDestroy();
-        loop.reset();
-        core.reset();
-        sim.reset();
-        view = test::RecordingView{};
-        std::filesystem::remove(log);
-        ASSERT_NO_FATAL_FAILURE(startWith(args, 20));
+        ASSERT_NO_FATAL_FAILURE(restartWith(args, 20));
         ASSERT_NO_FATAL_FAILURE(runStartup());
         if (marked) {
             ASSERT_EQ(sim->command("fail poll unmarked always"), "ok");

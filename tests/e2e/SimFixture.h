@@ -59,6 +59,17 @@ protected:
         ASSERT_TRUE(core->controller().started()) << (view.lastMessage() ? view.lastMessage()->text : "");
     }
 
+    // A fresh validator and window, for a test that runs twice.
+    void restartWith(std::vector<std::string> simArgs, unsigned pollMs) {
+        if (core) core->onDestroy();
+        loop.reset();
+        core.reset();
+        sim.reset();
+        view = test::RecordingView{};
+        fs::remove(log);
+        startWith(std::move(simArgs), pollMs);
+    }
+
     // Start-up sequence done: SETUP and identification in, bill types enabled.
     void runStartup() {
         ASSERT_TRUE(loop->runUntil(

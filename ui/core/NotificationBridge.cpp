@@ -6,29 +6,24 @@ NotificationBridge::NotificationBridge(std::function<void()> post, Handler handl
     : post_(std::move(post)), handler_(std::move(handler)), onFailure_(std::move(onFailure)) {}
 
 bool NotificationBridge::notify(std::uint8_t code) {
-    std::unique_lock<std::mutex> lk(m_);
-    if (cancelled_) return false;
-    pending_ = code;
-    handled_ = false;
-    lk.unlock();
-    post_();
-    lk.lock();
-    cv_.wait(lk, [&] { return handled_ || cancelled_; });
-    const bool ok = handled_;
-    pending_.reset();
-    return ok;
+    return handOver(code, false);
 }
 
 bool NotificationBridge::notifyAtNextTick(std::uint8_t code) {
+    return handOver(code, true);
+}
+
+bool NotificationBridge::handOver(std::uint8_t code, bool atNextTick) {
     std::unique_lock<std::mutex> lk(m_);
     if (cancelled_) return false;
     pending_ = code;
     handled_ = false;
-    if (!cv_.wait_for(lk, TICK_LIMIT, [&] { return handled_ || cancelled_; })) {
+    const auto taken = [&] { return handled_ || cancelled_; };
+    if (!atNextTick || !cv_.wait_for(lk, TICK_LIMIT, taken)) {
         lk.unlock();
         post_();
         lk.lock();
-        cv_.wait(lk, [&] { return handled_ || cancelled_; });
+        cv_.wait(lk, taken);
     }
     const bool ok = handled_;
     pending_.reset();

@@ -39,6 +39,8 @@ public:
     void reset();
 
 private:
+    bool handOver(std::uint8_t code, bool atNextTick);
+
     std::function<void()> post_;
     Handler handler_;
     FailureHandler onFailure_;
