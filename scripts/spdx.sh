@@ -26,53 +26,67 @@ case "${1:-}" in
     ;;
 esac
 
-# The comment mark the header takes in a tracked file; nothing for a file that is no source
-# (images, data, the fuzzers' inputs, documents).
+# The first three lines of the file at hand, read without starting a process per file.
+first=""
+second=""
+third=""
+read_head() {
+    first=""
+    second=""
+    third=""
+    { IFS= read -r first; IFS= read -r second; IFS= read -r third; } <"$1" || true
+}
+
+# The comment mark the header takes in a tracked file (into $mark); empty for a file that is
+# no source (images, data, the fuzzers' inputs, documents).
 comment_mark() {
+    mark=""
     case "$1" in
     fuzz/corpus/* | fuzz/regressions/*) ;;
-    *.h | *.cpp) echo "//" ;;
-    CMakeLists.txt | */CMakeLists.txt | *.cmake | *.sh | *.py) echo "#" ;;
-    *) [ "$(head -c2 -- "$1")" != '#!' ] || echo "#" ;;
+    *.h | *.cpp) mark="//" ;;
+    CMakeLists.txt | */CMakeLists.txt | *.cmake | *.sh | *.py) mark="#" ;;
+    *) [[ "$first" != '#!'* ]] || mark="#" ;;
     esac
 }
 
-# Lines that must stay above the header: a "#!" line, and a Python coding line after it.
+# How many lines stay above the header (into $above): a "#!" line, and a Python coding line
+# after it.
 lines_above() {
-    local first second
-    first=$(sed -n 1p -- "$1")
-    [[ "$first" == '#!'* ]] || { echo 0; return; }
-    second=$(sed -n 2p -- "$1")
-    if [[ "$second" =~ ^#.*coding[:=] ]]; then echo 2; else echo 1; fi
+    above=0
+    if [[ "$first" == '#!'* ]]; then
+        above=1
+        [[ ! "$second" =~ ^#.*coding[:=] ]] || above=2
+    fi
 }
 
 # True when the header is the line right below the ones that stay above it.
 has_header() {
-    local mark=$1 file=$2 above
-    above=$(lines_above "$file")
-    [ "$(sed -n "$((above + 1))p" -- "$file")" = "$mark $LICENCE" ]
+    local lines=("$first" "$second" "$third")
+    lines_above
+    [ "${lines[$above]}" = "$mark $LICENCE" ]
 }
 
-pending=()
-[ -f "$PENDING" ] && mapfile -t pending < <(grep -v '^#' "$PENDING")
-is_pending() {
-    local p
-    for p in "${pending[@]}"; do [ "$p" = "$1" ] && return 0; done
-    return 1
-}
+declare -A pending=()
+if [ -f "$PENDING" ]; then
+    while IFS= read -r line; do
+        [[ -z "$line" || "$line" == '#'* ]] || pending["$line"]=1
+    done <"$PENDING"
+fi
 
 missing=()
 added=0
 while IFS= read -r -d '' file; do
     [ -f "$file" ] && [ ! -L "$file" ] || continue
-    mark=$(comment_mark "$file")
+    case "$file" in fuzz/corpus/* | fuzz/regressions/* | *.png | *.svg) continue ;; esac
+    read_head "$file"
+    comment_mark "$file"
     [ -n "$mark" ] || continue
-    has_header "$mark" "$file" && continue
+    has_header && continue
     if [ "$mode" = check ]; then
-        is_pending "$file" || missing+=("$file")
+        [ -n "${pending[$file]:-}" ] || missing+=("$file")
         continue
     fi
-    above=$(lines_above "$file")
+    lines_above
     # Written beside the file and renamed over it: an interrupted run leaves the file whole, and
     # the mode bits (an executable script stays executable) are copied first.
     tmp=$(mktemp "$file.spdx.XXXXXX")
