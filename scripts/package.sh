@@ -42,6 +42,7 @@ install_check() {
         exit 1
     fi
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$(realpath "$deb")" >/dev/null
+    installed=true
     local user=(setpriv --reuid=65534 --regid=65534 --clear-groups env HOME=/nonexistent)
     local scratch
     scratch=$(mktemp -d)
@@ -64,6 +65,7 @@ install_check() {
     )
     rm -rf "$scratch"
     DEBIAN_FRONTEND=noninteractive apt-get remove --purge -y -qq norvex >/dev/null
+    installed=false
     local left=()
     while IFS= read -r f; do
         [ -e "${f#.}" ] && [ ! -d "${f#.}" ] && left+=("${f#.}")
@@ -162,7 +164,13 @@ echo "lintian: no error, no warning"
 stage "lintian"
 
 root=$(mktemp -d)
-trap 'rm -rf "$root"' EXIT
+installed=false
+# A check that fails after the install still removes the package: the next run must not find it.
+cleanup() {
+    rm -rf "$root"
+    if $installed; then DEBIAN_FRONTEND=noninteractive apt-get remove --purge -y -qq norvex >/dev/null 2>&1 || true; fi
+}
+trap cleanup EXIT
 dpkg -x "$deb" "$root"
 bin="$root/usr/bin"
 run() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$@"; }
