@@ -130,6 +130,17 @@ bool mainWindowAndMonitor(const QString& folder) {
         QTest::qWait(600);
     }
     QTest::qWait(400);
+    // The picture shows what it is said to: each bill stacked (80|T), the coupon rejected (0B), and
+    // no bill refused as disabled (C0|T), which a bill inserted before the enabling frame would be.
+    for (const char* answer : {"81 81", "83 83", "0B 0B", "80 80"})
+        if (test::logLines(simLog, {"\"tx\"", std::string("\"bytes\":\"") + answer}).empty()) {
+            std::fprintf(stderr, "the validator never answered %s\n", answer);
+            return false;
+        }
+    if (!test::logLines(simLog, {"\"tx\"", "\"bytes\":\"C"}).empty()) {
+        std::fputs("the validator refused a bill as disabled\n", stderr);
+        return false;
+    }
     bool ok = save(&window, folder, MAIN_WINDOW);
 
     qt::BusMonitorWindow* monitor = window.showBusMonitor();
