@@ -37,7 +37,7 @@ def help_facts(text):
     for paragraph in paragraphs:
         lines = paragraph.splitlines()
         for i, line in enumerate(lines):
-            m = re.search(r"exit status:(.*)", line, re.IGNORECASE)
+            m = re.search(r"exit (?:status(?:es)?|codes?):(.*)", line, re.IGNORECASE)
             if not m:
                 continue
             inline = " ".join([m.group(1)] + lines[i + 1:]).strip()
@@ -117,7 +117,7 @@ def self_test():
   --gamma N      listed here only
   Without --delta nothing happens.
 
-  Exit status:
+  Exit statuses:
     0   fine
     4   only in the help
     130, 143  signals
