@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # House style over the tracked C++ sources: formatting (.clang-format, clang-format 14) and
-# names (scripts/check_naming.py, the rules of CONTRIBUTING.md). Reads files only; takes
-# seconds. Exits non-zero on the first kind of drift found, listing every drifting file.
+# names (scripts/check_naming.py, the rules of CONTRIBUTING.md); then the licence header of
+# every tracked source (scripts/spdx.sh --check). Reads files only; takes seconds. Exits
+# non-zero on the first kind of drift found, listing every drifting file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,3 +22,6 @@ fi
 
 echo "== Names: the rules of CONTRIBUTING.md =="
 python3 scripts/check_naming.py "${sources[@]}"
+
+echo "== Licence: the SPDX header of every tracked source =="
+bash scripts/spdx.sh --check

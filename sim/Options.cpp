@@ -154,6 +154,9 @@ Scenario file: lines "at MS COMMAND" (MS since start), blank lines and '#' comme
   at 3000 status 03
   at 5000 fail poll silent 3
   at 9000 end
+
+Exit status: 0 after "end", SIGTERM or SIGINT, or a vanish with then=exit; 1 when it cannot
+start (the log, the scenario, the pseudo-terminal or the --link); 2 for a bad command line.
 )";
 }
 
