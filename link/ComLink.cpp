@@ -154,6 +154,7 @@ LinkResult ComLink::startWorker(LinkNotifier& owner) {
     // Everything the worker reads is in place before it runs.
     info_->ownerWindow = &owner;
     data_.responseMode = MODE_IDLE;
+    data_.workerWaiting = true;
     data_.wakeFd = wakeFd_;
     framing_ = Framing::QuietLine;
     quietWindowUs_ = static_cast<std::int32_t>(QuietWindow::WIDEST.count());
@@ -357,7 +358,15 @@ void ComLink::workerMain() {
             timeout.tv_nsec = static_cast<long>(ns % 1000000000);
         }
         pollfd fds[2] = {{port.waitHandle(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        // A sender wakes the worker only while it waits; one that placed its frame just before
+        // this is seen here instead.
+        data_.workerWaiting = true;
+        if (!holding && data_.txLength.load() != 0) {
+            data_.workerWaiting = false;
+            continue;
+        }
         const int ready = ::ppoll(fds, 2, wakeAt != NEVER ? &timeout : nullptr, nullptr);
+        data_.workerWaiting = false;
         if (ready < 0) {
             if (errno == EINTR) continue;
             const int err = errno;

@@ -52,7 +52,7 @@ bool LinkData::submit(const std::uint8_t* frame, std::size_t length) {
         txLength.store(static_cast<std::uint8_t>(length));
     }
     const int fd = wakeFd.load();
-    if (fd >= 0) {
+    if (fd >= 0 && workerWaiting.load()) {
         const std::uint64_t one = 1;
         // A full counter only means the worker has not read earlier wake-ups yet.
         [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);

@@ -127,6 +127,9 @@ public:
 
     // The worker registers its wake-up descriptor here (an eventfd); -1 when none.
     std::atomic<int> wakeFd{-1};
+    // The worker is about to wait, or waits, in poll(): only then does a new frame have to wake it
+    // (otherwise it looks at the slot before it waits).
+    std::atomic<bool> workerWaiting{true};
 
 private:
     static std::size_t index(RequestKind k) { return static_cast<std::size_t>(k); }

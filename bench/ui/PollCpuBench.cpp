@@ -150,8 +150,7 @@ int main(int argc, char** argv) {
                 seconds);
     for (const Row& row : rows)
         if (row.cpu > 0)
-            std::printf("  %-42s %.3f %% of one core  (%.1f us per exchange)  %.2fx the floor\n", row.what,
-                        100.0 * row.cpu / total, row.exchanges ? 1e6 * row.cpu / row.exchanges : 0.0,
+            std::printf("  %-42s %.3f %% of one core  %.2fx the floor\n", row.what, 100.0 * row.cpu / total,
                         row.cpu / rows[0].cpu);
     return 0;
 }
