@@ -4,6 +4,7 @@
 //
 // Input: one byte choosing the file (even: ports.conf, odd: history.conf), then its content.
 
+#include "FuzzTempDir.h"
 #include "history/History.h"
 #include "link/PortAssignments.h"
 
@@ -18,20 +19,6 @@
 using namespace norvex;
 
 namespace {
-
-struct TempDir {
-    std::string path;
-    TempDir() {
-        // TMPDIR when set (the fuzz script points it at a memory file system).
-        std::string name = (std::filesystem::temp_directory_path() / "norvex-fuzz-XXXXXX").string();
-        if (!::mkdtemp(name.data())) std::abort();
-        path = name;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
 
 [[noreturn]] void broken(const char* what, const std::string& detail) {
     std::fprintf(stderr, "settings file invariant broken: %s (%s)\n", what, detail.c_str());
@@ -129,7 +116,7 @@ void historyFile(const std::uint8_t* data, std::size_t size) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static TempDir dir;
+    static norvex::fuzz::TempDir dir;
     static const bool configured = [] {
         ::setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1);
         ::setenv("XDG_DATA_HOME", dir.path.c_str(), 1);

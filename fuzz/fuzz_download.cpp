@@ -8,6 +8,7 @@
 // the bytes delivered; every reopen takes one byte (odd: the port opens).
 
 #include "ByteScript.h"
+#include "FuzzTempDir.h"
 
 #include "download/DownloadTexts.h"
 #include "download/FirmwareDownload.h"
@@ -25,20 +26,6 @@ using norvex::MsgIcon;
 using norvex::MsgResult;
 
 namespace {
-
-struct TempDir {
-    std::string path;
-    TempDir() {
-        // TMPDIR when set (the fuzz script points it at a memory file system).
-        std::string name = (std::filesystem::temp_directory_path() / "norvex-fuzz-XXXXXX").string();
-        if (!::mkdtemp(name.data())) std::abort();
-        path = name;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
 
 [[noreturn]] void broken(const char* what, long value) {
     std::fprintf(stderr, "download invariant broken: %s (%ld)\n", what, value);
@@ -253,7 +240,7 @@ struct StopCounter : LinkControl {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static TempDir dir;
+    static norvex::fuzz::TempDir dir;
     norvex::fuzz::ByteScript s(data, size);
     const std::uint8_t choices = s.byte();
     const bool askDip = !(choices & 0x01);

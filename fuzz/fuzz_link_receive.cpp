@@ -8,6 +8,7 @@
 // "transmit" opcode, so answers may arrive while a frame waits in the slot, as on the line.
 
 #include "ByteScript.h"
+#include "FuzzTempDir.h"
 #include "HeadlessView.h"
 
 #include "control/RequestFrames.h"
@@ -46,23 +47,8 @@ public:
     bool failed() const override { return false; }
 };
 
-// One directory per process for "norvex.ini" (and the traffic file), removed at exit.
-struct TempDir {
-    std::string path;
-    TempDir() {
-        // TMPDIR when set (the fuzz script points it at a memory file system).
-        std::string name = (std::filesystem::temp_directory_path() / "norvex-fuzz-XXXXXX").string();
-        if (!::mkdtemp(name.data())) std::abort();
-        path = name;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
-
 const std::string& tempDir() {
-    static TempDir dir;
+    static norvex::fuzz::TempDir dir;
     return dir.path;
 }
 

@@ -3,6 +3,7 @@
 //
 // Input: one byte choosing the port to save (any int from -2 to 5), then the file's content.
 
+#include "FuzzTempDir.h"
 #include "ui/core/Settings.h"
 
 #include <algorithm>
@@ -18,20 +19,6 @@
 using namespace norvex::ui;
 
 namespace {
-
-struct TempDir {
-    std::string path;
-    TempDir() {
-        // TMPDIR when set (the fuzz script points it at a memory file system).
-        std::string name = (std::filesystem::temp_directory_path() / "norvex-fuzz-XXXXXX").string();
-        if (!::mkdtemp(name.data())) std::abort();
-        path = name;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
 
 [[noreturn]] void broken(const char* what, long value) {
     std::fprintf(stderr, "settings invariant broken: %s (%ld)\n", what, value);
@@ -59,7 +46,7 @@ std::string line(int port) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static TempDir dir;
+    static norvex::fuzz::TempDir dir;
     if (size == 0) return 0;
     const int savedPort = static_cast<int>(data[0] % 8) - 2;
     const std::string content(reinterpret_cast<const char*>(data + 1), size - 1);
