@@ -195,6 +195,7 @@ void ComLink::workerMain() {
     Clock::time_point lastReceived{}; // last byte arrived
     bool inAnswer = false;            // bytes of an answer that has not ended have arrived
     bool endedByQuiet = false;        // the quiet window ended the last answer; no frame since
+    bool awaitingReply = false;       // a frame has left and no byte has come since
     constexpr Clock::time_point NEVER = Clock::time_point::max();
     Clock::time_point heldSince = NEVER;  // the slot's frame has been waiting since
     Clock::time_point quietUntil = NEVER; // a checksum match ends the answer if nothing comes before
@@ -221,6 +222,10 @@ void ComLink::workerMain() {
     // with. False when the window's wait was cancelled because the link is closing.
     std::uint8_t deferredCode = 0; // a completion held back until the line has stayed quiet
     Clock::time_point deferredUntil{};
+    // An acknowledged answer taken up again stands as it first ended unless it ends as a longer
+    // one: the validator had our acknowledge and has let its data go.
+    std::uint8_t resumedCode = 0;
+    Clock::time_point resumedUntil = NEVER;
     auto notifyWindow = [&](std::uint8_t code) {
         if (LinkNotifier* owner = info.ownerWindow.load()) return owner->notify(code);
         return true;
@@ -234,6 +239,9 @@ void ComLink::workerMain() {
         }
         if (!done.complete) return true;
         inAnswer = false;
+        // The answer taken up again ended as a longer one, which holds the first ending's bytes.
+        resumedCode = 0;
+        resumedUntil = NEVER;
         // A write that fails marks the port failed, which the loop checks; one that stalls leaves
         // the answer to time out and be asked for again.
         if (done.ack) (void)port.write(&ack, 1);
@@ -280,6 +288,18 @@ void ComLink::workerMain() {
         return notifyWindow(code);
     };
 
+    auto standAsEnded = [&] {
+        if (resumedCode == 0) return true;
+        const std::uint8_t code = resumedCode;
+        resumedCode = 0;
+        resumedUntil = NEVER;
+        inAnswer = false;
+        quietUntil = NEVER;
+        assembler.abandonResumedAnswer();
+        resends.resumeAbandoned();
+        return notifyWindow(code);
+    };
+
     while (info.connected.load() != 0) {
         if (deferredCode != 0 && Clock::now() >= deferredUntil && !inputWaiting(port)) {
             if (!deliverDeferred()) continue;
@@ -292,6 +312,10 @@ void ComLink::workerMain() {
             endedByQuiet = done.complete;
             if (!deliver(done)) continue;
         }
+        if (resumedCode != 0 && Clock::now() >= resumedUntil && !inputWaiting(port)) {
+            // The line fell quiet and the answer taken up again did not end as a longer one.
+            if (!standAsEnded()) continue;
+        }
 
         // A frame in the slot waits while bytes are arriving (the rest of an answer, even one
         // that completed early, would otherwise run into the next answer) and, after a frame that
@@ -299,6 +323,7 @@ void ComLink::workerMain() {
         // (garbage) holds a frame back for MAX_HOLD at most.
         bool holding = false;
         Clock::time_point wakeAt = deferredCode != 0 ? std::min(quietUntil, deferredUntil) : quietUntil;
+        if (resumedCode != 0) wakeAt = std::min(wakeAt, resumedUntil);
         if (data_.txLength.load() != 0) {
             const auto now = Clock::now();
             if (heldSince == NEVER) heldSince = now;
@@ -322,7 +347,7 @@ void ComLink::workerMain() {
         }
         if (!holding && data_.txLength.load() != 0) {
             // Transmit steps.
-            if (!deliverDeferred()) continue;
+            if (!standAsEnded() || !deliverDeferred()) continue;
             std::size_t n = data_.take(frame);
             if (n > 0) {
                 if (n > 1) {
@@ -338,7 +363,10 @@ void ComLink::workerMain() {
                 if (!assembler.awaitingQuiet()) quietUntil = NEVER;
                 (void)port.write(frame.data(), n); // a failure shows in port.failed() below
                 const auto leftAt = Clock::now();
-                if (n > 1) lastSent = leftAt;
+                if (n > 1) {
+                    lastSent = leftAt;
+                    awaitingReply = true;
+                }
                 if (recorder) recorder->frameSent(frame.data(), n, leftAt);
                 heldSince = NEVER;
                 data_.release();
@@ -400,10 +428,16 @@ void ComLink::workerMain() {
             }
             endedByQuiet = false;
             lastReceived = now;
+            if (awaitingReply) {
+                // The port's round trip: what it adds on the way to the wire and back.
+                awaitingReply = false;
+                resends.replyBegan(std::chrono::duration_cast<std::chrono::microseconds>(now - lastSent));
+            }
             // Bytes after an answer ended on its checksum, while it is still held back: the answer
             // goes on. (Later ones are stray bytes; after a mode-bit ending the assembler takes
             // them as the marks' fault too.)
             if (deferredCode != 0 && assembler.resumeEndedAnswer()) {
+                resumedCode = deferredCode;
                 deferredCode = 0;
                 inAnswer = true;
                 resends.answerResumed();
@@ -421,6 +455,7 @@ void ComLink::workerMain() {
             inAnswer =
                 n > 0 && !done.complete && !done.checksumFault && data_.responseMode.load() != MODE_IDLE;
             if (recorder) recorder->received(hand.data(), n, used, lastReceived);
+            if (resumedCode != 0) resumedUntil = lastReceived + quiet.window();
             // The quiet window runs from the last byte that arrived, even half an escape.
             quietUntil = NEVER;
             if (assembler.awaitingQuiet()) {
@@ -445,6 +480,7 @@ void ComLink::workerMain() {
     }
     // An answer acknowledged and held back is handed over before the worker ends (when the link
     // is closing, the window's wait is cancelled and this returns at once).
+    (void)standAsEnded();
     (void)deliverDeferred();
     if (recorder) recorder->linkClosed();
     workerAlive_ = false;

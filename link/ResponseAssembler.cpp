@@ -375,6 +375,22 @@ bool ResponseAssembler::resumeEndedAnswer() {
     return true;
 }
 
+void ResponseAssembler::abandonResumedAnswer() {
+    Reception rx(d_);
+    d_.responseMode = MODE_IDLE;
+    pending_ = false;
+    overrun_ = false;
+    RequestRecord& r = rx.record(REQ_POLL);
+    r.count = 0;
+    r.sum = 0;
+    r.state = RequestState::Idle;
+    // The first bytes of the record are still the answer as it ended: only later ones followed.
+    rx.shortAnswerLength() =
+        static_cast<std::uint8_t>(std::min<std::uint32_t>(endLength_, SHORT_STATUS_MAX + 1));
+    TrafficBuffer& traffic = rx.traffic();
+    traffic.pos = 0;
+}
+
 Completion ResponseAssembler::lineQuiet(Reception& rx) {
     abandonIfReset(rx);
     if (!pending_) return {};

@@ -68,6 +68,10 @@ public:
     // again where it was ended. False when there is nothing to take up (a frame went out, RESET
     // in the menu, or the answer did not end on a checksum).
     bool resumeEndedAnswer();
+    // The answer taken up again did not end as a longer one (its checksum never fitted, or more
+    // than an answer came): the bytes after its first ending were strays, and the answer stands
+    // as it ended there, acknowledged. Puts that answer back for the window.
+    void abandonResumedAnswer();
 
     // How short answers are framed on this port so far (see Framing).
     Framing framing() const { return framing_; }

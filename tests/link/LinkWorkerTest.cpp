@@ -235,6 +235,27 @@ TEST(LinkWorker, FrameWaitsForBytesStillArrivingAfterAnEarlyCompletion) {
     EXPECT_GE(rig.port->writeTimes[1], lastByte);
 }
 
+TEST(LinkWorker, StrayBytesAfterAnAcknowledgedAnswerLeaveItStanding) {
+    // The validator had the acknowledge and let its data go: noise after it must not take the
+    // answer with it, whether it comes at once or a few milliseconds later, marked or not.
+    for (const Bytes& noise : {Bytes{0x00, 0xFE, 0x30, 0x92, 0x15, 0x84}, Bytes{0x07}}) {
+        Rig rig;
+        rig.start();
+        rig.send({0x33, 0x33});
+        ASSERT_TRUE(rig.port->waitWrites(1));
+        rig.port->feed({0x82, 0x82});
+        ASSERT_TRUE(rig.port->waitWrites(2)); // the acknowledge, once the line stayed quiet
+        rig.port->feed(noise);
+        ASSERT_TRUE(rig.notifier.waitCodes(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        EXPECT_EQ(rig.notifier.snapshot(), Bytes{RESP_POLL});
+        std::lock_guard<std::mutex> lk(rig.notifier.m);
+        ASSERT_EQ(rig.notifier.pollData.size(), 1u);
+        EXPECT_EQ(rig.notifier.pollData[0][0], 0x82);
+        EXPECT_EQ(rig.data.shortAnswer().length, 2u);
+    }
+}
+
 TEST(LinkWorker, LineThatNeverFallsQuietHoldsAFrameForASecondAtMost) {
     Rig rig;
     rig.start();
