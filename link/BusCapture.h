@@ -33,9 +33,11 @@ public:
 
     // --- the bytes, without I/O -----------------------------------------------------------------
     static void appendFileHeader(std::vector<std::uint8_t>& out);
-    // One packet; `event` FF or FD takes no address, FE is followed by the validator's address.
+    // One packet; `event` FF or FD takes no address, FE is followed by the peripheral's address
+    // (the validator's unless another is given).
     static void appendPacket(std::int64_t wallUs, std::uint8_t event, const std::uint8_t* bytes,
-                             std::size_t n, std::vector<std::uint8_t>& out);
+                             std::size_t n, std::vector<std::uint8_t>& out,
+                             std::uint8_t address = BILL_VALIDATOR_ADDRESS);
     // The packets of one exchange, in the order they were on the wire.
     static void appendExchange(const ExchangeRecord& r, std::vector<std::uint8_t>& out);
 
@@ -47,6 +49,8 @@ public:
     [[nodiscard]] bool open(const std::string& path, bool handEachToSystem = true);
     // Writes the exchange's packets. False with the reason in error(); the file is closed then.
     [[nodiscard]] bool write(const ExchangeRecord& r);
+    // Writes packets made with appendPacket (those of a heard exchange). The same on failure.
+    [[nodiscard]] bool writePackets(const std::vector<std::uint8_t>& packets) { return put(packets); }
     // Closes the file; false when the last bytes could not be written.
     bool close();
     bool isOpen() const { return file_ != nullptr; }

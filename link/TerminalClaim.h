@@ -18,6 +18,8 @@ public:
     // Gives the terminal back and closes `fd` (which drops the flock): exclusive use cleared,
     // the settings found at take() restored. Sets `fd` to -1; harmless for -1.
     void release(int& fd);
+    // release() leaves the line settings as they are then instead of restoring those found.
+    void keepSettings() { haveFound_ = false; }
 
 private:
     termios found_{};

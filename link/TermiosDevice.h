@@ -33,6 +33,11 @@ public:
     // blocking and takes it for exclusive use: a flock (another program holding it: Busy) and
     // TIOCEXCL. The settings found are kept for close().
     LinkResult open(const std::string& path);
+    // The same for listening only (a tap on a machine's bus): opened read-only, so that no byte
+    // can be written into the line, and never a modem line touched. Closing leaves the line
+    // settings as they are then: giving back those found could move the modem lines (a close
+    // with hang-up drops DTR and RTS, a speed of 0 drops them at once).
+    LinkResult openReceiveOnly(const std::string& path);
 
     // The terminal's current line settings; false when it has none (not open).
     bool settings(termios& now) const;
@@ -65,11 +70,13 @@ public:
 
 private:
     LinkFault fault(FaultKind kind, std::string detail, int errorNumber) const;
+    LinkResult openDevice(const std::string& path, bool receiveOnly);
 
     std::string path_;
     int fd_ = -1;
     TerminalClaim claim_;
     std::atomic<bool> vanished_{false};
+    bool receiveOnly_ = false;
 };
 
 } // namespace norvex::link
