@@ -21,15 +21,17 @@ void BusListener::received(Line line, const LineByte* bytes, std::size_t n, std:
     // Never earlier than a byte given before on this line, nor than where the sweep has got to:
     // a read that comes later than the hold allows is taken as late as that.
     const std::int64_t floor = sweptUs_;
+    const std::int64_t notBefore = awakeUs_ == LONG_AGO ? LONG_AGO : awakeUs_ - READ_LATENCY_US;
     for (std::size_t i = 0; i < n; ++i) {
         std::int64_t us = readUs - static_cast<std::int64_t>(n - 1 - i) * MDB_CHAR_US;
         us = std::max({us, s.lastUs, floor});
         s.lastUs = us;
-        s.queue.push_back({us, bytes[i].value, bytes[i].marked});
+        s.queue.push_back({us, notBefore, bytes[i].value, bytes[i].marked});
     }
 }
 
 void BusListener::advance(std::int64_t nowUs) {
+    awakeUs_ = std::max(awakeUs_, nowUs);
     // Each line can bring nothing earlier than its newest byte, nor than a hold before now.
     const std::int64_t controller = std::max(side(Line::Controller).lastUs, nowUs - HOLD_US);
     const std::int64_t peripheral = std::max(side(Line::Peripheral).lastUs, nowUs - HOLD_US);
@@ -56,12 +58,15 @@ std::size_t BusListener::take(std::vector<HeardExchange>& out) {
 }
 
 std::optional<std::int64_t> BusListener::deadline() const {
-    std::int64_t first = nextTimer();
+    const std::int64_t timer = nextTimer();
+    std::int64_t first = timer;
     for (Line line : {Line::Controller, Line::Peripheral})
         if (!side(line).queue.empty()) first = std::min(first, side(line).queue.front().us);
     if (first >= NEVER) return std::nullopt;
-    // advance() takes it once the hold has passed for both lines.
-    return first + HOLD_US + SKEW_US;
+    // advance() takes it once the hold has passed for both lines; a look at the lines when a
+    // wait runs out shows that they stayed quiet that long.
+    const std::int64_t take = first + HOLD_US + SKEW_US;
+    return timer > awakeUs_ && timer < take ? timer : take;
 }
 
 // --- the sweep ------------------------------------------------------------------------------------------
@@ -83,7 +88,7 @@ void BusListener::sweep(std::int64_t horizon) {
         }
         if (kb >= NEVER || kb > horizon) return;
         bool peripheral = kp < kc;
-        if (kc < NEVER && kp < NEVER && std::max(kc, kp) - kb < MDB_CHAR_US)
+        if (kc < NEVER && kp < NEVER && std::max(kc, kp) - kb < ORDER_WINDOW_US)
             peripheral = peripheralFirst(c.queue.front(), p.queue.front());
         sweptUs_ = std::max(sweptUs_, kb);
         if (peripheral) {
@@ -99,35 +104,57 @@ void BusListener::sweep(std::int64_t horizon) {
 }
 
 bool BusListener::peripheralFirst(const Stamped& c, const Stamped& p) const {
-    // A command goes on while its bytes keep coming, and an answer while its bytes keep coming.
-    if (commandOpen_ && c.us - ex_.commandLastUs <= BYTE_GAP_US) return false;
-    if (unitOpen_ && p.us - unitLastUs_ <= BYTE_GAP_US) return true;
+    // A command that is not complete yet goes on first, and so does an answer (the other line
+    // spoke after it ended), or a byte that follows the answer's last as the next byte would; a
+    // complete answer ends where the times say.
+    if (commandOpen_ && !commandPending_) return false;
+    if (unitOpen_) return p.us <= c.us || p.us - unitLastUs_ <= NEXT_BYTE_US || !unitComplete();
     // A command waits for its answer: a controller that speaks again before the answer's time
     // is up has had the answer, so an answer byte read about then goes first. After that time
     // the controller has given up and the bytes go by their times.
-    if (exOpen_ && !commandOpen_ && !unitOpen_ &&
-        (stage_ == Stage::AwaitAnswer || stage_ == Stage::AwaitRetransmission)) {
+    if (exOpen_ && !commandOpen_ && (stage_ == Stage::AwaitAnswer || stage_ == Stage::AwaitRetransmission)) {
         const std::int64_t asked = stage_ == Stage::AwaitAnswer ? ex_.commandLastUs : ex_.replyUs;
         if (c.us - MDB_CHAR_US - asked <= MDB_RESPONSE_LIMIT_US) return true;
+        return p.us < c.us;
     }
+    // Nothing waits for an answer: the controller's byte goes first, and the answer is to it.
+    if (!unitOpen_ && !commandOpen_) return false;
     return p.us < c.us;
+}
+
+bool BusListener::unitComplete() const {
+    // By the marks, an answer ends on its last byte, and is no longer open then.
+    if (side(Line::Peripheral).framing == Framing::ModeBit) return false;
+    if (unitCount_ == 1) return unitBytes_[0] == MDB_ACK || unitBytes_[0] == MDB_NAK;
+    return unitCount_ <= unitBytes_.size() && checksumHolds(unitBytes_.data(), unitCount_);
+}
+
+bool BusListener::quietUntil(Line line, std::int64_t at) const {
+    const Side& s = side(line);
+    return s.queue.empty() || s.queue.front().notBeforeUs > at;
 }
 
 std::int64_t BusListener::nextTimer() const {
     std::int64_t t = NEVER;
-    if (zeroWatch_) t = std::min(t, zero_.us + RESET_QUIET_US);
-    if (commandOpen_) t = std::min(t, ex_.commandLastUs + COMMAND_GAP_US);
-    if (unitOpen_) t = std::min(t, unitLastUs_ + ANSWER_GAP_US);
+    auto consider = [&](std::int64_t at, bool controller, bool peripheral) {
+        if ((controller && !quietUntil(Line::Controller, at)) ||
+            (peripheral && !quietUntil(Line::Peripheral, at)))
+            return;
+        t = std::min(t, at);
+    };
+    if (zeroWatch_) consider(zero_.us + RESET_QUIET_US, true, true);
+    if (commandOpen_) consider(ex_.commandLastUs + COMMAND_GAP_US, true, false);
+    if (unitOpen_) consider(unitLastUs_ + ANSWER_GAP_US, false, true);
     if (exOpen_ && !commandOpen_ && !unitOpen_) {
         switch (stage_) {
         case Stage::AwaitAnswer:
-            t = std::min(t, ex_.commandLastUs + ANSWER_WAIT_US);
+            consider(ex_.commandLastUs + ANSWER_WAIT_US, false, true);
             break;
         case Stage::AwaitReply:
-            t = std::min(t, ex_.answerLastUs + REPLY_WAIT_US);
+            consider(ex_.answerLastUs + REPLY_WAIT_US, true, false);
             break;
         case Stage::AwaitRetransmission:
-            t = std::min(t, ex_.replyUs + ANSWER_WAIT_US);
+            consider(ex_.replyUs + ANSWER_WAIT_US, false, true);
             break;
         case Stage::Answering:
             break;
@@ -138,13 +165,18 @@ std::int64_t BusListener::nextTimer() const {
 
 void BusListener::fireTimers(std::int64_t at) {
     // Each step ends the wait that ran out, so the sweep moves on.
-    if (zeroWatch_ && zero_.us + RESET_QUIET_US <= at) endZeroWatch(true);
-    if (commandOpen_ && ex_.commandLastUs + COMMAND_GAP_US <= at) closeCommand();
-    if (unitOpen_ && unitLastUs_ + ANSWER_GAP_US <= at) closeUnit();
+    auto due = [&](std::int64_t end, bool controller, bool peripheral) {
+        return end <= at && (!controller || quietUntil(Line::Controller, end)) &&
+               (!peripheral || quietUntil(Line::Peripheral, end));
+    };
+    if (zeroWatch_ && due(zero_.us + RESET_QUIET_US, true, true)) endZeroWatch(true);
+    if (commandOpen_ && due(ex_.commandLastUs + COMMAND_GAP_US, true, false)) closeCommand();
+    if (unitOpen_ && due(unitLastUs_ + ANSWER_GAP_US, false, true)) closeUnit();
     if (exOpen_ && !commandOpen_ && !unitOpen_) {
-        const bool over = (stage_ == Stage::AwaitAnswer && ex_.commandLastUs + ANSWER_WAIT_US <= at) ||
-                          (stage_ == Stage::AwaitReply && ex_.answerLastUs + REPLY_WAIT_US <= at) ||
-                          (stage_ == Stage::AwaitRetransmission && ex_.replyUs + ANSWER_WAIT_US <= at);
+        const bool over =
+            (stage_ == Stage::AwaitAnswer && due(ex_.commandLastUs + ANSWER_WAIT_US, false, true)) ||
+            (stage_ == Stage::AwaitReply && due(ex_.answerLastUs + REPLY_WAIT_US, true, false)) ||
+            (stage_ == Stage::AwaitRetransmission && due(ex_.replyUs + ANSWER_WAIT_US, false, true));
         if (over) finalize();
     }
 }
@@ -184,7 +216,7 @@ void BusListener::controllerByte(const Stamped& s) {
         stray.command[0] = s.value;
         stray.commandLength = 1;
         stray.commandFirstUs = stray.commandLastUs = s.us;
-        emit(stray);
+        release(stray);
         return;
     }
     startCommand(s);
@@ -291,7 +323,7 @@ void BusListener::endZeroWatch(bool reset) {
         h.command[0] = zero_.value;
         h.commandLength = 1;
     }
-    emit(h);
+    release(h);
 }
 
 // --- the peripherals' line ---------------------------------------------------------------------------------
@@ -364,7 +396,7 @@ void BusListener::closeUnit() {
     into->answerFirstUs = unitFirstUs_;
     into->answerLastUs = unitLastUs_;
     if (!unitIsAnswer_) {
-        emit(stray);
+        release(stray);
         return;
     }
     if (unitCount_ >= 2) {
@@ -423,7 +455,7 @@ void BusListener::finalize() {
     deferred_.clear();
 }
 
-void BusListener::emit(HeardExchange h) {
+void BusListener::release(HeardExchange h) {
     // Later than the exchange still open: it follows that exchange.
     if (exOpen_)
         deferred_.push_back(h);

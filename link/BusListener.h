@@ -17,16 +17,15 @@
 // Merge. Each byte carries its read time, the bytes of one read backdated one character each.
 // Two adapters do not read at the same instant: their times may disagree by up to about 2 ms.
 // Bytes are taken in the order of their times, which already puts an answer after the first byte
-// of its command (a command is at least two characters long). The two lines take turns, a
-// character at least between one speaking and the other, so two adapters that disagree by up to
-// 2 ms can put a byte at most that much less a character on the wrong side of the other line's.
-// Where a byte comes within a character of the other line's next byte, the order of the two is
-// therefore the protocol's: an
-// answer's byte goes before the controller's next byte while it continues the answer, or while
-// it answers a command whose time for an answer was not up when the controller spoke again; a
-// command's byte goes before an answer's while it continues the command. A byte is taken only
+// of its command (a command is at least two characters long). Where a byte comes within
+// ORDER_WINDOW_US of the other line's next byte (two adapters that disagree, or a loaded system
+// that delivers one line's bytes late), the order of the two is the protocol's: a command that is
+// not complete yet goes first, and so does an answer that is not complete yet (the other line
+// spoke after it ended); an answer goes before the controller's next command when that command
+// came before the answer's time was up (the controller had the answer then). A byte is taken only
 // once the other line can no longer bring one within SKEW_US of it: when it has delivered a later
-// one, or HOLD_US after.
+// one, or HOLD_US after. Quiet on a line counts only where the reader looked at it: a byte read
+// after the reader was held up may have come any time since it last looked.
 
 #include "HeardExchange.h"
 #include "LinkTypes.h"
@@ -46,12 +45,13 @@ class BusListener {
 public:
     enum class Line : std::uint8_t { Controller = 0, Peripheral = 1 };
 
-    // How far ahead of a byte the other line must be known before the byte is taken (two
-    // adapters disagree by up to about 2 ms).
-    static constexpr std::int64_t SKEW_US = 2500;
-    // Bytes of one command or one answer follow each other within this (1 ms between them at
-    // most, one character each, and the reads' disagreement).
-    static constexpr std::int64_t BYTE_GAP_US = 3000;
+    // Bytes of the two lines this close are put in the protocol's order (two adapters disagree
+    // by up to about 2 ms; a loaded system delivers one line's bytes a few ms late).
+    static constexpr std::int64_t ORDER_WINDOW_US = 4000;
+    // The next byte of an answer follows within a character and the 1 ms a peripheral may pause.
+    static constexpr std::int64_t NEXT_BYTE_US = MDB_CHAR_US + 1100;
+    // How far ahead of a byte the other line must be known before the byte is taken.
+    static constexpr std::int64_t SKEW_US = ORDER_WINDOW_US + 1000;
     // How long after a read both lines are taken to have delivered everything before it.
     static constexpr std::int64_t HOLD_US = 12000;
     // Quiet on the controller's line that ends a command of unknown length (a controller sends
@@ -68,6 +68,8 @@ public:
     static constexpr std::int64_t RESET_QUIET_US = 100000;
     // A burst of the peripherals' bytes longer than this (noise) is cut into pieces.
     static constexpr std::size_t LONGEST_UNIT = 512;
+    // A byte may have reached the driver this long before a read found it.
+    static constexpr std::int64_t READ_LATENCY_US = 1000;
 
     // wallOffsetUs: wall clock minus monotonic clock, for the exchanges' wall times.
     explicit BusListener(std::int64_t wallOffsetUs = 0) : wallOffsetUs_(wallOffsetUs) {}
@@ -92,6 +94,9 @@ private:
 
     struct Stamped {
         std::int64_t us = 0;
+        // The earliest it may have arrived: the reader had last looked then (a reader held up
+        // reads late, and gaps in the read times are not gaps on the line).
+        std::int64_t notBeforeUs = 0;
         std::uint8_t value = 0;
         bool marked = false;
     };
@@ -107,9 +112,14 @@ private:
     Side& side(Line line) { return side_[static_cast<std::size_t>(line)]; }
     const Side& side(Line line) const { return side_[static_cast<std::size_t>(line)]; }
     bool peripheralFirst(const Stamped& c, const Stamped& p) const;
+    // The peripherals' bytes in hand make a whole answer: a bare ACK or NAK, or a checksum.
+    bool unitComplete() const;
 
     void sweep(std::int64_t horizon);
+    // The earliest open wait that can run out: one whose line may have had a byte before its
+    // end (a byte read after the reader was held up) waits for that byte.
     std::int64_t nextTimer() const;
+    bool quietUntil(Line line, std::int64_t at) const;
     void fireTimers(std::int64_t at);
     void controllerByte(const Stamped& s);
     void peripheralByte(const Stamped& s);
@@ -123,13 +133,14 @@ private:
     void takeReply(const Stamped& s);
     void endZeroWatch(bool reset);
     void finalize();
-    void emit(HeardExchange h);
+    void release(HeardExchange h);
     void publish(HeardExchange& h);
     void evidence(Line line, bool agrees, bool contradicts);
 
     std::array<Side, 2> side_;
     std::int64_t wallOffsetUs_;
     std::int64_t sweptUs_ = LONG_AGO; // the time the sweep has reached
+    std::int64_t awakeUs_ = LONG_AGO; // when the caller last said both lines were read
 
     // The exchange being heard.
     HeardExchange ex_;
