@@ -1,5 +1,6 @@
 #include "BusMonitorWindow.h"
 
+#include "control/HeardDecoder.h"
 #include "ui/core/MainWindowLogic.h"
 
 #include <QApplication>
@@ -49,6 +50,14 @@ BusMonitorWindow::BusMonitorWindow(ui::MainWindowLogic& core, QWidget* parent)
                           c[0]);
     }
     onlyFaults_ = new QCheckBox(QStringLiteral("Only faults"), this);
+    // Listening to a machine, every device's exchanges come; the link's own are the validator's.
+    address_ = new QComboBox(this);
+    address_->setObjectName(QStringLiteral("addressFilter"));
+    address_->addItem(QStringLiteral("All devices"), -1);
+    for (const std::uint8_t a : {0x08, 0x10, 0x30, 0x60})
+        address_->addItem(QStringLiteral("%1h ").arg(a, 2, 16, QLatin1Char('0')).toUpper() +
+                              QString::fromStdString(control::deviceName(a)),
+                          a);
     follow_ = new QCheckBox(QStringLiteral("Follow"), this);
     follow_->setChecked(true);
     follow_->setToolTip(QStringLiteral("Keep the newest row in sight; off pauses the view where it is"));
@@ -61,6 +70,7 @@ BusMonitorWindow::BusMonitorWindow(ui::MainWindowLogic& core, QWidget* parent)
     filters->addWidget(hidePolls_);
     filters->addWidget(command_);
     filters->addWidget(onlyFaults_);
+    filters->addWidget(address_);
     filters->addStretch(1);
     filters->addWidget(follow_);
     filters->addWidget(keep_);
@@ -117,6 +127,7 @@ BusMonitorWindow::BusMonitorWindow(ui::MainWindowLogic& core, QWidget* parent)
     connect(hidePolls_, &QCheckBox::toggled, this, [this] { applyFilter(); });
     connect(onlyFaults_, &QCheckBox::toggled, this, [this] { applyFilter(); });
     connect(command_, &QComboBox::currentIndexChanged, this, [this] { applyFilter(); });
+    connect(address_, &QComboBox::currentIndexChanged, this, [this] { applyFilter(); });
     connect(follow_, &QCheckBox::toggled, this, [this](bool on) {
         if (on) table_->scrollToBottom();
     });
@@ -142,6 +153,13 @@ BusMonitorWindow::BusMonitorWindow(ui::MainWindowLogic& core, QWidget* parent)
 
 void BusMonitorWindow::refresh() {
     core_.busLog().takeNew();
+    // Listening, Norvex sends nothing: the command line says so instead of taking frames.
+    const bool listening = core_.listening();
+    if (typed_->isEnabled() == listening) {
+        typed_->setEnabled(!listening);
+        typed_->setToolTip(listening ? QString::fromUtf8(ui::MainWindowLogic::listeningRefusal())
+                                     : QString());
+    }
     model_.refresh();
     if (follow_->isChecked()) table_->scrollToBottom();
     QString text = QStringLiteral("%1 rows shown, %2 exchanges kept")
@@ -169,15 +187,20 @@ void BusMonitorWindow::applyFilter() {
     f.hidePollBareAck = hidePolls_->isChecked();
     f.command = command_->currentData().toInt();
     f.onlyFaults = onlyFaults_->isChecked();
+    f.address = address_->currentData().toInt();
     setFilter(f);
 }
 
 void BusMonitorWindow::setFilter(const ui::MonitorFilter& filter) {
-    const QSignalBlocker b1(hidePolls_), b2(onlyFaults_), b3(command_);
+    const QSignalBlocker b1(hidePolls_), b2(onlyFaults_), b3(command_), b4(address_);
     hidePolls_->setChecked(filter.hidePollBareAck);
     onlyFaults_->setChecked(filter.onlyFaults);
     const int at = command_->findData(filter.command);
     command_->setCurrentIndex(at >= 0 ? at : 0);
+    if (address_->findData(filter.address) < 0)
+        address_->addItem(QStringLiteral("%1h").arg(filter.address, 2, 16, QLatin1Char('0')).toUpper(),
+                          filter.address);
+    address_->setCurrentIndex(address_->findData(filter.address));
     model_.setFilter(filter);
     if (follow_->isChecked()) table_->scrollToBottom();
 }

@@ -64,6 +64,7 @@ private:
     QCheckBox* hidePolls_ = nullptr;
     QComboBox* command_ = nullptr;
     QCheckBox* onlyFaults_ = nullptr;
+    QComboBox* address_ = nullptr;
     QCheckBox* follow_ = nullptr;
     QSpinBox* keep_ = nullptr;
     QLineEdit* search_ = nullptr;
