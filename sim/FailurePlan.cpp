@@ -12,7 +12,7 @@ struct ModeName {
 const ModeName MODE_NAMES[] = {
     {FailMode::Silent, "silent"}, {FailMode::BadSum, "badsum"},   {FailMode::Nak, "nak"},
     {FailMode::Split, "split"},   {FailMode::Garbage, "garbage"}, {FailMode::Slow, "slow"},
-    {FailMode::Vanish, "vanish"}, {FailMode::Noise, "noise"},
+    {FailMode::Vanish, "vanish"}, {FailMode::Noise, "noise"},     {FailMode::Late, "late"},
 };
 } // namespace
 

@@ -19,6 +19,7 @@ enum class FailMode {
     Slow,    // `gapMs` between every two bytes
     Vanish,  // the adapter is unplugged: the pseudo-terminal master is closed
     Noise,   // `garbageBytes` random bytes instead of the answer (or after it, `gapMs` later)
+    Late,    // the answer begins `gapMs` after the frame instead of at once
 };
 
 // Where stray bytes go: garbage before or after the answer, noise instead of it or after it.
