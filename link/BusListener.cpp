@@ -122,6 +122,15 @@ bool BusListener::peripheralFirst(const Stamped& c, const Stamped& p) const {
     return p.us < c.us;
 }
 
+std::int64_t BusListener::commandGap() const {
+    return commandPending_ ? COMMAND_GAP_US : UNFINISHED_GAP_US;
+}
+
+std::int64_t BusListener::unitGap() const {
+    const bool byMarks = side(Line::Peripheral).framing == Framing::ModeBit;
+    return !byMarks && unitComplete() ? ANSWER_GAP_US : UNFINISHED_GAP_US;
+}
+
 bool BusListener::unitComplete() const {
     // By the marks, an answer ends on its last byte, and is no longer open then.
     if (side(Line::Peripheral).framing == Framing::ModeBit) return false;
@@ -143,8 +152,8 @@ std::int64_t BusListener::nextTimer() const {
         t = std::min(t, at);
     };
     if (zeroWatch_) consider(zero_.us + RESET_QUIET_US, true, true);
-    if (commandOpen_) consider(ex_.commandLastUs + COMMAND_GAP_US, true, false);
-    if (unitOpen_) consider(unitLastUs_ + ANSWER_GAP_US, false, true);
+    if (commandOpen_) consider(ex_.commandLastUs + commandGap(), true, false);
+    if (unitOpen_) consider(unitLastUs_ + unitGap(), false, true);
     if (exOpen_ && !commandOpen_ && !unitOpen_) {
         switch (stage_) {
         case Stage::AwaitAnswer:
@@ -170,8 +179,8 @@ void BusListener::fireTimers(std::int64_t at) {
                (!peripheral || quietUntil(Line::Peripheral, end));
     };
     if (zeroWatch_ && due(zero_.us + RESET_QUIET_US, true, true)) endZeroWatch(true);
-    if (commandOpen_ && due(ex_.commandLastUs + COMMAND_GAP_US, true, false)) closeCommand();
-    if (unitOpen_ && due(unitLastUs_ + ANSWER_GAP_US, false, true)) closeUnit();
+    if (commandOpen_ && due(ex_.commandLastUs + commandGap(), true, false)) closeCommand();
+    if (unitOpen_ && due(unitLastUs_ + unitGap(), false, true)) closeUnit();
     if (exOpen_ && !commandOpen_ && !unitOpen_) {
         const bool over =
             (stage_ == Stage::AwaitAnswer && due(ex_.commandLastUs + ANSWER_WAIT_US, false, true)) ||
@@ -378,9 +387,11 @@ void BusListener::closeUnit() {
     unitOpen_ = false;
     const std::size_t kept = std::min<std::size_t>(unitCount_, unitBytes_.size());
     const bool sum = checksumHolds(unitBytes_.data(), kept);
-    // Only the last byte of an answer has a mode bit of 1.
+    // Only the last byte of an answer has a mode bit of 1. A byte with 1 before the last, or a
+    // whole answer whose last byte has 0, contradicts the marks; an answer cut off says nothing.
     const bool marksAgree = unitEarlierMarked_ && !unitLastMarked_;
-    evidence(Line::Peripheral, marksAgree && unitCount_ >= 2 && sum, !marksAgree);
+    evidence(Line::Peripheral, marksAgree && unitCount_ >= 2 && sum,
+             !unitEarlierMarked_ || (unitLastMarked_ && unitCount_ >= 2 && sum));
 
     HeardExchange* into = nullptr;
     HeardExchange stray;
@@ -410,8 +421,10 @@ void BusListener::closeUnit() {
 void BusListener::evidence(Line line, bool agrees, bool contradicts) {
     Side& s = side(line);
     if (!s.marksSeen || s.framing == Framing::MarksUnreliable) return;
+    // A contradiction now and then comes from the order of the lines, not from the marks; a
+    // driver that flags per packet contradicts them at every other answer.
     if (contradicts) {
-        s.framing = Framing::MarksUnreliable;
+        if (++s.contradicted >= CONTRADICTIONS) s.framing = Framing::MarksUnreliable;
         return;
     }
     if (agrees && ++s.agreed >= 2 && s.framing == Framing::QuietLine) s.framing = Framing::ModeBit;

@@ -11,8 +11,8 @@
 // marks, and until they have agreed, a command ends at its known length, and one of unknown
 // length on its checksum once its answer begins or the line goes quiet; a lone 00, AA or FF from
 // the controller after a data answer is its ACK, RET or NAK; an answer ends when the controller
-// speaks again or the peripherals' line goes quiet. Marks that contradict the checksums (a driver
-// that flags errors per USB packet, not per byte) are not used again.
+// speaks again or the peripherals' line goes quiet. Marks that keep contradicting the checksums
+// (a driver that flags errors per USB packet, not per byte) are not used again.
 //
 // Merge. Each byte carries its read time, the bytes of one read backdated one character each.
 // Two adapters do not read at the same instant: their times may disagree by up to about 2 ms.
@@ -59,6 +59,9 @@ public:
     static constexpr std::int64_t COMMAND_GAP_US = 5000;
     // Quiet on the peripherals' line that ends an answer while the controller says nothing.
     static constexpr std::int64_t ANSWER_GAP_US = 6000;
+    // Quiet that ends a command short of its length, or an answer short of its checksum (or of
+    // its mode bit): a loaded system delivers a line's bytes several ms late now and then.
+    static constexpr std::int64_t UNFINISHED_GAP_US = 20000;
     // How long a command waits for an answer, and a data answer for the controller's reply,
     // before the exchange is given up (the next command ends either wait at once).
     static constexpr std::int64_t ANSWER_WAIT_US = 50000;
@@ -68,6 +71,8 @@ public:
     static constexpr std::int64_t RESET_QUIET_US = 100000;
     // A burst of the peripherals' bytes longer than this (noise) is cut into pieces.
     static constexpr std::size_t LONGEST_UNIT = 512;
+    // Marks that contradict the checksums this often are not used again.
+    static constexpr int CONTRADICTIONS = 3;
     // A byte may have reached the driver this long before a read found it.
     static constexpr std::int64_t READ_LATENCY_US = 1000;
 
@@ -105,6 +110,7 @@ private:
         std::int64_t lastUs = LONG_AGO; // the newest stamp given
         bool marksSeen = false;
         int agreed = 0;
+        int contradicted = 0;
         Framing framing = Framing::QuietLine;
     };
     enum class Stage : std::uint8_t { AwaitAnswer, Answering, AwaitReply, AwaitRetransmission };
@@ -114,6 +120,9 @@ private:
     bool peripheralFirst(const Stamped& c, const Stamped& p) const;
     // The peripherals' bytes in hand make a whole answer: a bare ACK or NAK, or a checksum.
     bool unitComplete() const;
+    // How long the quiet after the command or answer in hand must last to end it.
+    std::int64_t commandGap() const;
+    std::int64_t unitGap() const;
 
     void sweep(std::int64_t horizon);
     // The earliest open wait that can run out: one whose line may have had a byte before its

@@ -36,7 +36,7 @@ const char* const SCENARIO = R"(at 400 vmc busreset
 at 1200 insert 1
 at 1400 coin 2
 at 1600 insert 3 noescrow
-at 1800 fail poll late gap=12
+at 1800 fail poll late
 at 2000 insert 0
 at 2200 vmc noack 1
 at 2400 insert 5
@@ -65,10 +65,8 @@ const std::vector<std::uint8_t> EXPECTED_EVENTS = {0x91, 0x81, 0x83, 0x90, 0x80,
 class MachineFixture : public ::testing::Test {
 protected:
     virtual bool marked() const { return false; }
-    fs::path dir =
-        fs::temp_directory_path() / ("norvex-listen-" + std::to_string(::getpid()) + "-" +
-                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::string log = (dir / "sim.log").string();
+    fs::path dir;
+    std::string log;
     test::RecordingView view;
     link::PortMap ports;
     std::unique_ptr<test::SimProcess> sim;
@@ -77,6 +75,10 @@ protected:
     std::string controllerPath, peripheralPath;
 
     void SetUp() override {
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '-');
+        dir = fs::temp_directory_path() / ("norvex-listen-" + std::to_string(::getpid()) + "-" + name);
+        log = (dir / "sim.log").string();
         fs::create_directories(dir);
         std::ofstream(dir / "scenario") << SCENARIO;
         std::vector<std::string> args{"--machine", "--poll-interval-ms", "20", "--scenario",
@@ -161,10 +163,10 @@ TEST_P(ListenToMachine, FollowsTheMachineWithoutDisturbingIt) {
             EXPECT_EQ(k.command, "coin changer POLL");
             if (k.answerMeaning.find("coin of type") != std::string::npos) ++coins;
         }
-        late += h.has(HEARD_LATE_ANSWER) && h.answerDelayUs() > 10000;
+        late += h.has(HEARD_LATE_ANSWER);
         missing += h.has(HEARD_MISSING_ACK);
         resent += h.has(HEARD_RESEND);
-        lateAck += h.has(HEARD_LATE_ACK) && h.replyDelayUs() > 7000;
+        lateAck += h.has(HEARD_LATE_ACK);
         ret += h.has(HEARD_RET);
         nak += h.has(HEARD_NAK);
         resets += h.kind == HeardKind::BusReset;
@@ -220,6 +222,13 @@ TEST_P(ListenToMachine, FollowsTheMachineWithoutDisturbingIt) {
     }
     EXPECT_GT(acks, 20);
     EXPECT_GT(answers, 250);
+    if (HasFailure()) {
+        // What was heard, beside the simulator's log in the kept directory.
+        ui::BusMonitor monitor(core->busLog());
+        monitor.update();
+        std::string ignored;
+        (void)monitor.exportCsv((dir / "heard.csv").string(), ignored);
+    }
 }
 
 TEST_F(PulledAdapter, StopsListeningAndSaysSo) {
