@@ -105,10 +105,13 @@ void BusListener::sweep(std::int64_t horizon) {
 
 bool BusListener::peripheralFirst(const Stamped& c, const Stamped& p) const {
     // A command that is not complete yet goes on first, and so does an answer (the other line
-    // spoke after it ended), or a byte that follows the answer's last as the next byte would; a
-    // complete answer ends where the times say.
+    // spoke after it ended), or a byte that follows the answer's last as its next byte would and
+    // is read less than a character after the other line's; a complete answer ends where the
+    // times say.
     if (commandOpen_ && !commandPending_) return false;
-    if (unitOpen_) return p.us <= c.us || p.us - unitLastUs_ <= NEXT_BYTE_US || !unitComplete();
+    if (unitOpen_)
+        return p.us <= c.us || (p.us - c.us < MDB_CHAR_US && p.us - unitLastUs_ <= NEXT_BYTE_US) ||
+               !unitComplete();
     // A command waits for its answer: a controller that speaks again before the answer's time
     // is up has had the answer, so an answer byte read about then goes first. After that time
     // the controller has given up and the bytes go by their times.
@@ -307,6 +310,36 @@ void BusListener::closeCommand() {
 }
 
 void BusListener::takeReply(const Stamped& s) {
+    const std::size_t n = ex_.answerLength();
+    const std::size_t half = n / 2;
+    if (s.value == MDB_RET && n >= 4 && n % 2 == 0 && n == ex_.answerReceived &&
+        std::equal(ex_.answer.begin(), ex_.answer.begin() + static_cast<std::ptrdiff_t>(half),
+                   ex_.answer.begin() + static_cast<std::ptrdiff_t>(half)) &&
+        checksumHolds(ex_.answer.data(), half)) {
+        // The answer and its retransmission, delivered together before the RET that asked for
+        // it: two exchanges, as on the wire (the RET came between them).
+        HeardExchange again;
+        again.kind = HeardKind::Retransmission;
+        again.address = ex_.address;
+        again.command = ex_.command;
+        again.commandLength = ex_.commandLength;
+        again.commandFirstUs = again.commandLastUs = s.us;
+        std::copy_n(ex_.answer.begin() + static_cast<std::ptrdiff_t>(half), half, again.answer.begin());
+        again.answerReceived = static_cast<std::uint32_t>(half);
+        again.answerFirstUs =
+            std::max(s.us, ex_.answerLastUs - static_cast<std::int64_t>(half - 1) * MDB_CHAR_US);
+        again.answerLastUs = std::max(again.answerFirstUs, ex_.answerLastUs);
+        ex_.answerReceived = static_cast<std::uint32_t>(half);
+        ex_.answerLastUs =
+            std::min(ex_.answerLastUs, ex_.answerFirstUs + static_cast<std::int64_t>(half - 1) * MDB_CHAR_US);
+        ex_.reply = s.value;
+        ex_.replyUs = s.us;
+        finalize();
+        ex_ = again;
+        exOpen_ = true;
+        stage_ = Stage::AwaitReply;
+        return;
+    }
     ex_.reply = s.value;
     ex_.replyUs = s.us;
     if (s.value == MDB_RET) {

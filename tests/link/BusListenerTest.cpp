@@ -393,3 +393,27 @@ TEST(BusListenerTest, CapturePacketsFollowTheWireInTimeOrder) {
     EXPECT_EQ(packets, expected);
     EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
 }
+
+TEST(BusListenerTest, AnAnswerAndItsRetransmissionDeliveredTogetherAreTwoExchanges) {
+    // A loaded system hands the peripherals' line over late: the answer, the RET and the
+    // answer again are read in one go on each line.
+    BusListener listener;
+    const LineByte poll[] = {{0x33, false}, {0x33, false}};
+    const LineByte twice[] = {{0x84, false}, {0x84, false}, {0x84, false}, {0x84, false}};
+    const LineByte replies[] = {{0xAA, false}, {0x00, false}};
+    listener.received(Line::Controller, poll, 2, 100000);
+    listener.advance(100000);
+    listener.received(Line::Controller, replies, 2, 112000);
+    listener.received(Line::Peripheral, twice, 4, 112100);
+    listener.advance(112100);
+    listener.finish(200000);
+    std::vector<HeardExchange> heard;
+    listener.take(heard);
+    ASSERT_EQ(heard.size(), 2u);
+    EXPECT_EQ(hex(answerOf(heard[0])), "84 84 ");
+    EXPECT_EQ(heard[0].reply, MDB_RET);
+    EXPECT_EQ(heard[1].kind, HeardKind::Retransmission);
+    EXPECT_EQ(hex(answerOf(heard[1])), "84 84 ");
+    EXPECT_EQ(heard[1].reply, MDB_ACK);
+    EXPECT_EQ(heard[1].faults, 0);
+}
