@@ -3,10 +3,10 @@
 // controller's or the peripherals' transmit line. Nothing may disturb a machine in service: the
 // device is opened read-only, so no byte can be written into it; no modem line is ever set; the
 // line settings have no echo, no flow control (XOFF is a byte sent, hardware flow control moves
-// RTS) and no hang-up on close (which drops DTR and RTS). The kernel raises DTR and RTS on the
-// first open of an adapter whose saved settings carry a speed; no open avoids that, and with only
-// RX wired they reach nothing. After that the lines stay as they are, since a close without
-// hang-up leaves them up.
+// RTS) and no hang-up on close (which drops DTR and RTS); closing gives the settings found back,
+// but for the hang-up. The kernel raises DTR and RTS on the first open of an adapter whose saved
+// settings carry a speed; no open avoids that, and with only RX wired they reach nothing. After
+// that the lines stay as they are, since a close without hang-up leaves them up.
 //
 // 9600 baud with the mode bit read where the adapter reports it: mark parity (two stop bits where
 // the driver has none) with parity marking, so that a driver that flags errors per byte delivers

@@ -18,8 +18,9 @@ public:
     // Gives the terminal back and closes `fd` (which drops the flock): exclusive use cleared,
     // the settings found at take() restored. Sets `fd` to -1; harmless for -1.
     void release(int& fd);
-    // release() leaves the line settings as they are then instead of restoring those found.
-    void keepSettings() { haveFound_ = false; }
+    // release() restores the settings found without hang-up on close, so that closing drops no
+    // modem line.
+    void keepModemLines() { found_.c_cflag &= ~static_cast<tcflag_t>(HUPCL); }
 
 private:
     termios found_{};

@@ -215,7 +215,7 @@ void TermiosDevice::setModemLines(int lines, bool on) {
 }
 
 void TermiosDevice::close() {
-    if (receiveOnly_) claim_.keepSettings();
+    if (receiveOnly_) claim_.keepModemLines();
     claim_.release(fd_); // the settings found restored, exclusive use cleared, closed
     receiveOnly_ = false;
 }

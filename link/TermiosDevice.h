@@ -34,9 +34,8 @@ public:
     // TIOCEXCL. The settings found are kept for close().
     LinkResult open(const std::string& path);
     // The same for listening only (a tap on a machine's bus): opened read-only, so that no byte
-    // can be written into the line, and never a modem line touched. Closing leaves the line
-    // settings as they are then: giving back those found could move the modem lines (a close
-    // with hang-up drops DTR and RTS, a speed of 0 drops them at once).
+    // can be written into the line, and never a modem line set. Closing gives the settings found
+    // back without hang-up on close: a close with hang-up would drop DTR and RTS.
     LinkResult openReceiveOnly(const std::string& path);
 
     // The terminal's current line settings; false when it has none (not open).

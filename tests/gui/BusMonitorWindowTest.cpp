@@ -175,6 +175,8 @@ TEST_F(BusMonitorWindowTest, ListeningDisablesWhatWouldTransmitWithTheReasonAndF
     EXPECT_FALSE(stop->isEnabled());
 
     // A port that does not open says why, as START does, and nothing changes.
+    EXPECT_FALSE(window->startListening("", peripherals.slave));
+    EXPECT_NE(messages.back().find("Choose both devices"), std::string::npos) << messages.back();
     EXPECT_FALSE(window->startListening(controller.slave, path("no-such-port")));
     ASSERT_FALSE(messages.empty());
     EXPECT_NE(messages.back().find("No Connection\nThe peripherals' line " + path("no-such-port")),

@@ -65,6 +65,12 @@ TEST(TapLine, ReadsWithoutWritingOrDisturbingTheLineAndHoldsItAlone) {
     Pty pty;
     ASSERT_FALSE(pty.slave.empty());
     packetMode(pty);
+    // Someone's settings on the terminal, to be given back.
+    termios found{};
+    ASSERT_EQ(::tcgetattr(pty.master, &found), 0);
+    found.c_lflag |= ECHO | ICANON;
+    found.c_cflag |= HUPCL;
+    ASSERT_EQ(::tcsetattr(pty.master, TCSANOW, &found), 0);
     TapLine line;
     const LinkResult opened = line.open(pty.slave);
     ASSERT_TRUE(opened) << opened.fault().detail;
@@ -94,13 +100,14 @@ TEST(TapLine, ReadsWithoutWritingOrDisturbingTheLineAndHoldsItAlone) {
     EXPECT_EQ(t.c_cflag & CRTSCTS, 0u) << "flow control moves RTS";
     line.close();
 
-    // Nothing written, no output flushed or stopped; the close left no hang-up behind, and the
-    // line opens again.
+    // Nothing written, no output flushed or stopped; the close gave the settings back but for
+    // the hang-up, and the line opens again.
     const Watched w = watch(pty);
     EXPECT_TRUE(w.written.empty());
     EXPECT_EQ(w.outputFlags, 0);
     ASSERT_EQ(::tcgetattr(pty.master, &t), 0);
     EXPECT_EQ(t.c_cflag & HUPCL, 0u);
+    EXPECT_EQ(t.c_lflag & (ECHO | ICANON), static_cast<tcflag_t>(ECHO | ICANON));
     EXPECT_TRUE(other.open(pty.slave));
 
     other.close();

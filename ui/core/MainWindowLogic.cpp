@@ -755,6 +755,13 @@ bool MainWindowLogic::startListening(const std::string& controllerPath, const st
             "Info", MsgButtons::Ok, MsgIcon::None);
         return false;
     }
+    if (controllerPath.empty() || peripheralPath.empty()) {
+        view_.messageBox(
+            "No Connection\nChoose both devices: the one on the controller's line and the one on the "
+            "peripherals' line.",
+            "Info", MsgButtons::Ok, MsgIcon::None);
+        return false;
+    }
     stopListening();
     listener_ = std::make_unique<MachineListener>(data_, controller_, busLog_);
     BusTap::Line failedLine = BusTap::Line::Controller;
