@@ -35,7 +35,10 @@ void BusListener::advance(std::int64_t nowUs) {
     // Each line can bring nothing earlier than its newest byte, nor than a hold before now.
     const std::int64_t controller = std::max(side(Line::Controller).lastUs, nowUs - HOLD_US);
     const std::int64_t peripheral = std::max(side(Line::Peripheral).lastUs, nowUs - HOLD_US);
-    sweep(std::min(controller, peripheral) - SKEW_US);
+    const std::int64_t horizon = std::min(controller, peripheral) - SKEW_US;
+    sweep(horizon);
+    // Everything up to the horizon is taken: the sweep has got there.
+    sweptUs_ = std::max(sweptUs_, horizon);
 }
 
 void BusListener::finish(std::int64_t nowUs) {
@@ -48,12 +51,34 @@ void BusListener::finish(std::int64_t nowUs) {
     if (commandOpen_) closeCommand();
     if (unitOpen_) closeUnit();
     finalize();
+    finished_ = true;
+}
+
+std::int64_t BusListener::releasedUntil() const {
+    // The protocol's order can finish an exchange that began up to a window before one finished
+    // already: an exchange waits until nothing that began before it can still finish.
+    if (finished_) return NEVER;
+    std::int64_t bound = sweptUs_ == LONG_AGO ? LONG_AGO : sweptUs_ - ORDER_WINDOW_US;
+    if (exOpen_) bound = std::min(bound, ex_.firstUs());
+    if (unitOpen_) bound = std::min(bound, unitFirstUs_);
+    if (zeroWatch_) bound = std::min(bound, zero_.us);
+    for (const HeardExchange& d : deferred_)
+        bound = std::min(bound, d.firstUs());
+    return bound;
 }
 
 std::size_t BusListener::take(std::vector<HeardExchange>& out) {
-    const std::size_t n = ready_.size();
-    out.insert(out.end(), ready_.begin(), ready_.end());
-    ready_.clear();
+    std::stable_sort(ready_.begin(), ready_.end(), [](const HeardExchange& a, const HeardExchange& b) {
+        return a.firstUs() < b.firstUs();
+    });
+    const std::int64_t bound = releasedUntil();
+    std::size_t n = 0;
+    while (n < ready_.size() && ready_[n].firstUs() <= bound) {
+        ready_[n].number = ++number_;
+        out.push_back(ready_[n]);
+        ++n;
+    }
+    ready_.erase(ready_.begin(), ready_.begin() + static_cast<std::ptrdiff_t>(n));
     return n;
 }
 
@@ -62,7 +87,12 @@ std::optional<std::int64_t> BusListener::deadline() const {
     std::int64_t first = timer;
     for (Line line : {Line::Controller, Line::Peripheral})
         if (!side(line).queue.empty()) first = std::min(first, side(line).queue.front().us);
-    if (first >= NEVER) return std::nullopt;
+    // An exchange held back is let go once the sweep has passed it by the window (one held by
+    // an earlier exchange still open goes with that one).
+    for (const HeardExchange& h : ready_)
+        if (sweptUs_ == LONG_AGO || h.firstUs() > sweptUs_ - ORDER_WINDOW_US)
+            first = std::min(first, h.firstUs() + ORDER_WINDOW_US);
+    if (first >= NEVER || finished_) return std::nullopt;
     // advance() takes it once the hold has passed for both lines; a look at the lines when a
     // wait runs out shows that they stayed quiet that long.
     const std::int64_t take = first + HOLD_US + SKEW_US;
@@ -510,7 +540,6 @@ void BusListener::release(HeardExchange h) {
 }
 
 void BusListener::publish(HeardExchange& h) {
-    h.number = ++number_;
     h.wallUs = wallOffsetUs_ + h.firstUs();
     ready_.push_back(h);
 }

@@ -85,7 +85,8 @@ public:
     void advance(std::int64_t nowUs);
     // Listening ends at nowUs: everything still open is finished.
     void finish(std::int64_t nowUs);
-    // Appends the exchanges finished since the last call, in time order; returns how many.
+    // Appends the exchanges finished since the last call, in the order they began (each as soon
+    // as no earlier one can still finish); returns how many.
     std::size_t take(std::vector<HeardExchange>& out);
     // When advance() next has something to do, if anything waits (monotonic µs).
     std::optional<std::int64_t> deadline() const;
@@ -144,6 +145,8 @@ private:
     void finalize();
     void release(HeardExchange h);
     void publish(HeardExchange& h);
+    // Exchanges that began up to then can be let go: nothing that began earlier can still finish.
+    std::int64_t releasedUntil() const;
     void evidence(Line line, bool agrees, bool contradicts);
 
     std::array<Side, 2> side_;
@@ -176,8 +179,9 @@ private:
     std::array<std::vector<std::uint8_t>, 32> unacked_;
 
     std::vector<HeardExchange> deferred_; // finished while an earlier exchange is still open
-    std::vector<HeardExchange> ready_;
+    std::vector<HeardExchange> ready_;    // finished; let go in the order they began
     std::uint64_t number_ = 0;
+    bool finished_ = false;
 };
 
 } // namespace norvex::link

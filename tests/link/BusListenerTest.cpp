@@ -116,8 +116,19 @@ std::vector<HeardExchange> listen(const Bus& bus, const Adapters& a) {
         listener.advance(r.at);
         listener.take(out);
     }
+    // The lines stay quiet: the listener's own deadlines let everything go, none is held for the
+    // end of listening.
+    for (int wake = 0; wake < 1000; ++wake) {
+        const auto due = listener.deadline();
+        if (!due) break;
+        listener.advance(*due);
+        listener.take(out);
+    }
+    EXPECT_FALSE(listener.deadline()) << "a wait that never ends";
+    const std::size_t beforeFinish = out.size();
     listener.finish(bus.now + 1000000);
     listener.take(out);
+    EXPECT_EQ(out.size(), beforeFinish) << "exchanges held until listening ended";
     return out;
 }
 
@@ -416,4 +427,38 @@ TEST(BusListenerTest, AnAnswerAndItsRetransmissionDeliveredTogetherAreTwoExchang
     EXPECT_EQ(hex(answerOf(heard[1])), "84 84 ");
     EXPECT_EQ(heard[1].reply, MDB_ACK);
     EXPECT_EQ(heard[1].faults, 0);
+}
+
+TEST(BusListenerTest, NoiseOnBothLinesEndsEveryWaitAndKeepsRecordsInBoundsAndInOrder) {
+    for (unsigned seed = 1; seed <= 30; ++seed) {
+        std::mt19937 rng(seed);
+        BusListener listener;
+        std::vector<HeardExchange> heard;
+        std::int64_t t = 1000000;
+        for (int read = 0; read < 2000; ++read) {
+            LineByte bytes[12];
+            const std::size_t n = 1 + rng() % 12;
+            for (std::size_t i = 0; i < n; ++i)
+                bytes[i] = {static_cast<std::uint8_t>(rng() % 3 == 0 ? (rng() % 2 ? 0x00 : 0xFF) : rng()),
+                            rng() % 2 == 0};
+            t += static_cast<std::int64_t>(rng() % 4000);
+            // Now and then the reader is held up, or wakes for the listener's deadline.
+            if (rng() % 50 == 0) t += 150000;
+            if (auto due = listener.deadline(); due && *due < t) listener.advance(*due);
+            listener.received(rng() % 2 ? Line::Controller : Line::Peripheral, bytes, n, t);
+            listener.advance(t);
+            listener.take(heard);
+        }
+        listener.finish(t + 1000000);
+        listener.take(heard);
+        EXPECT_FALSE(listener.deadline()) << "seed " << seed << ": a wait left open";
+        for (std::size_t i = 0; i < heard.size(); ++i) {
+            EXPECT_EQ(heard[i].number, i + 1) << "seed " << seed;
+            EXPECT_LE(heard[i].commandLength, HEARD_COMMAND_BYTES);
+            EXPECT_LE(heard[i].answerReceived, BusListener::LONGEST_UNIT);
+            if (i > 0) {
+                EXPECT_GE(heard[i].firstUs(), heard[i - 1].firstUs()) << "seed " << seed << " #" << i;
+            }
+        }
+    }
 }
