@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTableView>
 
 #include <gtest/gtest.h>
@@ -203,6 +204,10 @@ TEST_F(BusMonitorWindowTest, ListeningDisablesWhatWouldTransmitWithTheReasonAndF
     auto* typed = monitor->findChild<QLineEdit*>(QStringLiteral("typedFrame"));
     ASSERT_NE(typed, nullptr);
     EXPECT_FALSE(typed->isEnabled());
+    auto* send = monitor->findChild<QPushButton*>(QStringLiteral("sendTyped"));
+    ASSERT_NE(send, nullptr);
+    EXPECT_FALSE(send->isEnabled());
+    EXPECT_EQ(send->toolTip(), why);
     monitor->sendTyped(QStringLiteral("33"));
     EXPECT_TRUE(monitor->statusText().contains(QStringLiteral("Norvex sends nothing")))
         << monitor->statusText().toStdString();
@@ -238,6 +243,7 @@ TEST_F(BusMonitorWindowTest, ListeningDisablesWhatWouldTransmitWithTheReasonAndF
     EXPECT_NE(window->menuAction(cmd::STATUS_REQUEST)->toolTip(), why);
     monitor->refresh();
     EXPECT_TRUE(typed->isEnabled());
+    EXPECT_TRUE(send->isEnabled());
 }
 
 } // namespace norvex::test

@@ -109,10 +109,11 @@ BusMonitorWindow::BusMonitorWindow(ui::MainWindowLogic& core, QWidget* parent)
     typed_->setObjectName(QStringLiteral("typedFrame"));
     typed_->setPlaceholderText(
         QStringLiteral("Frame in hex, e.g. 33 or 35 01 (the checksum is added unless given)"));
-    auto* sendButton = new QPushButton(QStringLiteral("Send"), this);
+    send_ = new QPushButton(QStringLiteral("Send"), this);
+    send_->setObjectName(QStringLiteral("sendTyped"));
     line->addWidget(new QLabel(QStringLiteral("Command:"), this));
     line->addWidget(typed_, 1);
-    line->addWidget(sendButton);
+    line->addWidget(send_);
 
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("monitorStatus"));
@@ -142,7 +143,7 @@ BusMonitorWindow::BusMonitorWindow(ui::MainWindowLogic& core, QWidget* parent)
     connect(copyKey, &QShortcut::activated, this, [this] { copySelection(); });
     connect(csvButton, &QPushButton::clicked, this, [this] { exportCsv(); });
     connect(pcapButton, &QPushButton::clicked, this, [this] { saveCapture(); });
-    connect(sendButton, &QPushButton::clicked, this, [this] { sendTyped(typed_->text()); });
+    connect(send_, &QPushButton::clicked, this, [this] { sendTyped(typed_->text()); });
     connect(typed_, &QLineEdit::returnPressed, this, [this] { sendTyped(typed_->text()); });
 
     timer_.setInterval(REFRESH_MS);
@@ -156,9 +157,12 @@ void BusMonitorWindow::refresh() {
     // Listening, Norvex sends nothing: the command line says so instead of taking frames.
     const bool listening = core_.listening();
     if (typed_->isEnabled() == listening) {
-        typed_->setEnabled(!listening);
-        typed_->setToolTip(listening ? QString::fromUtf8(ui::MainWindowLogic::listeningRefusal())
-                                     : QString());
+        const QString why =
+            listening ? QString::fromUtf8(ui::MainWindowLogic::listeningRefusal()) : QString();
+        for (QWidget* w : {static_cast<QWidget*>(typed_), static_cast<QWidget*>(send_)}) {
+            w->setEnabled(!listening);
+            w->setToolTip(why);
+        }
     }
     model_.refresh();
     if (follow_->isChecked()) table_->scrollToBottom();

@@ -15,6 +15,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QSpinBox;
 class QTableView;
 
@@ -69,6 +70,7 @@ private:
     QSpinBox* keep_ = nullptr;
     QLineEdit* search_ = nullptr;
     QLineEdit* typed_ = nullptr;
+    QPushButton* send_ = nullptr;
     QLabel* status_ = nullptr;
     QTimer timer_;
     SavePathHook savePathHook_;

@@ -20,7 +20,11 @@ QComboBox* deviceBox(QWidget* parent, const std::vector<link::SerialDevice>& dev
         box->setItemData(box->count() - 1, QString::fromStdString(link::PortDiscovery::summary(d)),
                          Qt::ToolTipRole);
     }
-    if (chosen < box->count()) box->setCurrentIndex(chosen);
+    // One device present: the other line starts empty rather than naming the same device twice.
+    if (chosen < box->count())
+        box->setCurrentIndex(chosen);
+    else
+        box->setCurrentIndex(-1);
     return box;
 }
 
