@@ -135,13 +135,14 @@ void BusListener::sweep(std::int64_t horizon) {
 
 bool BusListener::peripheralFirst(const Stamped& c, const Stamped& p) const {
     // A command that is not complete yet goes on first, and so does an answer (the other line
-    // spoke after it ended), or a byte that follows the answer's last as its next byte would and
-    // is read less than a character after the other line's; a complete answer ends where the
-    // times say.
+    // spoke after it ended) unless the reader looked at its line longer than a pause inside an
+    // answer before this byte came (the answer was cut short), or a byte that follows the
+    // answer's last as its next byte would and is read less than a character after the other
+    // line's; a complete answer ends where the times say.
     if (commandOpen_ && !commandPending_) return false;
     if (unitOpen_)
         return p.us <= c.us || (p.us - c.us < MDB_CHAR_US && p.us - unitLastUs_ <= NEXT_BYTE_US) ||
-               !unitComplete();
+               (!unitComplete() && p.notBeforeUs - unitLastUs_ <= NEXT_BYTE_US);
     // A command waits for its answer: a controller that speaks again before the answer's time
     // is up has had the answer, so an answer byte read about then goes first. After that time
     // the controller has given up and the bytes go by their times.
@@ -509,6 +510,9 @@ void BusListener::finalize() {
     if (h.answerDelayUs() > MDB_RESPONSE_LIMIT_US) h.faults |= HEARD_LATE_ANSWER;
     const bool data = h.answerReceived >= 2;
     if (data && !checksumHolds(h.answer.data(), n)) h.faults |= HEARD_ANSWER_CHECKSUM;
+    // A lone byte answers only as ACK or NAK; any other is data without its checksum.
+    if (h.answerReceived == 1 && h.answer[0] != MDB_ACK && h.answer[0] != MDB_NAK)
+        h.faults |= HEARD_ANSWER_CHECKSUM;
     if (data && h.replyUs < 0) h.faults |= HEARD_MISSING_ACK;
     if (h.replyUs >= 0 && h.replyDelayUs() > MDB_RESPONSE_LIMIT_US) h.faults |= HEARD_LATE_ACK;
     if (h.replyUs >= 0 && h.reply == MDB_NAK) h.faults |= HEARD_NAK;

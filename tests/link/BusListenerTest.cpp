@@ -299,6 +299,10 @@ TEST(BusListenerTest, TimingFaultsAreMarked) {
     bus.exchange({0x33, 0x34}, {}, -1, 0, 0, HEARD_COMMAND_CHECKSUM | HEARD_NO_ANSWER);
     bus.exchange({0x08, 0x08}, {0x00});
     bus.exchange({0x0B, 0x0B}, {}, -1, 0, 0, HEARD_NO_ANSWER);
+    // A lone byte that is neither ACK nor NAK: an answer whose checksum went wrong.
+    bus.exchange(poll, {0x01}, 0, 400, 300, HEARD_ANSWER_CHECKSUM);
+    bus.wait(8000); // the controller waits in vain for the rest
+    bus.exchange(poll, {0xFF});
     for (std::int64_t latency : {0, 2000}) {
         Adapters a;
         a.latency[1] = latency;
