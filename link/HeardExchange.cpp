@@ -45,9 +45,13 @@ void appendHeardPackets(const HeardExchange& h, std::int64_t& lastWallUs, std::v
         return lastWallUs;
     };
     switch (h.kind) {
-    case HeardKind::BusReset:
-        BusCapture::appendPacket(at(h.commandFirstUs), MDB_EVENT_BUS_RESET, nullptr, 0, out);
+    case HeardKind::BusReset: {
+        // With the one 00 the held line read as: a bus reset packet of two bytes is too short for
+        // Wireshark's MDB dissector, which wants at least three.
+        const std::uint8_t lineLow = 0x00;
+        BusCapture::appendPacket(at(h.commandFirstUs), MDB_EVENT_BUS_RESET, &lineLow, 1, out);
         return;
+    }
     case HeardKind::ControllerStray:
         BusCapture::appendPacket(at(h.commandFirstUs), MDB_EVENT_TO_PERIPHERAL, h.command.data(),
                                  h.commandLength, out);

@@ -386,9 +386,15 @@ TEST(BusListenerTest, CapturePacketsFollowTheWireInTimeOrder) {
     ASSERT_EQ(heard.size(), 2u);
     std::vector<std::uint8_t> out;
     std::int64_t last = 0;
+    HeardExchange reset;
+    reset.kind = HeardKind::BusReset;
+    reset.commandFirstUs = reset.commandLastUs = bus.now;
+    reset.wallUs = heard.back().wallUs + 100000;
+    heard.push_back(reset);
     for (const auto& h : heard)
         appendHeardPackets(h, last, out);
-    // Command, answer with the changer's address, ACK; command, bare ACK from the validator.
+    // Command, answer with the changer's address, ACK; command, bare ACK from the validator; the
+    // bus reset with the 00 its break reads as.
     std::vector<std::vector<std::uint8_t>> packets;
     std::vector<std::uint64_t> times;
     for (std::size_t at = 0; at < out.size();) {
@@ -400,11 +406,10 @@ TEST(BusListenerTest, CapturePacketsFollowTheWireInTimeOrder) {
                              out.begin() + static_cast<std::ptrdiff_t>(at + 16 + len));
         at += 16 + len;
     }
-    const std::vector<std::vector<std::uint8_t>> expected = {{0x00, 0xFF, 0x0B, 0x0B},
-                                                             {0x00, 0xFE, 0x08, 0x41, 0x05, 0x46},
-                                                             {0x00, 0xFF, 0x00},
-                                                             {0x00, 0xFF, 0x33, 0x33},
-                                                             {0x00, 0xFE, 0x30, 0x00}};
+    const std::vector<std::vector<std::uint8_t>> expected = {
+        {0x00, 0xFF, 0x0B, 0x0B}, {0x00, 0xFE, 0x08, 0x41, 0x05, 0x46},
+        {0x00, 0xFF, 0x00},       {0x00, 0xFF, 0x33, 0x33},
+        {0x00, 0xFE, 0x30, 0x00}, {0x00, 0xFD, 0x00}};
     EXPECT_EQ(packets, expected);
     EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
 }
