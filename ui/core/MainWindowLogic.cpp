@@ -811,18 +811,19 @@ std::string MainWindowLogic::listeningNote() const {
         std::string s = tap.path(which) + " (";
         switch (tap.framing(which)) {
         case Framing::ModeBit:
-            s += "framed by the mode bit";
+            s += "mode bit";
             break;
         case Framing::MarksUnreliable:
             s += "marks unreliable";
             break;
         case Framing::QuietLine:
-            s += tap.deliversMarks(which) ? "no marks seen yet" : "no mode bit";
+            s += tap.deliversMarks(which) ? "no marks yet" : "no mode bit";
             break;
         }
         return s + ")";
     };
-    return "listening, sending nothing: controller " + line(BusTap::Line::Controller) + ", peripherals " +
+    // Short enough for the note's field with two adapters' paths.
+    return "listening only: VMC " + line(BusTap::Line::Controller) + ", peripherals " +
            line(BusTap::Line::Peripheral);
 }
 
