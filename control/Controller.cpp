@@ -402,6 +402,7 @@ void Controller::appendEvent(std::uint8_t b) {
 }
 
 void Controller::escrowDecision() {
+    if (listening_) return;
     switch (escrowOption_) {
     case EscrowOption::AutoReturn:
         data_.setState(REQ_ESCROW_RETURN, RequestState::Requested);

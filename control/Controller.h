@@ -135,6 +135,15 @@ public:
     // left over (the awaited ones included) given up, then RESET requested.
     void resetValidatorView();
 
+    // --- listening to a machine's bus (another controller drives it) -------------------------
+    // While listening, a bill in escrow is the machine controller's to decide: no prompt, no
+    // escrow request.
+    void setListening(bool listening) { listening_ = listening; }
+    bool listening() const { return listening_; }
+    // A command the machine's controller sent to the validator, into the command history
+    // (history code 0x30..0x38).
+    void commandHeard(std::uint8_t historyCode) { addCommand(historyCode); }
+
     // --- drawing of the "Command - Status" page -----------------------------------------------
     void drawEventHistory(PaintSurface& surface) const;
     void drawCommandHistory(PaintSurface& surface) const;
@@ -177,6 +186,7 @@ private:
     std::uint32_t startupCountdown_ = 25;
     std::uint32_t logCountdown_ = 0;
     bool reconnectAllowed_ = false;
+    bool listening_ = false;
     link::RequestKind lastSent_ = link::REQ_COUNT; // the kind whose frame was placed in the slot last
     link::LinkNotifier* owner_ = nullptr;          // receives the worker's notifications
 };

@@ -41,7 +41,7 @@ void BusCapture::appendFileHeader(std::vector<std::uint8_t>& out) {
 }
 
 void BusCapture::appendPacket(std::int64_t wallUs, std::uint8_t event, const std::uint8_t* bytes,
-                              std::size_t n, std::vector<std::uint8_t>& out) {
+                              std::size_t n, std::vector<std::uint8_t>& out, std::uint8_t address) {
     if (wallUs < 0) wallUs = 0;
     const std::size_t header = event == MDB_EVENT_FROM_PERIPHERAL ? 3 : 2;
     if (n > CAPTURE_SNAPLEN - header) n = CAPTURE_SNAPLEN - header;
@@ -52,7 +52,7 @@ void BusCapture::appendPacket(std::int64_t wallUs, std::uint8_t event, const std
     put32(out, length);
     out.push_back(0); // pseudo-header version
     out.push_back(event);
-    if (event == MDB_EVENT_FROM_PERIPHERAL) out.push_back(BILL_VALIDATOR_ADDRESS);
+    if (event == MDB_EVENT_FROM_PERIPHERAL) out.push_back(address);
     out.insert(out.end(), bytes, bytes + n);
 }
 

@@ -33,9 +33,11 @@ public:
 
     // --- the bytes, without I/O -----------------------------------------------------------------
     static void appendFileHeader(std::vector<std::uint8_t>& out);
-    // One packet; `event` FF or FD takes no address, FE is followed by the validator's address.
+    // One packet; `event` FF or FD takes no address, FE is followed by the peripheral's address
+    // (the validator's unless another is given).
     static void appendPacket(std::int64_t wallUs, std::uint8_t event, const std::uint8_t* bytes,
-                             std::size_t n, std::vector<std::uint8_t>& out);
+                             std::size_t n, std::vector<std::uint8_t>& out,
+                             std::uint8_t address = BILL_VALIDATOR_ADDRESS);
     // The packets of one exchange in time order with those before it: an acknowledge that left
     // after stray bytes read with the answer's last byte goes after their packet. `heldAckUs`
     // carries it from one call to the next (start with -1); appendHeldAck writes one still held.
@@ -58,6 +60,8 @@ public:
     // to its last whole packet (a full disk or a file-size limit may have taken part of this
     // one) and closed.
     [[nodiscard]] bool write(const ExchangeRecord& r);
+    // Writes packets made with appendPacket (those of a heard exchange). The same on failure.
+    [[nodiscard]] bool writePackets(const std::vector<std::uint8_t>& packets) { return put(packets); }
     // Closes the file; false when it could not be committed.
     bool close();
     bool isOpen() const { return fd_ >= 0; }

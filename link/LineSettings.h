@@ -18,6 +18,9 @@ struct LineSettings {
     // A read of an empty queue reports EAGAIN (at least one byte is asked for); otherwise it reads
     // nothing at once. Either way reads never wait on a descriptor opened without blocking.
     bool askForOneByte = false;
+    // The line is only listened to: closing it must not drop the modem lines (no hang-up), and
+    // nothing of them is changed. Otherwise the hang-up setting stays as it was found.
+    bool listenOnly = false;
 
     bool operator==(const LineSettings&) const = default;
 };

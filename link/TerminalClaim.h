@@ -18,6 +18,9 @@ public:
     // Gives the terminal back and closes `fd` (which drops the flock): exclusive use cleared,
     // the settings found at take() restored. Sets `fd` to -1; harmless for -1.
     void release(int& fd);
+    // release() restores the settings found without hang-up on close, so that closing drops no
+    // modem line.
+    void keepModemLines() { found_.c_cflag &= ~static_cast<tcflag_t>(HUPCL); }
 
 private:
     termios found_{};

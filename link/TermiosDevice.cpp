@@ -48,7 +48,7 @@ int remainingMs(Clock::time_point deadline) {
 
 TermiosDevice::TermiosDevice(TermiosDevice&& other) noexcept
     : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)), claim_(other.claim_),
-      vanished_(other.vanished_.load()) {}
+      vanished_(other.vanished_.load()), receiveOnly_(other.receiveOnly_) {}
 
 TermiosDevice& TermiosDevice::operator=(TermiosDevice&& other) noexcept {
     if (this != &other) {
@@ -57,6 +57,7 @@ TermiosDevice& TermiosDevice::operator=(TermiosDevice&& other) noexcept {
         fd_ = std::exchange(other.fd_, -1);
         claim_ = other.claim_;
         vanished_ = other.vanished_.load();
+        receiveOnly_ = other.receiveOnly_;
     }
     return *this;
 }
@@ -89,6 +90,14 @@ LinkFault TermiosDevice::fault(FaultKind kind, std::string detail, int errorNumb
 }
 
 LinkResult TermiosDevice::open(const std::string& path) {
+    return openDevice(path, false);
+}
+
+LinkResult TermiosDevice::openReceiveOnly(const std::string& path) {
+    return openDevice(path, true);
+}
+
+LinkResult TermiosDevice::openDevice(const std::string& path, bool receiveOnly) {
     close();
     path_ = path;
     vanished_ = false;
@@ -98,7 +107,7 @@ LinkResult TermiosDevice::open(const std::string& path) {
         return fault(openFaultKind(err), describe(path, "no such port", err), err);
     }
     if (!S_ISCHR(st.st_mode)) return fault(FaultKind::NotSerial, path + ": not a serial device", ENOTTY);
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int fd = ::open(path.c_str(), (receiveOnly ? O_RDONLY : O_RDWR) | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
         return fault(openFaultKind(err), describe(path, "cannot open", err), err);
@@ -117,6 +126,7 @@ LinkResult TermiosDevice::open(const std::string& path) {
         return fault(FaultKind::NotSerial, describe(path, "not a terminal", err), err);
     }
     fd_ = fd;
+    receiveOnly_ = receiveOnly;
     return {};
 }
 
@@ -167,6 +177,7 @@ bool TermiosDevice::makeTermios(const LineSettings& wanted, termios& tio) {
         break;
     }
     if (wanted.twoStopBits) tio.c_cflag |= CSTOPB;
+    if (wanted.listenOnly) tio.c_cflag &= ~static_cast<tcflag_t>(HUPCL);
     tio.c_cc[VMIN] = wanted.askForOneByte ? 1 : 0;
     tio.c_cc[VTIME] = 0;
     return ::cfsetispeed(&tio, speed) == 0 && ::cfsetospeed(&tio, speed) == 0;
@@ -226,6 +237,7 @@ std::size_t TermiosDevice::readSome(std::uint8_t* buffer, std::size_t max) {
 LinkResult TermiosDevice::write(const std::uint8_t* data, std::size_t length,
                                 std::chrono::milliseconds stallLimit) {
     if (fd_ < 0) return fault(FaultKind::NotOpen, path_ + ": the port is not open", 0);
+    if (receiveOnly_) return fault(FaultKind::NotOpen, path_ + ": open for listening only", EBADF);
     if (vanished_) return fault(FaultKind::Vanished, path_ + ": the port has gone", 0);
     std::size_t done = 0;
     auto stallDeadline = Clock::now() + stallLimit;
@@ -265,12 +277,14 @@ void TermiosDevice::purge() {
 }
 
 void TermiosDevice::setModemLines(int lines, bool on) {
-    if (fd_ < 0) return;
+    if (fd_ < 0 || receiveOnly_) return;
     (void)::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &lines);
 }
 
 void TermiosDevice::close() {
+    if (receiveOnly_) claim_.keepModemLines();
     claim_.release(fd_); // the settings found restored, exclusive use cleared, closed
+    receiveOnly_ = false;
 }
 
 } // namespace norvex::link

@@ -34,6 +34,10 @@ public:
     // blocking and takes it for exclusive use: a flock (another program holding it: Busy) and
     // TIOCEXCL. The settings found are kept for close().
     LinkResult open(const std::string& path);
+    // The same for listening only (a tap on a machine's bus): opened read-only, so that no byte
+    // can be written into the line, and never a modem line set. Closing gives the settings found
+    // back without hang-up on close: a close with hang-up would drop DTR and RTS.
+    LinkResult openReceiveOnly(const std::string& path);
 
     // Raw 8-bit line settings from what the user asks for: `wanted` applied at once, and what the
     // driver kept read back into `kept` (a driver drops what it cannot do, such as mark parity on
@@ -76,11 +80,13 @@ public:
 
 private:
     LinkFault fault(FaultKind kind, std::string detail, int errorNumber) const;
+    LinkResult openDevice(const std::string& path, bool receiveOnly);
 
     std::string path_;
     int fd_ = -1;
     TerminalClaim claim_;
     std::atomic<bool> vanished_{false};
+    bool receiveOnly_ = false;
 };
 
 } // namespace norvex::link

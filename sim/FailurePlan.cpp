@@ -13,7 +13,7 @@ const ModeName MODE_NAMES[] = {
     {FailMode::Silent, "silent"},     {FailMode::BadSum, "badsum"},   {FailMode::Nak, "nak"},
     {FailMode::Split, "split"},       {FailMode::Garbage, "garbage"}, {FailMode::Slow, "slow"},
     {FailMode::Vanish, "vanish"},     {FailMode::Noise, "noise"},     {FailMode::Flip, "flip"},
-    {FailMode::Unmarked, "unmarked"},
+    {FailMode::Unmarked, "unmarked"}, {FailMode::Late, "late"},
 };
 } // namespace
 

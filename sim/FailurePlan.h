@@ -21,6 +21,7 @@ enum class FailMode {
     Noise,    // `garbageBytes` random bytes instead of the answer (or after it, `gapMs` later)
     Flip,     // data byte `byte` (default: the middle one) hit on the line, the checksum unchanged
     Unmarked, // marked form: from byte `byte` (default 1) on, the driver stops marking the bytes
+    Late,     // the answer begins `gapMs` after the frame instead of at once
 };
 
 // Where stray bytes go: garbage before or after the answer, noise instead of it or after it.

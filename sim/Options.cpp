@@ -52,6 +52,13 @@ bool Options::parse(const std::vector<std::string>& args, std::string& error) {
             marked = true;
         } else if (a == "--loader") {
             loader = true;
+        } else if (a == "--machine") {
+            machine = true;
+        } else if (a == "--poll-interval-ms") {
+            if (!value(v) || !toNumber(v, 5.0, 60000.0, pollIntervalMs)) {
+                error = "--poll-interval-ms needs a number of milliseconds from 5 to 60000";
+                return false;
+            }
         } else if (a == "--loader-check") {
             if (!value(v)) return false;
             if (v == "crc") {
@@ -87,6 +94,10 @@ bool Options::parse(const std::vector<std::string>& args, std::string& error) {
             return false;
         }
     }
+    if (machine && loader) {
+        error = "--machine and --loader exclude each other";
+        return false;
+    }
     return true;
 }
 
@@ -114,6 +125,13 @@ Options:
                          when the client asks for parity marking (INPCK and PARMRK): every byte
                          but the last of an answer as FF 00 x, an FF as FF FF
   --loader               play the firmware loader instead of the MDB side
+  --machine              play a whole vending machine instead: a controller polling the
+                         validator and a coin changer at real timing, the controller's line and
+                         the peripherals' line on two pseudo-terminals (first output line:
+                         CONTROLLER_PATH,PERIPHERALS_PATH, ready for norvex --batch --listen);
+                         --link PATH makes PATH-controller and PATH-peripherals; with --marked
+                         both lines in the marked form. Commands: also coin, vmc, unplug
+  --poll-interval-ms MS  --machine: time from one command to the next (default 25)
   --loader-check VALUE   check value answered to frame 0x84: crc (default: CRC-16/CCITT-FALSE,
                          start FFFF, over the 128 data bytes of every record received, in order),
                          sum (16-bit sum of those bytes), header (header bytes 126-127) or HHHH
@@ -133,7 +151,8 @@ Commands (standard input, one per line; answered "ok" or "error: ..." on standar
                               CMD: reset setup security poll billtype escrow stacker ident sensors
                                    optics video stats erase any; loader: hello query header
                                    record check any
-                              MODE: silent, badsum (last byte +1), nak (FF; loader "#N"),
+                              MODE: silent, late (gap=8 before the answer), badsum (last
+                                    byte +1), nak (FF; loader "#N"),
                                     split (parts=2 gap=10), garbage (n=3 at=before), slow
                                     (gap=5 between bytes), vanish (then=exit), noise (n=40
                                     random bytes at=instead of the answer or at=after it,
@@ -147,6 +166,13 @@ Commands (standard input, one per line; answered "ok" or "error: ..." on standar
                               NAME: setup ident sensors optics video stats; stats counters are
                               16-bit little-endian at their record offsets
   stacker [COUNT] [full|notfull]
+  coin T [tubes|cashbox]      --machine: a coin of type T into the changer
+  vmc MODE [N|always] [gap=MS] [n=N] [seed=N]
+                              --machine: the controller's next N data answers get no ACK
+                              (noack), a late one (lateack, gap=8), RET (ret) or NAK (nak);
+                              busreset holds its line low; noise sends n=6 random bytes
+  unplug controller|peripherals
+                              --machine: that line's adapter is pulled
   end                         stop the simulator
 
 Scenario file: lines "at MS COMMAND" (MS since start), blank lines and '#' comments, e.g.

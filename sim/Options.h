@@ -18,6 +18,8 @@ struct Options {
     bool pacing = true;
     bool marked = false;
     bool loader = false;
+    bool machine = false;         // a whole vending machine on two pseudo-terminals
+    double pollIntervalMs = 25.0; // the machine's controller: from one command to the next
     bool help = false;
     Loader::CheckMode check = Loader::CheckMode::Crc;
     std::uint16_t fixedCheck = 0;

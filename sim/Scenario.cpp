@@ -91,6 +91,7 @@ ParseResult parseCommand(std::string_view line) {
         c.target = words[1];
         c.failure.mode = *mode;
         if (*mode == FailMode::Slow) c.failure.gapMs = 5;
+        if (*mode == FailMode::Late) c.failure.gapMs = 8;
         if (*mode == FailMode::Noise) {
             // More than a short answer can hold, right in place of the answer.
             c.failure.garbageBytes = 40;
@@ -165,6 +166,48 @@ ParseResult parseCommand(std::string_view line) {
                 return fail("usage: stacker [<count 0-32767>] [full|notfull]");
         }
         if (words.size() == 1) return fail("usage: stacker [<count 0-32767>] [full|notfull]");
+    } else if (verb == "coin") {
+        if (words.size() < 2 || words.size() > 3 || !toInt(words[1], n) || n < 0 || n > 15 ||
+            (words.size() == 3 && words[2] != "tubes" && words[2] != "cashbox"))
+            return fail("usage: coin <type 0-15> [tubes|cashbox]");
+        c.type = Command::Type::Coin;
+        c.billType = static_cast<int>(n);
+        c.toTubes = words.size() < 3 || words[2] == "tubes";
+    } else if (verb == "vmc") {
+        static const char* const MODES[] = {"noack", "lateack", "ret", "nak", "busreset", "noise"};
+        if (words.size() < 2 || std::find(std::begin(MODES), std::end(MODES), words[1]) == std::end(MODES))
+            return fail(
+                "usage: vmc noack|lateack|ret|nak|busreset|noise [<count>|always] [gap=MS] [n=N] [seed=N]");
+        c.type = Command::Type::Controller;
+        c.controllerMode = words[1];
+        c.failure.gapMs = 8;
+        c.failure.garbageBytes = 6;
+        for (std::size_t i = 2; i < words.size(); ++i) {
+            const std::string& w = words[i];
+            const auto eq = w.find('=');
+            if (eq == std::string::npos) {
+                if (i != 2) return fail("unexpected word: " + w);
+                if (w == "always")
+                    c.count = FailurePlan::ALWAYS;
+                else if (toInt(w, n) && n > 0 && n < 1000000)
+                    c.count = static_cast<int>(n);
+                else
+                    return fail("count must be a positive number or 'always': " + w);
+                continue;
+            }
+            const std::string key = w.substr(0, eq), value = w.substr(eq + 1);
+            if (key == "seed" && toInt(value, n) && n > 0 && n <= 0xFFFFFFFFll)
+                c.failure.seed = static_cast<std::uint32_t>(n);
+            else if ((key == "gap" || key == "n") && toInt(value, n) && n >= 0 && n <= 60000)
+                (key == "gap" ? c.failure.gapMs : c.failure.garbageBytes) = static_cast<int>(n);
+            else
+                return fail("bad option: " + w);
+        }
+    } else if (verb == "unplug") {
+        if (words.size() != 2 || (words[1] != "controller" && words[1] != "peripherals"))
+            return fail("usage: unplug controller|peripherals");
+        c.type = Command::Type::Unplug;
+        c.line = words[1];
     } else if (verb == "end") {
         if (words.size() != 1) return fail("usage: end");
         c.type = Command::Type::End;

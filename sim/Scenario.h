@@ -18,7 +18,20 @@ enum class EscrowChoice {
 
 // One command of the control channel or of a scenario line (without its "at <ms>").
 struct Command {
-    enum class Type { Insert, Coupon, Status, Fail, FailClear, Record, Stacker, End };
+    // Coin, Controller and Unplug belong to the virtual machine (--machine).
+    enum class Type {
+        Insert,
+        Coupon,
+        Status,
+        Fail,
+        FailClear,
+        Record,
+        Stacker,
+        End,
+        Coin,
+        Controller,
+        Unplug
+    };
     enum class RecordOp { Default, Clear, Set };
 
     Type type = Type::End;
@@ -29,10 +42,13 @@ struct Command {
     Failure failure;
     int count = 1; // Fail: how many answers; FailurePlan::ALWAYS for all
     RecordOp recordOp = RecordOp::Default;
-    std::size_t offset = 0; // Record Set
-    int stackerCount = -1;  // Stacker: new count, or -1 to keep
-    int stackerFull = -1;   // Stacker: 1 full, 0 not full, -1 keep
-    std::string text;       // the command line as given
+    std::size_t offset = 0;     // Record Set
+    int stackerCount = -1;      // Stacker: new count, or -1 to keep
+    int stackerFull = -1;       // Stacker: 1 full, 0 not full, -1 keep
+    std::string text;           // the command line as given
+    bool toTubes = true;        // Coin: routed to the tubes, else to the cash box
+    std::string controllerMode; // Controller: noack, lateack, ret, nak, busreset, noise
+    std::string line;           // Unplug: "controller" or "peripherals"
 };
 
 struct ParseResult {

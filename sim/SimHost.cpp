@@ -1,5 +1,7 @@
 #include "SimHost.h"
 
+#include "Pacing.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -21,35 +23,6 @@ namespace {
 
 constexpr std::int64_t HANGUP_RETRY_US = 20000; // how often a closed slave side is looked at again
 constexpr std::int64_t IDLE_WAKE_US = 1000000;
-
-std::int64_t monotonicNs() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-bool stopPending() {
-    sigset_t pending;
-    sigpending(&pending);
-    return sigismember(&pending, SIGTERM) == 1 || sigismember(&pending, SIGINT) == 1;
-}
-
-// Sleeps until the absolute monotonic time `ns`, in steps short enough that a stop signal
-// (held back while sending) ends a long wait. False when a stop signal is waiting.
-bool sleepUntilNs(std::int64_t ns) {
-    constexpr std::int64_t STEP_NS = 50'000'000;
-    for (;;) {
-        if (stopPending()) return false;
-        const std::int64_t now = monotonicNs();
-        if (now >= ns) return true;
-        const std::int64_t until = std::min(ns, now + STEP_NS);
-        timespec ts{};
-        ts.tv_sec = static_cast<time_t>(until / 1000000000);
-        ts.tv_nsec = static_cast<long>(until % 1000000000);
-        while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
-        }
-    }
-}
 
 void onStopSignal(int) {
     SimHost::stopSignal = 1;
@@ -315,7 +288,8 @@ void SimHost::send(const Transmission& tx) {
     std::vector<std::int64_t> offsetNs(n, 0);
     const std::size_t parts = static_cast<std::size_t>(std::max(1, tx.failure.parts));
     const std::size_t partSize = (n + parts - 1) / parts;
-    double extraUs = 0;
+    // A late answer begins its gap after the frame.
+    double extraUs = tx.failure.mode == FailMode::Late ? tx.failure.gapMs * 1000.0 : 0.0;
     for (std::size_t i = 0; i < n; ++i) {
         if (tx.failure.mode == FailMode::Slow)
             part[i] = i;

@@ -120,6 +120,13 @@ void Validator::onSent(std::int64_t nowUs) {
     lastExpectsAck_ = false;
 }
 
+void Validator::onResent(std::int64_t nowUs) {
+    if (!ack_.active || !ack_.sent) return;
+    log("\"event\":\"retransmitted\",\"kind\":\"" + ack_.kind + "\"");
+    ack_.sentUs = nowUs;
+    ack_.expired = false;
+}
+
 void Validator::tick(std::int64_t nowUs) {
     if (ack_.active && ack_.sent && !ack_.expired && nowUs - ack_.sentUs > config_.ackWindowUs) {
         ack_.expired = true;
@@ -337,6 +344,10 @@ std::string Validator::apply(const Command& c) {
         return "ok";
     case T::End:
         return "ok";
+    case T::Coin:
+    case T::Controller:
+    case T::Unplug:
+        return "only the virtual machine (--machine) has a coin changer and a controller";
     }
     return "ok";
 }

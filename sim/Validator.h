@@ -39,6 +39,9 @@ public:
     std::optional<Transmission> onItem(const ParsedItem& item, std::int64_t nowUs);
     // The caller has written the last byte of the answer returned last.
     void onSent(std::int64_t nowUs);
+    // The controller's RET: the caller has written that answer again; the acknowledge it waits
+    // for is counted from now.
+    void onResent(std::int64_t nowUs);
     // Notes an acknowledge window that has run out.
     void tick(std::int64_t nowUs);
     std::optional<std::int64_t> deadline() const;

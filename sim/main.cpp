@@ -1,3 +1,4 @@
+#include "MachineHost.h"
 #include "Options.h"
 #include "SimHost.h"
 
@@ -17,6 +18,10 @@ int main(int argc, char** argv) {
     if (options.help) {
         std::fputs(Options::helpText(), stdout);
         return 0;
+    }
+    if (options.machine) {
+        MachineHost machine(options);
+        return machine.run();
     }
     SimHost host(options);
     return host.run();

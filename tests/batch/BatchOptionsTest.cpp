@@ -41,6 +41,23 @@ TEST(BatchOptions, AcceptsEveryOptionWithItsValueSeparateOrAfterAnEqualsSign) {
     EXPECT_EQ(o.seconds, 30);
 }
 
+TEST(BatchOptions, ListenTakesTheControllersLineFirstAndTheFilesOfARun) {
+    BatchOptions o;
+    std::string error;
+    ASSERT_TRUE(parseBatchArguments({"--batch", "--listen", "/dev/ttyUSB0,/dev/ttyUSB1", "--seconds", "60",
+                                     "--pcap", "bus.pcap", "--record", "rec.txt"},
+                                    o, error))
+        << error;
+    EXPECT_TRUE(o.listening());
+    EXPECT_EQ(o.listenController, "/dev/ttyUSB0");
+    EXPECT_EQ(o.listenPeripheral, "/dev/ttyUSB1");
+    EXPECT_EQ(o.seconds, 60);
+    EXPECT_EQ(o.pcapPath, "bus.pcap");
+    EXPECT_EQ(o.recordPath, "rec.txt");
+    ASSERT_TRUE(parseBatchArguments({"--listen=/dev/serial/by-id/a,/dev/serial/by-id/b"}, o, error)) << error;
+    EXPECT_EQ(o.listenPeripheral, "/dev/serial/by-id/b");
+}
+
 TEST(BatchOptions, RefusesWhatItCannotUseOrWouldSilentlyIgnore) {
     const Args refused[] = {
         {"--verbose"},
@@ -70,6 +87,20 @@ TEST(BatchOptions, RefusesWhatItCannotUseOrWouldSilentlyIgnore) {
         {"--download", "fw.TVK", "--report", "r.txt"},
         {"--download", "fw.TVK", "--seconds", "5"},
         {"--report", "same.txt", "--record", "./same.txt"}, // one file would ruin both
+        // Listening: two devices, the controller's first; nothing that makes the controller send.
+        {"--listen", "/dev/ttyUSB0"},
+        {"--listen", "/dev/ttyUSB0,"},
+        {"--listen", ",/dev/ttyUSB1"},
+        {"--listen", "/dev/ttyUSB0,/dev/ttyUSB1,/dev/ttyUSB2"},
+        {"--listen", "/dev/ttyUSB0,/dev/../dev/ttyUSB0"},
+        {"--listen", "/dev/ttyUSB0,/dev/ttyUSB1", "--report", "r.txt"},
+        {"--listen", "/dev/ttyUSB0,/dev/ttyUSB1", "--download", "fw.TVK"},
+        {"--listen", "/dev/ttyUSB0,/dev/ttyUSB1", "--com", "1"},
+        {"--listen", "/dev/ttyUSB0,/dev/ttyUSB1", "--port", "COM1=/dev/ttyUSB0"},
+        {"--listen", "/dev/ttyUSB0,/dev/ttyUSB1", "--poll-ms", "100"},
+        {"--listen", "/dev/ttyUSB0,/dev/ttyUSB1", "--escrow", "stack"},
+        {"--listen", "/dev/ttyUSB0,/dev/ttyUSB1", "--pcap", "/dev/ttyUSB1"}, // a capture written onto the bus
+        {"--listen", "/dev/ttyUSB0,/dev/ttyUSB1", "--record", "/dev/../dev/ttyUSB0"},
     };
     for (const Args& args : refused) {
         BatchOptions o;

@@ -5,15 +5,18 @@
 #include "GuiTestApp.h"
 #include "support/FakePort.h"
 #include "support/PcapReader.h"
+#include "support/TestPty.h"
 #include "ui/core/MainWindowLogic.h"
 #include "ui/qt/MainWindow.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTableView>
 #include <QTest>
 
@@ -267,6 +270,86 @@ TEST_F(BusMonitorWindowTest, TypedFramesAreRefusedWithTheirReasonWhileTheLinkIsN
     EXPECT_TRUE(
         monitor->statusText().contains(QStringLiteral("Not sent: 99 is not a bill-validator command")));
     EXPECT_FALSE(window->core().typedFramePending());
+}
+
+TEST_F(BusMonitorWindowTest, ListeningDisablesWhatWouldTransmitWithTheReasonAndFiltersByDevice) {
+    Pty controller, peripherals;
+    ASSERT_FALSE(controller.slave.empty());
+    QAction* listen = window->findChild<QAction*>(QStringLiteral("listenAction"));
+    QAction* stop = window->findChild<QAction*>(QStringLiteral("stopListeningAction"));
+    ASSERT_TRUE(listen && stop);
+    EXPECT_TRUE(listen->isEnabled());
+    EXPECT_FALSE(stop->isEnabled());
+
+    // A port that does not open says why, as START does, and nothing changes.
+    EXPECT_FALSE(window->startListening("", peripherals.slave));
+    EXPECT_NE(messages.back().find("Choose both devices"), std::string::npos) << messages.back();
+    EXPECT_FALSE(window->startListening(controller.slave, path("no-such-port")));
+    ASSERT_FALSE(messages.empty());
+    EXPECT_NE(messages.back().find("No Connection\nThe peripherals' line " + path("no-such-port")),
+              std::string::npos)
+        << messages.back();
+    EXPECT_FALSE(window->core().listening());
+
+    ASSERT_TRUE(window->startListening(controller.slave, peripherals.slave));
+    settle();
+    const QString why = QString::fromUtf8(ui::MainWindowLogic::listeningRefusal());
+    EXPECT_FALSE(listen->isEnabled());
+    EXPECT_TRUE(stop->isEnabled());
+    EXPECT_FALSE(window->control(ids::START)->isEnabled());
+    for (int id : {cmd::STATUS_REQUEST, cmd::ACCEPT_ESCROW, cmd::ENABLE_ALL_BILLS, cmd::STATISTICS_REQUEST,
+                   cmd::START_DOWNLOAD}) {
+        ASSERT_NE(window->menuAction(id), nullptr) << id;
+        EXPECT_FALSE(window->menuAction(id)->isEnabled()) << id;
+        EXPECT_EQ(window->menuAction(id)->toolTip(), why) << id;
+    }
+    // The bus monitor came up; its command line is disabled and refuses with the reason.
+    qt::BusMonitorWindow* monitor = window->busMonitor();
+    ASSERT_NE(monitor, nullptr);
+    monitor->refresh();
+    auto* typed = monitor->findChild<QLineEdit*>(QStringLiteral("typedFrame"));
+    ASSERT_NE(typed, nullptr);
+    EXPECT_FALSE(typed->isEnabled());
+    auto* send = monitor->findChild<QPushButton*>(QStringLiteral("sendTyped"));
+    ASSERT_NE(send, nullptr);
+    EXPECT_FALSE(send->isEnabled());
+    EXPECT_EQ(send->toolTip(), why);
+    monitor->sendTyped(QStringLiteral("33"));
+    EXPECT_TRUE(monitor->statusText().contains(QStringLiteral("Norvex sends nothing")))
+        << monitor->statusText().toStdString();
+
+    // Heard exchanges of two devices; the address filter keeps one.
+    link::HeardExchange changer, validator;
+    changer.address = 0x08;
+    changer.command = {0x0B, 0x0B};
+    changer.commandLength = 2;
+    changer.commandFirstUs = changer.commandLastUs = 1000;
+    changer.answer[0] = 0x00;
+    changer.answerReceived = 1;
+    changer.answerFirstUs = changer.answerLastUs = 3000;
+    validator = changer;
+    validator.address = 0x30;
+    validator.command = {0x33, 0x33};
+    window->core().busLog().addHeard(changer);
+    window->core().busLog().addHeard(validator);
+    monitor->refresh();
+    EXPECT_EQ(monitor->model().rowCount(), 4);
+    auto* address = monitor->findChild<QComboBox*>(QStringLiteral("addressFilter"));
+    ASSERT_NE(address, nullptr);
+    address->setCurrentIndex(address->findData(0x08));
+    EXPECT_EQ(monitor->model().rowCount(), 2);
+    EXPECT_EQ(monitor->model().monitor().cell(0, ui::COLUMN_COMMAND), "coin changer POLL");
+
+    window->stopListening();
+    settle();
+    EXPECT_TRUE(listen->isEnabled());
+    EXPECT_FALSE(stop->isEnabled());
+    EXPECT_TRUE(window->control(ids::START)->isEnabled());
+    EXPECT_TRUE(window->menuAction(cmd::STATUS_REQUEST)->isEnabled());
+    EXPECT_NE(window->menuAction(cmd::STATUS_REQUEST)->toolTip(), why);
+    monitor->refresh();
+    EXPECT_TRUE(typed->isEnabled());
+    EXPECT_TRUE(send->isEnabled());
 }
 
 } // namespace norvex::test

@@ -6,6 +6,7 @@
 #include "GuiTestApp.h"
 #include "support/FakeDeviceTree.h"
 #include "ui/core/MainWindowLogic.h"
+#include "ui/qt/ListenDialog.h"
 #include "ui/qt/MainWindow.h"
 
 #include <QAction>
@@ -242,6 +243,36 @@ TEST_F(PortsDialogTest, TheSelectorsTooltipNamesTheDeviceBehindEachEntryAndTheMe
         for (QWidget* top : QApplication::topLevelWidgets())
             if (top->inherits("QTipLabel") && top->isVisible()) shoot(top, "com-tooltip.png");
         shoot(&w, "main-window.png");
+    }
+}
+
+} // namespace
+} // namespace norvex::test
+
+namespace norvex::test {
+namespace {
+
+TEST(ListenDialogTest, OffersTheDevicesPresentOneForEachLine) {
+    guiApp();
+    // The listening dialog takes its devices from the same scan: the first for the controller's
+    // line, the second for the peripherals'; a line with no device of its own starts empty.
+    struct Case {
+        int devices;
+        const char* controller;
+        const char* peripherals;
+    };
+    const Case cases[] = {{0, "", ""}, {1, "/dev/ttyUSB0", ""}, {2, "/dev/ttyUSB0", "/dev/ttyUSB1"}};
+    for (const Case& c : cases) {
+        FakeTree tree;
+        for (int i = 0; i < c.devices; ++i)
+            tree.addUsbSerial("ttyUSB" + std::to_string(i), "1-" + std::to_string(i + 1), "ftdi_sio", FTDI,
+                              FTDI_ID + std::to_string(i));
+        qt::ListenDialog d(nullptr, tree.root());
+        EXPECT_EQ(d.controllerPath(), c.controller) << c.devices << " devices";
+        EXPECT_EQ(d.peripheralPath(), c.peripherals) << c.devices << " devices";
+        d.setPaths(" /dev/pts/3 ", "/dev/pts/4");
+        EXPECT_EQ(d.controllerPath(), "/dev/pts/3") << "typed paths, trimmed";
+        if (c.devices == 2) shoot(&d, "listen-dialog.png");
     }
 }
 

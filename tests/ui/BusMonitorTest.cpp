@@ -281,3 +281,71 @@ TEST_F(BusMonitorTest, CsvHoldsTheRowsShownQuotedWhereNeeded) {
     EXPECT_FALSE(m.exportCsv("/nonexistent-dir/x.csv", error));
     EXPECT_NE(error.find("/nonexistent-dir/x.csv"), std::string::npos);
 }
+
+TEST_F(BusMonitorTest, HeardExchangesAreNamedByDeviceFilteredByAddressAndCapturedWithIt) {
+    Bus bus;
+    BusMonitor monitor(bus.log);
+    // What a listener heard: the validator's bill, a coin in the changer without its ACK, the
+    // bus reset, bytes that answer nothing.
+    auto heard = [](std::uint8_t address, Bytes command, Bytes answer, int reply, std::uint16_t faults,
+                    link::HeardKind kind = link::HeardKind::Exchange) {
+        link::HeardExchange h;
+        h.kind = kind;
+        h.address = address;
+        h.faults = faults;
+        std::copy(command.begin(), command.end(), h.command.begin());
+        h.commandLength = static_cast<std::uint8_t>(command.size());
+        h.commandFirstUs = 1000;
+        h.commandLastUs = 2146;
+        h.wallUs = 1765000000000000;
+        std::copy(answer.begin(), answer.end(), h.answer.begin());
+        h.answerReceived = static_cast<std::uint32_t>(answer.size());
+        if (!answer.empty()) h.answerFirstUs = 3900, h.answerLastUs = 5046;
+        if (reply >= 0) h.replyUs = 6500, h.reply = static_cast<std::uint8_t>(reply);
+        return h;
+    };
+    bus.log.addHeard(heard(0x30, {0x33, 0x33}, {0x81, 0x81}, 0x00, 0));
+    bus.log.addHeard(heard(0x08, {0x0B, 0x0B}, {0x52, 0x07, 0x59}, -1, link::HEARD_MISSING_ACK));
+    bus.log.addHeard(heard(0x08, {}, {}, -1, link::HEARD_RESET, link::HeardKind::BusReset));
+    bus.log.addHeard(heard(0x08, {}, {0xE5, 0x5E}, -1, 0, link::HeardKind::PeripheralStray));
+    bus.log.addHeard(heard(0x10, {0x12, 0x12}, {0x00}, -1, 0));
+    monitor.update();
+    ASSERT_EQ(monitor.rowCount(), 8u);
+    EXPECT_EQ(monitor.cell(0, COLUMN_COMMAND), "bill validator STATUS request");
+    EXPECT_EQ(monitor.cell(0, COLUMN_DIRECTION), "controller");
+    EXPECT_EQ(monitor.cell(1, COLUMN_DIRECTION), "peripheral");
+    EXPECT_EQ(monitor.cell(1, COLUMN_REPLY), "0.608 ms");
+    EXPECT_EQ(monitor.cell(1, COLUMN_NOTE), "ACK 0.308 ms after the last byte");
+    EXPECT_EQ(monitor.cell(2, COLUMN_COMMAND), "coin changer POLL");
+    EXPECT_EQ(monitor.cell(3, COLUMN_MEANING), "coin of type 2 to the tubes, 7 in the tube");
+    EXPECT_EQ(monitor.cell(3, COLUMN_NOTE), "no ACK");
+    EXPECT_EQ(monitor.cell(4, COLUMN_COMMAND), "bus reset");
+    EXPECT_EQ(monitor.cell(5, COLUMN_COMMAND), "coin changer stray bytes");
+    EXPECT_EQ(monitor.cell(6, COLUMN_COMMAND), "cashless 1 POLL");
+
+    MonitorFilter f;
+    f.address = 0x08;
+    monitor.setFilter(f);
+    EXPECT_EQ(monitor.rowCount(), 4u) << "the changer's POLL, the bus reset after it, the stray bytes";
+    f = {};
+    f.onlyFaults = true;
+    monitor.setFilter(f);
+    EXPECT_EQ(monitor.rowCount(), 4u) << "no ACK, the reset, the stray bytes";
+    f = {};
+    f.hidePollBareAck = true;
+    monitor.setFilter(f);
+    EXPECT_EQ(monitor.rowCount(), 6u) << "the cashless POLL answered by ACK hides";
+
+    const std::string capture =
+        (std::filesystem::temp_directory_path() / ("norvex-heard-" + std::to_string(::getpid()) + ".pcap"))
+            .string();
+    std::string error;
+    ASSERT_TRUE(bus.log.saveCapture(capture, error)) << error;
+    std::ifstream in(capture, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The coin's answer carries the changer's address, the bus reset its own event.
+    EXPECT_NE(bytes.find(std::string("\x00\xFE\x08\x52\x07\x59", 6)), std::string::npos);
+    EXPECT_NE(bytes.find(std::string("\x00\xFE\x30\x81\x81", 5)), std::string::npos);
+    EXPECT_NE(bytes.find(std::string("\x00\xFD", 2)), std::string::npos);
+    std::filesystem::remove(capture);
+}

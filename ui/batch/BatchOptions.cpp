@@ -75,7 +75,7 @@ bool parseReportParts(const std::string& list, ReportParts& parts, std::string& 
 
 bool parseBatchArguments(const std::vector<std::string>& args, BatchOptions& options, std::string& error) {
     BatchOptions o;
-    bool serialGiven = false, partsGiven = false;
+    bool serialGiven = false, partsGiven = false, pollGiven = false, escrowGiven = false;
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
@@ -97,9 +97,9 @@ bool parseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
             o.noHistory = true;
             continue;
         }
-        static const char* const VALUED[] = {"--port",    "--com",      "--poll-ms", "--escrow",
-                                             "--record",  "--report",   "--serial",  "--parts",
-                                             "--seconds", "--download", "--history", "--pcap"};
+        static const char* const VALUED[] = {"--port",    "--com",    "--poll-ms", "--escrow",  "--record",
+                                             "--report",  "--serial", "--parts",   "--seconds", "--download",
+                                             "--history", "--pcap",   "--listen"};
         bool known = false;
         for (const char* v : VALUED)
             known = known || name == v;
@@ -136,6 +136,7 @@ bool parseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
                 return false;
             }
             o.pollMs = static_cast<unsigned>(n);
+            pollGiven = true;
         } else if (name == "--escrow") {
             if (value == "return")
                 o.escrowOption = control::EscrowOption::AutoReturn;
@@ -145,12 +146,25 @@ bool parseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
                 error = "--escrow: expected return or stack, got \"" + value + "\"";
                 return false;
             }
+            escrowGiven = true;
         } else if (name == "--record" || name == "--report" || name == "--download") {
             if (value.empty()) {
                 error = name + " needs a file name";
                 return false;
             }
             (name == "--record" ? o.recordPath : name == "--report" ? o.reportPath : o.downloadImage) = value;
+        } else if (name == "--listen") {
+            const std::size_t comma = value.find(',');
+            if (comma == std::string::npos || value.find(',', comma + 1) != std::string::npos || comma == 0 ||
+                comma + 1 == value.size()) {
+                error = "--listen: expected two devices, the controller's line first: "
+                        "VMC_DEVICE,PERIPHERAL_DEVICE "
+                        "(e.g. /dev/ttyUSB0,/dev/ttyUSB1), got \"" +
+                        value + "\"";
+                return false;
+            }
+            o.listenController = value.substr(0, comma);
+            o.listenPeripheral = value.substr(comma + 1);
         } else if (name == "--pcap") {
             if (value.empty()) {
                 error = "--pcap needs a file name";
@@ -208,6 +222,34 @@ bool parseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
     if (!o.reportPath.empty() && !o.recordPath.empty() && samePath(o.reportPath, o.recordPath)) {
         error = "--report and --record name the same file";
         return false;
+    }
+    if (o.listening()) {
+        // Listening sends nothing: what only a controller does is refused, not ignored.
+        std::string with;
+        if (!o.reportPath.empty()) with = "--report";
+        if (!o.downloadImage.empty()) with = "--download";
+        if (!o.portOverrides.empty()) with = "--port";
+        if (o.com != 0) with = "--com";
+        if (pollGiven) with = "--poll-ms";
+        if (escrowGiven) with = "--escrow";
+        if (!with.empty()) {
+            error = "--listen sends nothing on the bus: it cannot be combined with " + with;
+            return false;
+        }
+        if (samePath(o.listenController, o.listenPeripheral)) {
+            error =
+                "--listen names the same device twice: the controller's line and the peripherals' line need "
+                "a serial input each";
+            return false;
+        }
+        for (const std::string* file : {&o.pcapPath, &o.recordPath}) {
+            if (file->empty()) continue;
+            if (samePath(*file, o.listenController) || samePath(*file, o.listenPeripheral)) {
+                error = std::string(file == &o.pcapPath ? "--pcap" : "--record") +
+                        " names a device of --listen: nothing may be written into the machine's bus";
+                return false;
+            }
+        }
     }
     if (!o.pcapPath.empty()) {
         if (!o.downloadImage.empty()) {

@@ -53,6 +53,11 @@ struct BatchOptions {
     std::string historyUrl; // empty: the configured history (history.conf, else the default)
     bool noHistory = false; // --no-history: the run's readings are not kept
     bool help = false;
+    // --listen CONTROLLER,PERIPHERALS: listen to a running machine through two receive-only
+    // ports instead of playing the controller.
+    std::string listenController;
+    std::string listenPeripheral;
+    bool listening() const { return !listenController.empty(); }
 };
 
 // Reads the batch arguments (without the program name; "--batch" itself is skipped). Values

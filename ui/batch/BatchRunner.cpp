@@ -2,8 +2,10 @@
 
 #include "BatchDownloadUi.h"
 #include "control/Format.h"
+#include "control/HeardDecoder.h"
 #include "download/FirmwareDownload.h"
 #include "download/PosixByteChannel.h"
+#include "link/MdbCommands.h"
 #include "link/PortAssignments.h"
 
 #include <algorithm>
@@ -180,6 +182,7 @@ int BatchRunner::run() {
     core_.onInitDialog();
     // --com chooses the port for this run only; the window's stored choice stays as it is.
     if (options_.com > 0) core_.comLink().setPortNumber(options_.com - 1);
+    if (options_.listening()) return runListening();
     return options_.downloadImage.empty() ? runPolling() : runDownload();
 }
 
@@ -300,12 +303,12 @@ std::optional<int> BatchRunner::endCondition(Clock::time_point now) {
         view_.report("norvex", "stopped by a signal");
         return batch_status::OK;
     }
-    if (linkFailed_) return batch_status::LINK_FAILED;
+    if (linkFailed_ || core_.listeningFailed()) return batch_status::LINK_FAILED;
     // A failed write has closed the data file and been reported; the recording is what the
     // run was for.
     if (!options_.recordPath.empty() && !core_.dataFileOpen()) return batch_status::FILE_FAILED;
     if (captureFailed()) return batch_status::FILE_FAILED;
-    if (!setupSeen_ && now - started_ >= SETUP_TIMEOUT) {
+    if (!setupSeen_ && !options_.listening() && now - started_ >= SETUP_TIMEOUT) {
         view_.report("norvex", "the validator did not answer SETUP within 5 seconds");
         return batch_status::NO_SETUP;
     }
@@ -437,6 +440,78 @@ void BatchRunner::identificationReceived() {
     identSeen_ = true;
     line("identification: maker " + view_.field(ids::MANUFACTURER) + ", program rev " +
          view_.field(ids::PROGRAM_REVISION));
+}
+
+// --- listening to a machine ------------------------------------------------------------------------
+
+int BatchRunner::runListening() {
+    // The Options dialog's OK for the data file, as when polling.
+    if (!options_.recordPath.empty()) {
+        core_.options().dataFilePath = options_.recordPath;
+        core_.onOptionsDataSaving(ui::DataSaving::ToFile);
+    }
+    core_.onOptionsOk(options_.escrowOption);
+    if (!options_.recordPath.empty() && !core_.dataFileOpen()) return batch_status::FILE_FAILED;
+    if (!options_.pcapPath.empty()) {
+        std::string error;
+        if (!core_.busLog().startCapture(options_.pcapPath, error)) {
+            view_.report("norvex", "cannot write the capture " + error);
+            return batch_status::FILE_FAILED;
+        }
+    }
+    core_.controller().setObserver(this);
+    core_.setHeardObserver(
+        [this](const link::HeardExchange& h, const ui::KeptExchange& kept) { heardLine(h, kept); });
+    SignalGuard signals(env_.catchSignals);
+    bool listening = false;
+    {
+        StopSignalsBlocked forTheTap;
+        listening = core_.startListening(options_.listenController, options_.listenPeripheral);
+    }
+    if (!listening) {
+        core_.onDestroy();
+        core_.setHeardObserver(nullptr);
+        return batch_status::NO_CONNECTION;
+    }
+    started_ = Clock::now();
+    loop();
+    // As closing the window: the tap closed (what it heard last is printed), files closed.
+    core_.onDestroy();
+    core_.controller().setObserver(nullptr);
+    core_.setHeardObserver(nullptr);
+    if (captureFailed() && status_ == batch_status::OK) status_ = batch_status::FILE_FAILED;
+    if (!options_.recordPath.empty() && !core_.dataFileOpen() && status_ == batch_status::OK &&
+        !core_.lastFileError().empty())
+        status_ = batch_status::FILE_FAILED;
+    return status_;
+}
+
+void BatchRunner::heardLine(const link::HeardExchange& h, const ui::KeptExchange& kept) {
+    using link::HeardKind;
+    const bool exchange = h.kind == HeardKind::Exchange || h.kind == HeardKind::Retransmission;
+    // The validator's events, setup and commands have the batch mode's own lines; its exchanges
+    // get one of these only when something went wrong.
+    if (exchange && h.address == link::ADDRESS_BILL_VALIDATOR && (h.faults & ~link::HEARD_RESET) == 0) return;
+    auto hex = [](const std::uint8_t* b, std::size_t n) {
+        std::string s;
+        for (std::size_t i = 0; i < n; ++i)
+            s += format(i ? " %02X" : "%02X", static_cast<unsigned>(b[i]));
+        return s;
+    };
+    const std::uint8_t code = h.commandLength > 0 ? h.command[0] : (h.answerLength() > 0 ? h.answer[0] : 0);
+    std::string text =
+        format("%09u heard (%02Xh) ", static_cast<unsigned>(core_.machineListener()->runClockMs(h)),
+               static_cast<unsigned>(code)) +
+        kept.command;
+    const bool commandShown = exchange && h.kind == HeardKind::Exchange;
+    if (commandShown || h.kind == HeardKind::ControllerStray)
+        text += ": " + hex(h.command.data(), h.commandLength);
+    if (h.answerLength() > 0) {
+        text += (commandShown ? " -> " : ": ") + hex(h.answer.data(), h.answerLength());
+        if (!kept.answerMeaning.empty()) text += " (" + kept.answerMeaning + ")";
+    }
+    if (const std::string note = control::heardNote(h); !note.empty()) text += "; " + note;
+    line(text);
 }
 
 // --- firmware download ----------------------------------------------------------------------------

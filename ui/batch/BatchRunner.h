@@ -43,6 +43,9 @@ private:
 
     int runPolling();
     int runDownload();
+    int runListening();
+    // One line for an exchange heard while listening (the validator's events have their own).
+    void heardLine(const link::HeardExchange& heard, const ui::KeptExchange& kept);
     void loop();
     std::optional<int> endCondition(Clock::time_point now);
     bool startupDone();

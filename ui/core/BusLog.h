@@ -6,9 +6,11 @@
 #include "control/BusDecoder.h"
 #include "link/BusCapture.h"
 #include "link/ExchangeRecorder.h"
+#include "link/HeardExchange.h"
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,8 @@ struct KeptExchange {
     std::string answerMeaning; // what the answer says
     control::ChecksumState frameChecksum = control::ChecksumState::None;
     control::ChecksumState answerChecksum = control::ChecksumState::None;
+    // Heard on a machine's bus while listening (`record` unused then); empty for the link's own.
+    std::shared_ptr<const link::HeardExchange> heard;
 };
 
 class BusLog {
@@ -41,6 +45,9 @@ public:
     std::size_t takeNew();
     // Takes records from elsewhere (tests, benchmarks) as if the link had finished them.
     void add(const link::ExchangeRecord& record);
+    // Takes an exchange heard on a machine's bus: decoded, kept and written to the open capture
+    // as the link's own are.
+    const KeptExchange& addHeard(const link::HeardExchange& heard);
 
     const std::deque<KeptExchange>& kept() const { return kept_; }
     // Exchanges taken so far, and those forgotten again to keep the number bounded.
@@ -72,6 +79,7 @@ private:
     control::BusSetup setup_;
     link::BusCapture capture_;
     bool captureFailed_ = false;
+    std::int64_t heardCaptureUs_ = 0; // the newest heard packet's time in the open capture
 };
 
 } // namespace norvex::ui

@@ -2,7 +2,9 @@
 
 #include "control/CsvText.h"
 #include "control/Format.h"
+#include "control/HeardDecoder.h"
 #include "diagnostics/ReportFile.h"
+#include "link/MdbCommands.h"
 
 #include <algorithm>
 #include <cctype>
@@ -50,6 +52,11 @@ const char* checksumText(control::ChecksumState s) {
 }
 
 bool faulty(const KeptExchange& k) {
+    if (k.heard) {
+        const link::HeardExchange& h = *k.heard;
+        return h.faults != 0 || h.kind != link::HeardKind::Exchange ||
+               (h.answerLength() == 1 && h.answer[0] == 0xFF);
+    }
     const ExchangeEnd e = k.record.end;
     return e == ExchangeEnd::Nak || e == ExchangeEnd::Silence || e == ExchangeEnd::Purged ||
            e == ExchangeEnd::Stray || e == ExchangeEnd::ChecksumFault || k.record.repeat || k.record.resend ||
@@ -92,7 +99,7 @@ std::size_t BusMonitor::newRows() const {
     std::size_t n = 0;
     for (std::uint64_t i = std::max(seen_, first); i < log_.taken(); ++i) {
         const KeptExchange& k = log_.kept()[static_cast<std::size_t>(i - first)];
-        if (passes(k)) n += (k.record.frameLength > 0 ? 1 : 0) + (k.record.received > 0 ? 1 : 0);
+        if (passes(k)) n += (hasFrameRow(k) ? 1 : 0) + (hasAnswerRow(k) ? 1 : 0);
     }
     return n;
 }
@@ -116,6 +123,18 @@ void BusMonitor::setFilter(const MonitorFilter& filter) {
 }
 
 bool BusMonitor::passes(const KeptExchange& k) const {
+    if (k.heard) {
+        const link::HeardExchange& h = *k.heard;
+        const bool command = h.commandLength > 0 && h.kind != link::HeardKind::ControllerStray;
+        if (filter_.address >= 0 && h.address != filter_.address) return false;
+        if (filter_.command >= 0 && (!command || h.command[0] != filter_.command)) return false;
+        if (filter_.hidePollBareAck && h.kind == link::HeardKind::Exchange &&
+            link::isPollCommand(h.command[0]) && h.answerReceived == 1 && h.answer[0] == 0x00 &&
+            h.faults == 0)
+            return false;
+        return !filter_.onlyFaults || faulty(k);
+    }
+    if (filter_.address >= 0 && filter_.address != link::ADDRESS_BILL_VALIDATOR) return false;
     const link::ExchangeRecord& r = k.record;
     if (filter_.hidePollBareAck && r.frameLength > 0 && r.frame[0] == 0x33 && r.end == ExchangeEnd::BareAck)
         return false;
@@ -124,9 +143,20 @@ bool BusMonitor::passes(const KeptExchange& k) const {
     return true;
 }
 
+bool BusMonitor::hasFrameRow(const KeptExchange& k) {
+    if (!k.heard) return k.record.frameLength > 0;
+    const link::HeardKind kind = k.heard->kind;
+    return kind == link::HeardKind::Exchange || kind == link::HeardKind::ControllerStray ||
+           kind == link::HeardKind::BusReset;
+}
+
+bool BusMonitor::hasAnswerRow(const KeptExchange& k) {
+    return k.heard ? k.heard->answerReceived > 0 : k.record.received > 0;
+}
+
 void BusMonitor::addRows(const KeptExchange& k, std::uint64_t index) {
-    if (k.record.frameLength > 0) rows_.push_back({index, false});
-    if (k.record.received > 0) rows_.push_back({index, true});
+    if (hasFrameRow(k)) rows_.push_back({index, false});
+    if (hasAnswerRow(k)) rows_.push_back({index, true});
 }
 
 const KeptExchange& BusMonitor::exchange(std::size_t row) const {
@@ -150,9 +180,41 @@ const char* BusMonitor::columnTitle(int column) {
     return column >= 0 && column < COLUMN_COUNT ? TITLES[column] : "";
 }
 
+std::string BusMonitor::heardCell(const Row& w, const KeptExchange& k, int column) const {
+    const link::HeardExchange& h = *k.heard;
+    switch (column) {
+    case COLUMN_TIME:
+        return timeText(h.wallAt(w.answer ? h.answerFirstUs : h.commandFirstUs));
+    case COLUMN_DIRECTION:
+        return w.answer ? "peripheral" : "controller";
+    case COLUMN_COMMAND:
+        return k.command;
+    case COLUMN_BYTES:
+        if (!w.answer) return hex(h.command.data(), h.commandLength);
+        if (h.answerReceived > h.answerLength())
+            return hex(h.answer.data(), h.answerLength()) +
+                   format(" ... (%u bytes)", static_cast<unsigned>(h.answerReceived));
+        return hex(h.answer.data(), h.answerLength());
+    case COLUMN_MEANING:
+        return w.answer ? k.answerMeaning : k.frameMeaning;
+    case COLUMN_REPLY:
+        if (w.answer && h.answerFirstUs >= 0 && h.commandLastUs >= 0)
+            return millis(std::max<std::int64_t>(0, h.answerDelayUs()));
+        return {};
+    case COLUMN_CHECKSUM:
+        return checksumText(w.answer ? k.answerChecksum : k.frameChecksum);
+    case COLUMN_NOTE:
+        // The whole story on the answer's row; on the command's row when there is no answer.
+        return w.answer || !hasAnswerRow(k) ? control::heardNote(h) : std::string();
+    default:
+        return {};
+    }
+}
+
 std::string BusMonitor::cell(std::size_t row, int column) const {
     const Row& w = rows_[row];
     const KeptExchange& k = exchange(row);
+    if (k.heard) return heardCell(w, k, column);
     const link::ExchangeRecord& r = k.record;
     switch (column) {
     case COLUMN_TIME:

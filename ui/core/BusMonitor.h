@@ -16,6 +16,9 @@ struct MonitorFilter {
     bool hidePollBareAck = false; // POLLs the validator answered with a bare ACK: nothing to see
     int command = -1;             // only frames with this first byte (30..37) and their answers
     bool onlyFaults = false;      // NAK, silence, purged or stray bytes, a bad checksum, a repeat
+    // Only exchanges with the device at this address (08, 10, 30, 60 ...; the link's own are the
+    // validator's at 30); -1: every device.
+    int address = -1;
     bool operator==(const MonitorFilter&) const = default;
 };
 
@@ -90,6 +93,10 @@ private:
     };
     bool passes(const KeptExchange& k) const;
     void addRows(const KeptExchange& k, std::uint64_t index);
+    // Rows of an exchange: one for the frame (command), one for the answer.
+    static bool hasFrameRow(const KeptExchange& k);
+    static bool hasAnswerRow(const KeptExchange& k);
+    std::string heardCell(const Row& w, const KeptExchange& k, int column) const;
     std::uint64_t firstKept() const { return log_.forgotten(); }
 
     const BusLog& log_;

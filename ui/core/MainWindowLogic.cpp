@@ -4,7 +4,9 @@
 #include "control/Format.h"
 #include "control/LinkFaultText.h"
 #include "control/RequestFrames.h"
+#include "history/History.h"
 #include "history/HistoryWriter.h"
+#include "link/PortDiagnosis.h"
 
 #include <cstdio>
 #include <ctime>
@@ -67,6 +69,7 @@ void MainWindowLogic::onInitDialog() {
 }
 
 void MainWindowLogic::onDestroy(const std::function<void()>& handlePending) {
+    stopListening();
     controller_.shutdown(comLink_, handlePending);
     closeDataFile();
     // Records read since the last report are kept too (without a report of their own).
@@ -148,12 +151,17 @@ void MainWindowLogic::showLineNote() {
 }
 
 void MainWindowLogic::onStart(LinkNotifier& notifier) {
+    if (listening()) {
+        view_.messageBox(listeningRefusal(), "Info", MsgButtons::Ok, MsgIcon::None);
+        return;
+    }
     if (!controller_.start(comLink_, notifier)) return;
     linkFailureReported_ = false;
     showLineNote();
 }
 
 void MainWindowLogic::onTimer() {
+    if (listener_) takeHeard();
     busLog_.takeNew();
     sendTypedIfIdle();
     controller_.tick();
@@ -213,7 +221,8 @@ void MainWindowLogic::onLinkNotification(std::uint8_t code) {
             break;
         }
     }
-    if (recorder_.isOpen()) recordTraffic();
+    // While listening, every device's answers are recorded as they are heard.
+    if (recorder_.isOpen() && !listening()) recordTraffic();
     // The framing is learnt from what the port delivers while the link runs.
     if ((comLink_.framing() != shownFraming_ || comLink_.workerPriority() != shownPriority_) &&
         comLink_.workerRunning())
@@ -314,15 +323,59 @@ void MainWindowLogic::onComSelection(int index) {
 }
 
 void MainWindowLogic::onBillListClick() {
+    if (listening()) {
+        view_.messageBox(listeningRefusal(), "Info", MsgButtons::Ok, MsgIcon::None);
+        return;
+    }
     controller_.onBillListClick();
 }
 void MainWindowLogic::onBillListRightClick() {
+    if (listening()) {
+        view_.messageBox(listeningRefusal(), "Info", MsgButtons::Ok, MsgIcon::None);
+        return;
+    }
     controller_.onBillListRightClick();
 }
 
 // --- commands ---------------------------------------------------------------------------------------
 
+namespace {
+
+// Menu commands and bar buttons that make the link send something.
+bool transmits(int id) {
+    switch (id) {
+    case cmd::RESET:
+    case cmd::SETUP_REQUEST:
+    case cmd::STATUS_REQUEST:
+    case cmd::CASS_INFO_REQUEST:
+    case cmd::CREATE_LOG_FILE:
+    case cmd::ENABLE_ALL_BILLS:
+    case cmd::DISABLE_ALL_BILLS:
+    case cmd::ENABLE_ALL_ESCROW:
+    case cmd::DISABLE_ALL_ESCROW:
+    case cmd::ACCEPT_ESCROW:
+    case cmd::REJECT_ESCROW:
+    case cmd::DEVICE_ID_REQUEST:
+    case cmd::STATISTICS_REQUEST:
+    case cmd::SENSORS_REQUEST:
+    case cmd::OPTICS_REQUEST:
+    case cmd::VIDEO_REQUEST:
+    case ids::BAR_BUTTON:
+    case ids::OK:
+    case ids::CLEAR_STATS:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 bool MainWindowLogic::onCommand(int id) {
+    if (listening() && transmits(id)) {
+        view_.messageBox(listeningRefusal(), "Info", MsgButtons::Ok, MsgIcon::None);
+        return true;
+    }
     switch (id) {
     case cmd::RESET:
         controller_.resetValidatorView();
@@ -775,6 +828,7 @@ std::string MainWindowLogic::typedRefusal() const {
 }
 
 std::string MainWindowLogic::sendTypedFrame(const std::string& text) {
+    if (listening()) return "listening to a machine: Norvex sends nothing on its bus";
     control::TypedFrame frame;
     std::string reason;
     if (!control::parseTypedFrame(text, frame, reason)) return reason;
@@ -794,6 +848,137 @@ void MainWindowLogic::sendTypedIfIdle() {
 
 std::string MainWindowLogic::portDevicePath() const {
     return ports_.devicePath(comLink_.portNumber());
+}
+
+// --- listening to a machine ------------------------------------------------------------------------
+
+const char* MainWindowLogic::listeningRefusal() {
+    return "Listening to a machine: Norvex sends nothing on its bus. Stop listening (Bus menu) first.";
+}
+
+bool MainWindowLogic::startListening(const std::string& controllerPath, const std::string& peripheralPath) {
+    if (controller_.started() || downloading_) {
+        // The link's worker would assemble into the same records as the listener.
+        view_.messageBox(
+            "The link to the validator is running: Norvex cannot listen to a machine at the same "
+            "time. Close Norvex and start it again to listen.",
+            "Info", MsgButtons::Ok, MsgIcon::None);
+        return false;
+    }
+    if (controllerPath.empty() || peripheralPath.empty()) {
+        view_.messageBox(
+            "No Connection\nChoose both devices: the one on the controller's line and the one on the "
+            "peripherals' line.",
+            "Info", MsgButtons::Ok, MsgIcon::None);
+        return false;
+    }
+    stopListening();
+    listener_ = std::make_unique<MachineListener>(data_, controller_, busLog_);
+    BusTap::Line failedLine = BusTap::Line::Controller;
+    if (const LinkResult opened = listener_->open(controllerPath, peripheralPath, failedLine); !opened) {
+        listener_.reset();
+        const std::string& path = failedLine == BusTap::Line::Controller ? controllerPath : peripheralPath;
+        std::string text =
+            std::string("No Connection\n") +
+            (failedLine == BusTap::Line::Controller ? "The controller's line " : "The peripherals' line ") +
+            path + ": ";
+        const PortExplanation why = PortDiagnosis().explain(path, opened.fault().errorNumber);
+        text += why.text.empty() || opened.fault().kind == FaultKind::OpenFailed ? opened.fault().detail
+                                                                                 : why.text;
+        view_.messageBox(text, "Info", MsgButtons::Ok, MsgIcon::None);
+        return false;
+    }
+    listenFailed_ = false;
+    controller_.setListening(true);
+    view_.enableControl(ids::START, false);
+    view_.enableControl(ids::COM_SELECTOR, false);
+    shownListeningNote_ = listeningNote();
+    view_.setFieldText(ids::LINE_NOTE, shownListeningNote_);
+    view_.startPollTimer(controller_.pollPeriodMs());
+    return true;
+}
+
+void MainWindowLogic::stopListening() {
+    if (!listener_) return;
+    listener_->close();
+    takeHeard(); // what was heard last, finished as the tap closed
+    listener_.reset();
+    controller_.setListening(false);
+    // Nothing asked for while listening goes out later.
+    for (int k = 0; k < REQ_COUNT; ++k)
+        data_.setState(static_cast<RequestKind>(k), RequestState::Idle);
+    if (!controller_.started()) {
+        view_.stopPollTimer();
+        view_.enableControl(ids::START, true);
+        view_.enableControl(ids::COM_SELECTOR, true);
+    }
+    view_.setFieldText(ids::LINE_NOTE, "");
+}
+
+std::string MainWindowLogic::listeningNote() const {
+    auto line = [this](BusTap::Line which) {
+        const BusTap& tap = listener_->tap();
+        std::string s = tap.path(which) + " (";
+        switch (tap.framing(which)) {
+        case Framing::ModeBit:
+            s += "mode bit";
+            break;
+        case Framing::MarksUnreliable:
+            s += "marks unreliable";
+            break;
+        case Framing::QuietLine:
+            s += tap.deliversMarks(which) ? "no marks yet" : "no mode bit";
+            break;
+        }
+        return s + ")";
+    };
+    // Short enough for the note's field with two adapters' paths.
+    return "listening only: VMC " + line(BusTap::Line::Controller) + ", peripherals " +
+           line(BusTap::Line::Peripheral);
+}
+
+void MainWindowLogic::takeHeard() {
+    if (!listener_) return;
+    listener_->take([this](std::uint8_t code) { onLinkNotification(code); },
+                    [this](const link::HeardExchange& h, const KeptExchange& kept) {
+                        recordHeard(h);
+                        if (heardObserver_) heardObserver_(h, kept);
+                    });
+    if (listener_->failed() && !listenFailed_) {
+        listenFailed_ = true;
+        const LinkFault fault = listener_->fault();
+        stopListening();
+        view_.beep();
+        std::string text =
+            fault.kind == FaultKind::Vanished
+                ? "The serial port " + fault.device +
+                      " stopped working (adapter unplugged?). Plug it back in and listen again."
+                : control::linkFaultText(fault);
+        view_.messageBox(text, control::COM_ERROR_CAPTION, MsgButtons::Ok, MsgIcon::Warning);
+        return;
+    }
+    if (const std::string note = listeningNote(); note != shownListeningNote_) {
+        shownListeningNote_ = note;
+        view_.setFieldText(ids::LINE_NOTE, note);
+    }
+}
+
+void MainWindowLogic::recordHeard(const link::HeardExchange& h) {
+    // The traffic data file's line: one per answer of two bytes or more, of any device.
+    if (!recorder_.isOpen() || h.answerReceived < 2 || h.commandLength == 0) return;
+    if (h.kind != link::HeardKind::Exchange && h.kind != link::HeardKind::Retransmission) return;
+    std::string line =
+        control::format("time: %09u  vmc: %02X val:", static_cast<unsigned>(listener_->runClockMs(h)),
+                        static_cast<unsigned>(h.command[0]));
+    for (std::size_t i = 0; i < h.answerLength(); ++i)
+        line += control::format(" %02X", static_cast<unsigned>(h.answer[i]));
+    line += " \r\n";
+    if (recorder_.write(line) == DataRecorder::WriteResult::Failed) {
+        options_.dataSavingOption = DataSaving::Off;
+        options_.appliedDataSaving = DataSaving::Off;
+        lastFileError_ = recorder_.lastError();
+        view_.messageBox(recorder_.lastError(), "Info", MsgButtons::Ok, MsgIcon::Warning);
+    }
 }
 
 } // namespace norvex::ui

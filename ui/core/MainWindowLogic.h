@@ -5,6 +5,7 @@
 
 #include "BusLog.h"
 #include "DataRecorder.h"
+#include "MachineListener.h"
 #include "ReadingCollector.h"
 #include "Settings.h"
 #include "TrafficView.h"
@@ -115,6 +116,23 @@ public:
     // Why a frame typed now would wait or be refused for the link's state; "" when it may go.
     std::string typedRefusal() const;
 
+    // --- listening to a machine ----------------------------------------------------------------
+    // Listens to a running vending machine through two receive-only ports, the controller's
+    // transmit line first: the bus monitor shows every exchange, the validator pages follow what
+    // the machine's controller reads, and nothing that would transmit works (each says why).
+    // Refused while the link runs; "No Connection" and why when a port does not open. Returns
+    // true when listening.
+    bool startListening(const std::string& controllerPath, const std::string& peripheralPath);
+    void stopListening();
+    bool listening() const { return listener_ != nullptr; }
+    const MachineListener* machineListener() const { return listener_.get(); }
+    // The tap stopped on a fault since the last start (an adapter pulled); the operator was told.
+    bool listeningFailed() const { return listenFailed_; }
+    // Called for every exchange heard, once the window has taken it (the batch mode prints it).
+    void setHeardObserver(MachineListener::Heard observer) { heardObserver_ = std::move(observer); }
+    // Why something that would transmit does nothing while listening.
+    static const char* listeningRefusal();
+
     // --- state for the binding and tests --------------------------------------------------------
     control::Controller& controller() { return controller_; }
     link::LinkData& linkData() { return data_; }
@@ -196,6 +214,15 @@ private:
     std::size_t readingsNotKept_ = 0;
     bool historyFinished_ = false;
     std::string historyExitNote_;
+
+    // Listening to a machine.
+    void takeHeard();
+    void recordHeard(const link::HeardExchange& heard);
+    std::string listeningNote() const;
+    std::unique_ptr<MachineListener> listener_;
+    MachineListener::Heard heardObserver_;
+    bool listenFailed_ = false;
+    std::string shownListeningNote_;
 
     // Bus monitor.
     void sendTypedIfIdle();

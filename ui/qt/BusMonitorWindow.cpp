@@ -2,6 +2,7 @@
 
 #include "HelpWindow.h"
 #include "WindowPlacement.h"
+#include "control/HeardDecoder.h"
 #include "control/TypedFrame.h"
 #include "ui/core/MainWindowLogic.h"
 
@@ -67,6 +68,14 @@ BusMonitorWindow::BusMonitorWindow(ui::MainWindowLogic& core, QWidget* parent)
     auto* show = new QLabel(QStringLiteral("Sho&w:"), this);
     show->setBuddy(command_);
     onlyFaults_ = new QCheckBox(QStringLiteral("Only &faults"), this);
+    // Listening to a machine, every device's exchanges come; the link's own are the validator's.
+    address_ = new QComboBox(this);
+    address_->setObjectName(QStringLiteral("addressFilter"));
+    address_->addItem(QStringLiteral("All devices"), -1);
+    for (const std::uint8_t a : {0x08, 0x10, 0x30, 0x60})
+        address_->addItem(QStringLiteral("%1h ").arg(a, 2, 16, QLatin1Char('0')).toUpper() +
+                              QString::fromStdString(control::deviceName(a)),
+                          a);
     follow_ = new QCheckBox(QStringLiteral("F&ollow"), this);
     follow_->setChecked(true);
     follow_->setToolTip(QStringLiteral("Keep the newest row in sight; off pauses the view where it is"));
@@ -81,6 +90,7 @@ BusMonitorWindow::BusMonitorWindow(ui::MainWindowLogic& core, QWidget* parent)
     filters->addWidget(show);
     filters->addWidget(command_);
     filters->addWidget(onlyFaults_);
+    filters->addWidget(address_);
     filters->addStretch(1);
     filters->addWidget(follow_);
 
@@ -120,12 +130,13 @@ BusMonitorWindow::BusMonitorWindow(ui::MainWindowLogic& core, QWidget* parent)
     typed_->setObjectName(QStringLiteral("typedFrame"));
     typed_->setPlaceholderText(
         QStringLiteral("Frame in hex, e.g. 33 or 35 01 (the checksum is added unless given)"));
-    auto* sendButton = new QPushButton(QStringLiteral("&Send"), this);
+    send_ = new QPushButton(QStringLiteral("&Send"), this);
+    send_->setObjectName(QStringLiteral("sendTyped"));
     auto* typedLabel = new QLabel(QStringLiteral("Co&mmand:"), this);
     typedLabel->setBuddy(typed_);
     line->addWidget(typedLabel);
     line->addWidget(typed_, 1);
-    line->addWidget(sendButton);
+    line->addWidget(send_);
     line->addSpacing(12);
     line->addWidget(keep_);
 
@@ -145,6 +156,7 @@ BusMonitorWindow::BusMonitorWindow(ui::MainWindowLogic& core, QWidget* parent)
     connect(hidePolls_, &QCheckBox::toggled, this, [this] { applyFilter(); });
     connect(onlyFaults_, &QCheckBox::toggled, this, [this] { applyFilter(); });
     connect(command_, &QComboBox::currentIndexChanged, this, [this] { applyFilter(); });
+    connect(address_, &QComboBox::currentIndexChanged, this, [this] { applyFilter(); });
     connect(follow_, &QCheckBox::toggled, this, [this](bool on) {
         if (on) table_->scrollToBottom();
     });
@@ -176,7 +188,7 @@ BusMonitorWindow::BusMonitorWindow(ui::MainWindowLogic& core, QWidget* parent)
     connect(previousKey, &QShortcut::activated, this, [this] { findNext(search_->text(), true); });
     connect(csvButton, &QPushButton::clicked, this, [this] { exportCsv(); });
     connect(pcapButton, &QPushButton::clicked, this, [this] { saveCapture(); });
-    connect(sendButton, &QPushButton::clicked, this, [this] { sendTyped(typed_->text()); });
+    connect(send_, &QPushButton::clicked, this, [this] { sendTyped(typed_->text()); });
     connect(typed_, &QLineEdit::returnPressed, this, [this] { sendTyped(typed_->text()); });
 
     placeNear(this, {PREFERRED_WIDTH, PREFERRED_HEIGHT}, parent);
@@ -224,6 +236,16 @@ void BusMonitorWindow::fitColumns() {
 
 void BusMonitorWindow::refresh() {
     core_.busLog().takeNew();
+    // Listening, Norvex sends nothing: the command line says so instead of taking frames.
+    const bool listening = core_.listening();
+    if (typed_->isEnabled() == listening) {
+        const QString why =
+            listening ? QString::fromUtf8(ui::MainWindowLogic::listeningRefusal()) : QString();
+        for (QWidget* w : {static_cast<QWidget*>(typed_), static_cast<QWidget*>(send_)}) {
+            w->setEnabled(!listening);
+            w->setToolTip(why);
+        }
+    }
     {
         // Rows forgotten at the top change the selection without the operator choosing anything.
         const QScopedValueRollback<bool> guard(selecting_, true);
@@ -258,11 +280,12 @@ void BusMonitorWindow::applyFilter() {
     f.hidePollBareAck = hidePolls_->isChecked();
     f.command = command_->currentData().toInt();
     f.onlyFaults = onlyFaults_->isChecked();
+    f.address = address_->currentData().toInt();
     setFilter(f);
 }
 
 void BusMonitorWindow::setFilter(const ui::MonitorFilter& filter) {
-    const QSignalBlocker b1(hidePolls_), b2(onlyFaults_), b3(command_);
+    const QSignalBlocker b1(hidePolls_), b2(onlyFaults_), b3(command_), b4(address_);
     hidePolls_->setChecked(filter.hidePollBareAck);
     onlyFaults_->setChecked(filter.onlyFaults);
     const int at = command_->findData(filter.command);
@@ -278,6 +301,10 @@ void BusMonitorWindow::setFilter(const ui::MonitorFilter& filter) {
     std::optional<ui::BusMonitor::RowKey> currentKey;
     if (current.isValid()) currentKey = m.key(static_cast<std::size_t>(current.row()));
 
+    if (address_->findData(filter.address) < 0)
+        address_->addItem(QStringLiteral("%1h").arg(filter.address, 2, 16, QLatin1Char('0')).toUpper(),
+                          filter.address);
+    address_->setCurrentIndex(address_->findData(filter.address));
     model_.setFilter(filter);
 
     if (selected.empty() && !currentKey) {

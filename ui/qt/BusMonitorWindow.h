@@ -17,6 +17,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QSpinBox;
 class QTableView;
 
@@ -77,10 +78,12 @@ private:
     QCheckBox* hidePolls_ = nullptr;
     QComboBox* command_ = nullptr;
     QCheckBox* onlyFaults_ = nullptr;
+    QComboBox* address_ = nullptr;
     QCheckBox* follow_ = nullptr;
     QSpinBox* keep_ = nullptr;
     QLineEdit* search_ = nullptr;
     QLineEdit* typed_ = nullptr;
+    QPushButton* send_ = nullptr;
     QLabel* status_ = nullptr;
     QTimer timer_;
     SavePathHook savePathHook_;

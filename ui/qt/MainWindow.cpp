@@ -17,6 +17,7 @@
 #include "ui/core/NotificationBridge.h"
 
 #include "HistoryWindow.h"
+#include "ListenDialog.h"
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -362,6 +363,7 @@ void MainWindow::connectInputs() {
         // A completion the worker left for the tick is taken before the next frame goes out.
         bridge_->deliver();
         if (auto* c = live()) c->onTimer();
+        showListening(); // listening may have stopped on a pulled adapter
     });
     connect(startButton_, &QPushButton::clicked, this, [this] { command(ids::START); });
     connect(main_.get<QPushButton>(ids::CANCEL), &QPushButton::clicked, this, [this] { close(); });
@@ -604,6 +606,86 @@ void MainWindow::buildBusMenu() {
     QAction* capture = menu->addAction(QStringLiteral("Save Bus &Capture…"));
     capture->setObjectName(QStringLiteral("saveBusCaptureAction"));
     connect(capture, &QAction::triggered, this, [this] { saveBusCapture(); });
+    menu->addSeparator();
+    listenAction_ = menu->addAction(QStringLiteral("&Listen to a Machine…"));
+    listenAction_->setObjectName(QStringLiteral("listenAction"));
+    connect(listenAction_, &QAction::triggered, this, [this] { listenToMachine(); });
+    stopListeningAction_ = menu->addAction(QStringLiteral("S&top Listening"));
+    stopListeningAction_->setObjectName(QStringLiteral("stopListeningAction"));
+    stopListeningAction_->setEnabled(false);
+    connect(stopListeningAction_, &QAction::triggered, this, [this] { stopListening(); });
+}
+
+void MainWindow::listenToMachine() {
+    if (!live()) return;
+    ListenDialog dialog(this, deviceRoot_);
+    if (dialog.exec() != QDialog::Accepted) return;
+    startListening(dialog.controllerPath(), dialog.peripheralPath());
+}
+
+bool MainWindow::startListening(const std::string& controllerPath, const std::string& peripheralPath) {
+    ui::MainWindowLogic* c = live();
+    if (!c || !c->startListening(controllerPath, peripheralPath)) {
+        showListening();
+        return false;
+    }
+    showListening();
+    showBusMonitor();
+    return true;
+}
+
+void MainWindow::stopListening() {
+    if (auto* c = live()) c->stopListening();
+    showListening();
+}
+
+void MainWindow::showListening() {
+    ui::MainWindowLogic* c = live();
+    const bool listening = c && c->listening();
+    const bool linkRuns = c && c->controller().started();
+    listenAction_->setEnabled(!listening && !linkRuns);
+    listenAction_->setToolTip(linkRuns ? QStringLiteral("The link to the validator is running") : QString());
+    stopListeningAction_->setEnabled(listening);
+    if (listening == shownListening_) return;
+    shownListening_ = listening;
+    const QString why = QString::fromUtf8(ui::MainWindowLogic::listeningRefusal());
+    // Whatever would make Norvex transmit: the requests, the escrow answers, the log sequence,
+    // the download (START and the port selector are the logic's).
+    static const int TRANSMITTING[] = {cmd::RESET,
+                                       cmd::SETUP_REQUEST,
+                                       cmd::SECURITY_SET,
+                                       cmd::STATUS_REQUEST,
+                                       cmd::CASS_INFO_REQUEST,
+                                       cmd::CREATE_LOG_FILE,
+                                       cmd::ENABLE_ALL_BILLS,
+                                       cmd::DISABLE_ALL_BILLS,
+                                       cmd::ENABLE_ALL_ESCROW,
+                                       cmd::DISABLE_ALL_ESCROW,
+                                       cmd::ACCEPT_ESCROW,
+                                       cmd::REJECT_ESCROW,
+                                       cmd::DEVICE_ID_REQUEST,
+                                       cmd::STATISTICS_REQUEST,
+                                       cmd::SENSORS_REQUEST,
+                                       cmd::OPTICS_REQUEST,
+                                       cmd::VIDEO_REQUEST,
+                                       cmd::START_DOWNLOAD};
+    for (int id : TRANSMITTING) {
+        QAction* a = menuAction(id);
+        if (!a) continue;
+        // An item the menu template disables stays disabled.
+        if (listening) {
+            a->setProperty("enabledBeforeListening", a->isEnabled());
+            a->setEnabled(false);
+            a->setToolTip(why);
+            a->setStatusTip(why);
+        } else {
+            a->setEnabled(a->property("enabledBeforeListening").toBool());
+            a->setToolTip(QString());
+            a->setStatusTip(QString());
+        }
+        if (QMenu* menu = qobject_cast<QMenu*>(a->parent())) menu->setToolTipsVisible(true);
+    }
+    startButton_->setToolTip(listening ? why : QString());
 }
 
 BusMonitorWindow* MainWindow::showBusMonitor() {

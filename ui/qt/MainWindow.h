@@ -120,6 +120,11 @@ public:
     BusMonitorWindow* showBusMonitor();
     BusMonitorWindow* busMonitor() const { return busMonitor_; }
     void saveBusCapture();
+    // Bus > "Listen to a Machine…": the dialog, then listening on the two ports chosen (the
+    // bus monitor comes up); startListening does the same without the dialog.
+    void listenToMachine();
+    bool startListening(const std::string& controllerPath, const std::string& peripheralPath);
+    void stopListening();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -131,6 +136,8 @@ private:
 
     void buildMenu();
     void buildBusMenu(); // the bus monitor's menu, after the described ones
+    // Everything that would transmit disabled (with the reason) while listening, and back after.
+    void showListening();
     void buildClientArea();
     void connectInputs();
     void paintClient(QPainter& painter);
@@ -181,6 +188,9 @@ private:
     std::unique_ptr<history::HistoryWriter> historyWriter_;
     QPointer<HistoryWindow> historyWindow_;
     QPointer<BusMonitorWindow> busMonitor_;
+    QAction* listenAction_ = nullptr;
+    QAction* stopListeningAction_ = nullptr;
+    bool shownListening_ = false;
 
     MessageHook messageHook_;
     SaveFileHook saveFileHook_;
