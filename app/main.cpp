@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // norvex: service and diagnostics tool for the Tavik MDB bill validator.
 
 #include "history/History.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the bytes on the bus mean, for the bus monitor: the command a frame carries, what an
 // answer says (events with their bill values, setup and identification fields, which

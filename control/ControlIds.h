@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Every control and menu command number of the operator interface, each declared once. Numbers
 // repeat between windows and bars (1 is the default button of a dialog and of the optics bar,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The controller's logic: request senders and the command history, the poll scheduler and the
 // interpretation of the standard answers into the validator state. Toolkit-free; it reaches

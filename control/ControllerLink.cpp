@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The controller's contact with the port: START, shut-down and the hand-over to the download.
 
 #include "Controller.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One cell of a CSV export: quoted where it holds a comma, a quote or a line break, and made
 // inert where a spreadsheet would take it for a formula.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What happens to a bill the validator holds in escrow: the operator answers the escrow prompt,
 // or the bill is returned or stacked at once. The Options dialog offers the three in this order.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What an exchange heard on a vending machine's bus says, for the bus monitor and the batch
 // mode's lines: the device an address names, the command in words, what an answer says and what

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A short history of codes with their texts, oldest first. Eight slots; once they are full,
 // every new entry scrolls the oldest one out. A code of 0 marks an empty slot.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the window shows for a link fault: the caption and the text for the technician. The link
 // reports a fault's kind and detail; the words are chosen here.

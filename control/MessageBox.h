@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The message box as every part of the operator interface asks for it: the buttons offered, the
 // icon shown and the button pressed. The window binding draws it; the batch mode and tests answer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The pages of the main window, named after what they show, in the order of its tabs. Each page
 // has one bar below the page area while it is shown.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What a page drawing needs from the screen: filled rectangles, opaque text at a point, lines.
 // Coordinates are pixels of the main window's client area below the menu bar; a text's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The request kinds as bytes on the bus: the frame of every kind, what the link assembles in
 // answer, the state a kind takes once its frame is handed over, how long an awaited answer may

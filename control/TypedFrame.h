@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A frame typed by the technician as hex: read, checked to be a bill-validator command of its
 // known length, and completed with its checksum unless it was given. Pure; no I/O.

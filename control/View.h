@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The view operations: the only contact between the toolkit-free logic and the window system.
 // The Qt binding implements them with widgets; tests use a recorder.

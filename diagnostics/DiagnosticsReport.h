@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The diagnostics report: a plain 8-bit text with CR LF line ends in up to four parts
 // (statistics with the unit's identification, sensors, main optics, video test), built as

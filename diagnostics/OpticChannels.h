@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The validator's optical channels as the service pages and the report show them: transmissive
 // channels 0 to 4 left to right in the order 3, 1, 0, 2, 4, reflective channels 0 to 2 in the

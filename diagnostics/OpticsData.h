@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main optics settings: white and black levels, gains and emitter values of every optical
 // channel in every colour. Tables are indexed [channel 0..6][colour 0..3].

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The "Main Optics" page: the settings of transmissive channels 0-4 and reflective channels 0-2
 // for one colour.

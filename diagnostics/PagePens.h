@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The two strokes every diagnostics page is made of: opaque text on the black page and the grid.
 

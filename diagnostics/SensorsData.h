@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The bill path sensors report: gain, target, reading and status of five sensors, and the
 // temperature.

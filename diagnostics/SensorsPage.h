@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The "Sensors" page: one row per bill path sensor and the temperature row.
 

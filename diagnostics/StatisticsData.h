@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The validator's statistics counters: bills accepted per bill type and counts of 20 events.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The "Statistics" page: accepted bills by type, event counts and the acceptance rate.
 

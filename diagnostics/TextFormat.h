@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Number texts for the pages and the report, independent of the process locale: the Qt binding
 // sets the user's locale, and a report must read "50.58", never "50,58".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The white-paper video test: five samples of the reflective and transmissive video level of
 // every optical channel and colour. Tables are indexed [channel 0..6][colour 0..3][sample 0..4];

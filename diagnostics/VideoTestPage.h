@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The "Video Test" page: one level graph per shown channel, with a mark per colour on a scale of
 // 2 pixels per level unit (transmissive 110 down to 50, reflective 250 down to 190).

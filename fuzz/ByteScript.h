@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reads a fuzz input as a script: opcodes and their arguments, taken from the front. Once the
 // input is used up every read gives zero.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A window that shows nothing: the view operations and a paint surface for the fuzz targets.
 // Each operation checks that the logic asks for something the real window can show (a row,

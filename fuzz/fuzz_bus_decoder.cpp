@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bus monitor's decoder on any exchanges: frames and answers as they might come off a
 // line, one after another (a SETUP answer changes what later events are worth). What it says
 // is printable text, and a checksum is called good exactly when it holds.

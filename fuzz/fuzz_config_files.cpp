@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings files of our own on any content: ports.conf (the ports dialog's assignments)
 // and history.conf (the history chosen in the window), read as the programs read them, then
 // written and read back.

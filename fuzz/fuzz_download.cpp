@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The firmware image reader and the loader dialogue against any image file and any loader
 // answers. The line is scripted from the input, the operator answers from the input, and the
 // loader's waits take no time.

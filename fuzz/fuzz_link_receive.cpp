@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receive path of the MDB link and everything that reads what it assembled: the response
 // assembler fed arbitrary frames and answer bytes in arbitrary read splits, and on each
 // completion the main window's notification handler (standard answers, diagnostics decoders,

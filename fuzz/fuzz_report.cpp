@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The diagnostics records from any bytes: the four decoders, their page drawings and the
 // report text, with any bill credits, program revision, serial number and (valid) clock.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file reader and writer on any file content: "norvex.ini" is written from the
 // input, read back, then the port is saved and the file checked byte for byte.
 //

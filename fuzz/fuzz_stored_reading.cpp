@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A reading read back from a history or an outbox, whose row may come from an older program
 // or a damaged database: cells missing, NULL, too short or too long, text that is no time.
 // The reading made of it gives its values, its report again and its CSV line without fault.

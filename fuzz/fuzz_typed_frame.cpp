@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bus monitor's command line on any text: what it accepts is a bill-validator command of
 // its length with the right checksum, and reads back the same from its own hex.
 //

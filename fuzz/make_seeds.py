@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the hand-made seed inputs of the fuzz targets into fuzz/corpus/<target>/seed-*.
 
 The seeds are well-formed sessions (a START, answers of every kind, pages and paints; a whole

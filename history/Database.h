@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One connection to a database, SQLite or PostgreSQL, behind the same small interface: a
 // statement with numbered parameters ($1, $2, ...) and rows of text cells back. The SQL is the

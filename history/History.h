@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The service history as the program uses it: the store named by a URL (SQLite by default,
 // or a shared PostgreSQL server), with a local outbox for readings that no history has taken

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The history in one database: the schema (with its version, migrated forward when opened),
 // a reading stored in one transaction, and the queries the window, the CSV export and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where a history is: "sqlite:PATH" or "postgresql://USER@HOST/DB" (also "postgres://", any
 // libpq URI), and how such a URL may be shown. A password in the URL is never shown: not in

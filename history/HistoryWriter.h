@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The service history on a thread of its own, so that a slow or stuck history never holds up
 // the window (or the batch run's loop): readings are handed over and stored in the order given;

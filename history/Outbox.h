@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Readings that no history has taken yet, kept on this computer in a SQLite file of the user's
 // state ($XDG_STATE_HOME/norvex/outbox.sqlite, readable by the user alone). Each remembers the

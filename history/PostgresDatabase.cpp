@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A shared history on a PostgreSQL server, through libpq.
 
 #include "history/Database.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One reading of a unit: what the tool read from it at one visit, kept as the raw record bytes
 // the validator sent (so that the report of that visit can be made again byte for byte) with

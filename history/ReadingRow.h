@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A reading as one table row, the same in the history and in the outbox: the columns, the
 // values that fill them, and the reading read back from a row. A row read back may come from

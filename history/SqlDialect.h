@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The only place where SQLite and PostgreSQL differ in what we send them: the statements are
 // written once, in PostgreSQL's spelling of parameters ($1) and with the column type BLOB, and

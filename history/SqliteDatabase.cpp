@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The embedded database: one SQLite file.
 
 #include "history/Database.h"

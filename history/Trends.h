@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the history window plots and compares, computed as numbers: one series per quantity
 // across a unit's visits, and the differences between two visits.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The bus as a capture file that Wireshark's MDB dissector reads: classic pcap, link type 300
 // (LINKTYPE_MDB), microsecond timestamps. Every packet starts with a pseudo-header: version 0,

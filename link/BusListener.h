@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Listening to a vending machine's bus through two receive-only lines: one on the controller's
 // transmit line, one on the peripherals'. BusListener takes the bytes each line delivers with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Listening to a running vending machine's bus: the two receive-only lines (the controller's
 // transmit line first, then the peripherals'), a thread that reads both as bytes arrive and hands

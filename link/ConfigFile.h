@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Small settings files of our own (ports.conf, history.conf): read only when they are regular
 // files, without ever blocking on a FIFO or a device that sits where the file should be, and

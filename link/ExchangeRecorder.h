@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Every exchange on the bus with its times, for the bus monitor and the capture files. The link
 // worker stamps when a frame left, when the first and the last byte of its answer arrived, when

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An exchange heard on a vending machine's bus by listening to both of its lines: the
 // controller's command, the peripheral's answer and the controller's ACK, NAK or RET, with the

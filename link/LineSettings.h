@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A serial line as its users ask for it: speed, parity, stop bits and how received bytes with
 // errors and an empty queue are read. Only TermiosDevice turns this into termios.

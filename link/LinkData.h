@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The state that the main window and the link worker share: the request records, the
 // transmit slot, the diagnostic buffer and the traffic buffer. It lives as long as the main

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How the link says that something failed: one fault type for opening the port, for operations
 // on an open port and for the worker. The link reports what happened; the window decides what to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shared vocabulary of the MDB link: request kinds, response kinds, completion codes and the
 // buffers that the link worker fills and the main window reads.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Received bytes as a port delivers them with input checking and parity marking (INPCK | PARMRK):
 // a byte that arrived with a parity or framing error, which on the MDB line means a mode bit of 0,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the commands of a vending machine's controller look like on the bus, for framing a line
 // that shows no mode bit: the peripheral's address in the first byte, and the lengths a command

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The devices the technician assigned to COM 1..COM 4 in the ports dialog, kept by stable name
 // (/dev/serial/by-id/...) in a settings file of their own: $XDG_CONFIG_HOME/norvex/ports.conf,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Why a serial port did not open, in words for the technician: the device is missing; this user
 // may not open it (the group that owns it, and how to join that group); another program holds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Finds the serial devices present and what the system knows about them: the stable name under
 // /dev/serial/by-id, the driver, and for a USB adapter its vendor, product and serial number.

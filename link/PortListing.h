@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What `norvex --list-ports` prints and the ports dialog shows: each serial device present with
 // what the system knows about it and the COM entries that lead to it, then each COM entry with

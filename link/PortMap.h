@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // "COM1".."COM4" name device paths. Defaults are /dev/ttyUSB0../dev/ttyUSB3; a device assigned in
 // the ports dialog (PortAssignments) replaces a default, the environment (NORVEX_COM1..NORVEX_COM4)

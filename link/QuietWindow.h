@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How long the line must stay quiet after a byte that equals the running sum of a short answer
 // before that byte counts as the answer's checksum, for one open port.

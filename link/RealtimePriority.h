@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A real-time priority for the calling thread, the way desktop audio gets one for an ordinary
 // user: directly where the process may (root, CAP_SYS_NICE), else within the soft limit

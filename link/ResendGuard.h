@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Tells a validator's resend of a POLL answer from new data. A validator that does not see the
 // controller's acknowledge within 5 ms of its answer keeps the data and sends the same answer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How the link worker turns the bytes on the line into responses: which kind of answer a frame
 // asks for, where its bytes go, and when it is complete. Pure bookkeeping on LinkData; each step

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The hardware seam: a serial port as the link sees it. TermiosPort is the real one; tests use
 // a scripted fake.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One receive-only line of a tap on a vending machine's bus: a serial input wired to the
 // controller's or the peripherals' transmit line. Nothing may disturb a machine in service: the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A terminal device held for exclusive use, and what closing it must give back: the line
 // settings it had when it was opened, and the exclusive-use flag, which on a pseudo-terminal

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A POSIX terminal device held for exclusive use: the descriptor (move-only), the open with the
 // lock, line settings with read-back, writes with a stall limit, purge, modem lines, and a close

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // SerialPort on a POSIX terminal device: the link's line (mark parity where the driver gives
 // it, two stop bits where it does not, parity marking of received bytes) over TermiosDevice.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Draws Norvex's bitmaps into resources/images/ as PNG files.
 
 The images are committed; run this script again only after changing a drawing:

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # House style over the tracked C++ sources: formatting (.clang-format, clang-format 14) and
 # names (scripts/check_naming.py, the rules of CONTRIBUTING.md); then the licence header of
 # every tracked source (scripts/spdx.sh --check). Reads files only; takes seconds. Exits

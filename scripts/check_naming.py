@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Checks the naming rules of CONTRIBUTING.md over the tracked C++ sources.
 
 Types are plain CamelCase without a C or Q prefix; constants (constexpr variables, const

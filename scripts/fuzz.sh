@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets (clang, AddressSanitizer and UndefinedBehaviorSanitizer) into
 # build-fuzz/ (or $NORVEX_FUZZ_BUILD), replays every saved regression input, then runs each target for N seconds
 # (first argument, default 60) over its corpus. Fails on any crash, leak, time-out or

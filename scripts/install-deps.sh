@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what building, testing and running Norvex needs on Debian, if it is missing.
 # With arguments, installs just those packages (if missing) instead.
 set -euo pipefail

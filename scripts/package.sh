@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package as Debian builds it and checks it.
 #
 #   bash scripts/package.sh [BUILD] [--install]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Starts a private PostgreSQL server for the history tests in a fresh folder, on a port of its
 # own (NORVEX_TEST_PG_PORT, default 54329, or the next free one), with a role and a database for
 # the tests and a certificate of its own for "localhost", and prints the variables the tests read:

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs Norvex against the built-in virtual validator (norvex-sim): no hardware needed.
 # With a display it opens the main window with every COM entry mapped to the virtual validator;
 # without one it runs the headless batch mode: START, a few bills, a diagnostics report.

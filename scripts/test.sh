@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds everything into build/ and runs every test. The service
 # history's cases run against SQLite and a PostgreSQL server: the one NORVEX_TEST_PG_URL names,
 # else a private one started here (scripts/postgres-test-server.sh) and stopped at the end.

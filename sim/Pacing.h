@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The simulator's clock: the monotonic time, and sleeps to absolute deadlines that a stop signal
 // (held back while sending) can end.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Our own cost of a full-size download (55 groups, 1760 records), without the loader's fixed waits,
 // against the time its bytes need on the wire.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Window figures, offscreen: start-up to the first paint, the paint time of every page (median
 // of 100 paints each), and the poll period as the virtual validator sees it (intervals between
 // POLL frames at 20 ms and at 100 ms).

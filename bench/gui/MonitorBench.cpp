@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bus monitor's paint time, offscreen: the table with 100 000 rows (50 000 exchanges) while
 // 50 exchanges a second arrive, each paint after the new rows came in and the view followed
 // them; beside it, in the same run, the floor: the same window with 100 rows. Then a filter

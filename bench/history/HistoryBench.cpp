@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Service history figures, each beside a floor measured in the same run:
 //  - storing one complete reading (every record, about 330 decoded values) in SQLite, beside a
 //    bare SQLite transaction that writes the same number of bytes as one row; the same on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Link worker figures over pseudo-terminals:
 //  1. ACK latency of short answers (POLL) at 9600-baud pacing: from the peer writing the last
 //     byte of the answer to the ACK reaching the peer, while the window's handler takes 20 ms

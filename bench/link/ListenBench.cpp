@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Listening to a saturated bus: every byte back to back at 9600 baud (or, given a cadence, a
 // command that often, faster than the wire could carry it) on two pairs of pseudo-terminals,
 // played by one writer thread. On one pair the whole listening path runs: the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a look for serial devices costs: PortDiscovery::scan() of this machine, against its floor
 // in the same run, interleaved: reading the names in /dev and /sys/class/tty alone, without
 // following a link or reading an attribute. The ports dialog scans once per change in /dev

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Costs of the bus analysis, each beside a bare floor measured in the same run:
 //  1. The link worker's cost of recording one exchange (a POLL, its two-byte answer and the
 //     acknowledge: frameSent, received, answerCompleted with the record published into the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Processor time of polling the virtual validator every 20 ms, beside a floor measured in the same
 // run: a bare loop in one thread doing the same exchanges on the same kind of port, with the port
 // operations every exchange needs (the purge before a frame, the write and its drain, the wait for

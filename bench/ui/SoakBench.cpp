@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Soak: the controller core polls the virtual validator every 20 ms for a long time (an hour
 // by default), a bill is inserted every few seconds and the traffic is recorded. At the end:
 // every bill appears exactly once in the event stream and in the data file, memory stays flat,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // --pcap: a capture of a run against the virtual validator, walked by our own pcap reader and
 // compared with what the virtual validator logged.
 

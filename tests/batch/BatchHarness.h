@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Batch runs in-process against the virtual validator: the compiled norvex-sim as a child
 // process (its pseudo-terminal path on its first output line, commands on its standard input)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A batch run keeps its reading in the service history: the report made again from the store
 // is the one the run wrote; the CSV export finds the unit by its serial number.
 

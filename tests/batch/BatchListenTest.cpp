@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // norvex --batch --listen against the virtual machine (norvex-sim --machine): the batch mode's
 // event lines for the validator, one line per other device's exchange, the record and the
 // capture of every device, and the exit statuses.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The batch command line: what it accepts, what it refuses, and that a refusal ends the run
 // with status 2 before anything is touched.
 

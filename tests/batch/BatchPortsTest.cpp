@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which device a batch run opens: the window's port assignments count as they do in the window,
 // the command line still wins, and a port that does not open says why.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole batch runs against the virtual validator on a pseudo-terminal: the report, the traffic
 // recording, the event lines, the escrow choice, the ways a run ends with their statuses, and
 // the firmware download against the simulated loader.

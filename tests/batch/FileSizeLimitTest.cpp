@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The programs themselves under a file-size limit (as a shell's "ulimit -f" sets it): a write
 // past the limit must be a reported failure, not the end of the program by SIGXFSZ, and leave
 // no file cut inside a record. The child keeps the signal's default action, as a program

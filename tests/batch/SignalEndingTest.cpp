@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program itself (norvex --batch), run by an ordinary user, stopped by a signal while the
 // validator holds a bill in escrow: the ESCROW frame the bill needs reaches the validator (at its
 // real 5 ms acknowledge window) before the port closes, the run ends with its documented status,

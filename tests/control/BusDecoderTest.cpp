@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the bus monitor says about frames and answers, and which typed frames go out.
 
 #include "control/BusDecoder.h"

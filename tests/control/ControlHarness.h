@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A controller on a LinkData whose worker side the test plays: frames leave the transmit slot
 // as the worker would send them, and answers are put in the records before their completion

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Answers turned into the validator state, the event history and the escrow decision; bill
 // list clicks, the RESET command and the drawing of both histories.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The poll scheduler tick by tick: the start-up and log sequences, priorities, the transmit
 // slot, time-outs of awaited answers and the poll period.
 

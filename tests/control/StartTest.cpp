@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // START and shut-down with the real link worker on a scripted port.
 
 #include "control/Controller.h"

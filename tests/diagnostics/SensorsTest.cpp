@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "diagnostics/SensorsData.h"
 #include "diagnostics/SensorsPage.h"
 #include "support/RecordingSurface.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "diagnostics/VideoTestData.h"
 #include "diagnostics/VideoTestPage.h"
 #include "support/RecordingSurface.h"

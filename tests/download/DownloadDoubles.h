@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // In-process doubles for the download: a byte channel with the test loader behind it, a UI that

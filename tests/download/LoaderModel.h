@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A validator loader as the tests see it: fed the bytes the tool writes, it produces the loader's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The test loader on the master side of a pseudo-terminal, answering from its own thread as fast as

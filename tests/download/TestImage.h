@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Firmware images made up for the tests, and a scratch directory to put them in.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bus monitor against the virtual validator: what the link recorded, decoded, and frames
 // typed by the technician.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The controller core with the real serial link against the virtual validator on a
 // pseudo-terminal: two independent readings of the protocol meet on the wire.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The firmware download against the virtual validator's loader on a pseudo-terminal.
 
 #include "DownloadDoubles.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Faults on the line, each against the virtual validator: what the operator sees, and that no
 // event is lost or counted twice, nothing hangs and nothing spins.
 

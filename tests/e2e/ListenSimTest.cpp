@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Listening to the virtual machine (norvex-sim --machine): its controller polls the virtual
 // validator and a coin changer at real timing on two pseudo-terminals, and the window's logic
 // listens through both, with and without the marked form.

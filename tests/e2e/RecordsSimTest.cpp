@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the operator keeps from a session with the virtual validator: the traffic data file and
 // the diagnostics report.
 

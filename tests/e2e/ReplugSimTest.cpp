@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An adapter pulled while the link runs and plugged back in: the window shows the truth and
 // START connects again, without restarting the program.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Things done a second time against the virtual validator: the port opened again after it was
 // closed (by a second START and by the firmware loader), and each awaited request asked again.
 

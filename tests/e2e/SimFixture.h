@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A toolkit-free main window on the real serial link, talking to the virtual validator on a
 // pseudo-terminal, with the test thread as its window thread.

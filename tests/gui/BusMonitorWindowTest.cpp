@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bus monitor window, offscreen: reached from the menu bar, its rows, filters, copy, CSV,
 // the capture and the command line.
 

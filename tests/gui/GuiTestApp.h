@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The QApplication of the widget tests (offscreen) and a scratch directory per test.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The help: F1 in each window opens it at that window's topic; every link leads to a page and a
 // place that exist; every menu item and window is in it.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The service history window over a history of three visits: the unit list, the visits, the
 // report made again, two visits compared, the charts, the CSV export; and the main window's
 // History menu beside the described menus.

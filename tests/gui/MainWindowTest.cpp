@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Qt main window against the real logic, rendered offscreen.
 
 #include "ui/qt/MainWindow.h"

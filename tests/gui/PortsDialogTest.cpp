@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ports dialog and the port selector's tooltip against a device tree in a temporary folder,
 // rendered offscreen. With NORVEX_SHOTS set to a folder, the dialog and a tooltip are saved there
 // as PNG files to look at.

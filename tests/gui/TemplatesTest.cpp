@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window templates and the main menu: within one window or bar no control number repeats,
 // and no menu command does, since every look-up goes by number within the window or bar meant.
 

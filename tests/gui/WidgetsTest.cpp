@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The binding's parts on their own: paint surfaces, templates, small windows, command line.
 
 #include "GuiTestApp.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Each window, offscreen on a 1280×1024 screen, at the size it opens at and at 1024×768: every
 // column header, caption, tab and chart text fits where it is drawn, every column and control is
 // in sight, and every chart's series is named. The 1024×768 renders are kept in the build's

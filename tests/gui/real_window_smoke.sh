@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The program in a real X session against the virtual validator: START by the Enter key; the
 # bus monitor by its access keys, whole on the screen, with F1 opening the help; a bill going into
 # escrow while a frame is typed in the bus monitor's command line (the prompt comes up without

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Readings made of known records, a scratch folder, and the two databases the store's cases
 // run against.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The store's cases, each run against SQLite and against a PostgreSQL server: a reading stored
 // whole, a reading interrupted halfway leaving nothing, the history lost and back during a run
 // (readings kept and sent once), the schema migrated from the previous version, and the

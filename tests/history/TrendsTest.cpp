@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The charts' series, the comparison of two visits and the CSV export, checked as numbers and
 // text.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The capture file for Wireshark, byte for byte.
 
 #include "link/BusCapture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Listening to both lines of a machine's bus: a bus played byte by byte at 9600 baud, read by two
 // adapters that deliver in chunks and late by up to 2 ms each, and the exchanges heard compared
 // with those played.

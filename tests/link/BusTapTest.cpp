@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tap on a machine's bus, on two pseudo-terminals whose masters play the machine: the lines
 // are read and never written or disturbed, the exchanges come out paired, and a line that goes
 // away stops the tap with its name.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The exchange records: stamped by the worker on a scripted port, and the ring that hands them to
 // the window.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the main window sees of the buffers that the link worker fills: copies of one moment,
 // never half a read, and the RESET that forgets the validator's answers.
 

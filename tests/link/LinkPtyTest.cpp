@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real termios port and link worker on a pseudo-terminal, with a test peer on the master
 // side that answers as a validator would, byte by byte at the wire's pace.
 

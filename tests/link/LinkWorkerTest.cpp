@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The link worker with a scripted port: frames out, answers in, acknowledges and notifications.
 
 #include "link/ComLink.h"

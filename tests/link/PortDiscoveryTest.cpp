@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finding, naming and explaining serial devices: discovery against a device and sysfs tree laid
 // out in a temporary folder, the reasons a real pseudo-terminal does not open, and the file of
 // port assignments.

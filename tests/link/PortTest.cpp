@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Port names, and what only the link's termios port does on a pseudo-terminal: the two-stop-bit
 // fallback for mark parity, marked input and reads that never wait. What it shares with the
 // download's channel (open, lock, settings, purge, close, hang-up) is in TermiosDeviceTest.cpp.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The quiet window narrows to the gaps a port shows, and widens at once.
 
 #include "link/QuietWindow.h"

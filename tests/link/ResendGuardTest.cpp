@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which POLL answers are the validator's resends of one handed on already.
 
 #include "link/ResendGuard.h"

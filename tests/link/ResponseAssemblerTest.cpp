@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How answers are assembled, completed and recorded in the traffic buffer.
 
 #include "link/ResponseAssembler.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The terminal device under both users of a serial port, on a pseudo-terminal: one suite run
 // against the link's TermiosPort and the download's PosixByteChannel. What only one of them
 // does (mark parity and marked input; the loader's timed reads and its "No Connection" reasons)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The virtual machine's controller and coin changer, on an explicit clock: what goes on each line,
 // in order, and how the controller's faults change what the peripherals send next.
 

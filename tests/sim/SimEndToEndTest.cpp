@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drives the compiled norvex-sim through its pseudo-terminal with a small termios peer.
 #include "SimPeer.h"
 

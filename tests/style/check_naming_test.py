@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The naming check reports every line of naming_samples.txt marked "bad" and no other line."""
 
 import os

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The window thread of a headless test: ticks the toolkit-free main window at its poll period
 // and hands it the link worker's notifications as they come.

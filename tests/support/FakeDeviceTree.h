@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A device and sysfs tree in a temporary folder, laid out as the kernel and udev lay out /dev and
 // /sys, for the port discovery to read instead of the real ones.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A scripted serial port: the test feeds the bytes "received" from the validator and reads
 // back what the link wrote. Received bytes travel through a pipe so that the worker can wait

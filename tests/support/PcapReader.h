@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reads a classic pcap file of the MDB link type back into packets, for the tests: our own
 // reading of the format, independent of the writer's code.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A main window's view that shows nothing, for benchmarks that run the core for a long time:
 // message boxes are printed and answered OK, a save dialog gives savePath.

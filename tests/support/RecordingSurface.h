@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A paint surface that remembers every call, for tests of the page drawings.
 

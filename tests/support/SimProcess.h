@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Runs the virtual validator (norvex-sim) for a test: its pseudo-terminal path, its command
 // input and its JSON log.

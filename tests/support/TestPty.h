@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A pseudo-terminal for the port tests: the master held here, the slave's path for the code under
 // test to open. `slave` stays empty when the system gives none.

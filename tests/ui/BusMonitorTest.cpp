@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bus monitor's rows: filters, the texts of each kind of answer, search, CSV and the bound on
 // what is kept.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The toolkit-free main window: start-up, pages and bars, commands, notifications, the report
 // and the data file, driven through a recording view and a scripted port.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the window keeps of a visit for the service history: the records as they arrived, the
 // unit's serial number, and statistics that were erased.
 

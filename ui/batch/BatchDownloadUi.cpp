@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "BatchDownloadUi.h"
 
 namespace norvex::batch {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The firmware download's window in the batch mode: its messages go to the error stream as
 // "caption: text", the progress to the output stream as "progress: n/total records (p%)",

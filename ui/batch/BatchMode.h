@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The headless batch mode: norvex --batch [options]. It runs the main window's logic
 // (MainWindowLogic and its controller) without a window, for scripts, CI jobs and production

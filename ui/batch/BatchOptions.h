@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The command line of the batch mode (norvex --batch ...): what to run without a window, and
 // the exit statuses that scripts rely on.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One batch run: the main window's logic driven by a single thread that plays the window
 // thread. It sleeps until the next poll tick is due or the link worker posts a notification,

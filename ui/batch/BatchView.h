@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The view of the batch mode: no window. Message boxes become "caption: text" lines on the
 // error stream, the poll timer is a period that the batch loop reads, the property fields are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The exchanges the link recorded, taken from its ring at the window's pace, decoded once and
 // kept (a bounded number, the newest), and written to a capture file as they come when one is

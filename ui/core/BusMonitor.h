@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The bus monitor's rows, free of any toolkit: one row per frame and one per answer of the
 // exchanges the bus log keeps, the filters, the texts of every cell, search and CSV. The Qt

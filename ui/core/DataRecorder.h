@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Recording of the bus traffic into a text file: one line per validator answer of two bytes
 // or more, with the run-clock time, the controller's first byte and the answer's bytes.

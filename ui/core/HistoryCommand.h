@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The service history from the command line, without a window or a port:
 //   norvex [--history URL] --history-csv SERIAL   one unit's history as CSV on standard output

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Listening to a running vending machine, as the window does it: the tap on the machine's bus
 // (link::BusTap) and what becomes of what it hears. Every exchange goes into the bus log. The

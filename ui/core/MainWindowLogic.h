@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window's logic, free of any toolkit: it owns the run-time state (validator state,
 // scheduler, decoded diagnostics, traffic view, settings and files) and routes every input to

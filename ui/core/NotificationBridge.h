@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Hands the link worker's completion codes to the window thread, one at a time, and makes the
 // worker wait until each has been handled. `post` asks the window thread to call deliver()

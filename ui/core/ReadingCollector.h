@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Collects what the tool reads from the unit at this visit, as the raw records arrived, so
 // that the service history can keep them and make the visit's report again byte for byte.

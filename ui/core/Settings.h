@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The settings file "norvex.ini", which remembers the serial port between runs, and the
 // run-time choices of the Options dialog, which are not stored.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The "View Data Xfer" page: every exchange on the bus as hexadecimal bytes, the controller's
 // bytes in a black row above the validator's bytes in a green row, on a ring of five lines of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The application object: the Qt application with Norvex's look, running the main window
 // until it closes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The bus monitor's rows as a Qt table model: a view over ui::BusMonitor, which keeps the rows;
 // refresh() follows the bus log and tells the view what came and what went.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The bus monitor window: every frame and answer decoded and timed, with filters, follow and
 // pause, search, copy, CSV export, the bus capture, and a command line for typed frames.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A frame with a caption, drawn as lines only: what lies under it (the page drawings of the
 // main window) shows through unchanged.

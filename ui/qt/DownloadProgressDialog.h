@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The progress window of the firmware download. It cannot be closed by the operator; the
 // download closes it when it ends.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The escrow prompt: ACCEPT moves the bill forward into the cash box, REJECT (also Escape and the
 // close box) returns it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The help contents: our own pages from the resources in a browser window. F1 opens them at the
 // topic of the window it is pressed in: each window names its page ("monitor.html") or place

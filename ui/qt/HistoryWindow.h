@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The service history window (menu "History"): the units seen with their last visit and latest
 // acceptance rate; for the chosen unit its visits, the report of a visit made again from the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Bus > "Listen to a Machine…": the two serial inputs of a tap on a running vending machine's
 // bus, the one on the controller's transmit line and the one on the peripherals', chosen from the

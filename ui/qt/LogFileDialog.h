@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The "Diagnostics Log File" dialog: which parts go into the report and the unit's serial
 // number.

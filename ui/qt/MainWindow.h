@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window in Qt: template 102 with menu 142, the page bar of the shown page and the
 // modeless windows. Every input goes to the toolkit-free logic (ui::MainWindowLogic); the logic

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A modeless window of the main window (escrow prompt, log-file dialog, Options, download
 // progress) built from its template. It ends once: by the operator's answer, which it reports

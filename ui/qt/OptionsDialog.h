@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Options dialog: the escrow option (taken over on OK) and the data-saving option (changed
 // at once by its radio buttons), with the choice of the data file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The bar below the page area: the page's buttons, built from the page's bar template. Every
 // button reports its id; the caller routes it to the main window's logic.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The page drawings' paint surface on a QPainter, and one on an off-screen image.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The ports dialog: every serial device present with what the system knows about it (stable
 // name, adapter, driver, the COM entries that lead to it, whether this user may open it), kept

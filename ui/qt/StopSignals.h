@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // SIGINT, SIGTERM and SIGHUP for the window: each ends the program as EXIT does instead of
 // killing it with a bill held in escrow and the port still marked for exclusive use. The handler

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Turns a window template into widgets, with one dialog-unit conversion for all templates.
 

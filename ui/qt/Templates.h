@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The window templates as data: every control of a window with its id, kind, text and
 // rectangle in dialog units. buildTemplate() (TemplateBuilder.h) turns a table into widgets.

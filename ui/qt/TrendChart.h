@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The trend charts of the service history drawn with Qt Charts: the series computed by the core
 // (history::trendCharts) as lines over the visits, one place per visit, oldest left; and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the firmware download shows, on the Qt main window: message boxes, the image file
 // dialog and the progress window.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where a window of its own (the bus monitor, the service history) opens: whole within the
 // available area of its owner's screen, centred on the owner where that leaves it whole. The
