@@ -47,7 +47,8 @@ std::int64_t wallMicros() {
 } // namespace
 
 ExchangeRecorder::ExchangeRecorder(std::size_t capacity)
-    : slots_(std::make_unique<Slot[]>(roundUp(capacity))), mask_(roundUp(capacity) - 1) {}
+    : slots_(std::make_unique<Slot[]>(roundUp(capacity))), mask_(roundUp(capacity) - 1),
+      wallOffsetUs_(wallMicros() - micros(Clock::now())) {}
 
 // --- worker side -----------------------------------------------------------------------------------
 
@@ -69,7 +70,7 @@ void ExchangeRecorder::frameSent(const std::uint8_t* frame, std::size_t length, 
     }
     open_ = ExchangeRecord{};
     open_.sentUs = micros(when);
-    open_.wallUs = wallMicros();
+    open_.wallUs = wallOffsetUs_ + open_.sentUs;
     open_.frameLength = static_cast<std::uint8_t>(std::min(length, open_.frame.size()));
     std::copy_n(frame, open_.frameLength, open_.frame.begin());
     isOpen_ = true;
@@ -78,7 +79,7 @@ void ExchangeRecorder::frameSent(const std::uint8_t* frame, std::size_t length, 
 void ExchangeRecorder::openStray(std::int64_t firstUs) {
     open_ = ExchangeRecord{};
     open_.end = ExchangeEnd::Stray;
-    open_.wallUs = wallMicros() - (micros(Clock::now()) - firstUs);
+    open_.wallUs = wallOffsetUs_ + firstUs;
     open_.firstUs = firstUs;
     isOpen_ = true;
 }
@@ -166,6 +167,8 @@ void ExchangeRecorder::linkClosed() {
     }
     droppedCount_ = 0;
     unackedLength_ = 0;
+    // The next session's time stamps follow the wall clock as it is then.
+    wallOffsetUs_ = wallMicros() - micros(Clock::now());
 }
 
 void ExchangeRecorder::publish() {

@@ -127,6 +127,9 @@ private:
     ExchangeRecord open_;
     bool isOpen_ = false;
     std::uint64_t produced_ = 0;
+    // Wall-clock time less the link's clock, taken once: every time stamp of a recording is the
+    // link's own time moved by the same amount, so packets keep the order their bytes had.
+    std::int64_t wallOffsetUs_ = 0;
     std::array<std::uint8_t, 256> line_{};
     std::array<std::uint8_t, 256> dropped_{};
     std::size_t droppedCount_ = 0;

@@ -282,3 +282,21 @@ TEST(ExchangeRecorder, AReaderRacingTheWorkerGetsWholeRecordsInOrder) {
     worker.join();
     EXPECT_EQ(last, static_cast<std::uint64_t>(COUNT));
 }
+
+TEST(ExchangeRecorder, WallTimesKeepTheOrderOfTheLinksClock) {
+    // A worker that records late (its time stamps lie 50 ms back): the stray bytes read with the
+    // bare ACK still come after it, 1 ms after the frame, as on the link's clock.
+    ExchangeRecorder r{16};
+    const auto t0 = ExchangeRecorder::Clock::now() - 50ms;
+    const std::uint8_t poll[2] = {0x33, 0x33};
+    const std::uint8_t in[3] = {0x00, 0x06, 0x06};
+    r.frameSent(poll, 2, t0);
+    r.received(in, 3, 1, t0 + 1ms);
+    r.answerCompleted(RESP_POLL, false, t0 + 1ms, false);
+    r.linkClosed();
+    std::vector<ExchangeRecord> out;
+    ASSERT_EQ(r.drain(out), 2u);
+    EXPECT_EQ(out[1].end, ExchangeEnd::Stray);
+    EXPECT_EQ(out[1].wallAt(out[1].firstUs) - out[0].wallAt(out[0].sentUs), 1000);
+    EXPECT_EQ(out[1].wallAt(out[1].firstUs), out[0].wallAt(out[0].firstUs));
+}
