@@ -9,8 +9,9 @@
 # dialogs asking the window manager for a close box only; then a second bill held while the
 # window manager closes the main window: REJECT (35 00 35) goes out and the process ends at
 # once, with status 0. Then SIGTERM, SIGHUP and SIGINT, each ending a run of an ordinary user
-# while a bill is held: REJECT before the validator sees the port close, the status 128 + the
-# signal's number, and the next run opens the port at once.
+# while a bill is held, and a display that goes away under the window (its X server ends): REJECT
+# before the validator sees the port close, the status 128 + the signal's number (1 for the
+# display), and the next run opens the port at once.
 #
 #   real_window_smoke.sh NORVEX NORVEX_SIM
 #
@@ -194,15 +195,27 @@ chmod 755 "$work"
 mkdir -m 777 "$work/user"
 cd "$work/user"
 set -m # background jobs keep SIGINT as a terminal leaves it
-for sig in TERM HUP INT; do
+# A second display for the last run, whose X server ends under the window.
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display2" >"$work/xvfb2.log" 2>&1 &
+xvfb2=$!
+pids+=($xvfb2)
+wait_for 100 test -s "$work/display2" || fail "the second Xvfb did not start"
+display2=":$(head -1 "$work/display2")"
+DISPLAY=$display2 openbox >"$work/openbox2.log" 2>&1 &
+pids+=($!)
+wait_for 100 env DISPLAY="$display2" wmctrl -m || fail "openbox did not start on $display2"
+for sig in TERM HUP INT GONE; do
+    shown=$DISPLAY
+    [ "$sig" = GONE ] && shown=$display2
     simlog="$work/user/sim-$sig.jsonl"
     exec 3> >(exec "${user[@]}" "$sim" --ack-timeout-ms "${NORVEX_SIM_ACK_MS:-5}" --log "$simlog" >"$work/sim-$sig.out")
     pids+=($!)
     wait_for 50 test -s "$work/sim-$sig.out" || fail "SIG$sig: the virtual validator gave no terminal"
     pty=$(head -1 "$work/sim-$sig.out")
-    "${user[@]}" env HOME="$work/user" "$norvex" --port "COM1=$pty" --no-history >"$work/norvex-$sig.out" 2>&1 &
+    "${user[@]}" env HOME="$work/user" DISPLAY="$shown" "$norvex" --port "COM1=$pty" --no-history >"$work/norvex-$sig.out" 2>&1 &
     npid=$!
     pids+=($npid)
+    export DISPLAY=$shown
     wait_for 100 xdotool search --all --pid "$npid" --name "Tavik" || fail "SIG$sig: no main window"
     xdotool windowactivate --sync "$(xdotool search --all --pid "$npid" --name "Tavik" | head -1)"
     xdotool key Return
@@ -210,11 +223,17 @@ for sig in TERM HUP INT; do
     echo "insert 1 escrow" >&3
     wait_for 50 xdotool search --all --pid "$npid" --name "Bill in ESCROW" || fail "SIG$sig: no escrow prompt"
     sleep "0.$((RANDOM % 4))"
-    kill -s "$sig" "$npid"
+    if [ "$sig" = GONE ]; then
+        kill "$xvfb2"
+        expected=1 # Qt's own status when its display connection breaks
+    else
+        kill -s "$sig" "$npid"
+        expected=$((128 + $(kill -l "$sig")))
+    fi
     wait_for 60 sh -c "! kill -0 $npid" || fail "SIG$sig: the program did not end"
     wait "$npid"
     status=$?
-    [ "$status" -eq $((128 + $(kill -l "$sig"))) ] || fail "SIG$sig: exit status $status"
+    [ "$status" -eq "$expected" ] || fail "SIG$sig: exit status $status: $(tail -3 "$work/norvex-$sig.out")"
     wait_for 30 grep -q '"client_closed"' "$simlog" || fail "SIG$sig: the validator did not see the port close"
     returned=$(grep -n '"frame":"35 00 35"' "$simlog" | head -1 | cut -d: -f1)
     closed=$(grep -n '"client_closed"' "$simlog" | head -1 | cut -d: -f1)

@@ -8,8 +8,23 @@
 
 #include <QFont>
 #include <QIcon>
+#include <atomic>
+#include <cstdlib>
 
 namespace norvex::qt {
+
+namespace {
+
+// The window while its event loop runs: Qt ends the process with exit() when the display's
+// connection breaks (the X server ended, the session was lost), which skips the window's own
+// ending; this brings it back.
+std::atomic<MainWindow*> runningWindow{nullptr};
+
+void endWindowAtExit() {
+    if (MainWindow* window = runningWindow.exchange(nullptr)) window->endWithoutDisplay();
+}
+
+} // namespace
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Norvex"));
@@ -37,8 +52,11 @@ int Application::run(link::PortMap& ports, const std::string& portsFile, const s
     MainWindow window(ports, setup);
     // SIGINT, SIGTERM and SIGHUP close the window as EXIT does.
     const StopSignals stopSignals([&window](int signal) { window.endBySignal(signal); });
+    static const bool atExit = std::atexit(endWindowAtExit) == 0;
+    if (atExit) runningWindow = &window;
     window.show();
     const int status = exec();
+    runningWindow = nullptr;
     return window.endingSignal() != 0 ? 128 + window.endingSignal() : status;
 }
 

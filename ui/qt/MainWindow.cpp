@@ -558,6 +558,13 @@ void MainWindow::shutdown() {
     if (busMonitor_) busMonitor_->close();
 }
 
+void MainWindow::endWithoutDisplay() {
+    if (destroyed_) return;
+    pollTimer_.stop();
+    core_->onDestroy([this] { bridge_->deliver(); });
+    destroyed_ = true;
+}
+
 void MainWindow::endBySignal(int signal) {
     if (endingSignal_ != 0) return;
     endingSignal_ = signal;

@@ -73,6 +73,10 @@ public:
     ~MainWindow() override;
 
     ui::MainWindowLogic& core() { return *core_; }
+    // The program is being ended under the window (the display went away: Qt ends the process
+    // when its X11 connection breaks): the link stops as EXIT stops it, a bill held in escrow is
+    // settled and the port released, without touching the windows. Once; nothing after shutdown.
+    void endWithoutDisplay();
     ui::NotificationBridge& bridge() { return *bridge_; }
 
     void setMessageHook(MessageHook hook) { messageHook_ = std::move(hook); }
