@@ -312,7 +312,7 @@ TEST_F(BusMonitorTest, HeardExchangesAreNamedByDeviceFilteredByAddressAndCapture
     bus.log.addHeard(heard(0x10, {0x12, 0x12}, {0x00}, -1, 0));
     monitor.update();
     ASSERT_EQ(monitor.rowCount(), 8u);
-    EXPECT_EQ(monitor.cell(0, COLUMN_COMMAND), "bill validator STATUS request");
+    EXPECT_EQ(monitor.cell(0, COLUMN_COMMAND), "bill validator STATUS request (POLL)");
     EXPECT_EQ(monitor.cell(0, COLUMN_DIRECTION), "controller");
     EXPECT_EQ(monitor.cell(1, COLUMN_DIRECTION), "peripheral");
     EXPECT_EQ(monitor.cell(1, COLUMN_REPLY), "0.608 ms");

@@ -810,6 +810,7 @@ void MainWindowLogic::stopLinkForDownload(const std::function<void()>& handlePen
 // --- bus monitor ---------------------------------------------------------------------------------
 
 std::string MainWindowLogic::typedRefusal() const {
+    if (listening()) return "listening to a machine: Norvex sends nothing on its bus";
     if (downloading_) return "a firmware download has the port";
     if (!controller_.started()) return "the link is not running: press START first";
     if (controller_.startupCountdown() > 0) return "the start-up sequence is still running";
@@ -829,7 +830,7 @@ std::string MainWindowLogic::typedRefusal() const {
 }
 
 std::string MainWindowLogic::sendTypedFrame(const std::string& text) {
-    if (listening()) return "listening to a machine: Norvex sends nothing on its bus";
+    if (listening()) return typedRefusal();
     control::TypedFrame frame;
     std::string reason;
     if (!control::parseTypedFrame(text, frame, reason)) return reason;

@@ -64,7 +64,7 @@ BusMonitorWindow::BusMonitorWindow(ui::MainWindowLogic& core, QWidget* parent)
         command_->addItem(QString::fromStdString(control::commandFilterLabel(code)), code);
     // Narrow in a narrow window; the list shows the whole names.
     command_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    command_->setMinimumContentsLength(16);
+    command_->setMinimumContentsLength(10);
     command_->view()->setMinimumWidth(command_->view()->sizeHintForColumn(0) + 24);
     auto* show = new QLabel(QStringLiteral("Sho&w:"), this);
     show->setBuddy(command_);
@@ -77,6 +77,10 @@ BusMonitorWindow::BusMonitorWindow(ui::MainWindowLogic& core, QWidget* parent)
         address_->addItem(QStringLiteral("%1h ").arg(a, 2, 16, QLatin1Char('0')).toUpper() +
                               QString::fromStdString(control::deviceName(a)),
                           a);
+    address_->setToolTip(QStringLiteral("Listening to a machine: one device's exchanges"));
+    address_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    address_->setMinimumContentsLength(9);
+    address_->view()->setMinimumWidth(address_->view()->sizeHintForColumn(0) + 24);
     follow_ = new QCheckBox(QStringLiteral("F&ollow"), this);
     follow_->setChecked(true);
     follow_->setToolTip(QStringLiteral("Keep the newest row in sight; off pauses the view where it is"));
@@ -89,7 +93,7 @@ BusMonitorWindow::BusMonitorWindow(ui::MainWindowLogic& core, QWidget* parent)
     keep_->setToolTip(QStringLiteral("How many exchanges the monitor keeps; the oldest go first"));
     filters->addWidget(hidePolls_);
     filters->addWidget(show);
-    filters->addWidget(command_);
+    filters->addWidget(command_, 1);
     filters->addWidget(onlyFaults_);
     filters->addWidget(address_);
     filters->addStretch(1);
