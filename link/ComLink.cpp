@@ -430,9 +430,11 @@ void ComLink::workerMain() {
             endedByQuiet = false;
             lastReceived = now;
             if (awaitingReply) {
-                // The port's round trip: what it adds on the way to the wire and back.
+                // The port's round trip: what it adds on the way to the wire and back (POLL's,
+                // which a validator answers at once; a record may take it longer to prepare).
                 awaitingReply = false;
-                resends.replyBegan(std::chrono::duration_cast<std::chrono::microseconds>(now - lastSent));
+                if (frame[0] == 0x33)
+                    resends.replyBegan(std::chrono::duration_cast<std::chrono::microseconds>(now - lastSent));
             }
             // Bytes after an answer ended on its checksum, while it is still held back: the answer
             // goes on. (Later ones are stray bytes; after a mode-bit ending the assembler takes

@@ -34,7 +34,7 @@ void ResendGuard::replyBegan(std::chrono::microseconds roundTrip) {
 
 std::chrono::microseconds ResendGuard::portMargin() const {
     // A few round trips say little about a port: until there are enough, the widest margin.
-    if (roundTripsSeen_ < ROUND_TRIPS / 4) return MOST_MARGIN;
+    if (roundTripsSeen_ < KNOWN_AFTER) return MOST_MARGIN;
     const std::size_t n = std::min(roundTripsSeen_, ROUND_TRIPS);
     const auto longest =
         *std::max_element(roundTrips_.begin(), roundTrips_.begin() + static_cast<std::ptrdiff_t>(n));

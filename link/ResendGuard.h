@@ -30,9 +30,12 @@ public:
     // earlier than 5 ms less that margin was in time; the quiet window (1.5-3 ms) therefore
     // counts as in time on a port that answers promptly, not on a slow or busy one.
     static constexpr std::chrono::microseconds ACK_WINDOW{5000};
-    static constexpr std::chrono::microseconds LEAST_MARGIN{500};
+    static constexpr std::chrono::microseconds LEAST_MARGIN{1000};
     static constexpr std::chrono::microseconds MOST_MARGIN{4000};
-    static constexpr std::size_t ROUND_TRIPS = 32; // the recent ones that set the margin
+    // The round trips of the last seconds of polling set the margin: a machine that was busy a
+    // moment ago may hold the next byte back as long again.
+    static constexpr std::size_t ROUND_TRIPS = 256;
+    static constexpr std::size_t KNOWN_AFTER = 8; // round trips before the margin is measured
 
     // A frame's answer began `roundTrip` after the frame left.
     void replyBegan(std::chrono::microseconds roundTrip);
