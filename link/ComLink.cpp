@@ -196,7 +196,6 @@ void ComLink::workerMain() {
     Clock::time_point lastReceived{}; // last byte arrived
     bool inAnswer = false;            // bytes of an answer that has not ended have arrived
     bool endedByQuiet = false;        // the quiet window ended the last answer; no frame since
-    bool awaitingReply = false;       // a frame has left and no byte has come since
     constexpr Clock::time_point NEVER = Clock::time_point::max();
     Clock::time_point heldSince = NEVER;  // the slot's frame has been waiting since
     Clock::time_point quietUntil = NEVER; // a checksum match ends the answer if nothing comes before
@@ -364,10 +363,7 @@ void ComLink::workerMain() {
                 if (!assembler.awaitingQuiet()) quietUntil = NEVER;
                 (void)port.write(frame.data(), n); // a failure shows in port.failed() below
                 const auto leftAt = Clock::now();
-                if (n > 1) {
-                    lastSent = leftAt;
-                    awaitingReply = true;
-                }
+                if (n > 1) lastSent = leftAt;
                 if (recorder) recorder->frameSent(frame.data(), n, leftAt);
                 heldSince = NEVER;
                 data_.release();
@@ -429,13 +425,6 @@ void ComLink::workerMain() {
             }
             endedByQuiet = false;
             lastReceived = now;
-            if (awaitingReply) {
-                // The port's round trip: what it adds on the way to the wire and back (POLL's,
-                // which a validator answers at once; a record may take it longer to prepare).
-                awaitingReply = false;
-                if (frame[0] == 0x33)
-                    resends.replyBegan(std::chrono::duration_cast<std::chrono::microseconds>(now - lastSent));
-            }
             // Bytes after an answer ended on its checksum, while it is still held back: the answer
             // goes on. (Later ones are stray bytes; after a mode-bit ending the assembler takes
             // them as the marks' fault too.)

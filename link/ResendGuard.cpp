@@ -22,23 +22,9 @@ bool ResendGuard::answerAcknowledged(const std::uint8_t* bytes, std::size_t leng
     before_ = suspect_;
     mayResume_ = true;
     // Whatever it was, it is what a resend at the next POLL would repeat now.
-    suspect_.length = ackDelay > ACK_WINDOW - portMargin() ? length : 0;
+    suspect_.length = ackDelay > SURELY_IN_TIME ? length : 0;
     std::copy_n(bytes, suspect_.length, suspect_.bytes.begin());
     return resend;
-}
-
-void ResendGuard::replyBegan(std::chrono::microseconds roundTrip) {
-    roundTrips_[roundTripsSeen_ % ROUND_TRIPS] = roundTrip;
-    ++roundTripsSeen_;
-}
-
-std::chrono::microseconds ResendGuard::portMargin() const {
-    // A few round trips say little about a port: until there are enough, the widest margin.
-    if (roundTripsSeen_ < KNOWN_AFTER) return MOST_MARGIN;
-    const std::size_t n = std::min(roundTripsSeen_, ROUND_TRIPS);
-    const auto longest =
-        *std::max_element(roundTrips_.begin(), roundTrips_.begin() + static_cast<std::ptrdiff_t>(n));
-    return std::clamp(longest, LEAST_MARGIN, MOST_MARGIN);
 }
 
 void ResendGuard::answerWithoutData() {

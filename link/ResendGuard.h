@@ -19,29 +19,19 @@ namespace norvex::link {
 class ResendGuard {
 public:
     // Between the controller's clock and the wire lie the port's own delays, on both sides of
-    // the answer: a USB adapter holds a received byte until its latency timer runs out and sends
-    // ours at the next USB frame; a terminal, pseudo or real, hands received bytes over in a
-    // kernel worker thread of normal priority, which a busy machine holds back by milliseconds
-    // (the link benchmark's bare pty round trip: p99 0.2 ms on a quiet machine, 3-5 ms while
-    // other programs keep both processors busy). Those delays are measured on the port itself:
-    // from a frame leaving to the first byte of its answer pass both of them and the validator's
-    // own reply time, so the longest of the recent round trips bounds what the acknowledge and
-    // the answer's last byte spent between the controller and the wire. An acknowledge that left
-    // earlier than 5 ms less that margin was in time; the quiet window (1.5-3 ms) therefore
-    // counts as in time on a port that answers promptly, not on a slow or busy one.
-    static constexpr std::chrono::microseconds ACK_WINDOW{5000};
-    static constexpr std::chrono::microseconds LEAST_MARGIN{1000};
-    static constexpr std::chrono::microseconds MOST_MARGIN{4000};
-    // The round trips of the last seconds of polling set the margin: a machine that was busy a
-    // moment ago may hold the next byte back as long again.
-    static constexpr std::size_t ROUND_TRIPS = 256;
-    static constexpr std::size_t KNOWN_AFTER = 8; // round trips before the margin is measured
-
-    // A frame's answer began `roundTrip` after the frame left.
-    void replyBegan(std::chrono::microseconds roundTrip);
-    // What the port adds between the controller's clock and the wire, as measured lately
-    // (MOST_MARGIN until enough round trips are known).
-    std::chrono::microseconds portMargin() const;
+    // the answer: a USB adapter at its lowest latency setting holds a received byte up to 1 ms
+    // before the driver sees it and sends ours at the next 1 ms USB frame; a pseudo-terminal
+    // hands bytes over in a kernel worker thread of normal priority, which a busy machine holds
+    // back by several milliseconds either way (the link benchmark's bare round trip: p99 0.2 ms
+    // on a quiet machine, 3-5 ms while other programs keep both processors busy, far more under
+    // a build). An acknowledge that left within 1 ms of the answer's last byte (the mode bit
+    // framed it) reached the line in time; one that waited for the quiet window may not have.
+    // A margin measured from the port's recent round trips instead let stalls through that the
+    // round trips had not shown (bills counted twice under load). The price of this one: on a
+    // port framed by the quiet line, the same answer twice at consecutive POLLs counts once.
+    // A validator does not stack two bills within one poll period; a repeated status is lost.
+    static constexpr std::chrono::microseconds PORT_MARGIN{4000};
+    static constexpr std::chrono::microseconds SURELY_IN_TIME{5000 - PORT_MARGIN.count()};
 
     // A frame has left. A POLL asks for the answer that may repeat the last one; RESET makes
     // the validator forget what it held.
@@ -71,8 +61,6 @@ private:
     Answer before_;                // the suspect before the last answer, while it may go on
     Answer resumedFrom_;           // the suspect after the answer taken up again
     bool mayResume_ = false;
-    std::array<std::chrono::microseconds, ROUND_TRIPS> roundTrips_{};
-    std::size_t roundTripsSeen_ = 0;
 };
 
 } // namespace norvex::link
