@@ -73,7 +73,8 @@ std::string eventsText(const std::uint8_t* a, std::size_t statusBytes, const Bus
     for (std::size_t i = 0; i < statusBytes; ++i) {
         const std::uint8_t b = a[i];
         const std::uint8_t credit = setup.credits[b & 0x0F];
-        std::string event = Controller::eventText(b, credit);
+        std::string event = (b & 0x80) && b != 0xFF && !setup.known ? Controller::eventTextValueUnknown(b)
+                                                                     : Controller::eventText(b, credit);
         if ((b & 0x80) && setup.known) {
             event += " (";
             event += billValue(credit, setup);
