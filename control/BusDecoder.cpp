@@ -74,7 +74,7 @@ std::string eventsText(const std::uint8_t* a, std::size_t statusBytes, const Bus
         const std::uint8_t b = a[i];
         const std::uint8_t credit = setup.credits[b & 0x0F];
         std::string event = (b & 0x80) && b != 0xFF && !setup.known ? Controller::eventTextValueUnknown(b)
-                                                                     : Controller::eventText(b, credit);
+                                                                    : Controller::eventText(b, credit);
         if ((b & 0x80) && setup.known) {
             event += " (";
             event += billValue(credit, setup);

@@ -182,7 +182,7 @@ private:
     std::uint32_t logCountdown_ = 0;
     bool reconnectAllowed_ = false;
     bool listening_ = false;
-    bool setupHeard_ = false; // the machine's controller read the SETUP while listening
+    bool setupHeard_ = false;                      // the machine's controller read the SETUP while listening
     link::RequestKind lastSent_ = link::REQ_COUNT; // the kind whose frame was placed in the slot last
     link::LinkNotifier* owner_ = nullptr;          // receives the worker's notifications
 };

@@ -407,7 +407,8 @@ bool BusListener::closeCommand() {
     }
     // By the marks a command starts where its address byte says; without them, one that failed
     // may have begun at any of its bytes. Its first is a stray byte, the rest is framed again.
-    if (n < 2 || side(Line::Controller).framing == Framing::ModeBit || (unitOpen_ && unitIsAnswer_)) return true;
+    if (n < 2 || side(Line::Controller).framing == Framing::ModeBit || (unitOpen_ && unitIsAnswer_))
+        return true;
     Side& c = side(Line::Controller);
     for (std::size_t i = n; i-- > 1;)
         c.queue.push_front(commandBytes_[i]);
@@ -606,8 +607,8 @@ void BusListener::finalize() {
     HeardExchange& h = ex_;
     const std::size_t n = h.answerLength();
     // A RESET that failed its checksum or was cut off resets nothing: no peripheral acts on it.
-    if (h.kind == HeardKind::Exchange && isResetCommand(h.command[0]) &&
-        !h.has(HEARD_COMMAND_CUT) && !h.has(HEARD_COMMAND_CHECKSUM))
+    if (h.kind == HeardKind::Exchange && isResetCommand(h.command[0]) && !h.has(HEARD_COMMAND_CUT) &&
+        !h.has(HEARD_COMMAND_CHECKSUM))
         h.faults |= HEARD_RESET;
     if (h.answerReceived == 0) h.faults |= HEARD_NO_ANSWER;
     if (h.answerDelayUs() > MDB_RESPONSE_LIMIT_US) h.faults |= HEARD_LATE_ANSWER;

@@ -187,8 +187,8 @@ private:
     bool commandPending_ = false;   // ... and its checksum holds at a length it may have
     bool commandMarksAgree_ = true; // ... and its marks are those of a command
     std::array<Stamped, HEARD_COMMAND_BYTES> commandBytes_{}; // ... as they came
-    std::size_t putBackAt_ = 0;     // bytes of the command taken apart last put back
-    std::uint8_t lastAddress_ = 0;  // of the last whole command: strays follow its exchange
+    std::size_t putBackAt_ = 0;    // bytes of the command taken apart last put back
+    std::uint8_t lastAddress_ = 0; // of the last whole command: strays follow its exchange
 
     // The peripherals' bytes being gathered: an answer, or bytes that answer nothing.
     bool unitOpen_ = false;

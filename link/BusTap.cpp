@@ -60,8 +60,8 @@ LinkResult BusTap::open(const std::string& controllerPath, const std::string& pe
         marks_[i] = lines_[i].deliversMarks();
         markParity_[i] = lines_[i].markParity();
         framing_[i] = Framing::QuietLine;
-    swapped_ = false;
     }
+    swapped_ = false;
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ < 0) {
         const int err = errno;

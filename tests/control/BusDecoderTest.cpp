@@ -67,7 +67,8 @@ TEST(BusDecoder, EachKindOfAnswerSaysWhatItMeans) {
     EXPECT_EQ(answer(poll, {0x00}, setup), "ACK");
     EXPECT_EQ(answer(poll, {0xFF}, setup), "NAK (frame refused)");
     // Before any SETUP the bill values are unknown: the event texts alone.
-    EXPECT_EQ(answer(poll, {0x90, 0x90}, setup), "bill escrowed : type 0 (value unknown: no SETUP heard yet)");
+    EXPECT_EQ(answer(poll, {0x90, 0x90}, setup),
+              "bill escrowed : type 0 (value unknown: no SETUP heard yet)");
     EXPECT_EQ(answer(poll, {0x83, 0x83}, setup), "bill stacked : type 3 (value unknown: no SETUP heard yet)");
     EXPECT_EQ(answer(poll, {0x06, 0x03, 0x09}, setup), "validator reset; validator busy");
 

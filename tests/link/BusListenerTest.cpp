@@ -487,7 +487,8 @@ std::vector<HeardExchange> listenSkewed(const Bus& bus, std::int64_t skewControl
         for (std::size_t i = 0; i < bus.lines[l].size(); ++i) {
             const WireByte& w = bus.lines[l][i];
             const std::int64_t extra = late[0] == l && late[1] == static_cast<std::int64_t>(i) ? late[2] : 0;
-            reads.push_back({w.endUs + (l == 0 ? skewController : 0) + extra, l, {w.value, marks && !w.modeBit}});
+            reads.push_back(
+                {w.endUs + (l == 0 ? skewController : 0) + extra, l, {w.value, marks && !w.modeBit}});
         }
     std::stable_sort(reads.begin(), reads.end(), [](const Read& x, const Read& y) { return x.at < y.at; });
     BusListener listener;
@@ -527,7 +528,9 @@ TEST(BusListenerTest, FramingWithoutMarksFindsTheNextCommandAfterOneThatFailed) 
     };
     const Case cases[] = {
         {"a noise byte", {0x20}, "stray 20 | 33 33 -> 80 80 | 0B 0B -> 00 | "},
-        {"noise that starts a longer command", {0x34, 0x01}, "stray 34 | stray 01 | 33 33 -> 80 80 | 0B 0B -> 00 | "},
+        {"noise that starts a longer command",
+         {0x34, 0x01},
+         "stray 34 | stray 01 | 33 33 -> 80 80 | 0B 0B -> 00 | "},
         {"a changer POLL's first byte", {0x0B}, "stray 0B | 33 33 -> 80 80 | 0B 0B -> 00 | "},
         {"a RESET's first byte", {0x30}, "stray 30 | 33 33 -> 80 80 | 0B 0B -> 00 | "},
     };
