@@ -81,7 +81,7 @@ std::string eventsText(const std::uint8_t* a, std::size_t statusBytes, const Bus
             if (setup.known)
                 event += billValue(setup.credits[b & 0x0F], setup);
             else
-                event += format("type %u", unsigned{b & 0x0Fu});
+                event += format("type %u (value unknown: no SETUP heard yet)", unsigned{b & 0x0Fu});
         } else {
             event = Controller::eventText(b, 0);
         }

@@ -99,6 +99,11 @@ std::string Controller::routingText(std::uint8_t b) {
     return ROUTING_TEXTS[(b >> 4) & 7];
 }
 
+std::string Controller::eventTextValueUnknown(std::uint8_t b) {
+    return std::string(ROUTING_TEXTS[(b >> 4) & 7]) +
+           format(" type %u (value unknown: no SETUP heard yet)", static_cast<unsigned>(b & 0x0F));
+}
+
 std::string Controller::commandText(std::uint8_t code) {
     return std::string(commandName(code));
 }
@@ -313,6 +318,7 @@ bool Controller::interpretStandard(std::uint8_t code) {
 }
 
 void Controller::interpretSetup() {
+    setupHeard_ = true;
     const RecordBytes d = data_.recordData(REQ_SETUP);
     v_.featureLevel = d[0];
     v_.countryCode = static_cast<std::uint16_t>(d[1] << 8 | d[2]);
@@ -389,7 +395,8 @@ void Controller::appendEvent(std::uint8_t b) {
     } else if (b & 0x80) {
         const int type = b & 0x0F;
         v_.lastCredit = v_.billCredit[type];
-        text = eventText(b, v_.lastCredit);
+        // Listening, the values are known only once the machine's controller read the SETUP.
+        text = listening_ && !setupHeard_ ? eventTextValueUnknown(b) : eventText(b, v_.lastCredit);
         if (b & 0x10) escrowDecision();
         ++v_.billCount[type];
         view_.setBillCell(type, 3, format("%03d", static_cast<int>(v_.billCount[type])));

@@ -139,7 +139,10 @@ public:
     // --- listening to a machine's bus (another controller drives it) -------------------------
     // While listening, a bill in escrow is the machine controller's to decide: no prompt, no
     // escrow request.
-    void setListening(bool listening) { listening_ = listening; }
+    void setListening(bool listening) {
+        listening_ = listening;
+        setupHeard_ = false;
+    }
     bool listening() const { return listening_; }
     // A command the machine's controller sent to the validator, into the command history
     // (history code 0x30..0x38).
@@ -153,6 +156,8 @@ public:
     static std::string eventText(std::uint8_t b, std::uint16_t credit);
     // What an accepted-bill byte (1rrr tttt) says about the bill's way, without its amount.
     static std::string routingText(std::uint8_t b);
+    // A bill event before any SETUP said what the bill types are worth.
+    static std::string eventTextValueUnknown(std::uint8_t b);
     static std::string commandText(std::uint8_t code);
     static std::string billTypeCell(int type, unsigned credit); // " Type 05  020"
     static std::string pollCaption(unsigned periodMs);          // "activity monitor - poll timer 100 ms"
@@ -188,6 +193,7 @@ private:
     std::uint32_t logCountdown_ = 0;
     bool reconnectAllowed_ = false;
     bool listening_ = false;
+    bool setupHeard_ = false;                      // the machine's controller read the SETUP while listening
     link::RequestKind lastSent_ = link::REQ_COUNT; // the kind whose frame was placed in the slot last
     link::LinkNotifier* owner_ = nullptr;          // receives the worker's notifications
 };

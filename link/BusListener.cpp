@@ -28,6 +28,10 @@ void BusListener::received(Line line, const LineByte* bytes, std::size_t n, std:
         us = std::max({us, s.lastUs, floor});
         s.lastUs = us;
         s.queue.push_back({us, notBefore, bytes[i].value, bytes[i].marked});
+        // A POLL (its command byte twice) where a line carries it, whatever the framing.
+        const std::uint8_t v = bytes[i].value;
+        if (v == s.previous && isPollCommand(v) && commandLengths(&v, 1).count > 0) ++s.polls;
+        s.previous = v;
     }
 }
 
@@ -46,10 +50,26 @@ void BusListener::finish(std::int64_t nowUs) {
     std::int64_t last = LONG_AGO;
     for (Line line : {Line::Controller, Line::Peripheral})
         if (!side(line).queue.empty()) last = std::max(last, side(line).queue.back().us);
-    if (last != LONG_AGO) sweep(last);
+    // Bytes that wait for the other line's command or answer to end are taken after it.
+    const auto drain = [&] {
+        for (;;) {
+            if (last != LONG_AGO) sweep(last);
+            if (side(Line::Controller).queue.empty() && side(Line::Peripheral).queue.empty()) return;
+            if (commandOpen_) {
+                closeCommand(); // one taken apart puts its bytes back to be framed again
+            } else if (unitOpen_) {
+                closeUnit();
+            } else {
+                sweep(NEVER - 1); // nothing holds a byte back now
+                return;
+            }
+        }
+    };
+    drain();
     // The quiet that the open waits need did not pass: each ends as it stands.
     if (zeroWatch_) endZeroWatch(nowUs - zero_.us >= RESET_QUIET_US);
-    if (commandOpen_) closeCommand();
+    while (commandOpen_ && !closeCommand())
+        drain();
     if (unitOpen_) closeUnit();
     finalize();
     finished_ = true;
@@ -63,6 +83,9 @@ std::int64_t BusListener::releasedUntil() const {
     if (exOpen_) bound = std::min(bound, ex_.firstUs());
     if (unitOpen_) bound = std::min(bound, unitFirstUs_);
     if (zeroWatch_) bound = std::min(bound, zero_.us);
+    // Bytes put back (a command taken apart, or a byte that waits for the other line).
+    for (Line line : {Line::Controller, Line::Peripheral})
+        if (!side(line).queue.empty()) bound = std::min(bound, side(line).queue.front().us);
     for (const HeardExchange& d : deferred_)
         bound = std::min(bound, d.firstUs());
     return bound;
@@ -86,8 +109,11 @@ std::size_t BusListener::take(std::vector<HeardExchange>& out) {
 std::optional<std::int64_t> BusListener::deadline() const {
     const std::int64_t timer = nextTimer();
     std::int64_t first = timer;
-    for (Line line : {Line::Controller, Line::Peripheral})
-        if (!side(line).queue.empty()) first = std::min(first, side(line).queue.front().us);
+    // A byte that waits for the other line is taken no earlier than its wait allows.
+    if (!side(Line::Controller).queue.empty())
+        first = std::min(first, std::max(side(Line::Controller).queue.front().us, controllerHeldUntil()));
+    if (!side(Line::Peripheral).queue.empty())
+        first = std::min(first, std::max(side(Line::Peripheral).queue.front().us, peripheralHeldUntil()));
     // An exchange held back is let go once the sweep has passed it by the window (one held by
     // an earlier exchange still open goes with that one).
     for (const HeardExchange& h : ready_)
@@ -106,8 +132,10 @@ void BusListener::sweep(std::int64_t horizon) {
     Side& c = side(Line::Controller);
     Side& p = side(Line::Peripheral);
     for (;;) {
-        const std::int64_t kc = c.queue.empty() ? NEVER : c.queue.front().us;
-        const std::int64_t kp = p.queue.empty() ? NEVER : p.queue.front().us;
+        // A byte that must wait for the other line's command or answer to end is taken no
+        // earlier than the quiet that ends it unfinished.
+        const std::int64_t kc = c.queue.empty() ? NEVER : std::max(c.queue.front().us, controllerHeldUntil());
+        const std::int64_t kp = p.queue.empty() ? NEVER : std::max(p.queue.front().us, peripheralHeldUntil());
         const std::int64_t kb = std::min(kc, kp);
         const std::int64_t kt = nextTimer();
         if (kt < kb) {
@@ -119,7 +147,8 @@ void BusListener::sweep(std::int64_t horizon) {
         }
         if (kb >= NEVER || kb > horizon) return;
         bool peripheral = kp < kc;
-        if (kc < NEVER && kp < NEVER && std::max(kc, kp) - kb < ORDER_WINDOW_US)
+        if (kc < NEVER && kp < NEVER && std::max(kc, kp) - kb < ORDER_WINDOW_US && kc == c.queue.front().us &&
+            kp == p.queue.front().us)
             peripheral = peripheralFirst(c.queue.front(), p.queue.front());
         sweptUs_ = std::max(sweptUs_, kb);
         if (peripheral) {
@@ -155,6 +184,25 @@ bool BusListener::peripheralFirst(const Stamped& c, const Stamped& p) const {
     // Nothing waits for an answer: the controller's byte goes first, and the answer is to it.
     if (!unitOpen_ && !commandOpen_) return false;
     return p.us < c.us;
+}
+
+std::int64_t BusListener::controllerHeldUntil() const {
+    // A reply byte while an answer is still short of its end acknowledges nothing yet: the rest
+    // of the answer is on its way on a line delivered late.
+    const Side& c = side(Line::Controller);
+    if (!unitOpen_ || !unitIsAnswer_ || unitComplete() || c.queue.empty()) return LONG_AGO;
+    const Stamped& s = c.queue.front();
+    if (!isReplyByte(s.value) || (c.framing == Framing::ModeBit && !s.marked)) return LONG_AGO;
+    // Within the window of the lines' disagreement; an answer whose checksum failed has ended
+    // when its line stays quiet that long after the reply.
+    return std::min(unitLastUs_ + UNFINISHED_GAP_US + 1, s.us + ORDER_WINDOW_US);
+}
+
+std::int64_t BusListener::peripheralHeldUntil() const {
+    // An answer begins only once the command has ended (at its length, or on its checksum).
+    const Side& p = side(Line::Peripheral);
+    if (!commandOpen_ || commandEndsOnAnswer() || p.queue.empty()) return LONG_AGO;
+    return std::min(ex_.commandLastUs + commandGap() + 1, p.queue.front().us + ORDER_WINDOW_US);
 }
 
 std::int64_t BusListener::commandGap() const {
@@ -233,13 +281,25 @@ void BusListener::controllerByte(const Stamped& s) {
     if (zeroWatch_) endZeroWatch(false);
     const bool byMarks = side(Line::Controller).framing == Framing::ModeBit;
     if (s.marked) side(Line::Controller).marksSeen = true;
+    if (commandOpen_ && !byMarks && s.us - ex_.commandLastUs > commandGap() &&
+        s.notBeforeUs + READ_LATENCY_US >= ex_.commandLastUs + commandGap()) {
+        // The reader looked at the line longer than the quiet that ends a command: this byte
+        // starts the next one.
+        if (!closeCommand()) {
+            putBack(Line::Controller, s);
+            return;
+        }
+    }
     if (commandOpen_) {
         // A command goes on until its length; by the marks, an address byte starts the next one.
         if (!(byMarks && !s.marked)) {
             appendCommand(s);
             return;
         }
-        closeCommand();
+        if (!closeCommand()) {
+            putBack(Line::Controller, s);
+            return;
+        }
     }
     // A reply carries a mode bit of 0, as every byte from the controller but an address does.
     const bool replyLike = isReplyByte(s.value) && (!byMarks || s.marked);
@@ -279,17 +339,20 @@ void BusListener::startCommand(const Stamped& s) {
     commandOpen_ = true;
     commandPending_ = false;
     commandMarksAgree_ = !s.marked;
-    lastAddress_ = ex_.address;
+    commandBytes_[0] = s;
     checkCommandEnd();
 }
 
 void BusListener::appendCommand(const Stamped& s) {
     if (ex_.commandLength >= HEARD_COMMAND_BYTES) {
         // Longer than any command: what came is cut here, the rest starts afresh.
-        closeCommand();
-        startCommand(s);
+        if (closeCommand())
+            startCommand(s);
+        else
+            putBack(Line::Controller, s);
         return;
     }
+    commandBytes_[ex_.commandLength] = s;
     ex_.command[ex_.commandLength++] = s.value;
     ex_.commandLastUs = s.us;
     commandMarksAgree_ = commandMarksAgree_ && s.marked;
@@ -326,7 +389,7 @@ bool BusListener::commandEndsOnAnswer() const {
     return lengths.count == 0 && !lengths.needSecond;
 }
 
-void BusListener::closeCommand() {
+bool BusListener::closeCommand() {
     commandOpen_ = false;
     commandPending_ = false;
     const std::uint8_t* b = ex_.command.data();
@@ -339,6 +402,37 @@ void BusListener::closeCommand() {
         ex_.faults |= HEARD_COMMAND_CHECKSUM;
     const bool whole = !(ex_.faults & (HEARD_COMMAND_CUT | HEARD_COMMAND_CHECKSUM));
     evidence(Line::Controller, whole && commandMarksAgree_, !commandMarksAgree_);
+    if (whole) {
+        lastAddress_ = ex_.address;
+        return true;
+    }
+    // By the marks a command starts where its address byte says; without them, one that failed
+    // may have begun at any of its bytes. Its first is a stray byte, the rest is framed again.
+    if (n < 2 || side(Line::Controller).framing == Framing::ModeBit || (unitOpen_ && unitIsAnswer_))
+        return true;
+    Side& c = side(Line::Controller);
+    for (std::size_t i = n; i-- > 1;)
+        c.queue.push_front(commandBytes_[i]);
+    putBackAt_ = n - 1;
+    HeardExchange stray;
+    stray.kind = HeardKind::ControllerStray;
+    stray.address = lastAddress_;
+    stray.command[0] = b[0];
+    stray.commandLength = 1;
+    stray.commandFirstUs = stray.commandLastUs = ex_.commandFirstUs;
+    exOpen_ = false;
+    publish(stray);
+    for (HeardExchange& d : deferred_)
+        publish(d);
+    deferred_.clear();
+    return false;
+}
+
+void BusListener::putBack(Line line, const Stamped& s) {
+    // On the controller's line after the bytes of the command taken apart, which came before it.
+    std::deque<Stamped>& q = side(line).queue;
+    const std::size_t after = line == Line::Controller ? std::min(putBackAt_, q.size()) : 0;
+    q.insert(q.begin() + static_cast<std::ptrdiff_t>(after), s);
 }
 
 void BusListener::takeReply(const Stamped& s) {
@@ -404,7 +498,14 @@ void BusListener::endZeroWatch(bool reset) {
 
 void BusListener::peripheralByte(const Stamped& s) {
     if (zeroWatch_) endZeroWatch(false);
-    if (commandOpen_ && commandEndsOnAnswer()) closeCommand();
+    // Without marks an answer ends the command in hand even short of its length: the
+    // peripheral has read a whole command, so this one began later than thought.
+    const bool byMarks = side(Line::Controller).framing == Framing::ModeBit;
+    if (commandOpen_ && (commandEndsOnAnswer() || !byMarks) && !closeCommand()) {
+        // The command failed and is framed again: this byte may answer what is found in it.
+        putBack(Line::Peripheral, s);
+        return;
+    }
     if (s.marked) side(Line::Peripheral).marksSeen = true;
     if (unitOpen_ && unitCount_ >= LONGEST_UNIT) closeUnit();
     if (!unitOpen_) {
@@ -506,7 +607,10 @@ void BusListener::finalize() {
     exOpen_ = false;
     HeardExchange& h = ex_;
     const std::size_t n = h.answerLength();
-    if (h.kind == HeardKind::Exchange && isResetCommand(h.command[0])) h.faults |= HEARD_RESET;
+    // A RESET that failed its checksum or was cut off resets nothing: no peripheral acts on it.
+    if (h.kind == HeardKind::Exchange && isResetCommand(h.command[0]) && !h.has(HEARD_COMMAND_CUT) &&
+        !h.has(HEARD_COMMAND_CHECKSUM))
+        h.faults |= HEARD_RESET;
     if (h.answerReceived == 0) h.faults |= HEARD_NO_ANSWER;
     if (h.answerDelayUs() > MDB_RESPONSE_LIMIT_US) h.faults |= HEARD_LATE_ANSWER;
     const bool data = h.answerReceived >= 2;

@@ -13,7 +13,9 @@
 // length on its checksum once its answer begins or the line goes quiet; a lone 00, AA or FF from
 // the controller after a data answer is its ACK, RET or NAK; an answer ends when the controller
 // speaks again or the peripherals' line goes quiet. Marks that keep contradicting the checksums
-// (a driver that flags errors per USB packet, not per byte) are not used again.
+// (a driver that flags errors per USB packet, not per byte) are not used again. Without marks, a
+// command whose checksum fails (or that is cut off) is taken apart as a peripheral's parser does
+// it: its first byte is a stray byte, and framing starts again at the next one.
 //
 // Merge. Each byte carries its read time, the bytes of one read backdated one character each.
 // Two adapters do not read at the same instant: their times may disagree by up to about 2 ms.
@@ -25,6 +27,10 @@
 // spoke after it ended); an answer goes before the controller's next command when that command
 // came before the answer's time was up (the controller had the answer then). A byte is taken only
 // once the other line can no longer bring one within SKEW_US of it: when it has delivered a later
+// one, or HOLD_US after. No peripheral answers a command before it has ended, and no controller
+// acknowledges an answer before its checksum (or its mode bit) has ended it: such a byte waits
+// for the other line until the quiet that ends the command or answer unfinished has passed,
+// however late its line delivers.
 // one, or HOLD_US after. Quiet on a line counts only where the reader looked at it: a byte read
 // after the reader was held up may have come any time since it last looked.
 
@@ -72,6 +78,9 @@ public:
     static constexpr std::int64_t RESET_QUIET_US = 100000;
     // A burst of the peripherals' bytes longer than this (noise) is cut into pieces.
     static constexpr std::size_t LONGEST_UNIT = 512;
+    // POLLs of known devices on the peripherals' line before the lines are taken to be swapped,
+    // unless the controller's line carried half as many.
+    static constexpr int SWAPPED_AFTER = 8;
     // Marks that contradict the checksums this often are not used again.
     static constexpr int CONTRADICTIONS = 3;
     // A byte may have reached the driver this long before a read found it.
@@ -94,6 +103,12 @@ public:
 
     Framing framing(Line line) const { return side(line).framing; }
     std::uint64_t heard() const { return number_; }
+    // The peripherals' line carries POLLs and the controller's does not: the two devices are
+    // probably given the wrong way round.
+    bool linesLookSwapped() const {
+        const int c = side(Line::Controller).polls, p = side(Line::Peripheral).polls;
+        return p >= SWAPPED_AFTER && p > 2 * c;
+    }
 
 private:
     static constexpr std::int64_t NEVER = std::numeric_limits<std::int64_t>::max() / 4;
@@ -114,6 +129,8 @@ private:
         int agreed = 0;
         int contradicted = 0;
         Framing framing = Framing::QuietLine;
+        std::uint8_t previous = 0;
+        int polls = 0; // POLLs of known devices the line carried
     };
     enum class Stage : std::uint8_t { AwaitAnswer, Answering, AwaitReply, AwaitRetransmission };
 
@@ -138,7 +155,15 @@ private:
     void appendCommand(const Stamped& s);
     void checkCommandEnd();
     bool commandEndsOnAnswer() const;
-    void closeCommand();
+    // Ends the command in hand; false when it failed and was taken apart (its first byte a
+    // stray byte, the rest back on the controller's line to be framed again).
+    bool closeCommand();
+    // The next byte on the controller's line must wait for the answer in hand to end, or one on
+    // the peripherals' line for the command in hand to end: until when at the latest.
+    std::int64_t controllerHeldUntil() const;
+    // A byte taken too early goes back to its line, after the bytes put back before it.
+    void putBack(Line line, const Stamped& s);
+    std::int64_t peripheralHeldUntil() const;
     void openUnit(const Stamped& s);
     void closeUnit();
     void takeReply(const Stamped& s);
@@ -162,7 +187,9 @@ private:
     bool commandOpen_ = false;      // its command is still coming in
     bool commandPending_ = false;   // ... and its checksum holds at a length it may have
     bool commandMarksAgree_ = true; // ... and its marks are those of a command
-    std::uint8_t lastAddress_ = 0;
+    std::array<Stamped, HEARD_COMMAND_BYTES> commandBytes_{}; // ... as they came
+    std::size_t putBackAt_ = 0;    // bytes of the command taken apart last put back
+    std::uint8_t lastAddress_ = 0; // of the last whole command: strays follow its exchange
 
     // The peripherals' bytes being gathered: an answer, or bytes that answer nothing.
     bool unitOpen_ = false;

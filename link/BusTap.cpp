@@ -62,6 +62,7 @@ LinkResult BusTap::open(const std::string& controllerPath, const std::string& pe
         markParity_[i] = lines_[i].markParity();
         framing_[i] = Framing::QuietLine;
     }
+    swapped_ = false;
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ < 0) {
         const int err = errno;
@@ -185,6 +186,7 @@ void BusTap::run() {
         listener.advance(monotonicUs());
         framing_[0] = listener.framing(Line::Controller);
         framing_[1] = listener.framing(Line::Peripheral);
+        swapped_ = listener.linesLookSwapped();
         publish(listener);
         if (gone) break;
     }

@@ -53,6 +53,8 @@ public:
 
     // How each line is framed so far, and what its driver gives.
     Framing framing(Line line) const { return framing_[static_cast<std::size_t>(line)].load(); }
+    // The peripherals' line carries the controller's POLLs: the devices were given swapped.
+    bool linesLookSwapped() const { return swapped_.load(); }
     bool deliversMarks(Line line) const { return marks_[static_cast<std::size_t>(line)]; }
     bool markParity(Line line) const { return markParity_[static_cast<std::size_t>(line)]; }
     const std::string& path(Line line) const { return paths_[static_cast<std::size_t>(line)]; }
@@ -67,6 +69,7 @@ private:
     bool marks_[2] = {false, false};
     bool markParity_[2] = {false, false};
     std::atomic<Framing> framing_[2] = {Framing::QuietLine, Framing::QuietLine};
+    std::atomic<bool> swapped_{false};
     std::int64_t wallOffsetUs_ = 0;
     int wakeFd_ = -1;
     std::thread thread_;

@@ -130,3 +130,17 @@ TEST(BatchListen, ExitStatusesAreTheBatchModes) {
         EXPECT_EQ(run.status, FILE_FAILED);
     }
 }
+
+TEST(BatchListen, LinesGivenTheWrongWayRoundAreSaidOnceAndListeningGoesOn) {
+    TempDir dir;
+    Machine machine(dir, "at 1000 insert 2\n");
+    const std::string& lines = machine.lines();
+    const std::size_t comma = lines.find(',');
+    ASSERT_NE(comma, std::string::npos);
+    const std::string swapped = lines.substr(comma + 1) + "," + lines.substr(0, comma);
+    for (const std::string& given : {lines, swapped}) {
+        DirectRun run({"--batch", "--listen", given, "--seconds", "2"}, dir);
+        EXPECT_EQ(run.status, OK) << run.err;
+        EXPECT_EQ(matching(run.err, "look swapped").size(), given == swapped ? 1u : 0u) << run.err;
+    }
+}

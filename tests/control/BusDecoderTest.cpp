@@ -81,8 +81,10 @@ TEST(BusDecoder, EachKindOfAnswerSaysWhatItMeans) {
     const Bytes poll{0x33, 0x33}, setupFrame{0x31, 0x31};
     EXPECT_EQ(answer(poll, {0x00}, setup), "ACK");
     EXPECT_EQ(answer(poll, {0xFF}, setup), "NAK (frame refused)");
-    // Before any SETUP the bill values are unknown: the bill type says which bill it was.
-    EXPECT_EQ(answer(poll, {0x90, 0x90}, setup), "bill escrowed : type 0");
+    // Before any SETUP the bill values are unknown: the event texts alone.
+    EXPECT_EQ(answer(poll, {0x90, 0x90}, setup),
+              "bill escrowed : type 0 (value unknown: no SETUP heard yet)");
+    EXPECT_EQ(answer(poll, {0x83, 0x83}, setup), "bill stacked : type 3 (value unknown: no SETUP heard yet)");
     EXPECT_EQ(answer(poll, {0x06, 0x03, 0x09}, setup), "validator reset; validator busy");
 
     EXPECT_EQ(answer(setupFrame, setupAnswer(), setup),

@@ -321,7 +321,7 @@ TEST_F(BusMonitorTest, HeardExchangesAreNamedByDeviceFilteredByAddressAndCapture
     EXPECT_EQ(monitor.cell(3, COLUMN_MEANING), "coin of type 2 to the tubes, 7 in the tube");
     EXPECT_EQ(monitor.cell(3, COLUMN_NOTE), "no ACK");
     EXPECT_EQ(monitor.cell(4, COLUMN_COMMAND), "bus reset");
-    EXPECT_EQ(monitor.cell(5, COLUMN_COMMAND), "coin changer stray bytes");
+    EXPECT_EQ(monitor.cell(5, COLUMN_COMMAND), "stray bytes on the peripherals' line");
     EXPECT_EQ(monitor.cell(6, COLUMN_COMMAND), "cashless 1 POLL");
 
     MonitorFilter f;

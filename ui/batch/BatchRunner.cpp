@@ -474,6 +474,9 @@ int BatchRunner::runListening() {
         core_.setHeardObserver(nullptr);
         return batch_status::NO_CONNECTION;
     }
+    // Nothing shows the bus log in the batch mode: the capture and the record are written as
+    // the exchanges come, so it keeps no more than the fewest.
+    core_.busLog().setKeep(ui::BusLog::MIN_KEEP);
     started_ = Clock::now();
     loop();
     // As closing the window: the tap closed (what it heard last is printed), files closed.
@@ -492,6 +495,11 @@ void BatchRunner::heardLine(const link::HeardExchange& h, const ui::KeptExchange
     const bool exchange = h.kind == HeardKind::Exchange || h.kind == HeardKind::Retransmission;
     // The validator's events, setup and commands have the batch mode's own lines; its exchanges
     // get one of these only when something went wrong.
+    if (!swappedSaid_ && core_.machineListener()->tap().linesLookSwapped()) {
+        swappedSaid_ = true;
+        view_.report("norvex", "the lines look swapped: POLLs come on the peripherals' line (" +
+                                   options_.listenPeripheral + "); give the controller's line first");
+    }
     if (exchange && h.address == link::ADDRESS_BILL_VALIDATOR && (h.faults & ~link::HEARD_RESET) == 0) return;
     auto hex = [](const std::uint8_t* b, std::size_t n) {
         std::string s;
@@ -499,7 +507,8 @@ void BatchRunner::heardLine(const link::HeardExchange& h, const ui::KeptExchange
             s += format(i ? " %02X" : "%02X", static_cast<unsigned>(b[i]));
         return s;
     };
-    const std::uint8_t code = h.commandLength > 0 ? h.command[0] : (h.answerLength() > 0 ? h.answer[0] : 0);
+    // Stray bytes and the bus reset carry the address of the exchange they follow.
+    const std::uint8_t code = exchange && h.commandLength > 0 ? h.command[0] : h.address;
     std::string text =
         format("%09u heard (%02Xh) ", static_cast<unsigned>(core_.machineListener()->runClockMs(h)),
                static_cast<unsigned>(code)) +

@@ -80,6 +80,7 @@ private:
 
     Clock::time_point started_{};
     bool setupSeen_ = false;
+    bool swappedSaid_ = false; // the lines look swapped: said once
     bool identSeen_ = false;
     bool linkFailed_ = false;
     bool logStarted_ = false;

@@ -50,10 +50,10 @@ const KeptExchange& BusLog::addHeard(const link::HeardExchange& h) {
         k.command = "bus reset";
         break;
     case HeardKind::ControllerStray:
-        k.command = "stray byte";
+        k.command = "stray byte on the controller's line";
         break;
     case HeardKind::PeripheralStray:
-        k.command = control::deviceName(h.address) + " stray bytes";
+        k.command = "stray bytes on the peripherals' line";
         k.answerMeaning = "belongs to no exchange";
         break;
     case HeardKind::Exchange:

@@ -934,6 +934,9 @@ std::string MainWindowLogic::listeningNote() const {
         }
         return s + ")";
     };
+    if (listener_->tap().linesLookSwapped())
+        return "listening: the lines look swapped (POLLs on the peripherals' line); give the VMC's line "
+               "first";
     // Short enough for the note's field with two adapters' paths.
     return "listening only: VMC " + line(BusTap::Line::Controller) + ", peripherals " +
            line(BusTap::Line::Peripheral);
