@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "ControlInput.h"
 #include "Machine.h"
 #include "Options.h"
 #include "PseudoTerminal.h"
@@ -63,8 +64,7 @@ private:
     std::int64_t startNs_ = 0;
     bool running_ = true;
     std::string exitReason_ = "end";
-    bool stdinOpen_ = true;
-    std::string stdinBuffer_;
+    ControlInput control_;
 };
 
 } // namespace norvex::sim

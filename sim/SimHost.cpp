@@ -184,7 +184,7 @@ int SimHost::run() {
             masterIndex = static_cast<int>(count);
             fds[count++] = {pty_.fd(), POLLIN, 0};
         }
-        if (stdinOpen_) {
+        if (control_.open()) {
             stdinIndex = static_cast<int>(count);
             fds[count++] = {STDIN_FILENO, POLLIN, 0};
         }
@@ -379,38 +379,20 @@ void SimHost::execute(const Command& command, const char* source) {
 }
 
 void SimHost::readControl() {
-    char buf[1024];
-    const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-    if (n <= 0) {
-        if (n == 0 || (errno != EAGAIN && errno != EINTR)) stdinOpen_ = false;
-        return;
-    }
-    stdinBuffer_.append(buf, static_cast<std::size_t>(n));
-    std::size_t eol;
-    while ((eol = stdinBuffer_.find('\n')) != std::string::npos) {
-        const std::string line = stdinBuffer_.substr(0, eol);
-        stdinBuffer_.erase(0, eol + 1);
-        const auto words = splitWords(line);
-        if (words.empty() || words[0][0] == '#') continue;
-        const auto parsed = parseCommand(line);
-        if (!parsed.ok) {
+    control_.read(
+        [this](const Command& command) {
+            execute(command, "stdin");
+            return running_;
+        },
+        [this](const std::string& line, const std::string& error) {
             logLine("\"event\":\"command\",\"source\":\"stdin\",\"text\":" + jsonString(line) +
-                    ",\"result\":" + jsonString(parsed.error));
-            reply("error: " + parsed.error);
-            continue;
-        }
-        execute(parsed.command, "stdin");
-        if (!running_) break;
-    }
-    if (stdinBuffer_.size() > 65536) stdinBuffer_.clear();
+                    ",\"result\":" + jsonString(error));
+            reply("error: " + error);
+        });
 }
 
 void SimHost::reply(const std::string& text) {
-    // Nobody may be reading the replies: never block on them.
-    pollfd p{STDOUT_FILENO, POLLOUT, 0};
-    if (::poll(&p, 1, 0) != 1 || !(p.revents & POLLOUT)) return;
-    const std::string line = text + "\n";
-    [[maybe_unused]] const ssize_t w = ::write(STDOUT_FILENO, line.data(), line.size());
+    replyLine(text);
 }
 
 void SimHost::writeDump() {

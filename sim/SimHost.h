@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "ControlInput.h"
 #include "FrameParser.h"
 #include "Loader.h"
 #include "Options.h"
@@ -60,8 +61,7 @@ private:
     bool clientGone_ = false; // the master reported hang-up: no client has the slave open
     std::int64_t hangupSinceUs_ = 0;
     bool hadClient_ = false; // a client has written since start
-    bool stdinOpen_ = true;
-    std::string stdinBuffer_;
+    ControlInput control_;
     std::size_t dumpedHeaders_ = 0;
     std::size_t dumpedRecords_ = 0;
     InputFlags clientInput_; // --marked: the client's input checking, read before each answer
