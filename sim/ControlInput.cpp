@@ -4,7 +4,10 @@
 #include "WireFormat.h"
 
 #include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <poll.h>
+#include <sstream>
 #include <unistd.h>
 
 namespace norvex::sim {
@@ -32,6 +35,28 @@ void ControlInput::read(const std::function<bool(const Command&)>& take,
         if (!take(parsed.command)) break;
     }
     if (buffer_.size() > 65536) buffer_.clear();
+}
+
+std::FILE* openLogFile(const std::string& path) {
+    std::FILE* log = std::fopen(path.c_str(), "w");
+    if (!log) std::fprintf(stderr, "norvex-sim: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+    return log;
+}
+
+bool loadScenarioFile(const std::string& path, std::vector<ScenarioStep>& scenario) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "norvex-sim: cannot read %s\n", path.c_str());
+        return false;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string error;
+    if (!parseScenario(text.str(), scenario, error)) {
+        std::fprintf(stderr, "norvex-sim: %s: %s\n", path.c_str(), error.c_str());
+        return false;
+    }
+    return true;
 }
 
 void replyLine(const std::string& text) {

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The control channel of both hosts: commands typed on standard input, a line at a time, and
-// the replies on standard output.
+// What both hosts take from outside: commands typed on standard input, a line at a time, the
+// replies on standard output, the scenario and the log files.
 
 #include "Scenario.h"
 
+#include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace norvex::sim {
 
@@ -24,6 +26,11 @@ private:
     bool open_ = true;
     std::string buffer_;
 };
+
+// The log file named by --log, opened for writing; nullptr when it cannot be, said on stderr.
+std::FILE* openLogFile(const std::string& path);
+// The scenario file named by --scenario; false when it cannot be read or parsed, said on stderr.
+bool loadScenarioFile(const std::string& path, std::vector<ScenarioStep>& scenario);
 
 // A reply line on standard output. Nobody may be reading the replies: it never blocks.
 void replyLine(const std::string& text);

@@ -89,28 +89,8 @@ void MachineHost::drainLog() {
 
 bool MachineHost::setUp() {
     startNs_ = monotonicNs();
-    if (!options_.logPath.empty()) {
-        log_ = std::fopen(options_.logPath.c_str(), "w");
-        if (!log_) {
-            std::fprintf(stderr, "norvex-sim: cannot write %s: %s\n", options_.logPath.c_str(),
-                         std::strerror(errno));
-            return false;
-        }
-    }
-    if (!options_.scenarioPath.empty()) {
-        std::ifstream in(options_.scenarioPath, std::ios::binary);
-        if (!in) {
-            std::fprintf(stderr, "norvex-sim: cannot read %s\n", options_.scenarioPath.c_str());
-            return false;
-        }
-        std::stringstream text;
-        text << in.rdbuf();
-        std::string error;
-        if (!parseScenario(text.str(), scenario_, error)) {
-            std::fprintf(stderr, "norvex-sim: %s: %s\n", options_.scenarioPath.c_str(), error.c_str());
-            return false;
-        }
-    }
+    if (!options_.logPath.empty() && !(log_ = openLogFile(options_.logPath))) return false;
+    if (!options_.scenarioPath.empty() && !loadScenarioFile(options_.scenarioPath, scenario_)) return false;
     for (Tap& t : taps_) {
         std::string error;
         if (!t.pty.open(error) ||
