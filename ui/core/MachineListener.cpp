@@ -29,7 +29,7 @@ std::uint8_t historyCode(const std::uint8_t* c, std::size_t n) {
 } // namespace
 
 MachineListener::MachineListener(LinkData& data, control::Controller& controller, BusLog& log)
-    : data_(data), controller_(controller), log_(log), assembler_(data) {}
+    : controller_(controller), log_(log), assembler_(data) {}
 
 LinkResult MachineListener::open(const std::string& controllerPath, const std::string& peripheralPath,
                                  BusTap::Line& failedLine) {

@@ -51,7 +51,6 @@ public:
 private:
     void follow(const link::HeardExchange& heard, const Deliver& deliver);
 
-    link::LinkData& data_;
     control::Controller& controller_;
     BusLog& log_;
     link::BusTap tap_;

@@ -192,7 +192,7 @@ HistoryWindow::HistoryWindow(history::History& history, QWidget* parent)
     });
     // The row the keyboard moves to is the unit chosen.
     connect(units_, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem* current, QTreeWidgetItem* previous) {
+            [](QTreeWidgetItem* current, QTreeWidgetItem* previous) {
                 if (current && previous && !current->isSelected()) current->setSelected(true);
             });
     units_->installEventFilter(this);
