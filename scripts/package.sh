@@ -149,7 +149,7 @@ grep -q 'libqt6widgets6' <<<"$depends" || { echo "the dependencies were not comp
 grep -q 'libqt6gui6' <<<"$depends" || { echo "the package does not depend on libqt6gui6 (X11)" >&2; exit 1; }
 grep -q 'qt6-wayland' <<<"$depends" || { echo "the package does not depend on qt6-wayland" >&2; exit 1; }
 # Every dependency can be met from the system's package sources (nothing is installed).
-apt-get install --simulate -qq "./$deb" >/dev/null
+apt-get install --simulate -qq "$(realpath "$deb")" >/dev/null
 
 # lintian over the package, its debug symbols and the build information: no error, no warning,
 # and none of the hardening notes that are only informational.
