@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 using namespace norvex::history;
 using norvex::fuzz::ByteScript;
@@ -25,14 +26,23 @@ namespace {
     std::abort();
 }
 
-std::size_t commas(const std::string& line) {
+// The commas outside quotes on each line; a line break inside quotes belongs to its cell.
+std::vector<std::size_t> commasPerLine(const std::string& csv) {
+    std::vector<std::size_t> lines;
     std::size_t n = 0;
     bool quoted = false;
-    for (char c : line) {
+    for (std::size_t i = 0; i < csv.size(); ++i) {
+        const char c = csv[i];
         if (c == '"') quoted = !quoted;
         if (c == ',' && !quoted) ++n;
+        if (!quoted && c == '\r' && i + 1 < csv.size() && csv[i + 1] == '\n') {
+            lines.push_back(n);
+            n = 0;
+            ++i;
+        }
     }
-    return n;
+    if (quoted || n != 0 || (!csv.empty() && csv.back() != '\n')) broken("a line not ended", csv);
+    return lines;
 }
 
 } // namespace
@@ -70,14 +80,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string report = recreateReport(r);
     if (!report.empty() && report.size() >= 2 && report.compare(report.size() - 2, 2, "\r\n") != 0)
         broken("the report does not end its last line", std::to_string(report.size()));
-    // The CSV: one line as wide as its header.
+    // The CSV: two header lines (names, then captions) and the reading's line, all as wide as
+    // the first.
     visit.localTime = localTimeText(r.localTime);
     visit.program = r.programText;
     const std::string csv = historyCsv(r.serial, {visit});
-    const auto header = csv.find("\r\n");
-    if (header == std::string::npos) broken("no header line", csv);
-    const std::string line = csv.substr(header + 2);
-    if (commas(csv.substr(0, header)) != commas(line)) broken("a line not as wide as the header", line);
+    const std::vector<std::size_t> lines = commasPerLine(csv);
+    if (lines.size() != 3) broken("not two header lines and one reading", csv);
+    if (lines[1] != lines[0] || lines[2] != lines[0]) broken("a line not as wide as the header", csv);
     // Stored again, it is the same reading.
     if (readingFromRow(row).id != r.id) broken("read twice, read otherwise", r.id);
     return 0;
