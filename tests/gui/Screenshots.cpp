@@ -169,8 +169,17 @@ bool historyTrends(const QString& folder) {
     qt::HistoryWindow window(history);
     window.show();
     if (!window.selectUnit("TVK7")) return false;
+    // The tab's text carries its mnemonic ("&Trends"); a picture without the charts is no picture
+    // of the trends, so a tab not found fails the run.
+    int trends = -1;
     for (int i = 0; i < window.tabs()->count(); ++i)
-        if (window.tabs()->tabText(i) == QStringLiteral("Trends")) window.tabs()->setCurrentIndex(i);
+        if (QString(window.tabs()->tabText(i)).remove(QLatin1Char('&')) == QStringLiteral("Trends"))
+            trends = i;
+    if (trends < 0) {
+        std::fputs("the history window has no Trends tab\n", stderr);
+        return false;
+    }
+    window.tabs()->setCurrentIndex(trends);
     return save(&window, folder, HISTORY_TRENDS);
 }
 
