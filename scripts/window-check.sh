@@ -14,6 +14,8 @@ set -euo pipefail
 norvex=$(realpath "${1:-$(command -v norvex)}")
 # The main window's title begins so (the rest names the program's revision).
 title="Tavik MDB test program"
+# The desktop entry's file name without .desktop (packaging/org.norvex.Norvex.desktop).
+desktop_id="org.norvex.Norvex"
 
 work=$(mktemp -d)
 pids=()
@@ -78,14 +80,16 @@ pids+=($!)
 wait_for 150 test -S "$XDG_RUNTIME_DIR/$socket" || fail "weston did not start"
 start_norvex WAYLAND_DISPLAY="$socket" QT_QPA_PLATFORM=wayland WAYLAND_DEBUG=client \
     XDG_RUNTIME_DIR="$XDG_RUNTIME_DIR" 2>"$work/norvex-wayland.log" >/dev/null
-# The toplevel gets its title, the compositor's configure is acknowledged and a buffer is attached
+# The toplevel gets its title and the id of its desktop entry (by which the compositor shows the
+# menu's name and icon for it), the compositor's configure is acknowledged and a buffer is attached
 # to the surface after it: the window is on the screen.
 shown() {
     grep -q "xdg_toplevel@[0-9]*\.set_title(\"$title" "$work/norvex-wayland.log" &&
+        grep -q "xdg_toplevel@[0-9]*\.set_app_id(\"$desktop_id\")" "$work/norvex-wayland.log" &&
         sed -n '/xdg_surface@[0-9]*\.ack_configure/,$p' "$work/norvex-wayland.log" |
         grep -q 'wl_surface@[0-9]*\.attach(wl_buffer@'
 }
-wait_for 150 shown || fail "the window did not show \"$title\" under weston"
+wait_for 150 shown || fail "the window did not show \"$title\" (app id $desktop_id) under weston"
 stop_norvex
 echo "window check: Wayland (weston, headless): the window \"$title\" is shown"
 echo "window check: $((($(date +%s%N) - start) / 1000000)) ms"

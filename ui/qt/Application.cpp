@@ -29,6 +29,9 @@ void endWindowAtExit() {
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Norvex"));
     setApplicationVersion(QStringLiteral("2.0"));
+    // A Wayland compositor finds the window's desktop entry (its name and icon in the dock and the
+    // task switcher) by this id, not by the program's name: it is the entry's file name.
+    setDesktopFileName(QStringLiteral("org.norvex.Norvex"));
     applyLook();
 }
 
