@@ -96,7 +96,9 @@ void BusCapture::fail(int error) {
     error_ = reason(path_, error);
     // Whatever part of a packet reached the file goes again: a reader must find whole packets
     // up to the end. (A device such as /dev/full cannot be cut; that fails harmlessly.)
-    (void)::ftruncate(fd_, static_cast<off_t>(whole_));
+    if (::ftruncate(fd_, static_cast<off_t>(whole_)) != 0) {
+        // nothing more to undo: the reason kept is the write's
+    }
     ::close(fd_);
     fd_ = -1;
 }

@@ -116,6 +116,12 @@ if ! (cd "$src" && env "${launcher[@]}" DEB_BUILD_OPTIONS="parallel=$(nproc)" \
     echo "dpkg-buildpackage failed; the whole log is $out/build.log" >&2
     exit 1
 fi
+# The compiler had nothing to say under Debian's flags either (fortification makes it check more
+# results than the project's own builds, which treat warnings as errors).
+if grep -E '^[^ ]+:[0-9]+:[0-9]+: warning: ' "$out/build.log" >&2; then
+    echo "the package build warns; the whole log is $out/build.log" >&2
+    exit 1
+fi
 # Debian's flags reached the compiler: fortification, the stack protector, immediate binding.
 for flag in -D_FORTIFY_SOURCE=2 -fstack-protector-strong -Wl,-z,now -Wl,-z,relro; do
     grep -q -- "$flag" "$out/build.log" || { echo "the build did not use $flag" >&2; exit 1; }
