@@ -92,9 +92,25 @@ version=$(dpkg-parsechangelog -l debian/changelog -S Version)
 out="$build/deb"
 src="$out/norvex-$version"
 rm -rf "$out"
-mkdir -p "$src"
-git ls-files -z --cached --others --exclude-standard |
-    tar --null --files-from=- --ignore-failed-read -cf - 2>/dev/null | tar -xf - -C "$src"
+copy_tree() {
+    mkdir -p "$1"
+    git ls-files -z --cached --others --exclude-standard |
+        tar --null --files-from=- --ignore-failed-read -cf - 2>/dev/null | tar -xf - -C "$1"
+}
+copy_tree "$src"
+
+# A packager builds the source package in a checkout that holds build folders and the selected
+# port: it takes the tracked files and nothing else.
+probe="$out/source-probe"
+copy_tree "$probe/norvex-$version"
+mkdir -p "$probe/norvex-$version/build/bin" "$probe/norvex-$version/obj-x86_64-linux-gnu"
+touch "$probe/norvex-$version/build/bin/norvex" "$probe/norvex-$version/obj-x86_64-linux-gnu/Makefile" \
+    "$probe/norvex-$version/norvex.ini"
+(cd "$probe" && dpkg-source -b "norvex-$version" >/dev/null)
+extra=$(comm -13 <(git ls-files --cached --others --exclude-standard | sort) \
+    <(tar -tJf "$probe/norvex_$version.tar.xz" | sed -n "s|^norvex-$version/||p" | grep -v '/$' | sort))
+[ -z "$extra" ] || { echo "the source package holds files git does not track: $extra" >&2; exit 1; }
+rm -rf "$probe"
 
 # What debian/control asks for to build, if anything is missing.
 if ! (cd "$src" && dpkg-checkbuilddeps >/dev/null 2>&1); then
