@@ -13,12 +13,14 @@
 #include "ui/qt/TemplateBuilder.h"
 
 #include <QFile>
+#include <QImage>
 #include <QMenu>
 #include <QMenuBar>
 #include <QRegularExpression>
 #include <QTabBar>
 #include <QTest>
 #include <QTextBrowser>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -135,6 +137,22 @@ TEST_F(Help, EveryLinkLeadsToAPageAndAPlaceThatExist) {
     }
     for (const char* name : PAGES)
         EXPECT_TRUE(linkedTo[QString::fromUtf8(name)]) << name << ": no page leads to it";
+}
+
+// Each picture a page shows is in the resources where the page's relative path leads: a missing
+// resource entry or a wrong path shows as a broken image only to whoever reads that page.
+TEST_F(Help, EveryPictureItShowsIsInTheResources) {
+    const QRegularExpression picture(QStringLiteral("<img [^>]*src=\"([^\"]+)\""));
+    int pictures = 0;
+    for (const char* name : PAGES) {
+        const QUrl base(QStringLiteral("qrc:/norvex/help/") + QString::fromUtf8(name));
+        for (auto m = picture.globalMatch(page(QString::fromUtf8(name))); m.hasNext(); ++pictures) {
+            const QUrl target = base.resolved(QUrl(m.next().captured(1)));
+            EXPECT_FALSE(QImage(QLatin1Char(':') + target.path()).isNull())
+                << name << " shows " << target.toString().toStdString() << ", which is not there";
+        }
+    }
+    EXPECT_GE(pictures, 4); // the screenshots of the index page at least
 }
 
 TEST_F(Help, EveryMenuItemAndWindowIsInIt) {
