@@ -48,17 +48,21 @@ install_check() {
     local scratch
     scratch=$(mktemp -d)
     chmod 0777 "$scratch"
-    [ "$("${user[@]}" norvex --version)" = "norvex $version" ] || { echo "the installed norvex does not start" >&2; exit 1; }
-    man -w norvex >/dev/null && man -w norvex-sim >/dev/null
+    # The package's own programs and pages by their paths: a norvex installed from a build folder
+    # into /usr/local comes first on the PATH and would be the one tried.
+    [ "$("${user[@]}" /usr/bin/norvex --version)" = "norvex $version" ] || { echo "the installed norvex does not start" >&2; exit 1; }
+    for page in norvex norvex-sim; do
+        LC_ALL=C.UTF-8 man -l "/usr/share/man/man1/$page.1.gz" >/dev/null || { echo "the installed $page(1) does not show" >&2; exit 1; }
+    done
     "${user[@]}" bash scripts/window-check.sh /usr/bin/norvex
     # The batch mode against the virtual validator: START, the start-up sequence, polling.
     (
         cd "$scratch"
-        "${user[@]}" norvex-sim --link "$scratch/validator" >"$scratch/sim.out" 2>&1 &
+        "${user[@]}" /usr/bin/norvex-sim --link "$scratch/validator" >"$scratch/sim.out" 2>&1 &
         sim=$!
         for _ in $(seq 50); do [ -e "$scratch/validator" ] && break; sleep 0.1; done
         status=0
-        "${user[@]}" norvex --batch --port "COM1=$scratch/validator" --com 1 --seconds 4 --no-history \
+        "${user[@]}" /usr/bin/norvex --batch --port "COM1=$scratch/validator" --com 1 --seconds 4 --no-history \
             >"$scratch/batch.out" 2>&1 || status=$?
         kill "$sim" && wait "$sim" || true
         grep -q 'setup: ' "$scratch/batch.out" && [ "$status" -eq 0 ] ||
