@@ -12,8 +12,8 @@
 # metadata, the manual pages, the copyright and the changelog; its dependencies can be met;
 # lintian finds no error and no warning (and no hardening flag missing); the packaged norvex
 # answers --version and --help without a display, and its window comes up with its title on a
-# plain X server and on a headless Wayland compositor. The line "package: PATH (SIZE KiB)" names
-# the package for tools that read this output.
+# plain X server and on a headless Wayland compositor. The line "package: PATH (SIZE KiB)",
+# printed last and only when every check passed, names the package for tools that read this output.
 #
 # With --install (as root, where no norvex package is installed): the package is installed with
 # apt-get, its programs are run as an ordinary user, and it is removed with --purge, which must
@@ -148,7 +148,7 @@ for flag in -D_FORTIFY_SOURCE=2 -fstack-protector-strong -Wl,-z,now -Wl,-z,relro
 done
 deb=$(ls "$out"/norvex_"$version"_*.deb)
 changes=$(ls "$out"/norvex_"$version"_*.changes)
-echo "package: $deb ($(du -k "$deb" | cut -f1) KiB)"
+echo "built: $deb"
 stage "built"
 dpkg-deb -f "$deb" Package Version Depends Recommends
 
@@ -216,3 +216,5 @@ if $install; then
     stage "installed, run and purged"
 fi
 echo "package stage: $((($(date +%s%N) - start) / 1000000)) ms"
+# Last, once every check has passed: a tool that reads this line never gets a package that failed.
+echo "package: $deb ($(du -k "$deb" | cut -f1) KiB)"
