@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# The program in a real X session against the virtual validator: START by the Enter key; the
+# A display that does not answer ends the program with status 1 and a clear message. Then the
+# program in a real X session against the virtual validator: START by the Enter key; the
 # bus monitor by its access keys, whole on the screen, with F1 opening the help; a bill going into
 # escrow while a frame is typed in the bus monitor's command line (the prompt comes up without
 # the keyboard, and the Enter sends the typed frame, not ACCEPT); while that bill is held a
@@ -48,6 +49,20 @@ wait_for() {
     done
     return 1
 }
+
+# A display that no server answers (a DISPLAY left from an ended ssh -X session, a compositor's
+# socket gone): status 1 and what to check, not Qt's abort and its advice to reinstall.
+dead=1
+while [ -e "/tmp/.X11-unix/X$dead" ]; do dead=$((dead + 1)); done
+for platform in "DISPLAY=:$dead" "WAYLAND_DISPLAY=$work/gone QT_QPA_PLATFORM=wayland"; do
+    status=0
+    # shellcheck disable=SC2086 # the case is two variables or one
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_RUNTIME_DIR="$work" $platform \
+        "$norvex" >"$work/dead.out" 2>&1 </dev/null || status=$?
+    [ "$status" -eq 1 ] && grep -q "the window cannot open: no display answers" "$work/dead.out" &&
+        ! grep -q "Reinstalling" "$work/dead.out" ||
+        fail "with $platform: status $status, said: $(cat "$work/dead.out")"
+done
 
 # Xvfb picks a display that nobody uses and tells its number: a number of our own choosing could
 # be another session's, whose window manager would then keep ours from starting.
