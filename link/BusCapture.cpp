@@ -96,9 +96,8 @@ void BusCapture::fail(int error) {
     error_ = reason(path_, error);
     // Whatever part of a packet reached the file goes again: a reader must find whole packets
     // up to the end. (A device such as /dev/full cannot be cut; that fails harmlessly.)
-    if (::ftruncate(fd_, static_cast<off_t>(whole_)) != 0) {
-        // nothing more to undo: the reason kept is the write's
-    }
+    // Should the cut fail too, the reason kept is still the write's.
+    [[maybe_unused]] const int cut = ::ftruncate(fd_, static_cast<off_t>(whole_));
     ::close(fd_);
     fd_ = -1;
 }
